@@ -1,0 +1,146 @@
+// Portable layer. Start-up sequence, wait loop and exit code.
+#include "app/carryall_app.h"
+
+#include "app/result_codes.h"
+#include "app/string_ids.h"
+#include "checks/checks.h"
+#include "cmdline/command_line.h"
+#include "signature/signature.h"
+
+namespace carryall {
+
+namespace {
+constexpr int kIdOk = 1;
+constexpr int kSplashEndResult = 5;
+}  // namespace
+
+CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
+    : platform_(platform), log_(log) {}
+
+CCarryallInstallerApp::~CCarryallInstallerApp() = default;
+
+Text CCarryallInstallerApp::LoadString(uint32_t id) {
+  return platform_.resources.LoadString(id).value_or(Text());
+}
+
+bool CCarryallInstallerApp::InitInstance() {
+  int32_t result = kOk;
+  m_nSplashHideCount = 0;
+  platform_.system.InitCommonControls();
+  platform_.system.ComInitialize();
+  m_lpCmdLine = CommandLineAfterProgram(platform_.system.GetCommandLine());
+
+  result = ProcessOptions();
+  bool worker_started = false;
+  if (result == kOk) {
+    log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
+
+    Text path = platform_.files.GetModuleFileName();
+    Text description;
+    if (VerifyFileSignature(*this, path, description) != 0) {
+      if (m_bSilent) {
+        log_.Write(u"Not signed correctly so failing now!\n");
+        result = kNotSigned;
+      } else {
+        Text heading = FormatString(kIdsVerifyQuestion, LoadString(kIdsProductName));
+        log_.Write(u"Not signed correctly\n");
+        if (platform_.ui.AskQuestion(heading, description) == kIdOk) {
+          // Closing a dialog that was the main window leaves a quit request behind; it
+          // must not end the waits that follow.
+          Message message;
+          while (platform_.threads.PeekMessage(message)) {
+            if (message.message != kWmQuit) platform_.threads.DispatchMessage(message);
+          }
+        } else {
+          result = kNotSigned;
+        }
+      }
+    }
+
+    if (result == kOk) {
+      ReadSignerDetails(*this, path);
+      if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(*this)) {
+        result = kNotAdministrator;
+      } else if (!CheckDotNetVersion(*this)) {
+        result = kDotNetMissing;
+      } else if (!IsWindowsInstallerUsable(*this)) {
+        result = kInstallerTooOld;
+      } else if (!CheckFreeDiskSpace(*this)) {
+        result = kDiskFull;
+      }
+    }
+
+    if (result == kOk) {
+      // The worker processes the options again and rewrites the option fields; what the
+      // main thread needs from them is read before it starts.
+      const bool silent = m_bSilent;
+      m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent();
+      m_hWindowShownEvent = platform_.threads.CreateManualResetEvent();
+      worker_started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
+                       platform_.threads.StartThread([this] { InstallWorkerProc(*this); });
+      if (worker_started) {
+        std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
+        if (splash && !silent && m_nSplashHideCount == 0) splash->Show();
+        EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};
+        WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
+        splash.reset();
+        result = m_nWorkerResult;
+      } else {
+        // Without a worker nothing can be installed; say so rather than succeed.
+        result = kFail;
+      }
+    }
+  }
+
+  if (!worker_started && result != kOk) {
+    // A run that stops before the worker ends with its result code, so that a script
+    // learns that nothing was installed.
+    m_nExitCode = result;
+  }
+  if ((result != 0 && result != 1) || m_nExitCode != 0) ReportResult(result);
+  return false;
+}
+
+int32_t CCarryallInstallerApp::ExitInstance() {
+  if (m_nWorkerResult != 0) m_nExitCode = m_nWorkerResult.load();
+  log_.Printf(u"Ended %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
+  log_.Close();
+  return m_nExitCode;
+}
+
+int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count,
+                      CCarryallInstallerApp& app, ISplash* splash) {
+  int32_t last_count = 0;
+  for (;;) {
+    Message message;
+    while (threads.PeekMessage(message)) {
+      if (message.message != kWmQuit) threads.DispatchMessage(message);
+    }
+    int32_t now = app.m_nSplashHideCount;
+    if (now != last_count) {
+      if (splash) {
+        if (now == 0) {
+          splash->Show();
+        } else if (last_count == 0 && now == 1) {
+          splash->Hide();
+        }
+      }
+      last_count = now;
+    }
+    uint32_t woke = threads.WaitForEventsOrMessages(handles, count);
+    if (woke == count) continue;
+    if (woke == 0) {
+      threads.ResetEvent(handles[0]);
+      if (splash) {
+        splash->End(kSplashEndResult);
+        splash = nullptr;
+      }
+      continue;
+    }
+    if (woke == 1) break;
+  }
+  if (splash) splash->End(kSplashEndResult);
+  return 0;
+}
+
+}  // namespace carryall

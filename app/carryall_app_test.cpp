@@ -1,0 +1,182 @@
+#include "app/carryall_app.h"
+
+#include <gtest/gtest.h>
+
+#include "app/result_codes.h"
+#include "app/string_ids.h"
+#include "platform/sim/sim_platform.h"
+
+namespace carryall {
+namespace {
+
+using sim::Narrow;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  // Runs the whole process: InitInstance, then ExitInstance; returns the exit code.
+  int32_t RunProcess(const Text& args) {
+    machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
+    EXPECT_FALSE(app.InitInstance());
+    int32_t code = app.ExitInstance();
+    machine.threads.JoinAll();
+    return code;
+  }
+  std::string LogFile() { return machine.files.Contents("C:\\work\\run.log"); }
+
+  sim::SimMachine machine;
+  Log log{machine.files, machine.code_page};
+  CCarryallInstallerApp app{machine.platform, log};
+};
+
+TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
+  EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA"), 0);
+  EXPECT_EQ(LogFile(),
+            "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
+            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+            "Started 1016\r\n"
+            "Run Embedded Resources \r\n"
+            "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"Mini\" \r\n"
+            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+            "Ended 1032\r\n");
+  EXPECT_EQ(machine.system.common_controls, 1);
+  EXPECT_EQ(machine.system.com_init, 2);  // main thread and worker
+  EXPECT_EQ(machine.system.com_uninit, 1);  // the worker only
+  // Silent: the splash exists but is never shown.
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5", "splash destroyed"}));
+}
+
+TEST_F(StartupTest, BadCommandLineReportsUsageAndExitsWithItsCode) {
+  EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA /temp"), kBadCommandLine);
+  EXPECT_EQ(LogFile(),
+            "Command line params /IAgreeToTheEULA /temp /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
+            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+            "Command line 'log run.log /IAgreeToTheEULA /temp' incorrect.\r\n"
+            "Valid switches include:- \r\n\textract [path]\tlog [path]\ttemp [path]\r\n\r\n"
+            "Example\r\n\t log c:\\log.txt /IAgreeToTheEULA\r\n"
+            "Ended 1016\r\n");
+  EXPECT_TRUE(machine.ui.events.empty()) << "a silent run shows nothing";
+}
+
+TEST_F(StartupTest, InteractiveBadCommandLineShowsTheReport) {
+  EXPECT_EQ(RunProcess(u"/?"), kBadCommandLine);
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"report"}));
+  EXPECT_EQ(Narrow(machine.ui.report_message).substr(0, 24), "Command line '/?' incorr");
+}
+
+TEST_F(StartupTest, ThreadThatCannotStartFailsTheRunInsteadOfSucceeding) {
+  machine.threads.fail_thread_start = true;
+  EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA"), kFail);
+  EXPECT_NE(LogFile().find("Contact Technical Support. Incorrect SQL Carryall build."), std::string::npos);
+}
+
+TEST_F(StartupTest, InteractiveRunShowsTheSplashAndEndsItAfterTheWorker) {
+  EXPECT_EQ(RunProcess(u""), 0);
+  EXPECT_EQ(machine.ui.events,
+            (std::vector<std::string>{"splash created", "splash show", "splash end 5", "splash destroyed"}));
+}
+
+TEST_F(StartupTest, WorkerFailureBecomesTheExitCode) {
+  // A bad command line that only the worker's second parse could see is not possible, so
+  // the result is set as the worker would and ExitInstance is asked for the code.
+  app.m_nWorkerResult = kFileSizeMismatch;
+  app.m_nExitCode = 1603;
+  EXPECT_EQ(app.ExitInstance(), kFileSizeMismatch);
+}
+
+TEST_F(StartupTest, WizardExitCodeIsTheExitCodeWhenTheWorkerSucceeded) {
+  app.m_nExitCode = 1603;
+  EXPECT_EQ(app.ExitInstance(), 1603);
+}
+
+// ---- the wait loop ----
+
+class WaitForWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shown = machine.threads.CreateManualResetEvent();
+    done = machine.threads.CreateManualResetEvent();
+    splash = machine.ui.CreateSplash();
+  }
+  void Wait() {
+    EventHandle handles[2] = {shown, done};
+    EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, splash.get()), 0);
+  }
+
+  sim::SimMachine machine;
+  Log log{machine.files, machine.code_page};
+  CCarryallInstallerApp app{machine.platform, log};
+  EventHandle shown = nullptr;
+  EventHandle done = nullptr;
+  std::unique_ptr<ISplash> splash;
+};
+
+TEST_F(WaitForWorkerTest, CounterHidesAndShowsTheSplash) {
+  // Each step runs before a wait; a posted message wakes the loop to look again.
+  machine.threads.before_wait = [&](int n) {
+    switch (n) {
+      case 0: app.m_nSplashHideCount = 1; machine.threads.Post(0x400); break;
+      case 1: app.m_nSplashHideCount = 2; machine.threads.Post(0x400); break;  // 1 -> 2: no change
+      case 2: app.m_nSplashHideCount = 0; machine.threads.Post(0x400); break;
+      default: machine.threads.SetEvent(done);
+    }
+  };
+  Wait();
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash hide", "splash show", "splash end 5"}));
+}
+
+TEST_F(WaitForWorkerTest, CounterAlreadyRaisedBeforeTheFirstLookHidesOnce) {
+  app.m_nSplashHideCount = 1;
+  machine.threads.before_wait = [&](int n) {
+    if (n == 0) {
+      app.m_nSplashHideCount = 0;
+      machine.threads.Post(0x400);
+    } else {
+      machine.threads.SetEvent(done);
+    }
+  };
+  Wait();
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash hide", "splash show", "splash end 5"}));
+}
+
+TEST_F(WaitForWorkerTest, WindowShownEndsTheSplashOnceAndLaterChangesLeaveItAlone) {
+  machine.threads.before_wait = [&](int n) {
+    if (n == 0) machine.threads.SetEvent(shown);
+    if (n == 1) {
+      EXPECT_FALSE(machine.threads.IsSet(shown)) << "the event is reset";
+      app.m_nSplashHideCount = 1;
+      machine.threads.Post(0x400);
+    }
+    if (n == 2) machine.threads.SetEvent(done);
+  };
+  Wait();
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5"}));
+}
+
+TEST_F(WaitForWorkerTest, WindowShownWinsWhenBothEventsAreSet) {
+  machine.threads.SetEvent(shown);
+  machine.threads.SetEvent(done);
+  Wait();
+  EXPECT_EQ(machine.threads.waits, 2);
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5"}));
+}
+
+TEST_F(WaitForWorkerTest, QuitMessagesAreDroppedAndOthersDispatched) {
+  machine.threads.Post(kWmQuit);
+  machine.threads.Post(0x0F);
+  machine.threads.before_wait = [&](int n) {
+    if (n == 0) machine.threads.Post(kWmQuit);
+    if (n == 1) machine.threads.SetEvent(done);
+  };
+  Wait();
+  EXPECT_EQ(machine.threads.dispatched, (std::vector<uint32_t>{0x0F}));
+}
+
+TEST_F(WaitForWorkerTest, WithoutASplashTheLoopStillEnds) {
+  splash.reset();
+  machine.threads.before_wait = [&](int) { machine.threads.SetEvent(done); };
+  EventHandle handles[2] = {shown, done};
+  EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, nullptr), 0);
+}
+
+}  // namespace
+}  // namespace carryall

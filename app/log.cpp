@@ -1,0 +1,73 @@
+// Portable layer. The diagnostic log.
+#include "app/log.h"
+
+namespace carryall {
+
+Log::Log(IFileSystem& files, ICodePage& code_page) : files_(files), code_page_(code_page) {}
+
+void Log::WriteToFile(const Text& text) {
+  // A line that cannot be converted is skipped rather than written from an empty buffer.
+  std::optional<std::string> ansi = code_page_.ToAnsi(text);
+  if (!ansi || ansi->empty()) return;
+  // Text mode: every line feed reaches the file as carriage return plus line feed.
+  std::string bytes;
+  bytes.reserve(ansi->size() + ansi->size() / 16 + 2);
+  for (char c : *ansi) {
+    if (c == '\n') bytes.push_back('\r');
+    bytes.push_back(c);
+  }
+  file_->Write(bytes.data(), bytes.size());
+}
+
+void Log::Write(const Text& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) {
+    WriteToFile(text);
+  } else {
+    pending_ += text;
+  }
+}
+
+void Log::Open(const std::string& ansi_path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) {
+    std::optional<std::string> current = code_page_.ToAnsi(path_);
+    if (current && *current == ansi_path) return;
+    file_.reset();
+  }
+  path_ = code_page_.FromAnsi(ansi_path);
+  file_ = files_.OpenExclusive(ansi_path, IFileSystem::OpenMode::kTruncate);
+  if (!file_) return;
+  WriteToFile(pending_);
+  pending_.clear();
+}
+
+void Log::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.reset();
+}
+
+void Log::Reopen() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ || path_.empty()) return;
+  std::optional<std::string> ansi = code_page_.ToAnsi(path_);
+  if (!ansi || ansi->empty()) return;
+  file_ = files_.OpenExclusive(*ansi, IFileSystem::OpenMode::kAppend);
+}
+
+bool Log::is_open() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return file_ != nullptr;
+}
+
+Text Log::path() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return path_;
+}
+
+Text Log::pending() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pending_;
+}
+
+}  // namespace carryall

@@ -1,0 +1,22 @@
+// Portable layer. Every result code the bootstrapper produces. Codes and message ids
+// are a public contract of scripts and support staff: append only, never renumber.
+#pragma once
+
+#include <cstdint>
+
+namespace carryall {
+
+constexpr int32_t kOk = 0;
+constexpr int32_t kBadCommandLine = static_cast<int32_t>(0x80030057);    // STG_E_INVALIDPARAMETER
+constexpr int32_t kNotSigned = static_cast<int32_t>(0x800B0100);         // TRUST_E_NOSIGNATURE
+constexpr int32_t kNotAdministrator = static_cast<int32_t>(0x80110413);
+constexpr int32_t kDotNetMissing = static_cast<int32_t>(0x80110409);
+constexpr int32_t kInstallerTooOld = 1613;                               // ERROR_INSTALL_PACKAGE_VERSION
+constexpr int32_t kDiskFull = static_cast<int32_t>(0x80030070);          // STG_E_MEDIUMFULL
+constexpr int32_t kFail = static_cast<int32_t>(0x80004005);              // E_FAIL
+constexpr int32_t kFileSizeMismatch = static_cast<int32_t>(0x80040167);
+constexpr int32_t kAbort = static_cast<int32_t>(0x80004004);             // E_ABORT
+constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057);        // E_INVALIDARG
+constexpr int32_t kDotNetRuntimeFailed = static_cast<int32_t>(0x80131700);  // a wizard exit code
+
+}  // namespace carryall

@@ -1,0 +1,24 @@
+// Win32 layer. The entry point: wires the real platform into the application object,
+// runs it and exits with its exit code.
+#include <windows.h>
+
+#include "app/carryall_app.h"
+#include "app/log.h"
+#include "platform/win32/win32_platform.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
+  using namespace carryall;
+  // Process lifetime: the worker thread may still be leaving when this function returns.
+  static win32::Win32FileSystem files;
+  static win32::Win32CodePage code_page;
+  win32::Win32Resources resources(instance);
+  static win32::Win32System system;
+  static win32::Win32Threads threads;
+  win32::Win32UserInterface ui(instance);
+  Platform platform{files, code_page, resources, system, threads, ui};
+
+  Log log(files, code_page);
+  CCarryallInstallerApp app(platform, log);
+  app.InitInstance();
+  return app.ExitInstance();
+}

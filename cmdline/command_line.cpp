@@ -1,0 +1,201 @@
+// Portable layer. Command-line splitting, parsing and composition.
+#include "cmdline/command_line.h"
+
+#include <algorithm>
+
+namespace carryall {
+
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+// Length of the program name at the start of the command line: up to the first blank
+// outside double quotes, quotes only switching quoting on and off.
+std::size_t ProgramEnd(std::u16string_view s, Text* name) {
+  bool quoted = false;
+  std::size_t i = 0;
+  for (; i < s.size(); ++i) {
+    char16_t c = s[i];
+    if (c == u'"') {
+      quoted = !quoted;
+      continue;
+    }
+    if (!quoted && IsBlank(c)) break;
+    if (name) name->push_back(c);
+  }
+  return i;
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<Text> SplitCommandLine(std::u16string_view s) {
+  std::vector<Text> args;
+  Text program;
+  std::size_t i = ProgramEnd(s, &program);
+  args.push_back(program);
+
+  for (;;) {
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    if (i >= s.size()) break;
+    Text arg;
+    bool quoted = false;
+    while (i < s.size() && (quoted || !IsBlank(s[i]))) {
+      std::size_t slashes = 0;
+      while (i < s.size() && s[i] == u'\\') {
+        ++slashes;
+        ++i;
+      }
+      if (i < s.size() && s[i] == u'"') {
+        arg.append(slashes / 2, u'\\');
+        if (slashes % 2 == 1) {
+          arg.push_back(u'"');  // an escaped quote is a literal character
+          ++i;
+        } else if (quoted && i + 1 < s.size() && s[i + 1] == u'"') {
+          arg.push_back(u'"');  // "" inside quotes: one literal quote, quoting goes on
+          i += 2;
+        } else {
+          quoted = !quoted;
+          ++i;
+        }
+      } else if (slashes > 0) {
+        arg.append(slashes, u'\\');  // backslashes not before a quote are kept
+      } else {
+        arg.push_back(s[i++]);
+      }
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
+Text CommandLineAfterProgram(std::u16string_view s) {
+  std::size_t i = ProgramEnd(s, nullptr);
+  while (i < s.size() && IsBlank(s[i])) ++i;
+  return Text(s.substr(i));
+}
+
+std::size_t OptionMap::BucketOf(std::u16string_view name) {
+  uint32_t h = 0;
+  for (char16_t u : name) h = h * 33u + u;
+  return h % kBuckets;
+}
+
+void OptionMap::Set(const Text& name, const Text& value) {
+  auto& chain = buckets_[BucketOf(name)];
+  for (auto& entry : chain) {
+    if (entry.first == name) {
+      entry.second = value;
+      return;
+    }
+  }
+  chain.insert(chain.begin(), {name, value});
+}
+
+const Text* OptionMap::Find(std::u16string_view name) const {
+  for (const auto& entry : buckets_[BucketOf(name)]) {
+    if (entry.first == name) return &entry.second;
+  }
+  return nullptr;
+}
+
+void OptionMap::Remove(std::u16string_view name) {
+  auto& chain = buckets_[BucketOf(name)];
+  chain.erase(std::remove_if(chain.begin(), chain.end(), [&](const auto& e) { return e.first == name; }),
+              chain.end());
+}
+
+bool OptionMap::empty() const {
+  return std::all_of(buckets_.begin(), buckets_.end(), [](const auto& c) { return c.empty(); });
+}
+
+void CCommandLineInfoEx::ParseCommandLine(std::u16string_view command_line) {
+  std::vector<Text> args = SplitCommandLine(command_line);
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    Text& arg = args[i];
+    bool is_flag = !arg.empty() && (arg[0] == u'-' || arg[0] == u'/');
+    if (is_flag) arg.erase(0, 1);
+    ParseParam(arg, is_flag, i + 1 == args.size());
+  }
+}
+
+void CCommandLineInfoEx::ParseParam(const Text& param, bool is_flag, bool is_last) {
+  if (is_flag) {
+    m_options.Set(param, u"TRUE");
+    m_flagNames.insert(param);
+    m_strPendingName.clear();
+    return;
+  }
+  if ((EqualsIgnoreCase(param, u"temp") || EqualsIgnoreCase(param, u"extract") ||
+       EqualsIgnoreCase(param, u"log")) &&
+      !is_last && !m_bInQuotedProperty) {
+    m_strPendingName = param;
+    return;
+  }
+  if (param.size() >= 5 && EqualsIgnoreCase(std::u16string_view(param).substr(0, 5), u"CFU=\"")) {
+    m_bInQuotedProperty = true;
+    m_strQuotedProperty.clear();
+  }
+  if (m_bInQuotedProperty) {
+    if (!m_strQuotedProperty.empty()) m_strQuotedProperty.push_back(u' ');
+    m_strQuotedProperty += param;
+    if (!param.empty() && param.back() == u'"') {
+      m_bInQuotedProperty = false;
+      m_options.Set(m_strQuotedProperty, Text());
+    }
+    return;
+  }
+  if (!m_strPendingName.empty()) {
+    m_options.Set(m_strPendingName, param);
+  } else {
+    m_options.Set(param, Text());
+  }
+  m_strPendingName.clear();
+}
+
+bool CCommandLineInfoEx::GetOption(std::u16string_view name, Text& value) const {
+  const Text* found = m_options.Find(name);
+  value = found ? *found : Text();
+  return found != nullptr;
+}
+
+bool CCommandLineInfoEx::HasOption(std::u16string_view name) const {
+  Text value;
+  return GetOption(name, value) && EqualsIgnoreCase(value, u"TRUE");
+}
+
+bool CCommandLineInfoEx::HasFlagOption(std::u16string_view name) const {
+  return m_flagNames.count(Text(name)) != 0 && HasOption(name);
+}
+
+void CCommandLineInfoEx::SetOption(const Text& name, const Text& value) { m_options.Set(name, value); }
+
+void CCommandLineInfoEx::RemoveOption(std::u16string_view name) { m_options.Remove(name); }
+
+void CCommandLineInfoEx::ComposeWizardArguments(const Text& program_name, Text& out) const {
+  out.clear();
+  m_options.ForEach([&](const Text& name, const Text& value) {
+    if (EqualsIgnoreCase(value, u"TRUE")) {
+      out += u"/" + name + u" ";
+    } else if (!value.empty()) {
+      out += u"/" + name + u" \"" + value;
+      // A closing quote after a single trailing backslash would be read as escaped.
+      if (value.size() >= 2 && value.back() == u'\\') out += u"\\";
+      out += u"\" ";
+    } else {
+      out += name + u" ";
+    }
+  });
+  out += u"VH_I=\"" + program_name + u"\" ";
+}
+
+}  // namespace carryall

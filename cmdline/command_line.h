@@ -1,0 +1,80 @@
+// Portable layer. The bootstrapper's own command line: splitting by the C run-time's
+// rules, the parser with its options map, and the command line composed for the
+// installer wizard.
+#pragma once
+
+#include <array>
+#include <set>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace carryall {
+
+// Splits a whole process command line the way the Microsoft C run-time builds argv.
+// The first element is the program name.
+std::vector<Text> SplitCommandLine(std::u16string_view command_line);
+
+// The text after the program name with the blanks that follow it skipped: what a
+// WinMain receives as its command-line argument.
+Text CommandLineAfterProgram(std::u16string_view command_line);
+
+// Case-insensitive comparison of ASCII letters; other units compare exactly.
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+
+// A map from name to value whose iteration order is that of a hash table of 17 buckets
+// (hash h = h * 33 + unit, 32-bit wrap), visited bucket by bucket, each chain from the
+// most recently inserted name. The order decides the order of the wizard's arguments.
+class OptionMap {
+ public:
+  static constexpr std::size_t kBuckets = 17;
+  static std::size_t BucketOf(std::u16string_view name);
+
+  // Inserts the name at the head of its chain, or replaces its value in place.
+  void Set(const Text& name, const Text& value);
+  const Text* Find(std::u16string_view name) const;
+  void Remove(std::u16string_view name);
+  bool empty() const;
+
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (const auto& chain : buckets_) {
+      for (const auto& entry : chain) fn(entry.first, entry.second);
+    }
+  }
+
+ private:
+  // Each chain is kept head first.
+  std::array<std::vector<std::pair<Text, Text>>, kBuckets> buckets_;
+};
+
+class CCommandLineInfoEx {
+ public:
+  // Hands every argument after the program name to ParseParam, the prefix character of
+  // a flag removed.
+  void ParseCommandLine(std::u16string_view command_line);
+  void ParseParam(const Text& param, bool is_flag, bool is_last);
+
+  bool GetOption(std::u16string_view name, Text& value) const;
+  bool HasOption(std::u16string_view name) const;
+  bool HasFlagOption(std::u16string_view name) const;
+  void SetOption(const Text& name, const Text& value);
+  void RemoveOption(std::u16string_view name);
+
+  // The installer wizard's arguments: one piece per option in map order, each ending
+  // with a space, then VH_I="program name" and a space.
+  void ComposeWizardArguments(const Text& program_name, Text& out) const;
+
+  const OptionMap& options() const { return m_options; }
+
+ private:
+  OptionMap m_options;
+  std::set<Text> m_flagNames;
+  Text m_strPendingName;
+  bool m_bInQuotedProperty = false;
+  Text m_strQuotedProperty;
+};
+
+}  // namespace carryall

@@ -1,0 +1,122 @@
+// Portable layer. The option fields of the application object, from the command line.
+#include "app/carryall_app.h"
+#include "app/result_codes.h"
+#include "cmdline/command_line.h"
+
+namespace carryall {
+
+namespace {
+
+constexpr int kCsidlAppData = 26;
+constexpr int kCsidlCommonAppData = 35;
+constexpr std::size_t kMaxPath = 260;
+constexpr std::size_t kTempPathLimit = 100;
+constexpr std::size_t kAppendNameLimit = 90;
+
+// PathAppendW for a plain relative name: exactly one backslash between the two parts.
+Text PathAppend(Text path, std::u16string_view more) {
+  while (!more.empty() && more.front() == u'\\') more.remove_prefix(1);
+  if (!path.empty() && path.back() != u'\\') path.push_back(u'\\');
+  path += more;
+  return path;
+}
+
+Text DefaultTempFolder(IFileSystem& files) {
+  Text temp = files.GetTempPath().value_or(Text());
+  if (temp.size() <= kTempPathLimit) return temp;
+
+  std::optional<Text> app_data = files.GetFolderPath(kCsidlAppData);
+  if (app_data && app_data->size() <= kTempPathLimit) return *app_data;
+
+  std::optional<Text> common = files.GetFolderPath(kCsidlCommonAppData);
+  if (!common || common->size() > kTempPathLimit) {
+    return files.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
+  }
+  if (common->size() < kAppendNameLimit) return PathAppend(*common, u"\\Varnhold");
+  return *common;
+}
+
+// The value resolved against the current directory; an empty value names the current
+// directory itself. nullopt when the result does not fit in MAX_PATH characters.
+std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value) {
+  std::optional<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
+  if (!full || full->empty() || full->size() > kMaxPath) return std::nullopt;
+  return full;
+}
+
+}  // namespace
+
+int32_t CCarryallInstallerApp::ProcessOptions() {
+  int32_t result = kOk;
+  CCommandLineInfoEx info;
+  info.ParseCommandLine(platform_.system.GetCommandLine());
+
+  m_bSilent = false;
+  m_bZeroGuid = false;
+  m_bRemoveTempFolder = true;
+  m_bRunWizard = true;
+  m_strTempFolder = DefaultTempFolder(platform_.files);
+
+  if (info.HasOption(u"IAgreeToTheEULA")) m_bSilent = true;
+  if (info.HasOption(u"dontrun")) {
+    m_bRunWizard = false;
+    info.RemoveOption(u"dontrun");
+  }
+  if (info.HasOption(u"zeroguid")) {
+    m_bZeroGuid = true;
+    info.RemoveOption(u"zeroguid");
+  }
+  if (info.HasOption(u"keep")) {
+    m_bRemoveTempFolder = false;
+    info.RemoveOption(u"keep");
+  }
+
+  Text value;
+  if (info.HasFlagOption(u"extract")) {
+    result = kBadCommandLine;
+  } else if (info.GetOption(u"extract", value)) {
+    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
+      info.SetOption(u"extract", *full);
+    } else {
+      result = kBadCommandLine;
+    }
+  }
+
+  if (info.HasFlagOption(u"log")) {
+    result = kBadCommandLine;
+  } else if (info.GetOption(u"log", value)) {
+    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
+      info.SetOption(u"log", *full);
+      if (std::optional<std::string> ansi = platform_.code_page.ToAnsi(*full)) log_.Open(*ansi);
+    } else {
+      result = kBadCommandLine;
+    }
+  }
+
+  if (info.HasFlagOption(u"temp")) {
+    result = kBadCommandLine;
+  } else if (info.GetOption(u"temp", value)) {
+    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
+      m_strTempFolder = *full;
+    } else {
+      result = kBadCommandLine;
+    }
+  }
+
+  info.ComposeWizardArguments(m_strProgramName, m_strWizardArguments);
+
+  if (info.HasFlagOption(u"?")) {
+    result = kBadCommandLine;
+    log_.Write(u"Ask for help\n");
+  }
+  if (info.GetOption(u"?", value)) {
+    result = kBadCommandLine;
+    log_.Write(u"Ask for help\n");
+  }
+
+  log_.Printf(u"Command line params %s\n", m_strWizardArguments);
+  log_.Printf(u"Temp folder '%s'\n", m_strTempFolder);
+  return result;
+}
+
+}  // namespace carryall

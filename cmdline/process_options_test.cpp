@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include "app/carryall_app.h"
+#include "app/result_codes.h"
+#include "platform/sim/sim_platform.h"
+
+namespace carryall {
+namespace {
+
+using sim::Narrow;
+
+class ProcessOptionsTest : public ::testing::Test {
+ protected:
+  int32_t Run(const Text& args) {
+    machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
+    return app.ProcessOptions();
+  }
+  std::string Lines() { return Narrow(log.pending()); }
+
+  sim::SimMachine machine;
+  Log log{machine.files, machine.code_page};
+  CCarryallInstallerApp app{machine.platform, log};
+};
+
+TEST_F(ProcessOptionsTest, WorkedExampleIsSilentWithTheLogOpened) {
+  EXPECT_EQ(Run(u"log c:\\log.txt /IAgreeToTheEULA"), kOk);
+  EXPECT_TRUE(app.m_bSilent);
+  EXPECT_TRUE(log.is_open());
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/IAgreeToTheEULA /log \"c:\\log.txt\" VH_I=\"\" ");
+  log.Close();
+  EXPECT_EQ(machine.files.Contents("c:\\log.txt"),
+            "Command line params /IAgreeToTheEULA /log \"c:\\log.txt\" VH_I=\"\" \r\n"
+            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n");
+}
+
+TEST_F(ProcessOptionsTest, SwitchesSetTheirFieldsAndOnlyTheWizardsOnesAreHandedOn) {
+  struct Case {
+    const char16_t* args;
+    bool silent, zero_guid, remove, run;
+    const char* wizard;
+  } cases[] = {
+      {u"", false, false, true, true, "VH_I=\"\" "},
+      {u"/dontrun -zeroguid /keep", false, true, false, false, "VH_I=\"\" "},
+      {u"dontrun zeroguid keep", false, false, true, true, "dontrun zeroguid keep VH_I=\"\" "},
+      {u"/iagreetotheeula", false, false, true, true, "/iagreetotheeula VH_I=\"\" "},
+      {u"-IAgreeToTheEULA", true, false, true, true, "/IAgreeToTheEULA VH_I=\"\" "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.args));
+    EXPECT_EQ(Run(c.args), kOk);
+    EXPECT_EQ(app.m_bSilent, c.silent);
+    EXPECT_EQ(app.m_bZeroGuid, c.zero_guid);
+    EXPECT_EQ(app.m_bRemoveTempFolder, c.remove);
+    EXPECT_EQ(app.m_bRunWizard, c.run);
+    EXPECT_EQ(Narrow(app.m_strWizardArguments), c.wizard);
+  }
+}
+
+TEST_F(ProcessOptionsTest, PathValuesAreMadeAbsolute) {
+  machine.files.current_directory = u"C:\\here";
+  EXPECT_EQ(Run(u"extract out\\..\\x temp t"), kOk);
+  EXPECT_EQ(Narrow(app.m_strTempFolder), "C:\\here\\t");
+  // extract is handed on absolute, temp as typed.
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/temp \"t\" /extract \"C:\\here\\x\" VH_I=\"\" ");
+}
+
+TEST_F(ProcessOptionsTest, LogAsTheLastArgumentNamesTheCurrentDirectoryAndOpensNothing) {
+  EXPECT_EQ(Run(u"log"), kOk);
+  EXPECT_FALSE(log.is_open());
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "log VH_I=\"\" ");
+}
+
+TEST_F(ProcessOptionsTest, KeywordInCapitalsOpensNoLog) {
+  EXPECT_EQ(Run(u"LOG c:\\x.txt"), kOk);
+  EXPECT_FALSE(log.is_open());
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/LOG \"c:\\x.txt\" VH_I=\"\" ");
+}
+
+TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
+  struct Case {
+    const char16_t* args;
+    int help_lines;
+  } cases[] = {
+      {u"log c:\\l.txt /log c:\\x.txt", 0},  // the flag replaces the log value: nothing is opened
+      {u"log c:\\l.txt /extract", 0},
+      {u"log c:\\l.txt /temp", 0},
+      {u"log c:\\l.txt /?", 2},  // both tests match a prefixed question mark
+      {u"log c:\\l.txt ?", 1},
+      {u"log c:\\l.txt -?", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.args));
+    sim::SimMachine m;
+    Log fresh(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, fresh);
+    m.system.command_line = u"prog.exe " + Text(c.args);
+    EXPECT_EQ(a.ProcessOptions(), kBadCommandLine);
+    fresh.Close();
+    std::string text = m.files.Contents("c:\\l.txt") + Narrow(fresh.pending());
+    std::size_t help = 0;
+    for (std::size_t at = text.find("Ask for help"); at != std::string::npos; at = text.find("Ask for help", at + 1)) {
+      ++help;
+    }
+    EXPECT_EQ(help, static_cast<std::size_t>(c.help_lines));
+    EXPECT_NE(text.find("Command line params "), std::string::npos);
+    EXPECT_NE(text.find("Temp folder '"), std::string::npos);
+  }
+}
+
+TEST_F(ProcessOptionsTest, PrefixedLogLeavesThePathAsABareWordAndOpensNothing) {
+  EXPECT_EQ(Run(u"/log c:\\x.txt"), kBadCommandLine);
+  EXPECT_FALSE(log.is_open());
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/log c:\\x.txt VH_I=\"\" ");
+}
+
+TEST_F(ProcessOptionsTest, PathsTooLongForMaxPathAreRejected) {
+  Text long_name(300, u'a');
+  EXPECT_EQ(Run(u"temp C:\\" + long_name), kBadCommandLine);
+  EXPECT_EQ(Run(u"extract C:\\" + long_name), kBadCommandLine);
+  EXPECT_EQ(Run(u"log C:\\" + long_name), kBadCommandLine);
+  EXPECT_FALSE(log.is_open());
+  Text fits(257, u'a');  // C:\ + 257 = 260 characters
+  EXPECT_EQ(Run(u"temp C:\\" + fits), kOk);
+}
+
+TEST_F(ProcessOptionsTest, DefaultTemporaryFolderFallsBackWhenPathsAreTooLong) {
+  const Text long101 = u"C:\\" + Text(98, u't');  // 101 units
+  struct Case {
+    std::optional<Text> temp;
+    std::optional<Text> app_data;
+    std::optional<Text> common;
+    const char* expected;
+  } cases[] = {
+      {Text(u"C:\\T\\"), Text(u"C:\\A"), Text(u"C:\\P"), "C:\\T\\"},
+      {u"C:\\" + Text(97, u't'), Text(u"C:\\A"), Text(u"C:\\P"), nullptr},  // exactly 100: kept
+      {long101, Text(u"C:\\A"), Text(u"C:\\P"), "C:\\A"},
+      {long101, std::nullopt, Text(u"C:\\P"), "C:\\P\\Varnhold"},
+      {long101, long101, Text(u"C:\\P\\"), "C:\\P\\Varnhold"},
+      {long101, long101, long101, "C:"},
+      {long101, long101, std::nullopt, "C:"},
+      {std::nullopt, Text(u"C:\\A"), Text(u"C:\\P"), ""},  // unreadable: empty text
+  };
+  for (const Case& c : cases) {
+    machine.files.temp_path = c.temp;
+    machine.files.folders.clear();
+    if (c.app_data) machine.files.folders[26] = *c.app_data;
+    if (c.common) machine.files.folders[35] = *c.common;
+    EXPECT_EQ(Run(u""), kOk);
+    EXPECT_EQ(Narrow(app.m_strTempFolder), c.expected ? std::string(c.expected) : Narrow(*c.temp))
+        << Narrow(c.temp.value_or(u"(none)"));
+  }
+}
+
+TEST_F(ProcessOptionsTest, CommonAppDataOf90To100UnitsIsUsedWithoutTheName) {
+  const Text long101 = u"C:\\" + Text(98, u't');
+  machine.files.temp_path = long101;
+  machine.files.folders = {{26, long101}, {35, u"C:\\" + Text(87, u'p')}};  // 90 units
+  EXPECT_EQ(Run(u""), kOk);
+  EXPECT_EQ(app.m_strTempFolder, u"C:\\" + Text(87, u'p'));
+  machine.files.folders[35] = u"C:\\" + Text(86, u'p');  // 89 units
+  EXPECT_EQ(Run(u""), kOk);
+  EXPECT_EQ(app.m_strTempFolder, u"C:\\" + Text(86, u'p') + u"\\Varnhold");
+}
+
+TEST_F(ProcessOptionsTest, SecondRunComposesWithTheProgramName) {
+  EXPECT_EQ(Run(u"/IAgreeToTheEULA"), kOk);
+  app.m_strProgramName = u"Mini";
+  EXPECT_EQ(app.ProcessOptions(), kOk);
+  EXPECT_EQ(Lines(),
+            "Command line params /IAgreeToTheEULA VH_I=\"\" \n"
+            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\n"
+            "Command line params /IAgreeToTheEULA VH_I=\"Mini\" \n"
+            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\n");
+}
+
+}  // namespace
+}  // namespace carryall

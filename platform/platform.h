@@ -1,0 +1,151 @@
+// Portable layer. The narrow interfaces through which the bootstrapper's core reaches
+// the operating system. Two implementations stand behind them: platform/win32 (the
+// real one) and platform/sim (a simulated Windows for the host tests). Nothing here or
+// in the core includes <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace carryall {
+
+// UTF-16 text, as Windows hands it out.
+using Text = std::u16string;
+
+// A file opened for exclusive writing. Closed when the object goes away.
+class IFile {
+ public:
+  virtual ~IFile() = default;
+  // Writes all bytes; false when the system wrote fewer.
+  virtual bool Write(const void* data, std::size_t size) = 0;
+};
+
+class IFileSystem {
+ public:
+  enum class OpenMode { kTruncate, kAppend };
+  virtual ~IFileSystem() = default;
+
+  // Opens a file named in the thread's ANSI code page for writing, denying every other
+  // opener while it is open (the log file). kTruncate creates or empties the file,
+  // kAppend creates it or positions at its end. nullptr on failure.
+  virtual std::unique_ptr<IFile> OpenExclusive(const std::string& ansi_path, OpenMode mode) = 0;
+
+  // GetFullPathNameW without a length limit: the path resolved against the current
+  // directory. nullopt when the system cannot resolve it.
+  virtual std::optional<Text> GetFullPathName(const Text& path) = 0;
+
+  // GetTempPathW; nullopt on failure.
+  virtual std::optional<Text> GetTempPath() = 0;
+
+  // SHGetFolderPathW(no window, csidl, no token, flags 0); nullopt on failure.
+  virtual std::optional<Text> GetFolderPath(int csidl) = 0;
+
+  // GetEnvironmentVariableW; nullopt when the variable is not set.
+  virtual std::optional<Text> GetEnvironmentVariable(const Text& name) = 0;
+
+  // Full path of the running executable (GetModuleFileNameW).
+  virtual Text GetModuleFileName() = 0;
+};
+
+// Conversion between UTF-16 and the calling thread's ANSI code page (CP_THREAD_ACP).
+class ICodePage {
+ public:
+  virtual ~ICodePage() = default;
+  // No flags, default replacement character for what the code page cannot hold.
+  // The result is sized from the converter's own answer, so multi-byte code pages
+  // lose nothing. Text up to its first NUL. nullopt when the conversion fails.
+  virtual std::optional<std::string> ToAnsi(const Text& text) = 0;
+  virtual Text FromAnsi(const std::string& ansi) = 0;
+};
+
+// Resources of the running module.
+class IResources {
+ public:
+  virtual ~IResources() = default;
+  // String-table entry; nullopt when the table has no such entry (an empty entry
+  // also reads as nullopt, as LoadStringW answers 0 for both).
+  virtual std::optional<Text> LoadString(uint32_t id) = 0;
+};
+
+using EventHandle = void*;
+
+// One queued window message, as PeekMessageW returns it.
+struct Message {
+  void* window = nullptr;
+  uint32_t message = 0;
+  uintptr_t wparam = 0;
+  intptr_t lparam = 0;
+  uint32_t time = 0;
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+constexpr uint32_t kWmQuit = 0x12;
+
+class ISystem {
+ public:
+  virtual ~ISystem() = default;
+  virtual uint32_t GetTickCount() = 0;
+  // The whole process command line, program name included (GetCommandLineW).
+  virtual Text GetCommandLine() = 0;
+  // InitCommonControlsEx with size 8 and class mask 0xFF.
+  virtual void InitCommonControls() = 0;
+  virtual void ComInitialize() = 0;
+  virtual void ComUninitialize() = 0;
+};
+
+class IThreads {
+ public:
+  virtual ~IThreads() = default;
+  // A manual-reset, non-signalled, unnamed event without security attributes. It lives
+  // until the process ends.
+  virtual EventHandle CreateManualResetEvent() = 0;
+  virtual void SetEvent(EventHandle event) = 0;
+  virtual void ResetEvent(EventHandle event) = 0;
+  // Starts a thread of normal priority and default stack size; the thread object is not
+  // kept. False when no thread could be started.
+  virtual bool StartThread(std::function<void()> body) = 0;
+  // MsgWaitForMultipleObjects(count, handles, wait-all FALSE, INFINITE, QS_ALLINPUT):
+  // the index of a signalled handle (the lowest when several are), count when a message
+  // arrived, or another value on failure.
+  virtual uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) = 0;
+  // PeekMessageW with PM_REMOVE on the calling thread's queue; false when it is empty.
+  virtual bool PeekMessage(Message& message) = 0;
+  virtual void DispatchMessage(const Message& message) = 0;
+};
+
+// The modeless splash dialog (resource 131), created hidden.
+class ISplash {
+ public:
+  virtual ~ISplash() = default;  // destroys the window
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  virtual void End(int result) = 0;
+};
+
+class IUserInterface {
+ public:
+  virtual ~IUserInterface() = default;
+  // nullptr when the dialog cannot be created; the run goes on without a splash.
+  virtual std::unique_ptr<ISplash> CreateSplash() = 0;
+  // The report dialog in question mode: heading and details; answers 1 (IDOK) for Yes.
+  virtual int AskQuestion(const Text& heading, const Text& details) = 0;
+  // The report dialog in error mode; returns when the user closed it.
+  virtual void ShowReport(const Text& message, const Text& link) = 0;
+};
+
+// Everything the core needs, handed to it by the entry point or by a test.
+struct Platform {
+  IFileSystem& files;
+  ICodePage& code_page;
+  IResources& resources;
+  ISystem& system;
+  IThreads& threads;
+  IUserInterface& ui;
+};
+
+}  // namespace carryall

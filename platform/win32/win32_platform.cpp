@@ -1,0 +1,263 @@
+// Win32 layer. The real platform.
+#include "platform/win32/win32_platform.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <process.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "resources/resource_ids.h"
+
+namespace carryall::win32 {
+
+namespace {
+
+// Owns a kernel handle whose invalid value is INVALID_HANDLE_VALUE (files).
+class UniqueFile {
+ public:
+  explicit UniqueFile(HANDLE h) : h_(h) {}
+  ~UniqueFile() {
+    if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
+  }
+  UniqueFile(const UniqueFile&) = delete;
+  UniqueFile& operator=(const UniqueFile&) = delete;
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
+class Win32File : public IFile {
+ public:
+  explicit Win32File(HANDLE h) : file_(h) {}
+  bool Write(const void* data, std::size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!::WriteFile(file_.get(), p, chunk, &written, /*lpOverlapped=*/nullptr) || written == 0) return false;
+      p += written;
+      size -= written;
+    }
+    return true;
+  }
+
+ private:
+  UniqueFile file_;
+};
+
+}  // namespace
+
+std::optional<std::string> WideToCodePage(UINT code_page, const Text& text) {
+  const wchar_t* source = W(text);
+  int needed = ::WideCharToMultiByte(code_page, 0, source, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::nullopt;
+  std::string out(static_cast<std::size_t>(needed), '\0');
+  int written = ::WideCharToMultiByte(code_page, 0, source, -1, out.data(), needed, nullptr, nullptr);
+  if (written <= 0) return std::nullopt;
+  out.resize(static_cast<std::size_t>(written) - 1);  // without the terminator
+  return out;
+}
+
+Text CodePageToWide(UINT code_page, const std::string& bytes) {
+  if (bytes.empty()) return Text();
+  int needed = ::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  if (needed <= 0) return Text();
+  std::wstring out(static_cast<std::size_t>(needed), L'\0');
+  ::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), needed);
+  return FromW(out.data(), out.size());
+}
+
+// ---- files ----
+
+std::unique_ptr<IFile> Win32FileSystem::OpenExclusive(const std::string& ansi_path, OpenMode mode) {
+  Text path = CodePageToWide(CP_THREAD_ACP, ansi_path);
+  if (path.empty()) return nullptr;
+  HANDLE h = ::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                           mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           /*hTemplateFile=*/nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  auto file = std::make_unique<Win32File>(h);
+  if (mode == OpenMode::kAppend && ::SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+      ::GetLastError() != NO_ERROR) {
+    return nullptr;
+  }
+  return file;
+}
+
+std::optional<Text> Win32FileSystem::GetFullPathName(const Text& path) {
+  DWORD needed = ::GetFullPathNameW(W(path), 0, nullptr, nullptr);
+  if (needed == 0) return std::nullopt;
+  std::vector<wchar_t> buffer(needed + 1);
+  DWORD length = ::GetFullPathNameW(W(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length == 0 || length >= buffer.size()) return std::nullopt;
+  return FromW(buffer.data(), length);
+}
+
+std::optional<Text> Win32FileSystem::GetTempPath() {
+  wchar_t buffer[1024];
+  DWORD length = ::GetTempPathW(1024, buffer);
+  if (length == 0 || length >= 1024) return std::nullopt;
+  return FromW(buffer, length);
+}
+
+std::optional<Text> Win32FileSystem::GetFolderPath(int csidl) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  if (FAILED(::SHGetFolderPathW(/*hwnd=*/nullptr, csidl, /*hToken=*/nullptr, /*dwFlags=*/0, buffer))) {
+    return std::nullopt;
+  }
+  return FromW(buffer, wcslen(buffer));
+}
+
+std::optional<Text> Win32FileSystem::GetEnvironmentVariable(const Text& name) {
+  DWORD needed = ::GetEnvironmentVariableW(W(name), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::vector<wchar_t> buffer(needed + 1);
+  DWORD length = ::GetEnvironmentVariableW(W(name), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length >= buffer.size()) return std::nullopt;
+  return FromW(buffer.data(), length);
+}
+
+Text Win32FileSystem::GetModuleFileName() {
+  // Long paths are not cut short: a truncated path would fail verification for no reason.
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return Text();
+    if (length < buffer.size()) return FromW(buffer.data(), length);
+    if (buffer.size() >= 32768) return Text();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// ---- resources ----
+
+std::optional<Text> Win32Resources::LoadString(uint32_t id) {
+  // With a zero buffer size LoadStringW hands out a read-only pointer into the resource,
+  // so no entry is ever cut at a buffer's end.
+  const wchar_t* text = nullptr;
+  int length = ::LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || text == nullptr) return std::nullopt;
+  return FromW(text, static_cast<std::size_t>(length));
+}
+
+// ---- system ----
+
+Text Win32System::GetCommandLine() {
+  const wchar_t* line = ::GetCommandLineW();
+  return FromW(line, wcslen(line));
+}
+
+void Win32System::InitCommonControls() {
+  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
+  ::InitCommonControlsEx(&controls);
+}
+
+void Win32System::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
+void Win32System::ComUninitialize() { ::CoUninitialize(); }
+
+// ---- threads ----
+
+EventHandle Win32Threads::CreateManualResetEvent() {
+  return ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
+                        /*lpName=*/nullptr);
+}
+
+namespace {
+unsigned __stdcall ThreadEntry(void* argument) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+  (*body)();
+  return 0;
+}
+}  // namespace
+
+bool Win32Threads::StartThread(std::function<void()> body) {
+  auto heap_body = std::make_unique<std::function<void()>>(std::move(body));
+  uintptr_t thread = ::_beginthreadex(/*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(),
+                                      /*initflag=*/0, /*thrdaddr=*/nullptr);
+  if (thread == 0) return false;
+  heap_body.release();  // the thread owns it now
+  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+  return true;
+}
+
+uint32_t Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) {
+  std::vector<HANDLE> list(handles, handles + count);
+  DWORD result = ::MsgWaitForMultipleObjects(count, list.data(), /*fWaitAll=*/FALSE, INFINITE, QS_ALLINPUT);
+  return result - WAIT_OBJECT_0;
+}
+
+bool Win32Threads::PeekMessage(Message& message) {
+  MSG msg;
+  if (!::PeekMessageW(&msg, /*hWnd=*/nullptr, 0, 0, PM_REMOVE)) return false;
+  message.window = msg.hwnd;
+  message.message = msg.message;
+  message.wparam = msg.wParam;
+  message.lparam = msg.lParam;
+  message.time = msg.time;
+  message.x = msg.pt.x;
+  message.y = msg.pt.y;
+  return true;
+}
+
+void Win32Threads::DispatchMessage(const Message& message) {
+  MSG msg = {};
+  msg.hwnd = static_cast<HWND>(message.window);
+  msg.message = message.message;
+  msg.wParam = message.wparam;
+  msg.lParam = message.lparam;
+  msg.time = message.time;
+  msg.pt.x = message.x;
+  msg.pt.y = message.y;
+  ::DispatchMessageW(&msg);
+}
+
+// ---- user interface ----
+
+namespace {
+
+INT_PTR CALLBACK SplashProc(HWND dialog, UINT message, WPARAM /*wparam*/, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    HICON icon = reinterpret_cast<HICON>(lparam);
+    ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+class Win32Splash : public ISplash {
+ public:
+  explicit Win32Splash(HWND window) : window_(window) {}
+  ~Win32Splash() override { ::DestroyWindow(window_); }
+  void Show() override { ::ShowWindow(window_, SW_SHOW); }
+  void Hide() override { ::ShowWindow(window_, SW_HIDE); }
+  void End(int result) override { ::EndDialog(window_, result); }
+
+ private:
+  HWND window_;
+};
+
+}  // namespace
+
+std::unique_ptr<ISplash> Win32UserInterface::CreateSplash() {
+  HICON icon = ::LoadIconW(module_, MAKEINTRESOURCEW(IDI_APP));
+  HWND window = ::CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_SPLASH), /*hWndParent=*/nullptr, SplashProc,
+                                     reinterpret_cast<LPARAM>(icon));
+  if (!window) return nullptr;
+  return std::make_unique<Win32Splash>(window);
+}
+
+int Win32UserInterface::AskQuestion(const Text& heading, const Text& details) {
+  int answer = ::MessageBoxW(nullptr, W(details), W(heading), MB_YESNO | MB_ICONWARNING);
+  return answer == IDYES ? IDOK : IDCANCEL;
+}
+
+void Win32UserInterface::ShowReport(const Text& /*message*/, const Text& /*link*/) {
+  // The report dialog is not built yet: an interactive failure is written to the log only.
+}
+
+}  // namespace carryall::win32

@@ -1,0 +1,80 @@
+// Win32 layer. The real platform: thin wrappers over the Windows API, with the flags,
+// sizes and orders the core relies on. Only the Windows build compiles this.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace carryall::win32 {
+
+// UTF-16 text to a code page, sized from the converter's own answer so that code pages
+// with multi-byte characters lose nothing. Stops at the first NUL. nullopt on failure.
+std::optional<std::string> WideToCodePage(UINT code_page, const Text& text);
+Text CodePageToWide(UINT code_page, const std::string& bytes);
+
+inline const wchar_t* W(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+inline Text FromW(const wchar_t* text, std::size_t size) {
+  return Text(reinterpret_cast<const char16_t*>(text), size);
+}
+
+class Win32FileSystem : public IFileSystem {
+ public:
+  std::unique_ptr<IFile> OpenExclusive(const std::string& ansi_path, OpenMode mode) override;
+  std::optional<Text> GetFullPathName(const Text& path) override;
+  std::optional<Text> GetTempPath() override;
+  std::optional<Text> GetFolderPath(int csidl) override;
+  std::optional<Text> GetEnvironmentVariable(const Text& name) override;
+  Text GetModuleFileName() override;
+};
+
+class Win32CodePage : public ICodePage {
+ public:
+  std::optional<std::string> ToAnsi(const Text& text) override { return WideToCodePage(CP_THREAD_ACP, text); }
+  Text FromAnsi(const std::string& ansi) override { return CodePageToWide(CP_THREAD_ACP, ansi); }
+};
+
+class Win32Resources : public IResources {
+ public:
+  explicit Win32Resources(HINSTANCE module) : module_(module) {}
+  std::optional<Text> LoadString(uint32_t id) override;
+
+ private:
+  HINSTANCE module_;
+};
+
+class Win32System : public ISystem {
+ public:
+  uint32_t GetTickCount() override { return ::GetTickCount(); }
+  Text GetCommandLine() override;
+  void InitCommonControls() override;
+  void ComInitialize() override;
+  void ComUninitialize() override;
+};
+
+class Win32Threads : public IThreads {
+ public:
+  EventHandle CreateManualResetEvent() override;
+  void SetEvent(EventHandle event) override { ::SetEvent(event); }
+  void ResetEvent(EventHandle event) override { ::ResetEvent(event); }
+  bool StartThread(std::function<void()> body) override;
+  uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) override;
+  bool PeekMessage(Message& message) override;
+  void DispatchMessage(const Message& message) override;
+};
+
+class Win32UserInterface : public IUserInterface {
+ public:
+  explicit Win32UserInterface(HINSTANCE module) : module_(module) {}
+  std::unique_ptr<ISplash> CreateSplash() override;
+  int AskQuestion(const Text& heading, const Text& details) override;
+  void ShowReport(const Text& message, const Text& link) override;
+
+ private:
+  HINSTANCE module_;
+};
+
+}  // namespace carryall::win32

@@ -1,0 +1,149 @@
+# Build rules for the bootstrapper's resources. Included from the top-level
+# CMakeLists.txt with include(resources/resources.cmake).
+#
+#   carryall_generate_strings(<out-rc> <out-inc>)
+#   carryall_add_resources(<target>)      Windows build: links the compiled resources
+#   carryall_host_strings(<target>)       lets <target> #include "shipped_strings.inc"
+#
+# Generated files go to ${CMAKE_BINARY_DIR}/gen/resources. The generators rewrite a
+# file only when its content changes; each command touches a stamp file, and the
+# commands that consume generated files depend on the stamps, because the Makefile
+# generator has no rule for a file that is only a by-product.
+
+include_guard(GLOBAL)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(CARRYALL_STRINGS "" CACHE FILEPATH
+    "Overrides for the shipped string table, in the format of resources/strings.txt (empty: none)")
+
+set(CARRYALL_RESOURCES_DIR "${CMAKE_CURRENT_LIST_DIR}")
+get_filename_component(CARRYALL_TOOLS_DIR "${CMAKE_CURRENT_LIST_DIR}/../tools" ABSOLUTE)
+set(CARRYALL_GEN_DIR "${CMAKE_BINARY_DIR}/gen/resources")
+file(MAKE_DIRECTORY "${CARRYALL_GEN_DIR}")
+
+# Adds the command that writes the STRINGTABLE fragment <out-rc> and the C++ table
+# <out-inc> from resources/strings.txt and, when CARRYALL_STRINGS names a file, its
+# overrides; and the target carryall_strings that runs it. Sets
+# CARRYALL_STRINGS_STAMP in the caller's scope: custom commands that read either
+# output depend on that file and on the target. The command is made once per build
+# tree; a second call with the same outputs only sets the variable.
+function(carryall_generate_strings OUT_RC OUT_INC)
+  get_filename_component(out_rc "${OUT_RC}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  get_filename_component(out_inc "${OUT_INC}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  set(stamp "${out_rc}.stamp")
+
+  if(TARGET carryall_strings)
+    get_property(made GLOBAL PROPERTY CARRYALL_STRINGS_OUTPUTS)
+    if(NOT made STREQUAL "${out_rc};${out_inc}")
+      message(FATAL_ERROR "carryall_generate_strings: already generating ${made}; "
+                          "cannot also generate ${out_rc};${out_inc}")
+    endif()
+    set(CARRYALL_STRINGS_STAMP "${stamp}" PARENT_SCOPE)
+    return()
+  endif()
+
+  set(base "${CARRYALL_RESOURCES_DIR}/strings.txt")
+  set(generator "${CARRYALL_TOOLS_DIR}/gen_strings.py")
+  set(override_args)
+  set(override_deps)
+  if(CARRYALL_STRINGS)
+    get_filename_component(overrides "${CARRYALL_STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
+    if(NOT EXISTS "${overrides}")
+      message(FATAL_ERROR "CARRYALL_STRINGS names ${overrides}, which does not exist")
+    endif()
+    set(override_args --overrides "${overrides}")
+    set(override_deps "${overrides}")
+  endif()
+
+  add_custom_command(
+    OUTPUT "${stamp}"
+    BYPRODUCTS "${out_rc}" "${out_inc}"
+    COMMAND "${Python3_EXECUTABLE}" "${generator}" --base "${base}" ${override_args}
+            --rc "${out_rc}" --cpp "${out_inc}"
+    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
+    DEPENDS "${base}" "${generator}" ${override_deps}
+    COMMENT "Generating the string table"
+    VERBATIM)
+  add_custom_target(carryall_strings DEPENDS "${stamp}")
+  set_property(GLOBAL PROPERTY CARRYALL_STRINGS_OUTPUTS "${out_rc};${out_inc}")
+  set(CARRYALL_STRINGS_STAMP "${stamp}" PARENT_SCOPE)
+endfunction()
+
+# Splash, banner and icon. Target carryall_images; stamp in CARRYALL_IMAGES_STAMP.
+function(_carryall_generate_images)
+  set(stamp "${CARRYALL_GEN_DIR}/images.stamp")
+  set(CARRYALL_IMAGES_STAMP "${stamp}" PARENT_SCOPE)
+  if(TARGET carryall_images)
+    return()
+  endif()
+  set(generator "${CARRYALL_TOOLS_DIR}/gen_images.py")
+  add_custom_command(
+    OUTPUT "${stamp}"
+    BYPRODUCTS "${CARRYALL_GEN_DIR}/splash.bmp" "${CARRYALL_GEN_DIR}/banner.bmp"
+               "${CARRYALL_GEN_DIR}/carryall.ico"
+    COMMAND "${Python3_EXECUTABLE}" "${generator}"
+            --splash "${CARRYALL_GEN_DIR}/splash.bmp"
+            --banner "${CARRYALL_GEN_DIR}/banner.bmp"
+            --icon "${CARRYALL_GEN_DIR}/carryall.ico"
+    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
+    DEPENDS "${generator}"
+    COMMENT "Drawing the splash, banner and icon"
+    VERBATIM)
+  add_custom_target(carryall_images DEPENDS "${stamp}")
+endfunction()
+
+# Compiles resources/carryall.rc with the generated string table, pictures and icon
+# into one COFF object and links it into <target>; also puts resources/ on the
+# target's include path for resource_ids.h. Windows build only. The object is built
+# once, by the target carryall_resources, however many targets link it.
+function(carryall_add_resources TARGET)
+  if(NOT WIN32)
+    message(FATAL_ERROR "carryall_add_resources(${TARGET}): resources are compiled for the Windows build only")
+  endif()
+
+  carryall_generate_strings("${CARRYALL_GEN_DIR}/strings.rc" "${CARRYALL_GEN_DIR}/shipped_strings.inc")
+  _carryall_generate_images()
+
+  set(object "${CARRYALL_GEN_DIR}/carryall.res.o")
+  if(NOT TARGET carryall_resources)
+    set(rc_compiler "${CMAKE_RC_COMPILER}")
+    if(NOT rc_compiler)
+      find_program(CARRYALL_WINDRES NAMES i686-w64-mingw32-windres windres REQUIRED)
+      set(rc_compiler "${CARRYALL_WINDRES}")
+    endif()
+    add_custom_command(
+      OUTPUT "${object}"
+      COMMAND "${rc_compiler}" -c 65001 -O coff
+              -I "${CARRYALL_RESOURCES_DIR}" -I "${CARRYALL_GEN_DIR}"
+              -i "${CARRYALL_RESOURCES_DIR}/carryall.rc" -o "${object}"
+      DEPENDS "${CARRYALL_RESOURCES_DIR}/carryall.rc"
+              "${CARRYALL_RESOURCES_DIR}/carryall.manifest"
+              "${CARRYALL_RESOURCES_DIR}/resource_ids.h"
+              "${CARRYALL_STRINGS_STAMP}" "${CARRYALL_IMAGES_STAMP}"
+      WORKING_DIRECTORY "${CARRYALL_GEN_DIR}"
+      COMMENT "Compiling the resources"
+      VERBATIM)
+    add_custom_target(carryall_resources DEPENDS "${object}")
+    # The stamps are made by these targets; ordering them first keeps their commands
+    # from running twice in a parallel build.
+    add_dependencies(carryall_resources carryall_strings carryall_images)
+  endif()
+
+  set_source_files_properties("${object}" PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+  target_sources(${TARGET} PRIVATE "${object}")
+  target_include_directories(${TARGET} PRIVATE "${CARRYALL_RESOURCES_DIR}")
+  add_dependencies(${TARGET} carryall_resources)
+endfunction()
+
+# Host build: generates shipped_strings.inc and puts its folder (and resources/, for
+# resource_ids.h) on <target>'s include path, so that C++ can write
+#   const Entry kTable[] = {
+#   #include "shipped_strings.inc"
+#   };
+# with Entry an aggregate of an integer id and a const char16_t* text.
+function(carryall_host_strings TARGET)
+  carryall_generate_strings("${CARRYALL_GEN_DIR}/strings.rc" "${CARRYALL_GEN_DIR}/shipped_strings.inc")
+  target_include_directories(${TARGET} PRIVATE "${CARRYALL_GEN_DIR}" "${CARRYALL_RESOURCES_DIR}")
+  add_dependencies(${TARGET} carryall_strings)
+endfunction()

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the builds and the tests need on a Debian 12 machine, and nothing
+# that is already there. Safe to run again.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+for p in cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
+         xvfb imagemagick xdotool osslsigncode openssl x11-utils; do
+  have_pkg "$p" || need+=("$p")
+done
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
+have_pkg wine || need+=(wine)
+have_pkg wine32:i386 || need+=(wine32:i386)
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+elif [ "${need_update:-0}" = 1 ]; then
+  $SUDO apt-get update -qq
+fi

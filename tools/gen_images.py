@@ -1,0 +1,360 @@
+#!/usr/bin/env python3
+"""Draws the bootstrapper's pictures.
+
+    gen_images.py [--splash OUT.bmp] [--banner OUT.bmp] [--icon OUT.ico]
+
+  --splash  bitmap 133, 425 x 208, 24 bits per pixel: shown by the splash dialog.
+  --banner  bitmap 130, 634 x 78, 24 bits per pixel: top of the report dialog.
+  --icon    icon 5: 16 x 16 and 32 x 32 images, 32 bits per pixel with an AND mask.
+
+Everything is computed with plain arithmetic, so the same input always gives the same
+bytes. An output is rewritten only when its content changes.
+"""
+
+import argparse
+import math
+import os
+import struct
+import sys
+
+SPLASH_SIZE = (425, 208)
+BANNER_SIZE = (634, 78)
+ICON_SIZES = (16, 32)
+
+NAVY = (0x0E, 0x25, 0x3D)
+TEAL = (0x1C, 0x6E, 0x8A)
+AMBER_LIGHT = (0xF7, 0xBB, 0x52)
+AMBER_DARK = (0xD6, 0x84, 0x22)
+STRAP = (0xA9, 0x5F, 0x17)
+OUTLINE = (0x4A, 0x2A, 0x0C)
+HANDLE = (0xF1, 0xD3, 0x98)
+CLASP = (0xFF, 0xE7, 0xB3)
+WHITE = (0xFF, 0xFF, 0xFF)
+MIST = (0xB9, 0xD6, 0xE2)
+
+
+# --- canvas -----------------------------------------------------------------------
+
+class Canvas:
+    """Straight (not premultiplied) RGBA in 0..1, row 0 at the top."""
+
+    def __init__(self, width, height, fill=(0.0, 0.0, 0.0, 0.0)):
+        self.width = width
+        self.height = height
+        self.px = [[list(fill) for _ in range(width)] for _ in range(height)]
+
+    def blend(self, x, y, rgb, alpha):
+        if alpha <= 0.0:
+            return
+        dst = self.px[y][x]
+        da = dst[3]
+        out_a = alpha + da * (1.0 - alpha)
+        for i in range(3):
+            dst[i] = (rgb[i] * alpha + dst[i] * da * (1.0 - alpha)) / out_a
+        dst[3] = out_a
+
+    def fill_sdf(self, sdf, box, color, opacity=1.0, softness=1.0):
+        """Fills where sdf(x, y) (a distance in pixels, negative inside) is below 0,
+        with an edge ramp of `softness` pixels. color is an RGB tuple in 0..255 or a
+        function of the pixel centre giving one."""
+        x0, y0, x1, y1 = box
+        x0 = max(0, int(math.floor(x0)))
+        y0 = max(0, int(math.floor(y0)))
+        x1 = min(self.width, int(math.ceil(x1)))
+        y1 = min(self.height, int(math.ceil(y1)))
+        for y in range(y0, y1):
+            for x in range(x0, x1):
+                cx, cy = x + 0.5, y + 0.5
+                d = sdf(cx, cy)
+                coverage = min(1.0, max(0.0, 0.5 - d / softness))
+                if coverage <= 0.0:
+                    continue
+                rgb = color(cx, cy) if callable(color) else color
+                self.blend(x, y, [c / 255.0 for c in rgb], coverage * opacity)
+
+
+def mix(a, b, t):
+    t = min(1.0, max(0.0, t))
+    return tuple(a[i] + (b[i] - a[i]) * t for i in range(3))
+
+
+def rounded_box(cx, cy, hw, hh, r):
+    def sdf(x, y):
+        qx = abs(x - cx) - (hw - r)
+        qy = abs(y - cy) - (hh - r)
+        outside = math.hypot(max(qx, 0.0), max(qy, 0.0))
+        return outside + min(max(qx, qy), 0.0) - r
+    return sdf
+
+
+def ring(sdf, thickness):
+    return lambda x, y: abs(sdf(x, y)) - thickness / 2.0
+
+
+def intersect(a, b):
+    return lambda x, y: max(a(x, y), b(x, y))
+
+
+def grow(sdf, amount):
+    return lambda x, y: sdf(x, y) - amount
+
+
+# --- the emblem: a holdall with handle, straps and clasp ---------------------------
+
+def draw_emblem(canvas, cx, cy, size, detail=True, shadow=True):
+    """size is the emblem's width in pixels; (cx, cy) its centre."""
+    s = size
+
+    def u(x, y):
+        return cx + x * s, cy + y * s
+
+    body = rounded_box(*u(0.0, 0.12), 0.46 * s, 0.30 * s, 0.09 * s)
+    body_box = (cx - 0.5 * s - 2, cy - 0.2 * s - 2, cx + 0.5 * s + 2, cy + 0.44 * s + 2)
+    handle_outer = rounded_box(*u(0.0, -0.24), 0.21 * s, 0.17 * s, 0.12 * s)
+    handle = ring(handle_outer, 0.08 * s)
+    handle_box = (cx - 0.27 * s - 2, cy - 0.47 * s - 2, cx + 0.27 * s + 2, cy - 0.05 * s)
+    outline = max(1.0, 0.035 * s)
+
+    if shadow:
+        offset = 0.05 * s
+        soft = max(1.0, 0.08 * s)
+        shadow_sdf = rounded_box(*u(0.0, 0.12), 0.46 * s, 0.30 * s, 0.09 * s)
+        canvas.fill_sdf(lambda x, y: shadow_sdf(x - offset, y - offset),
+                        (body_box[0], body_box[1], body_box[2] + offset + soft * 2,
+                         body_box[3] + offset + soft * 2),
+                        (0, 0, 0), opacity=0.35, softness=soft)
+
+    canvas.fill_sdf(grow(handle, outline), handle_box, OUTLINE)
+    canvas.fill_sdf(handle, handle_box, HANDLE)
+
+    top = cy + (0.12 - 0.30) * s
+    height = 0.60 * s
+
+    def body_colour(x, y):
+        return mix(AMBER_LIGHT, AMBER_DARK, (y - top) / height)
+
+    canvas.fill_sdf(grow(body, outline), body_box, OUTLINE)
+    canvas.fill_sdf(body, body_box, body_colour)
+
+    if detail:
+        for side in (-1.0, 1.0):
+            strap = intersect(rounded_box(*u(0.24 * side, 0.12), 0.045 * s, 0.40 * s, 0.0), body)
+            canvas.fill_sdf(strap, body_box, STRAP)
+        seam = intersect(rounded_box(*u(0.0, 0.04), 0.60 * s, 0.022 * s, 0.0), body)
+        canvas.fill_sdf(seam, body_box, STRAP, opacity=0.8)
+        clasp = rounded_box(*u(0.0, 0.04), 0.075 * s, 0.065 * s, 0.025 * s)
+        canvas.fill_sdf(grow(clasp, outline * 0.8), body_box, OUTLINE)
+        canvas.fill_sdf(clasp, body_box, CLASP)
+    else:
+        seam = intersect(rounded_box(*u(0.0, 0.06), 0.60 * s, 0.045 * s, 0.0), body)
+        canvas.fill_sdf(seam, body_box, STRAP)
+
+
+# --- block letters -----------------------------------------------------------------
+
+FONT = {
+    "A": [".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"],
+    "B": ["####.", "#...#", "#...#", "####.", "#...#", "#...#", "####."],
+    "C": [".###.", "#...#", "#....", "#....", "#....", "#...#", ".###."],
+    "D": ["###..", "#..#.", "#...#", "#...#", "#...#", "#..#.", "###.."],
+    "E": ["#####", "#....", "#....", "####.", "#....", "#....", "#####"],
+    "F": ["#####", "#....", "#....", "####.", "#....", "#....", "#...."],
+    "G": [".###.", "#...#", "#....", "#.###", "#...#", "#...#", ".####"],
+    "H": ["#...#", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"],
+    "I": [".###.", "..#..", "..#..", "..#..", "..#..", "..#..", ".###."],
+    "J": ["..###", "...#.", "...#.", "...#.", "...#.", "#..#.", ".##.."],
+    "K": ["#...#", "#..#.", "#.#..", "##...", "#.#..", "#..#.", "#...#"],
+    "L": ["#....", "#....", "#....", "#....", "#....", "#....", "#####"],
+    "M": ["#...#", "##.##", "#.#.#", "#.#.#", "#...#", "#...#", "#...#"],
+    "N": ["#...#", "#...#", "##..#", "#.#.#", "#..##", "#...#", "#...#"],
+    "O": [".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."],
+    "P": ["####.", "#...#", "#...#", "####.", "#....", "#....", "#...."],
+    "Q": [".###.", "#...#", "#...#", "#...#", "#.#.#", "#..#.", ".##.#"],
+    "R": ["####.", "#...#", "#...#", "####.", "#.#..", "#..#.", "#...#"],
+    "S": [".####", "#....", "#....", ".###.", "....#", "....#", "####."],
+    "T": ["#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."],
+    "U": ["#...#", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."],
+    "V": ["#...#", "#...#", "#...#", "#...#", "#...#", ".#.#.", "..#.."],
+    "W": ["#...#", "#...#", "#...#", "#.#.#", "#.#.#", "#.#.#", ".#.#."],
+    "X": ["#...#", "#...#", ".#.#.", "..#..", ".#.#.", "#...#", "#...#"],
+    "Y": ["#...#", "#...#", ".#.#.", "..#..", "..#..", "..#..", "..#.."],
+    "Z": ["#####", "....#", "...#.", "..#..", ".#...", "#....", "#####"],
+    ".": [".....", ".....", ".....", ".....", ".....", ".##..", ".##.."],
+    " ": [".....", ".....", ".....", ".....", ".....", ".....", "....."],
+}
+GLYPH_W, GLYPH_H = 5, 7
+
+
+def text_width(text, scale, spacing=1):
+    return len(text) * (GLYPH_W + spacing) * scale - spacing * scale
+
+
+def draw_text(canvas, text, left, top, scale, colour, opacity=1.0, spacing=1, shadow=True):
+    """Block letters on the pixel grid: each lit cell is a scale x scale square."""
+    passes = []
+    if shadow:
+        passes.append((max(1, scale // 2), (0, 0, 0), 0.45 * opacity))
+    passes.append((0, colour, opacity))
+    for offset, rgb, alpha in passes:
+        x = left
+        for ch in text:
+            rows = FONT[ch]
+            for gy, row in enumerate(rows):
+                for gx, cell in enumerate(row):
+                    if cell != "#":
+                        continue
+                    px0 = x + gx * scale + offset
+                    py0 = top + gy * scale + offset
+                    for py in range(py0, py0 + scale):
+                        for px in range(px0, px0 + scale):
+                            if 0 <= px < canvas.width and 0 <= py < canvas.height:
+                                canvas.blend(px, py, [c / 255.0 for c in rgb], alpha)
+            x += (GLYPH_W + spacing) * scale
+
+
+# --- backgrounds -------------------------------------------------------------------
+
+def paint_background(canvas, glow_x, glow_y, glow_r):
+    w, h = canvas.width, canvas.height
+    for y in range(h):
+        for x in range(w):
+            t = (x / (w - 1)) * 0.65 + (y / (h - 1)) * 0.35
+            rgb = mix(NAVY, TEAL, t)
+            d = math.hypot(x + 0.5 - glow_x, y + 0.5 - glow_y) / glow_r
+            glow = max(0.0, 1.0 - d) ** 2 * 0.22
+            rgb = mix(rgb, WHITE, glow)
+            canvas.px[y][x] = [c / 255.0 for c in rgb] + [1.0]
+
+
+def accent_line(canvas, y, thickness):
+    for yy in range(y, y + thickness):
+        for x in range(canvas.width):
+            t = x / (canvas.width - 1)
+            canvas.blend(x, yy, [c / 255.0 for c in mix(AMBER_LIGHT, AMBER_DARK, t)], 0.9)
+
+
+def draw_splash():
+    w, h = SPLASH_SIZE
+    c = Canvas(w, h)
+    paint_background(c, 92, 96, 150)
+    draw_emblem(c, 92, 92, 112)
+    draw_text(c, "CARRYALL", 170, 62, 5, WHITE)
+    draw_text(c, "SQL INSTALLER", 172, 112, 2, MIST)
+    draw_text(c, "PREPARING SETUP...", 172, 172, 2, MIST, opacity=0.85)
+    accent_line(c, h - 8, 3)
+    return c
+
+
+def draw_banner():
+    w, h = BANNER_SIZE
+    c = Canvas(w, h)
+    paint_background(c, w - 70, 38, 120)
+    draw_text(c, "CARRYALL", 22, 18, 4, WHITE)
+    draw_text(c, "SQL INSTALLER", 24, 54, 2, MIST)
+    draw_emblem(c, w - 70, 38, 56)
+    accent_line(c, h - 3, 3)
+    return c
+
+
+def draw_icon(size):
+    c = Canvas(size, size)
+    if size >= 32:
+        draw_emblem(c, size / 2.0, size / 2.0 + 0.5, size * 0.96, detail=True, shadow=False)
+    else:
+        draw_emblem(c, size / 2.0, size / 2.0 + 0.5, size * 1.0, detail=False, shadow=False)
+    return c
+
+
+# --- file formats ------------------------------------------------------------------
+
+def to_byte(v):
+    return max(0, min(255, int(round(v * 255.0))))
+
+
+def bmp_bytes(canvas):
+    """24-bit BITMAPINFOHEADER bitmap, bottom-up rows padded to four bytes."""
+    w, h = canvas.width, canvas.height
+    stride = (w * 3 + 3) & ~3
+    pixels = bytearray()
+    for y in range(h - 1, -1, -1):
+        row = bytearray()
+        for x in range(w):
+            r, g, b, _ = canvas.px[y][x]
+            row += bytes((to_byte(b), to_byte(g), to_byte(r)))
+        row += b"\0" * (stride - len(row))
+        pixels += row
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    offset = 14 + len(info)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
+    return header + info + bytes(pixels)
+
+
+def icon_image_bytes(canvas):
+    """One ICO image: a BITMAPINFOHEADER of double height, BGRA rows bottom-up, then
+    the 1-bit AND mask (1 = transparent), rows padded to four bytes."""
+    n = canvas.width
+    xor = bytearray()
+    mask = bytearray()
+    mask_stride = ((n + 31) // 32) * 4
+    for y in range(n - 1, -1, -1):
+        bits = 0
+        row_mask = bytearray(mask_stride)
+        for x in range(n):
+            r, g, b, a = canvas.px[y][x]
+            alpha = to_byte(a)
+            if alpha == 0:
+                r = g = b = 0.0
+                row_mask[x // 8] |= 0x80 >> (x % 8)
+            xor += bytes((to_byte(b), to_byte(g), to_byte(r), alpha))
+        mask += row_mask
+    info = struct.pack("<IiiHHIIiiII", 40, n, n * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    return info + bytes(xor) + bytes(mask)
+
+
+def ico_bytes(canvases):
+    images = [icon_image_bytes(c) for c in canvases]
+    header = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    entries = b""
+    for c, data in zip(canvases, images):
+        n = c.width
+        entries += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return header + entries + b"".join(images)
+
+
+def write_if_changed(path, data):
+    try:
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    except OSError:
+        pass
+    directory = os.path.dirname(path)
+    if directory:
+        os.makedirs(directory, exist_ok=True)
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Draw the splash, banner and icon.")
+    parser.add_argument("--splash", help="splash bitmap to write (425 x 208)")
+    parser.add_argument("--banner", help="banner bitmap to write (634 x 78)")
+    parser.add_argument("--icon", help="icon file to write (16 and 32 pixels)")
+    args = parser.parse_args(argv)
+    if not (args.splash or args.banner or args.icon):
+        parser.error("nothing to do: give --splash, --banner and/or --icon")
+    if args.splash:
+        write_if_changed(args.splash, bmp_bytes(draw_splash()))
+    if args.banner:
+        write_if_changed(args.banner, bmp_bytes(draw_banner()))
+    if args.icon:
+        write_if_changed(args.icon, ico_bytes([draw_icon(n) for n in ICON_SIZES]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
