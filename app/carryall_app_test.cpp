@@ -48,7 +48,7 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
 TEST_F(StartupTest, BadCommandLineReportsUsageAndExitsWithItsCode) {
   EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA /temp"), kBadCommandLine);
   EXPECT_EQ(LogFile(),
-            "Command line params /IAgreeToTheEULA /temp /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
+            "Command line params /temp /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
             "Command line 'log run.log /IAgreeToTheEULA /temp' incorrect.\r\n"
             "Valid switches include:- \r\n\textract [path]\tlog [path]\ttemp [path]\r\n\r\n"

@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-for p in cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
+for p in cmake g++ make python3 googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
          xvfb imagemagick xdotool osslsigncode openssl x11-utils; do
   have_pkg "$p" || need+=("$p")
 done

@@ -53,7 +53,7 @@ std::string SimFileSystem::Key(const std::string& ansi_path) {
 
 std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const std::string& ansi_path, OpenMode mode) {
   std::string key = Key(ansi_path);
-  if (ansi_path.empty() || unopenable.count(key) || key.back() == '\\') return nullptr;
+  if (ansi_path.empty() || unopenable.count(key) || directories.count(key) || key.back() == '\\') return nullptr;
   Entry& entry = files_[key];
   if (entry.open) return nullptr;  // exclusive: a second opener is refused
   if (mode == OpenMode::kTruncate) entry.bytes.clear();

@@ -47,6 +47,7 @@ class SimFileSystem : public IFileSystem {
   std::map<Text, Text> environment = {{u"SystemDrive", u"C:"}};
   Text module_path = u"C:\\work\\CarryallInstaller.exe";
   std::set<std::string> unopenable;  // ANSI paths that fail to open (lower case)
+  std::set<std::string> directories = {"c:\\work", "c:\\"};  // cannot be opened as files (lower case)
 
  private:
   friend class SimFile;

@@ -1,0 +1,150 @@
+// Tests of the Win32 layer's own behaviour, cross-built and run under Wine.
+#include "platform/win32/win32_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace carryall::win32 {
+namespace {
+
+std::wstring TempDir() {
+  wchar_t buffer[MAX_PATH];
+  DWORD n = ::GetTempPathW(MAX_PATH, buffer);
+  std::wstring dir(buffer, n);
+  dir += L"carryall-win32-test-" + std::to_wstring(::GetCurrentProcessId());
+  ::CreateDirectoryW(dir.c_str(), nullptr);
+  return dir;
+}
+
+Text T(const std::wstring& w) { return FromW(w.data(), w.size()); }
+
+std::string ReadAll(const std::wstring& path) {
+  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string out(1 << 16, '\0');
+  DWORD read = 0;
+  ::ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &read, nullptr);
+  ::CloseHandle(h);
+  out.resize(read);
+  return out;
+}
+
+TEST(Win32StringsTest, EveryShippedEntryLoadsExactly) {
+  const std::map<uint32_t, Text> shipped = {
+#include "shipped_strings.inc"
+  };
+  Win32Resources resources(::GetModuleHandleW(nullptr));
+  for (const auto& [id, text] : shipped) {
+    EXPECT_EQ(resources.LoadString(id), std::optional<Text>(text)) << "id " << id;
+  }
+  EXPECT_EQ(resources.LoadString(143), std::nullopt);
+  EXPECT_EQ(resources.LoadString(144), std::nullopt);
+  EXPECT_EQ(resources.LoadString(9999), std::nullopt);
+}
+
+TEST(Win32CodePageTest, SizesTheResultFromTheConverter) {
+  Text cjk(300, u'\u4e2d');
+  std::optional<std::string> utf8 = WideToCodePage(CP_UTF8, cjk);
+  ASSERT_TRUE(utf8);
+  EXPECT_EQ(utf8->size(), 900u) << "three bytes a unit: more than two per unit must fit";
+  std::optional<std::string> western = WideToCodePage(1252, u"caf\u00e9 \u4e2d");
+  ASSERT_TRUE(western);
+  EXPECT_EQ(*western, "caf\xe9 ?");
+  EXPECT_EQ(CodePageToWide(1252, "caf\xe9"), u"caf\u00e9");
+  EXPECT_EQ(WideToCodePage(1252, Text(u"ab\0cd", 5)), std::optional<std::string>("ab"));
+}
+
+TEST(Win32FileSystemTest, FullPathsResolveAgainstTheCurrentDirectory) {
+  std::wstring dir = TempDir();
+  ASSERT_TRUE(::SetCurrentDirectoryW(dir.c_str()));
+  Win32FileSystem files;
+  EXPECT_EQ(files.GetFullPathName(u"a\\..\\b.txt"), std::optional<Text>(T(dir + L"\\b.txt")));
+  EXPECT_EQ(files.GetFullPathName(u"."), std::optional<Text>(T(dir)));
+  Text very_long = u"C:\\" + Text(400, u'x');
+  std::optional<Text> full = files.GetFullPathName(very_long);
+  ASSERT_TRUE(full);  // no limit here: the caller decides what fits
+  EXPECT_EQ(full->size(), 403u);
+}
+
+TEST(Win32FileSystemTest, TempPathAndFoldersAreReadable) {
+  Win32FileSystem files;
+  std::optional<Text> temp = files.GetTempPath();
+  ASSERT_TRUE(temp);
+  EXPECT_EQ(temp->back(), u'\\');
+  EXPECT_TRUE(files.GetFolderPath(26));
+  EXPECT_TRUE(files.GetFolderPath(35));
+  EXPECT_TRUE(files.GetEnvironmentVariable(u"SystemDrive"));
+  EXPECT_FALSE(files.GetEnvironmentVariable(u"CARRYALL_SURELY_NOT_SET"));
+  Text module = files.GetModuleFileName();
+  EXPECT_NE(module.find(u"win32_platform_tests"), Text::npos);
+}
+
+TEST(Win32FileSystemTest, LogFileIsExclusiveTruncatedAndAppendable) {
+  std::wstring path = TempDir() + L"\\log \u00e9.txt";
+  std::optional<std::string> ansi = WideToCodePage(CP_THREAD_ACP, T(path));
+  ASSERT_TRUE(ansi);
+  Win32FileSystem files;
+  {
+    auto file = files.OpenExclusive(*ansi, IFileSystem::OpenMode::kTruncate);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Write("first\n", 6));
+    EXPECT_EQ(files.OpenExclusive(*ansi, IFileSystem::OpenMode::kAppend), nullptr) << "exclusive while open";
+  }
+  {
+    auto file = files.OpenExclusive(*ansi, IFileSystem::OpenMode::kAppend);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Write("second", 6));
+  }
+  EXPECT_EQ(ReadAll(path), "first\nsecond");
+  {
+    auto file = files.OpenExclusive(*ansi, IFileSystem::OpenMode::kTruncate);
+    ASSERT_TRUE(file);
+  }
+  EXPECT_EQ(ReadAll(path), "");
+  EXPECT_EQ(files.OpenExclusive(*WideToCodePage(CP_THREAD_ACP, T(TempDir())), IFileSystem::OpenMode::kTruncate),
+            nullptr)
+      << "a directory is not a log file";
+}
+
+TEST(Win32ThreadsTest, WaitReportsTheLowestSignalledEventAndMessages) {
+  Win32Threads threads;
+  EventHandle events[2] = {threads.CreateManualResetEvent(), threads.CreateManualResetEvent()};
+  Message drain;
+  while (threads.PeekMessage(drain)) {
+  }
+  threads.SetEvent(events[1]);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2), 1u);
+  threads.SetEvent(events[0]);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2), 0u);
+  threads.ResetEvent(events[0]);
+  threads.ResetEvent(events[1]);
+  ::PostThreadMessageW(::GetCurrentThreadId(), WM_USER, 7, 8);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2), 2u);
+  Message m;
+  ASSERT_TRUE(threads.PeekMessage(m));
+  EXPECT_EQ(m.message, static_cast<uint32_t>(WM_USER));
+  EXPECT_EQ(m.wparam, 7u);
+}
+
+TEST(Win32ThreadsTest, StartedThreadRunsItsBody) {
+  Win32Threads threads;
+  EventHandle done = threads.CreateManualResetEvent();
+  std::atomic<int> value{0};
+  ASSERT_TRUE(threads.StartThread([&] {
+    value = 42;
+    threads.SetEvent(done);
+  }));
+  EXPECT_EQ(::WaitForSingleObject(done, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(value, 42);
+}
+
+TEST(Win32SystemTest, CommandLineIsTheWholeProcessLine) {
+  Win32System system;
+  Text line = system.GetCommandLine();
+  EXPECT_NE(line.find(u"win32_platform_tests"), Text::npos);
+}
+
+}  // namespace
+}  // namespace carryall::win32
