@@ -29,7 +29,7 @@ TEST(SplitCommandLineTest, FollowsTheCRunTimeRules) {
       {u"prog  \t a\t\tb  ", {"prog", "a", "b"}},
       {u"\"C:\\Program Files\\x.exe\" a", {"C:\\Program Files\\x.exe", "a"}},
       {u"C:\\a\"b c\"d e", {"C:\\ab cd", "e"}},                  // quotes in the program only toggle
-      {u"C:\\path\\prog.exe\\\" x", {"C:\\path\\prog.exe\\", "x"}},  // no escapes in the program name
+      {u"C:\\path\\prog.exe\\\" x", {"C:\\path\\prog.exe\\ x"}},  // no escapes in the program name
       {u"p \"a b\" c", {"p", "a b", "c"}},
       {u"p a\\\\b", {"p", "a\\\\b"}},                            // backslashes alone are kept
       {u"p a\\\"b", {"p", "a\"b"}},                              // odd count: escaped quote
@@ -107,10 +107,10 @@ TEST(CommandLineInfoTest, ComposesEachKindOfPiece) {
       {u"temp true", "/temp VH_I=\"Mini\" "},                           // "TRUE" in any case is a flag
       {u"LOG c:\\x.txt", "/LOG \"c:\\x.txt\" VH_I=\"Mini\" "},          // keyword in any case, name as typed
       {u"temp \"a \\\"b\\\" c\"", "/temp \"a \"b\" c\" VH_I=\"Mini\" "},  // written as stored
-      {u"log", "log VH_I=\"Mini\" "},                                    // a keyword as last argument is a bare word
+      {u"log", "log VH_I=\"Mini\" "},  // a keyword as last argument is a bare word
       {u"log temp c:\\t", "/temp \"c:\\t\" VH_I=\"Mini\" "},             // a keyword followed by a keyword is forgotten
-      {u"log /x c:\\t", "/x c:\\t VH_I=\"Mini\" "},                     // ... and by a flag
-      {u"/log c:\\x.txt", "/log c:\\x.txt VH_I=\"Mini\" "},
+      {u"log /x c:\\t", "c:\\t /x VH_I=\"Mini\" "},                     // ... and by a flag
+      {u"/log c:\\x.txt", "c:\\x.txt /log VH_I=\"Mini\" "},
   };
   for (const Case& c : cases) EXPECT_EQ(Parse(c.args).Compose(), c.expected) << N(c.args);
 }
@@ -121,7 +121,7 @@ TEST(CommandLineInfoTest, QuotedPropertyIsCollectedOverSeveralArguments) {
   EXPECT_TRUE(p.info.GetOption(u"CFU=\"a b\"", value));
   EXPECT_TRUE(value.empty());
   EXPECT_TRUE(p.info.HasFlagOption(u"flag"));
-  EXPECT_EQ(p.Compose(u""), "/flag CFU=\"a b\" after VH_I=\"\" ");
+  EXPECT_EQ(p.Compose(u""), "after CFU=\"a b\" /flag VH_I=\"\" ");
 }
 
 TEST(CommandLineInfoTest, UnterminatedQuotedPropertyIsNeverStored) {

@@ -41,7 +41,7 @@ TEST_F(ProcessOptionsTest, SwitchesSetTheirFieldsAndOnlyTheWizardsOnesAreHandedO
   } cases[] = {
       {u"", false, false, true, true, "VH_I=\"\" "},
       {u"/dontrun -zeroguid /keep", false, true, false, false, "VH_I=\"\" "},
-      {u"dontrun zeroguid keep", false, false, true, true, "dontrun zeroguid keep VH_I=\"\" "},
+      {u"dontrun zeroguid keep", false, false, true, true, "zeroguid keep dontrun VH_I=\"\" "},
       {u"/iagreetotheeula", false, false, true, true, "/iagreetotheeula VH_I=\"\" "},
       {u"-IAgreeToTheEULA", true, false, true, true, "/IAgreeToTheEULA VH_I=\"\" "},
   };
@@ -67,7 +67,7 @@ TEST_F(ProcessOptionsTest, PathValuesAreMadeAbsolute) {
 TEST_F(ProcessOptionsTest, LogAsTheLastArgumentNamesTheCurrentDirectoryAndOpensNothing) {
   EXPECT_EQ(Run(u"log"), kOk);
   EXPECT_FALSE(log.is_open());
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "log VH_I=\"\" ");
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/log \"C:\\work\" VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, KeywordInCapitalsOpensNoLog) {
@@ -110,7 +110,7 @@ TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
 TEST_F(ProcessOptionsTest, PrefixedLogLeavesThePathAsABareWordAndOpensNothing) {
   EXPECT_EQ(Run(u"/log c:\\x.txt"), kBadCommandLine);
   EXPECT_FALSE(log.is_open());
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/log c:\\x.txt VH_I=\"\" ");
+  EXPECT_EQ(Narrow(app.m_strWizardArguments), "c:\\x.txt /log VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, PathsTooLongForMaxPathAreRejected) {
