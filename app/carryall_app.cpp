@@ -5,6 +5,7 @@
 #include "app/string_ids.h"
 #include "checks/checks.h"
 #include "cmdline/command_line.h"
+#include "payload/resource_table.h"
 #include "signature/signature.h"
 
 namespace carryall {
@@ -15,9 +16,11 @@ constexpr int kSplashEndResult = 5;
 }  // namespace
 
 CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
-    : platform_(platform), log_(log) {}
+    : m_hInstance(&platform.resources), platform_(platform), log_(log) {}
 
-CCarryallInstallerApp::~CCarryallInstallerApp() = default;
+CCarryallInstallerApp::~CCarryallInstallerApp() {
+  for (CResource* record : m_resources) delete record;
+}
 
 Text CCarryallInstallerApp::LoadString(uint32_t id) {
   return platform_.resources.LoadString(id).value_or(Text());

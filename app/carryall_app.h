@@ -10,6 +10,7 @@
 
 #include "app/format.h"
 #include "app/log.h"
+#include "payload/temp_folder.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -37,6 +38,16 @@ class CCarryallInstallerApp {
   // The install worker's sequence; returns its result and leaves the wizard's exit code
   // in exit_code.
   int32_t RunEmbeddedResource(std::atomic<int32_t>& exit_code);
+
+  // Asks the user for another base folder (never in a silent run). 0 when the user
+  // confirmed a text (now in base), 0x80004005 otherwise.
+  int32_t PromptForTempFolder(Text& base);
+  // Writes information appended to the executable as "info.xml" in the private folder.
+  // Always 0.
+  int32_t WriteInfoFile();
+  int32_t WriteEmbeddedInformation(const Text& output_path);
+  // Deletes the payload files and the private folder. Always 0.
+  int32_t RemoveTempFolder();
 
   // Words the failure for result, logs it and, unless the run is silent, shows it.
   void ReportResult(int32_t result);
@@ -75,6 +86,10 @@ class CCarryallInstallerApp {
 
   // The command line after the program name, as the usage message shows it.
   Text m_lpCmdLine;
+  // The module whose "TOOLKIT" resources are unpacked; null unpacks nothing.
+  IResources* m_hInstance = nullptr;
+  // The private temporary folder's process-wide state.
+  TempFolderState m_tempFolder;
 
  private:
   Platform& platform_;

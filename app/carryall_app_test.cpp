@@ -13,6 +13,11 @@ using sim::Narrow;
 
 class StartupTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    // A one-file payload, so that a run succeeds end to end.
+    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3");
+    machine.resources.Add(u"TOOLKIT", 102, "abc");
+  }
   // Runs the whole process: InitInstance, then ExitInstance; returns the exit code.
   int32_t RunProcess(const Text& args) {
     machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
@@ -37,7 +42,22 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Run Embedded Resources \r\n"
             "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"Mini\" \r\n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+            "Scanning for Signature\r\r\n"
+            "Failed to open installer file C:\\work\\CarryallInstaller.exe 2\r\r\n"
+            "Enumerate Resources TOOLKIT 65\r\n"
+            "Enumerate Resources TOOLKIT 66\r\n"
+            "Enumerate Resources OK \r\n"
+            "Work Out FileName a.txt, Bytes 3\r\n"
+            "WorkOutFileNames 0\r\n"
+            "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt written Ok\r\n"
+            "Extract File a.txt 0\r\n"
+            "Remove folder 'Yes'\r\n"
+            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt'\r\n"
+            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
+            "Deletion Folder of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
+            "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Ended 1032\r\n");
+  EXPECT_TRUE(machine.files.List(u"C:\\Users\\me\\AppData\\Local\\Temp").empty());
   EXPECT_EQ(machine.system.common_controls, 1);
   EXPECT_EQ(machine.system.com_init, 2);  // main thread and worker
   EXPECT_EQ(machine.system.com_uninit, 1);  // the worker only

@@ -1,6 +1,9 @@
 // Portable layer. The install worker thread.
 #include "app/carryall_app.h"
 #include "app/result_codes.h"
+#include "launch/launch.h"
+#include "payload/payload.h"
+#include "payload/temp_folder.h"
 
 namespace carryall {
 
@@ -23,8 +26,29 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
     log_.Write(u"Failed to parse parameters\n");
     return result;
   }
-  // Unpacking and starting the wizard are not wired in yet: the options are processed a
-  // second time (composing the wizard's final arguments) and the worker reports success.
+  if (m_hInstance == nullptr) {
+    log_.Write(u"RunEmbeddedResource hLibrary is not set\n");
+    return kOk;
+  }
+
+  result = SetTempFolder(*this, m_strTempFolder);
+  if (result != kOk) {
+    result = PromptForTempFolder(m_strTempFolder);
+    if (result == kOk) result = SetTempFolder(*this, m_strTempFolder);
+  }
+  if (result != kOk) return result;
+
+  // zeroguid names the private folder: the information file below is the first to ask
+  // for the folder, so the flag is set before it.
+  if (m_bZeroGuid) SetZeroGuid(*this);
+  WriteInfoFile();
+
+  Text program_path;
+  result = ExtractResources(*this, m_hInstance, m_bZeroGuid, m_resources, program_path);
+  if (m_bRunWizard && result == kOk) result = RunProgram(*this, program_path, m_strWizardArguments, exit_code);
+
+  log_.Printf(u"Remove folder '%s'\n", Text(m_bRemoveTempFolder ? u"Yes" : u"No"));
+  if (m_bRemoveTempFolder) RemoveTempFolder();
   return result;
 }
 

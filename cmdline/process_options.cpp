@@ -1,5 +1,6 @@
 // Portable layer. The option fields of the application object, from the command line.
 #include "app/carryall_app.h"
+#include "app/path.h"
 #include "app/result_codes.h"
 #include "cmdline/command_line.h"
 
@@ -9,17 +10,8 @@ namespace {
 
 constexpr int kCsidlAppData = 26;
 constexpr int kCsidlCommonAppData = 35;
-constexpr std::size_t kMaxPath = 260;
 constexpr std::size_t kTempPathLimit = 100;
 constexpr std::size_t kAppendNameLimit = 90;
-
-// PathAppendW for a plain relative name: exactly one backslash between the two parts.
-Text PathAppend(Text path, std::u16string_view more) {
-  while (!more.empty() && more.front() == u'\\') more.remove_prefix(1);
-  if (!path.empty() && path.back() != u'\\') path.push_back(u'\\');
-  path += more;
-  return path;
-}
 
 Text DefaultTempFolder(IFileSystem& files) {
   Text temp = files.GetTempPath().value_or(Text());
@@ -32,7 +24,7 @@ Text DefaultTempFolder(IFileSystem& files) {
   if (!common || common->size() > kTempPathLimit) {
     return files.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
   }
-  if (common->size() < kAppendNameLimit) return PathAppend(*common, u"\\Varnhold");
+  if (common->size() < kAppendNameLimit) return PathAppend(*common, u"\\Varnhold", 1024).value_or(*common);
   return *common;
 }
 

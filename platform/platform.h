@@ -4,6 +4,7 @@
 // in the core includes <windows.h>.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,37 @@ class IFile {
   virtual ~IFile() = default;
   // Writes all bytes; false when the system wrote fewer.
   virtual bool Write(const void* data, std::size_t size) = 0;
+  // One WriteFile call; the count of bytes the system reports written.
+  virtual uint32_t WriteOnce(const void* data, uint32_t size) = 0;
+};
+
+// A file opened for reading, shared with other readers. Closed when the object goes away.
+class IReadFile {
+ public:
+  virtual ~IReadFile() = default;
+  // GetFileSize's low 32 bits; nullopt when the size cannot be read.
+  virtual std::optional<uint32_t> Size() = 0;
+  // SetFilePointer(distance, FILE_END); false on failure.
+  virtual bool SeekFromEnd(int32_t distance) = 0;
+  // ReadFile; false on failure, otherwise got holds the count read.
+  virtual bool Read(void* buffer, uint32_t size, uint32_t& got) = 0;
+};
+
+constexpr uint32_t kFileAttributeReadOnly = 0x1;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+constexpr uint32_t kFileAttributeReparsePoint = 0x400;
+
+struct FindEntry {
+  Text name;
+  uint32_t attributes = 0;
+};
+
+// An open directory search (FindFirstFileExW); closed when the object goes away.
+class IFindHandle {
+ public:
+  virtual ~IFindHandle() = default;
+  // FindNextFileW; false when there are no more entries.
+  virtual bool Next(FindEntry& entry) = 0;
 };
 
 class IFileSystem {
@@ -49,6 +81,28 @@ class IFileSystem {
 
   // Full path of the running executable (GetModuleFileNameW).
   virtual Text GetModuleFileName() = 0;
+
+  // CreateDirectoryW without security attributes: only the last level can be made.
+  virtual bool CreateDirectory(const Text& path) = 0;
+  // SHCreateDirectoryExW: every missing level; the system's error code (0 = made).
+  virtual int32_t CreateDirectoryTree(const Text& path) = 0;
+  // Creates a file with no access rights, shared for everything, CREATE_ALWAYS and
+  // delete-on-close, and closes it at once: proves a file can be made there.
+  virtual bool CreateProbeFile(const Text& path) = 0;
+  // CreateFileW(GENERIC_WRITE, no sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL).
+  // nullptr on failure, with the system's error code in error.
+  virtual std::unique_ptr<IFile> CreateNewFile(const Text& path, uint32_t& error) = 0;
+  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). nullptr on failure.
+  virtual std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) = 0;
+  virtual bool DeleteFile(const Text& path) = 0;
+  virtual bool RemoveDirectory(const Text& path) = 0;
+  virtual bool SetCurrentDirectory(const Text& path) = 0;
+  // FindFirstFileExW(pattern, standard info, name match); nullptr when the search
+  // cannot start, otherwise first holds the first entry.
+  virtual std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) = 0;
+  // Grants the group Everyone the access mask on the folder, inherited by sub-folders
+  // and files, keeping the other entries of its access list. Failures are silent.
+  virtual void SetFolderAccess(const Text& path, uint32_t mask) = 0;
 };
 
 // Conversion between UTF-16 and the calling thread's ANSI code page (CP_THREAD_ACP).
@@ -69,6 +123,25 @@ class IResources {
   // String-table entry; nullopt when the table has no such entry (an empty entry
   // also reads as nullopt, as LoadStringW answers 0 for both).
   virtual std::optional<Text> LoadString(uint32_t id) = 0;
+
+  // A resource name as EnumResourceNamesW reports it: an integer id or a text.
+  struct Name {
+    bool is_integer = true;
+    uint32_t id = 0;
+    Text text;
+  };
+  // EnumResourceNamesW over one type, in the system's order; false when the
+  // enumeration fails (also when the module has no resource of that type).
+  virtual bool EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) = 0;
+
+  // FindResourceW + LoadResource + LockResource of an integer-named resource. The bytes
+  // stay valid for the life of the module.
+  struct Locked {
+    enum class Failure { kNone, kFind, kLoad, kLock } failure = Failure::kNone;
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+  };
+  virtual Locked LockResource(uint16_t id, const Text& type) = 0;
 };
 
 using EventHandle = void*;
@@ -96,6 +169,8 @@ class ISystem {
   virtual void InitCommonControls() = 0;
   virtual void ComInitialize() = 0;
   virtual void ComUninitialize() = 0;
+  // CoCreateGuid; nullopt on failure.
+  virtual std::optional<std::array<uint8_t, 16>> CreateGuid() = 0;
 };
 
 class IThreads {
@@ -136,6 +211,11 @@ class IUserInterface {
   virtual int AskQuestion(const Text& heading, const Text& details) = 0;
   // The report dialog in error mode; returns when the user closed it.
   virtual void ShowReport(const Text& message, const Text& link) = 0;
+  // The temporary-folder dialog (template 146), modal, without a parent, on the calling
+  // thread: caption, and the folder shown and typed. Answers 1 (IDOK) when the user
+  // confirmed, with folder holding the text exactly as typed; anything else leaves
+  // folder unchanged.
+  virtual int PromptForFolder(const Text& caption, Text& folder) = 0;
 };
 
 // Everything the core needs, handed to it by the entry point or by a test.

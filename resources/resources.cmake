@@ -4,6 +4,7 @@
 #   carryall_generate_strings(<out-rc> <out-inc>)
 #   carryall_add_resources(<target>)      Windows build: links the compiled resources
 #   carryall_host_strings(<target>)       lets <target> #include "shipped_strings.inc"
+#   carryall_add_generator_tests()        ctest entries for the generators in tools/
 #
 # Generated files go to ${CMAKE_BINARY_DIR}/gen/resources. The generators rewrite a
 # file only when its content changes; each command touches a stamp file, and the
@@ -146,4 +147,12 @@ function(carryall_host_strings TARGET)
   carryall_generate_strings("${CARRYALL_GEN_DIR}/strings.rc" "${CARRYALL_GEN_DIR}/shipped_strings.inc")
   target_include_directories(${TARGET} PRIVATE "${CARRYALL_GEN_DIR}" "${CARRYALL_RESOURCES_DIR}")
   add_dependencies(${TARGET} carryall_strings)
+endfunction()
+
+# Registers the generators' own tests with ctest (call after enable_testing()). The
+# string test also compiles the generated table with windres and the host C++
+# compiler when they are on PATH.
+function(carryall_add_generator_tests)
+  add_test(NAME gen_strings COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_TOOLS_DIR}/test_gen_strings.py")
+  add_test(NAME gen_images COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_TOOLS_DIR}/test_gen_images.py")
 endfunction()

@@ -68,9 +68,9 @@ is_our_xvfb() {
 end_process() {
   local pid=$1
   kill -TERM "$pid" 2>/dev/null || return 0
-  if ! timeout 10 tail --pid="$pid" -f /dev/null; then
+  if ! timeout 10 tail --pid="$pid" -s 0.05 -f /dev/null; then
     kill -KILL "$pid" 2>/dev/null || true
-    timeout 5 tail --pid="$pid" -f /dev/null || true
+    timeout 5 tail --pid="$pid" -s 0.05 -f /dev/null || true
   fi
 }
 
@@ -113,8 +113,7 @@ start_xvfb() {
     3>"$state/xvfb.display" </dev/null >"$state/xvfb.log" 2>&1 9>&- &
   local pid=$!
   echo "$pid" >"$state/xvfb.pid"
-  local i
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     if grep -qx '[0-9][0-9]*' "$state/xvfb.display" 2>/dev/null; then
       display=:$(cat "$state/xvfb.display")
       return 0

@@ -34,7 +34,9 @@ fi
 if [ "$started_here" = 0 ] || [ "${CARRYALL_WINE_KEEP:-0}" = 1 ]; then
   exec timeout -k 10 "$seconds" wine "$@"
 fi
+trap '"$here/wine-env.sh" stop "$state" >&2' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 status=0
 timeout -k 10 "$seconds" wine "$@" || status=$?
-"$here/wine-env.sh" stop "$state" >&2
 exit "$status"

@@ -31,13 +31,31 @@ Text Widen(const std::string& latin1) {
 
 // ---- files ----
 
+namespace {
+bool IsSep(char16_t c) { return c == u'\\' || c == u'/'; }
+
+std::string ParentKey(const std::string& key) {
+  std::size_t cut = key.find_last_of('\\');
+  return cut == std::string::npos ? std::string() : key.substr(0, cut);
+}
+}  // namespace
+
 class SimFile : public IFile {
  public:
   SimFile(SimFileSystem& fs, std::string key) : fs_(fs), key_(std::move(key)) {}
-  ~SimFile() override { fs_.files_[key_].open = false; }
+  ~SimFile() override {
+    if (SimFileSystem::Node* node = fs_.Find(key_)) --node->writers;
+  }
   bool Write(const void* data, std::size_t size) override {
-    fs_.files_[key_].bytes.append(static_cast<const char*>(data), size);
-    return true;
+    return WriteOnce(data, static_cast<uint32_t>(size)) == size;
+  }
+  uint32_t WriteOnce(const void* data, uint32_t size) override {
+    SimFileSystem::Node* node = fs_.Find(key_);
+    if (!node) return 0;
+    auto limit = fs_.short_writes.find(key_);
+    uint32_t count = limit == fs_.short_writes.end() ? size : std::min(size, limit->second);
+    node->bytes.append(static_cast<const char*>(data), count);
+    return count;
   }
 
  private:
@@ -45,19 +63,112 @@ class SimFile : public IFile {
   std::string key_;
 };
 
-std::string SimFileSystem::Key(const std::string& ansi_path) {
-  std::string key = ansi_path;
-  std::transform(key.begin(), key.end(), key.begin(), LowerAscii);
+class SimReadFile : public IReadFile {
+ public:
+  explicit SimReadFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::optional<uint32_t> Size() override { return static_cast<uint32_t>(bytes_.size()); }
+  bool SeekFromEnd(int32_t distance) override {
+    long long at = static_cast<long long>(bytes_.size()) + distance;
+    if (at < 0) return false;
+    pos_ = static_cast<std::size_t>(at);
+    return true;
+  }
+  bool Read(void* buffer, uint32_t size, uint32_t& got) override {
+    got = pos_ >= bytes_.size() ? 0 : static_cast<uint32_t>(std::min<std::size_t>(size, bytes_.size() - pos_));
+    std::copy_n(bytes_.data() + pos_, got, static_cast<char*>(buffer));
+    pos_ += got;
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t pos_ = 0;
+};
+
+class SimFind : public IFindHandle {
+ public:
+  explicit SimFind(std::vector<FindEntry> entries) : entries_(std::move(entries)) {}
+  bool Next(FindEntry& entry) override {
+    if (next_ >= entries_.size()) return false;
+    entry = entries_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<FindEntry> entries_;
+  std::size_t next_ = 1;  // the first entry went out with FindFirst
+};
+
+SimFileSystem::SimFileSystem() {
+  MakeDirectories(u"C:\\work");
+  MakeDirectories(u"C:\\Users\\me\\AppData\\Local\\Temp");
+  MakeDirectories(u"C:\\Users\\me\\AppData\\Roaming");
+  MakeDirectories(u"C:\\ProgramData");
+}
+
+std::string SimFileSystem::Key(const Text& path) {
+  std::string key;
+  for (char16_t u : path) {
+    char c = IsSep(u) ? '\\' : (u < 0x100 ? static_cast<char>(u) : '?');
+    key.push_back(LowerAscii(c));
+  }
+  while (key.size() > 2 && key.back() == '\\') key.pop_back();
+  if (key.size() == 3 && key[1] == ':') key.pop_back();
   return key;
 }
 
+std::string SimFileSystem::Resolve(const Text& path) const {
+  std::string key = Key(path);
+  // Follow a directory link anywhere above the last component.
+  for (std::size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1)) {
+    const Node* node = Find(key.substr(0, cut));
+    if (node && !node->link_target.empty()) {
+      return Resolve(node->link_target + Widen(key.substr(cut)));
+    }
+  }
+  return key;
+}
+
+SimFileSystem::Node* SimFileSystem::Find(const std::string& key) {
+  auto it = nodes_.find(key);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+const SimFileSystem::Node* SimFileSystem::Find(const std::string& key) const {
+  auto it = nodes_.find(key);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+bool SimFileSystem::ParentExists(const std::string& key) const {
+  std::string parent = ParentKey(key);
+  if (parent.size() == 2 && parent[1] == ':') return parent == "c:";
+  const Node* node = Find(parent);
+  return node && node->directory;
+}
+
+bool SimFileSystem::CanCreateIn(const std::string& key) const {
+  return ParentExists(key) && !unwritable.count(ParentKey(key)) && !unopenable.count(key);
+}
+
+SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& path, bool directory) {
+  Node& node = nodes_[key];
+  node.path = path;
+  node.directory = directory;
+  node.order = next_order_++;
+  return node;
+}
+
 std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const std::string& ansi_path, OpenMode mode) {
-  std::string key = Key(ansi_path);
-  if (ansi_path.empty() || unopenable.count(key) || directories.count(key) || key.back() == '\\') return nullptr;
-  Entry& entry = files_[key];
-  if (entry.open) return nullptr;  // exclusive: a second opener is refused
-  if (mode == OpenMode::kTruncate) entry.bytes.clear();
-  entry.open = true;
+  std::string key = Resolve(Widen(ansi_path));
+  if (ansi_path.empty()) return nullptr;
+  Node* node = Find(key);
+  if (node && (node->directory || node->writers > 0 || unopenable.count(key))) return nullptr;
+  if (!node) {
+    if (!CanCreateIn(key)) return nullptr;
+    node = &Create(key, Widen(ansi_path), false);
+  }
+  if (mode == OpenMode::kTruncate) node->bytes.clear();
+  ++node->writers;
   return std::make_unique<SimFile>(*this, key);
 }
 
@@ -117,16 +228,174 @@ std::optional<Text> SimFileSystem::GetEnvironmentVariable(const Text& name) {
   return it->second;
 }
 
-std::string SimFileSystem::Contents(const std::string& ansi_path) const {
-  auto it = files_.find(Key(ansi_path));
-  return it == files_.end() ? std::string() : it->second.bytes;
+std::string SimFileSystem::Contents(const std::string& path) const { return Contents(Widen(path)); }
+
+std::string SimFileSystem::Contents(const Text& path) const {
+  const Node* node = Find(Resolve(path));
+  return node ? node->bytes : std::string();
 }
 
-bool SimFileSystem::Exists(const std::string& ansi_path) const { return files_.count(Key(ansi_path)) != 0; }
+bool SimFileSystem::Exists(const std::string& path) const { return Exists(Widen(path)); }
 
-void SimFileSystem::Put(const std::string& ansi_path, const std::string& bytes) {
-  files_[Key(ansi_path)].bytes = bytes;
+bool SimFileSystem::Exists(const Text& path) const { return Find(Resolve(path)) != nullptr; }
+
+bool SimFileSystem::IsDirectory(const Text& path) const {
+  const Node* node = Find(Resolve(path));
+  return node && node->directory;
 }
+
+void SimFileSystem::Put(const std::string& path, const std::string& bytes) { Put(Widen(path), bytes); }
+
+void SimFileSystem::Put(const Text& path, const std::string& bytes, uint32_t attributes) {
+  std::string key = Resolve(path);
+  MakeDirectories(Widen(ParentKey(key)));
+  Node& node = Find(key) ? *Find(key) : Create(key, path, false);
+  node.bytes = bytes;
+  node.attributes = attributes;
+}
+
+void SimFileSystem::MakeDirectories(const Text& path) { CreateDirectoryTree(path); }
+
+void SimFileSystem::MakeLink(const Text& link, const Text& target) {
+  std::string key = Resolve(link);
+  Node& node = Create(key, link, true);
+  node.attributes = kFileAttributeDirectory | kFileAttributeReparsePoint;
+  node.link_target = target;
+}
+
+std::vector<std::string> SimFileSystem::List(const Text& folder) const {
+  std::string prefix = Resolve(folder) + "\\";
+  std::vector<std::string> out;
+  for (const auto& [key, node] : nodes_) {
+    if (key.compare(0, prefix.size(), prefix) == 0) out.push_back(key.substr(prefix.size()) + (node.directory ? "\\" : ""));
+  }
+  return out;
+}
+
+bool SimFileSystem::CreateDirectory(const Text& path) {
+  std::string key = Resolve(path);
+  if (Find(key) || !CanCreateIn(key)) return false;
+  Create(key, path, true).attributes = kFileAttributeDirectory;
+  return true;
+}
+
+int32_t SimFileSystem::CreateDirectoryTree(const Text& path) {
+  std::string key = Resolve(path);
+  if (const Node* node = Find(key)) return node->directory ? 183 : 183;  // ERROR_ALREADY_EXISTS
+  if (key.size() < 2 || key[1] != ':' || key.substr(0, 2) != "c:") return 3;  // ERROR_PATH_NOT_FOUND
+  for (std::size_t cut = key.find('\\'); ; cut = key.find('\\', cut + 1)) {
+    std::string part = cut == std::string::npos ? key : key.substr(0, cut);
+    if (!Find(part)) {
+      if (unwritable.count(ParentKey(part))) return 5;  // ERROR_ACCESS_DENIED
+      Create(part, Widen(part), true).attributes = kFileAttributeDirectory;
+    } else if (!Find(part)->directory) {
+      return 3;
+    }
+    if (cut == std::string::npos) break;
+  }
+  return 0;
+}
+
+bool SimFileSystem::CreateProbeFile(const Text& path) {
+  std::string key = Resolve(path);
+  const Node* node = Find(key);
+  if ((node && node->directory) || !CanCreateIn(key)) return false;
+  ++probes;
+  return true;  // delete-on-close: nothing stays behind
+}
+
+std::unique_ptr<IFile> SimFileSystem::CreateNewFile(const Text& path, uint32_t& error) {
+  std::string key = Resolve(path);
+  Node* node = Find(key);
+  if (node && node->directory) {
+    error = 5;
+    return nullptr;
+  }
+  if (node && node->writers > 0) {
+    error = 32;  // ERROR_SHARING_VIOLATION
+    return nullptr;
+  }
+  if (node && (node->attributes & kFileAttributeReadOnly)) {
+    error = 5;
+    return nullptr;
+  }
+  if (!node) {
+    if (!CanCreateIn(key)) {
+      error = ParentExists(key) ? 5 : 3;
+      return nullptr;
+    }
+    node = &Create(key, path, false);
+  }
+  node->bytes.clear();
+  ++node->writers;
+  return std::make_unique<SimFile>(*this, key);
+}
+
+std::unique_ptr<IReadFile> SimFileSystem::OpenRead(const Text& path, uint32_t& error) {
+  const Node* node = Find(Resolve(path));
+  if (!node || node->directory || unopenable.count(Resolve(path))) {
+    error = 2;  // ERROR_FILE_NOT_FOUND
+    return nullptr;
+  }
+  return std::make_unique<SimReadFile>(node->bytes);
+}
+
+bool SimFileSystem::DeleteFile(const Text& path) {
+  std::string key = Resolve(path);
+  Node* node = Find(key);
+  if (!node || node->directory || node->writers > 0 || (node->attributes & kFileAttributeReadOnly)) return false;
+  nodes_.erase(key);
+  deleted.push_back(path);
+  return true;
+}
+
+bool SimFileSystem::RemoveDirectory(const Text& path) {
+  // A link is removed by its own name, never resolved through.
+  std::string own = Key(path);
+  std::string parent = Resolve(Widen(ParentKey(own)));
+  std::string key = parent + own.substr(ParentKey(own).size());
+  Node* node = Find(key);
+  if (!node || !node->directory) return false;
+  if (node->link_target.empty()) {
+    std::string prefix = key + "\\";
+    for (const auto& entry : nodes_) {
+      if (entry.first.compare(0, prefix.size(), prefix) == 0) return false;  // not empty
+    }
+    if (Resolve(current_directory) == key) return false;  // in use as current directory
+  }
+  nodes_.erase(key);
+  deleted.push_back(path);
+  return true;
+}
+
+bool SimFileSystem::SetCurrentDirectory(const Text& path) {
+  if (path == u"\\") {
+    current_directory = current_directory.substr(0, 2) + u"\\";
+    return true;
+  }
+  if (!IsDirectory(path)) return false;
+  current_directory = path;
+  return true;
+}
+
+std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindEntry& first) {
+  std::size_t cut = pattern.find_last_of(u"\\/");
+  if (cut == Text::npos || pattern.substr(cut + 1) != u"*.*") return nullptr;
+  std::string folder = Resolve(pattern.substr(0, cut));
+  const Node* dir = Find(folder);
+  if (!dir || !dir->directory) return nullptr;
+  std::vector<FindEntry> entries = {{u".", kFileAttributeDirectory}, {u"..", kFileAttributeDirectory}};
+  std::string prefix = folder + "\\";
+  for (const auto& [key, node] : nodes_) {
+    if (key.compare(0, prefix.size(), prefix) != 0 || key.find('\\', prefix.size()) != std::string::npos) continue;
+    Text name = node.path.substr(node.path.find_last_of(u"\\/") + 1);
+    entries.push_back({name, node.attributes | (node.directory ? kFileAttributeDirectory : 0)});
+  }
+  first = entries.front();
+  return std::make_unique<SimFind>(std::move(entries));
+}
+
+void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) { access_granted.emplace_back(path, mask); }
 
 // ---- code page ----
 
@@ -186,6 +455,46 @@ std::optional<Text> SimResources::LoadString(uint32_t id) {
   auto it = strings.find(id);
   if (it == strings.end() || it->second.empty()) return std::nullopt;
   return it->second;
+}
+
+void SimResources::Add(const Text& type, uint32_t id, const std::string& bytes) { by_id[type][id] = bytes; }
+
+void SimResources::AddNamed(const Text& type, const Text& name, const std::string& bytes) {
+  by_name[type][name] = bytes;
+}
+
+bool SimResources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
+  if (fail_enumeration || (!by_id.count(type) && !by_name.count(type))) return false;
+  for (const auto& entry : by_id[type]) each(Name{true, entry.first, Text()});
+  for (const auto& entry : by_name[type]) each(Name{false, 0, entry.first});
+  return true;
+}
+
+IResources::Locked SimResources::LockResource(uint16_t id, const Text& type) {
+  Locked locked;
+  auto failure = lock_failures.find(id);
+  if (failure != lock_failures.end()) {
+    locked.failure = failure->second;
+    return locked;
+  }
+  auto of_type = by_id.find(type);
+  if (of_type == by_id.end() || !of_type->second.count(id)) {
+    locked.failure = Locked::Failure::kFind;
+    return locked;
+  }
+  const std::string& bytes = of_type->second.at(id);
+  locked.data = reinterpret_cast<const uint8_t*>(bytes.data());
+  locked.size = static_cast<uint32_t>(bytes.size());
+  return locked;
+}
+
+std::optional<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
+  if (fail_guid) return std::nullopt;
+  ++guids_made;
+  std::array<uint8_t, 16> guid{};
+  guid[0] = static_cast<uint8_t>(guids_made);
+  guid[1] = guid[2] = guid[3] = 0xA0;
+  return guid;
 }
 
 // ---- threads and messages ----
@@ -291,6 +600,18 @@ int SimUserInterface::AskQuestion(const Text& heading, const Text& /*details*/) 
   events.push_back("question");
   question_heading = heading;
   return question_answer;
+}
+
+int SimUserInterface::PromptForFolder(const Text& caption, Text& folder) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.push_back("prompt");
+    prompt_caption = caption;
+    prompt_shown = folder;
+  }
+  if (during_prompt) during_prompt();
+  if (prompt_answer == 1) folder = prompt_typed;
+  return prompt_answer;
 }
 
 void SimUserInterface::ShowReport(const Text& message, const Text& link) {

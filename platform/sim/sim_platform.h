@@ -22,12 +22,23 @@ namespace carryall::sim {
 std::string Narrow(const Text& text);
 Text Widen(const std::string& latin1);
 
+// An in-memory file system with Windows' rules where the core depends on them: paths
+// compared ignoring ASCII case, files made only in existing folders, exclusive opens,
+// read-only files that cannot be deleted, folders removed only when empty, and
+// directory links whose contents are those of their target.
 class SimFileSystem : public IFileSystem {
  public:
-  struct Entry {
+  struct Node {
+    Text path;  // as first created
+    bool directory = false;
     std::string bytes;
-    bool open = false;
+    uint32_t attributes = 0;
+    int writers = 0;  // open handles that deny others
+    Text link_target;  // a directory link (junction) to this folder, when not empty
+    uint64_t order = 0;
   };
+
+  SimFileSystem();
 
   std::unique_ptr<IFile> OpenExclusive(const std::string& ansi_path, OpenMode mode) override;
   std::optional<Text> GetFullPathName(const Text& path) override;
@@ -35,24 +46,55 @@ class SimFileSystem : public IFileSystem {
   std::optional<Text> GetFolderPath(int csidl) override;
   std::optional<Text> GetEnvironmentVariable(const Text& name) override;
   Text GetModuleFileName() override { return module_path; }
+  bool CreateDirectory(const Text& path) override;
+  int32_t CreateDirectoryTree(const Text& path) override;
+  bool CreateProbeFile(const Text& path) override;
+  std::unique_ptr<IFile> CreateNewFile(const Text& path, uint32_t& error) override;
+  std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) override;
+  bool DeleteFile(const Text& path) override;
+  bool RemoveDirectory(const Text& path) override;
+  bool SetCurrentDirectory(const Text& path) override;
+  std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) override;
+  void SetFolderAccess(const Text& path, uint32_t mask) override;
 
-  // Contents of a file, keyed by its ANSI path compared ignoring ASCII case as Windows does.
-  std::string Contents(const std::string& ansi_path) const;
-  bool Exists(const std::string& ansi_path) const;
-  void Put(const std::string& ansi_path, const std::string& bytes);
+  // Test helpers. Paths are full Windows paths; std::string ones are Latin-1.
+  std::string Contents(const std::string& path) const;
+  std::string Contents(const Text& path) const;
+  bool Exists(const std::string& path) const;
+  bool Exists(const Text& path) const;
+  bool IsDirectory(const Text& path) const;
+  void Put(const std::string& path, const std::string& bytes);
+  void Put(const Text& path, const std::string& bytes, uint32_t attributes = 0);
+  void MakeDirectories(const Text& path);
+  void MakeLink(const Text& link, const Text& target);
+  // Every path below folder (not the folder itself), sorted, relative to it.
+  std::vector<std::string> List(const Text& folder) const;
 
   Text current_directory = u"C:\\work";
   std::optional<Text> temp_path = Text(u"C:\\Users\\me\\AppData\\Local\\Temp\\");
   std::map<int, Text> folders = {{26, u"C:\\Users\\me\\AppData\\Roaming"}, {35, u"C:\\ProgramData"}};
   std::map<Text, Text> environment = {{u"SystemDrive", u"C:"}};
   Text module_path = u"C:\\work\\CarryallInstaller.exe";
-  std::set<std::string> unopenable;  // ANSI paths that fail to open (lower case)
-  std::set<std::string> directories = {"c:\\work", "c:\\"};  // cannot be opened as files (lower case)
+  std::set<std::string> unopenable;   // paths (lower case) that no open succeeds on
+  std::set<std::string> unwritable;   // folders (lower case) in which nothing can be created
+  std::map<std::string, uint32_t> short_writes;  // path (lower case) -> bytes a write stops at
+  int probes = 0;  // probe files made (each removed at once)
+  std::vector<std::pair<Text, uint32_t>> access_granted;
+  std::vector<Text> deleted;  // every successful deletion, in order
+
+  static std::string Key(const Text& path);
 
  private:
   friend class SimFile;
-  static std::string Key(const std::string& ansi_path);
-  std::map<std::string, Entry> files_;
+  friend class SimFind;
+  std::string Resolve(const Text& path) const;  // key after following directory links
+  Node* Find(const std::string& key);
+  const Node* Find(const std::string& key) const;
+  bool ParentExists(const std::string& key) const;
+  bool CanCreateIn(const std::string& key) const;
+  Node& Create(const std::string& key, const Text& path, bool directory);
+  std::map<std::string, Node> nodes_;
+  uint64_t next_order_ = 0;
 };
 
 class SimCodePage : public ICodePage {
@@ -71,7 +113,19 @@ class SimResources : public IResources {
  public:
   SimResources();  // loaded with the shipped string table
   std::optional<Text> LoadString(uint32_t id) override;
+  bool EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) override;
+  Locked LockResource(uint16_t id, const Text& type) override;
+
+  // Adds a resource of the type; integer names are enumerated in ascending order, text
+  // names after them.
+  void Add(const Text& type, uint32_t id, const std::string& bytes);
+  void AddNamed(const Text& type, const Text& name, const std::string& bytes);
+
   std::map<uint32_t, Text> strings;
+  std::map<Text, std::map<uint32_t, std::string>> by_id;
+  std::map<Text, std::map<Text, std::string>> by_name;
+  std::map<uint32_t, Locked::Failure> lock_failures;  // id -> the step that fails
+  bool fail_enumeration = false;
 };
 
 class SimSystem : public ISystem {
@@ -81,12 +135,15 @@ class SimSystem : public ISystem {
   void InitCommonControls() override { ++common_controls; }
   void ComInitialize() override { ++com_init; }
   void ComUninitialize() override { ++com_uninit; }
+  std::optional<std::array<uint8_t, 16>> CreateGuid() override;
 
   Text command_line = u"\"C:\\work\\CarryallInstaller.exe\"";
   uint32_t tick = 1000;
   int common_controls = 0;
   std::atomic<int> com_init{0};
   std::atomic<int> com_uninit{0};
+  bool fail_guid = false;
+  uint32_t guids_made = 0;  // the n-th GUID is {A0A0A0nn-0000-0000-0000-000000000000}
 };
 
 class SimThreads : public IThreads {
@@ -127,6 +184,7 @@ class SimUserInterface : public IUserInterface {
   std::unique_ptr<ISplash> CreateSplash() override;
   int AskQuestion(const Text& heading, const Text& details) override;
   void ShowReport(const Text& message, const Text& link) override;
+  int PromptForFolder(const Text& caption, Text& folder) override;
 
   // What happened to windows, in order: "splash created", "splash show", "splash hide",
   // "splash end 5", "splash destroyed", "question", "report".
@@ -136,6 +194,12 @@ class SimUserInterface : public IUserInterface {
   Text report_message;
   Text report_link;
   bool fail_splash = false;
+  // The temporary-folder prompt: what it was shown, and what the user does.
+  Text prompt_caption;
+  Text prompt_shown;
+  int prompt_answer = 2;
+  Text prompt_typed;
+  std::function<void()> during_prompt;
   std::mutex mutex;
 };
 

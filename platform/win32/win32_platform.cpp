@@ -1,6 +1,7 @@
 // Win32 layer. The real platform.
 #include "platform/win32/win32_platform.h"
 
+#include <aclapi.h>
 #include <commctrl.h>
 #include <objbase.h>
 #include <process.h>
@@ -33,6 +34,11 @@ class UniqueFile {
 class Win32File : public IFile {
  public:
   explicit Win32File(HANDLE h) : file_(h) {}
+  uint32_t WriteOnce(const void* data, uint32_t size) override {
+    DWORD written = 0;
+    ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr);
+    return written;
+  }
   bool Write(const void* data, std::size_t size) override {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -47,6 +53,45 @@ class Win32File : public IFile {
 
  private:
   UniqueFile file_;
+};
+
+class Win32ReadFile : public IReadFile {
+ public:
+  explicit Win32ReadFile(HANDLE h) : file_(h) {}
+  std::optional<uint32_t> Size() override {
+    DWORD size = ::GetFileSize(file_.get(), /*lpFileSizeHigh=*/nullptr);
+    if (size == INVALID_FILE_SIZE) return std::nullopt;
+    return size;
+  }
+  bool SeekFromEnd(int32_t distance) override {
+    return ::SetFilePointer(file_.get(), distance, /*lpDistanceToMoveHigh=*/nullptr, FILE_END) !=
+           INVALID_SET_FILE_POINTER;
+  }
+  bool Read(void* buffer, uint32_t size, uint32_t& got) override {
+    DWORD read = 0;
+    BOOL ok = ::ReadFile(file_.get(), buffer, size, &read, /*lpOverlapped=*/nullptr);
+    got = read;
+    return ok != FALSE;
+  }
+
+ private:
+  UniqueFile file_;
+};
+
+class Win32Find : public IFindHandle {
+ public:
+  explicit Win32Find(HANDLE h) : h_(h) {}
+  ~Win32Find() override { ::FindClose(h_); }
+  bool Next(FindEntry& entry) override {
+    WIN32_FIND_DATAW data;
+    if (!::FindNextFileW(h_, &data)) return false;
+    entry.name = FromW(data.cFileName, wcslen(data.cFileName));
+    entry.attributes = data.dwFileAttributes;
+    return true;
+  }
+
+ private:
+  HANDLE h_;
 };
 
 }  // namespace
@@ -133,6 +178,89 @@ Text Win32FileSystem::GetModuleFileName() {
   }
 }
 
+bool Win32FileSystem::CreateDirectory(const Text& path) {
+  return ::CreateDirectoryW(W(path), /*lpSecurityAttributes=*/nullptr) != FALSE;
+}
+
+int32_t Win32FileSystem::CreateDirectoryTree(const Text& path) {
+  return ::SHCreateDirectoryExW(/*hwnd=*/nullptr, W(path), /*psa=*/nullptr);
+}
+
+bool Win32FileSystem::CreateProbeFile(const Text& path) {
+  HANDLE h = ::CreateFileW(W(path), /*dwDesiredAccess=*/0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
+                           /*hTemplateFile=*/nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);  // the system removes the file as the handle closes
+  return true;
+}
+
+std::unique_ptr<IFile> Win32FileSystem::CreateNewFile(const Text& path, uint32_t& error) {
+  HANDLE h = ::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  return std::make_unique<Win32File>(h);
+}
+
+std::unique_ptr<IReadFile> Win32FileSystem::OpenRead(const Text& path, uint32_t& error) {
+  HANDLE h = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                           /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  return std::make_unique<Win32ReadFile>(h);
+}
+
+bool Win32FileSystem::DeleteFile(const Text& path) { return ::DeleteFileW(W(path)) != FALSE; }
+
+bool Win32FileSystem::RemoveDirectory(const Text& path) { return ::RemoveDirectoryW(W(path)) != FALSE; }
+
+bool Win32FileSystem::SetCurrentDirectory(const Text& path) { return ::SetCurrentDirectoryW(W(path)) != FALSE; }
+
+std::unique_ptr<IFindHandle> Win32FileSystem::FindFirst(const Text& pattern, FindEntry& first) {
+  WIN32_FIND_DATAW data;
+  HANDLE h = ::FindFirstFileExW(W(pattern), FindExInfoStandard, &data, FindExSearchNameMatch,
+                                /*lpSearchFilter=*/nullptr, /*dwAdditionalFlags=*/0);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  first.name = FromW(data.cFileName, wcslen(data.cFileName));
+  first.attributes = data.dwFileAttributes;
+  return std::make_unique<Win32Find>(h);
+}
+
+void Win32FileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
+  PACL old_dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::wstring name(reinterpret_cast<const wchar_t*>(path.c_str()));
+  if (::GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*ppsidOwner=*/nullptr,
+                              /*ppsidGroup=*/nullptr, &old_dacl, /*ppSacl=*/nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  if (::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = mask;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+    PACL new_dacl = nullptr;
+    if (::SetEntriesInAclW(1, &access, old_dacl, &new_dacl) == ERROR_SUCCESS) {
+      ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*psidOwner=*/nullptr,
+                              /*psidGroup=*/nullptr, new_dacl, /*pSacl=*/nullptr);
+      ::LocalFree(new_dacl);
+    }
+    ::FreeSid(everyone);
+  }
+  ::LocalFree(descriptor);
+}
+
 // ---- resources ----
 
 std::optional<Text> Win32Resources::LoadString(uint32_t id) {
@@ -142,6 +270,54 @@ std::optional<Text> Win32Resources::LoadString(uint32_t id) {
   int length = ::LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
   if (length <= 0 || text == nullptr) return std::nullopt;
   return FromW(text, static_cast<std::size_t>(length));
+}
+
+namespace {
+struct EnumContext {
+  const std::function<void(const IResources::Name&)>* each;
+};
+
+BOOL CALLBACK EnumNamesProc(HMODULE /*module*/, LPCWSTR /*type*/, LPWSTR name, LONG_PTR context) {
+  const auto& each = *reinterpret_cast<EnumContext*>(context)->each;
+  IResources::Name entry;
+  if (IS_INTRESOURCE(name)) {
+    entry.id = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name));
+  } else {
+    entry.is_integer = false;
+    entry.text = FromW(name, wcslen(name));
+  }
+  each(entry);
+  return TRUE;  // always go on
+}
+}  // namespace
+
+bool Win32Resources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
+  EnumContext context{&each};
+  return ::EnumResourceNamesW(module_, W(type), EnumNamesProc, reinterpret_cast<LONG_PTR>(&context)) != FALSE;
+}
+
+IResources::Locked Win32Resources::LockResource(uint16_t id, const Text& type) {
+  Locked locked;
+  HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(id), W(type));
+  if (!found) {
+    locked.failure = Locked::Failure::kFind;
+    return locked;
+  }
+  HGLOBAL loaded = ::LoadResource(module_, found);
+  if (!loaded) {
+    locked.failure = Locked::Failure::kLoad;
+    return locked;
+  }
+  const void* data = ::LockResource(loaded);
+  if (!data) {
+    locked.failure = Locked::Failure::kLock;
+    ::FreeResource(loaded);
+    return locked;
+  }
+  // Resources of a loaded module stay mapped for its life; FreeResource is a no-op.
+  locked.data = static_cast<const uint8_t*>(data);
+  locked.size = ::SizeofResource(module_, found);
+  return locked;
 }
 
 // ---- system ----
@@ -158,6 +334,15 @@ void Win32System::InitCommonControls() {
 
 void Win32System::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
 void Win32System::ComUninitialize() { ::CoUninitialize(); }
+
+std::optional<std::array<uint8_t, 16>> Win32System::CreateGuid() {
+  GUID guid;
+  if (FAILED(::CoCreateGuid(&guid))) return std::nullopt;
+  std::array<uint8_t, 16> bytes;
+  static_assert(sizeof guid == 16);
+  memcpy(bytes.data(), &guid, 16);
+  return bytes;
+}
 
 // ---- threads ----
 
@@ -254,6 +439,55 @@ std::unique_ptr<ISplash> Win32UserInterface::CreateSplash() {
 int Win32UserInterface::AskQuestion(const Text& heading, const Text& details) {
   int answer = ::MessageBoxW(nullptr, W(details), W(heading), MB_YESNO | MB_ICONWARNING);
   return answer == IDYES ? IDOK : IDCANCEL;
+}
+
+namespace {
+
+struct FolderPrompt {
+  const Text* caption;
+  Text folder;
+};
+
+INT_PTR CALLBACK FolderPromptProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      auto* prompt = reinterpret_cast<FolderPrompt*>(lparam);
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      HWND edit = ::GetDlgItem(dialog, IDC_TEMP_FOLDER_EDIT);
+      ::SetWindowTextW(edit, W(prompt->folder));
+      ::SetWindowTextW(dialog, W(*prompt->caption));
+      ::SetFocus(edit);
+      ::SendMessageW(edit, EM_SETSEL, 0, -1);
+      ::SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+      return FALSE;  // the focus is set
+    }
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK) {
+        auto* prompt = reinterpret_cast<FolderPrompt*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+        HWND edit = ::GetDlgItem(dialog, IDC_TEMP_FOLDER_EDIT);
+        std::vector<wchar_t> text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1);
+        int length = ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
+        prompt->folder = FromW(text.data(), static_cast<std::size_t>(length > 0 ? length : 0));
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+int Win32UserInterface::PromptForFolder(const Text& caption, Text& folder) {
+  FolderPrompt prompt{&caption, folder};
+  INT_PTR answer = ::DialogBoxParamW(module_, MAKEINTRESOURCEW(IDD_TEMP_FOLDER), /*hWndParent=*/nullptr,
+                                     FolderPromptProc, reinterpret_cast<LPARAM>(&prompt));
+  if (answer == IDOK) folder = prompt.folder;
+  return static_cast<int>(answer);
 }
 
 void Win32UserInterface::ShowReport(const Text& /*message*/, const Text& /*link*/) {

@@ -29,6 +29,16 @@ class Win32FileSystem : public IFileSystem {
   std::optional<Text> GetFolderPath(int csidl) override;
   std::optional<Text> GetEnvironmentVariable(const Text& name) override;
   Text GetModuleFileName() override;
+  bool CreateDirectory(const Text& path) override;
+  int32_t CreateDirectoryTree(const Text& path) override;
+  bool CreateProbeFile(const Text& path) override;
+  std::unique_ptr<IFile> CreateNewFile(const Text& path, uint32_t& error) override;
+  std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) override;
+  bool DeleteFile(const Text& path) override;
+  bool RemoveDirectory(const Text& path) override;
+  bool SetCurrentDirectory(const Text& path) override;
+  std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) override;
+  void SetFolderAccess(const Text& path, uint32_t mask) override;
 };
 
 class Win32CodePage : public ICodePage {
@@ -41,6 +51,8 @@ class Win32Resources : public IResources {
  public:
   explicit Win32Resources(HINSTANCE module) : module_(module) {}
   std::optional<Text> LoadString(uint32_t id) override;
+  bool EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) override;
+  Locked LockResource(uint16_t id, const Text& type) override;
 
  private:
   HINSTANCE module_;
@@ -53,6 +65,7 @@ class Win32System : public ISystem {
   void InitCommonControls() override;
   void ComInitialize() override;
   void ComUninitialize() override;
+  std::optional<std::array<uint8_t, 16>> CreateGuid() override;
 };
 
 class Win32Threads : public IThreads {
@@ -72,6 +85,7 @@ class Win32UserInterface : public IUserInterface {
   std::unique_ptr<ISplash> CreateSplash() override;
   int AskQuestion(const Text& heading, const Text& details) override;
   void ShowReport(const Text& message, const Text& link) override;
+  int PromptForFolder(const Text& caption, Text& folder) override;
 
  private:
   HINSTANCE module_;

@@ -19,7 +19,8 @@
  *   timeout=%lu                    the child outlived the time-out (milliseconds) and was
  *                                  terminated with everything it started; exit code
  *                                  RUNNER_TIMED_OUT
- *   runner-error=%s                the runner could not do its part; exit code
+ *   runner-error=%s (error %lu)    the runner could not do its part (with the Win32
+ *                                  error code where there is one); exit code
  *                                  RUNNER_FAILED, or RUNNER_CREATE_FAILED when
  *                                  CreateProcessW failed
  * A caller tells the child's exit codes from the runner's own by that line, not by the

@@ -1,0 +1,48 @@
+// Portable layer. Windows path rules.
+#include "app/path.h"
+
+namespace carryall {
+
+namespace {
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+}  // namespace
+
+std::optional<Text> PathAppend(const Text& path, std::u16string_view more, std::size_t buffer_size) {
+  while (!more.empty() && more.front() == u'\\') more.remove_prefix(1);
+  Text out = path;
+  if (!out.empty() && out.back() != u'\\' && !more.empty()) out.push_back(u'\\');
+  out += more;
+  if (out.size() + 1 > buffer_size) return std::nullopt;
+  return out;
+}
+
+Text PathRemoveFileSpec(const Text& path) {
+  std::size_t cut = path.find_last_of(u"\\/");
+  if (cut == Text::npos) {
+    // "C:name" keeps its drive; a bare name leaves nothing.
+    return path.size() >= 2 && path[1] == u':' ? path.substr(0, 2) : Text();
+  }
+  // Keep the root backslash of "C:\" and "\".
+  if (cut == 0 || (cut == 2 && path[1] == u':')) return path.substr(0, cut + 1);
+  return path.substr(0, cut);
+}
+
+bool IsContainedRelativePath(std::u16string_view name) {
+  if (name.empty() || IsSeparator(name.front())) return false;
+  if (name.find(u':') != std::u16string_view::npos) return false;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    std::u16string_view part = name.substr(start, end - start);
+    // Windows drops trailing dots and blanks of a component, so "..." or ".. " mean "..".
+    std::size_t keep = part.find_last_not_of(u". ");
+    if (!part.empty() && keep == std::u16string_view::npos && part.find(u"..") != std::u16string_view::npos) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace carryall

@@ -1,0 +1,78 @@
+// Portable layer. Information appended to the executable after the marker "MRDC",
+// handed to the wizard as "info.xml".
+#include <cstring>
+#include <vector>
+
+#include "app/carryall_app.h"
+#include "app/path.h"
+#include "payload/payload.h"
+#include "payload/temp_folder.h"
+
+namespace carryall {
+
+namespace {
+constexpr std::size_t kInfoPathBuffer = 520;
+constexpr uint32_t kLastCandidate = kInfoWindowSize - 5;  // 4111
+constexpr uint32_t kTrailingBytes = 6;
+}  // namespace
+
+std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window, uint32_t size) {
+  if (size != kInfoWindowSize) return std::nullopt;
+  uint32_t counter = 0;
+  for (uint32_t pos = kLastCandidate; pos > 0; --pos, ++counter) {
+    if (std::memcmp(window + pos, "MRDC", 4) != 0) continue;
+    // The window ends one byte before the file's end; the information stops six bytes
+    // before it.
+    if (counter <= 4) return std::nullopt;
+    return EmbeddedInformation{pos + 4, counter - 4};
+  }
+  return std::nullopt;
+}
+
+int32_t CCarryallInstallerApp::WriteInfoFile() {
+  Text folder = GetTempFolder(*this);
+  std::optional<Text> path = PathAppend(folder, u"info.xml", std::min(kInfoPathBuffer, kMaxPath));
+  if (!path) return 0;  // no room for the name: nothing is written
+  return WriteEmbeddedInformation(*path);
+}
+
+int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path) {
+  IFileSystem& files = platform_.files;
+  Text own_path = files.GetModuleFileName();
+  uint32_t error = 0;
+  std::unique_ptr<IReadFile> exe = files.OpenRead(own_path, error);
+  log_.Write(u"Scanning for Signature\r\n");
+  if (!exe) {
+    log_.Printf(u"Failed to open installer file %s %x\r\n", own_path, error);
+    return 0;
+  }
+  std::optional<uint32_t> size = exe->Size();
+  if (!size || *size == 0xFFFFFFFFu || *size <= kInfoWindowSize) return 0;
+  if (!exe->SeekFromEnd(-static_cast<int32_t>(kInfoWindowSize + 1))) return 0;
+  std::vector<uint8_t> window(kInfoWindowSize, 0);
+  uint32_t got = 0;
+  if (!exe->Read(window.data(), kInfoWindowSize, got) || got < kInfoWindowSize) return 0;
+
+  std::optional<EmbeddedInformation> info = FindEmbeddedInformation(window.data(), kInfoWindowSize);
+  if (!info) return 0;
+  const uint8_t* bytes = window.data() + info->offset;
+  std::string text(reinterpret_cast<const char*>(bytes), info->length);
+  text = text.substr(0, text.find('\0'));
+  log_.Printf(u"Found embedded information '%s'\r\n", platform_.code_page.FromAnsi(text));
+
+  std::unique_ptr<IFile> out = files.CreateNewFile(output_path, error);
+  if (!out) {
+    log_.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
+    return 0;
+  }
+  if (out->WriteOnce(bytes, info->length) == info->length) {
+    log_.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
+                output_path);
+  } else {
+    log_.Printf(u"Write fail for embedded information %ld bytes to file %s\r\n",
+                static_cast<int32_t>(info->length), output_path);
+  }
+  return 0;
+}
+
+}  // namespace carryall

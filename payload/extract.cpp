@@ -1,0 +1,81 @@
+// Portable layer. Unpacking the payload into the private folder.
+#include "app/carryall_app.h"
+#include "app/path.h"
+#include "app/result_codes.h"
+#include "payload/payload.h"
+#include "payload/temp_folder.h"
+
+namespace carryall {
+
+namespace {
+constexpr std::size_t kFolderBuffer = 1024;
+}  // namespace
+
+int32_t ExtractResources(CCarryallInstallerApp& app, IResources* module, bool zero_guid, ResourceTable& table,
+                         Text& program_path) {
+  int32_t status = kOk;
+  const Text type = kPayloadType;
+  bool enumerated = module->EnumResourceNames(type, [&](const IResources::Name& name) {
+    EnumResourceProc(app, table, module, type, name);
+  });
+  if (enumerated) {
+    app.log().Write(u"Enumerate Resources OK \n");
+  } else {
+    app.log().Write(u"Enumerate Resources has failed\n");
+    status = kFail;
+  }
+  if (status != kOk) return status;
+  if (zero_guid) SetZeroGuid(app);
+  status = WorkOutFileNames(app, table, program_path);
+  if (status != kOk) return status;
+  return ExtractFiles(app, table);
+}
+
+int32_t ExtractFiles(CCarryallInstallerApp& app, ResourceTable& table) {
+  int32_t status = kOk;
+  for (auto it = table.begin(); it != table.end() && status == kOk; ++it) {
+    const CResource* record = *it;
+    if (record->m_strFileName.empty()) continue;
+    status = record->ExtractFile(app);
+    app.log().Printf(u"Extract File %s %x\n", record->m_strFileName, status);
+  }
+  return status;
+}
+
+int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
+  Log& log = app.log();
+  IResources::Locked locked = m_hModule->LockResource(static_cast<uint16_t>(m_dwId), m_strType);
+  switch (locked.failure) {
+    case IResources::Locked::Failure::kFind: log.Write(u"FindResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kLoad: log.Write(u"ResourceLoaded has failed\n"); return kFail;
+    case IResources::Locked::Failure::kLock: log.Write(u"LockResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kNone: break;
+  }
+  Text path;
+  if (!GetFilePath(app, path)) {
+    // The name would leave the private folder, or the joined path does not fit: the
+    // file is never written anywhere.
+    log.Printf(u"%s Create file has failed\n", GetTempFolder(app) + u"\\" + m_strFileName);
+    return kFail;
+  }
+  Text folder = PathRemoveFileSpec(path);
+  if (folder.size() < kFolderBuffer) CreateFolder(app, folder);
+
+  uint32_t error = 0;
+  std::unique_ptr<IFile> file = app.platform().files.CreateNewFile(path, error);
+  if (!file) {
+    log.Printf(u"%s Create file has failed\n", path);
+    return kFail;
+  }
+  // One write straight from the resource's memory, also for the largest file.
+  uint32_t written = file->WriteOnce(locked.data, locked.size);
+  if (written != locked.size) return kFail;
+  if (written != m_dwSize) {
+    log.Printf(u"%s Write file has failed\n", path);
+    return kFileSizeMismatch;
+  }
+  log.Printf(u"%s written Ok\n", path);
+  return kOk;
+}
+
+}  // namespace carryall

@@ -1,0 +1,123 @@
+// Portable layer. Resource table, manifest and naming.
+#include "payload/resource_table.h"
+
+#include <climits>
+
+#include "app/carryall_app.h"
+#include "app/path.h"
+#include "app/result_codes.h"
+#include "payload/temp_folder.h"
+
+namespace carryall {
+
+namespace {
+constexpr std::size_t kFilePathBuffer = 520;
+}  // namespace
+
+int32_t ReadDecimal(std::u16string_view field) {
+  std::size_t i = 0;
+  // iswspace: blank, tab, line feed, vertical tab, form feed, carriage return.
+  while (i < field.size() && (field[i] == u' ' || (field[i] >= u'\t' && field[i] <= u'\r'))) ++i;
+  bool negative = false;
+  if (i < field.size() && (field[i] == u'+' || field[i] == u'-')) negative = field[i++] == u'-';
+  long long value = 0;
+  bool any = false;
+  for (; i < field.size() && field[i] >= u'0' && field[i] <= u'9'; ++i) {
+    any = true;
+    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (field[i] - u'0');
+  }
+  if (!any) return 0;
+  if (negative) return value > static_cast<long long>(INT_MAX) + 1 ? INT_MIN : static_cast<int32_t>(-value);
+  return value > INT_MAX ? INT_MAX : static_cast<int32_t>(value);
+}
+
+int32_t ParseManifest(const Text& text, ManifestMap& map) {
+  std::size_t pos = 0;
+  // The next field: separators skipped, up to the next separator or the end.
+  auto next = [&](Text& field) {
+    while (pos < text.size() && text[pos] == u'*') ++pos;
+    if (pos >= text.size()) return false;
+    std::size_t end = text.find(u'*', pos);
+    if (end == Text::npos) end = text.size();
+    field = text.substr(pos, end - pos);
+    pos = end;
+    return true;
+  };
+  Text id, name, size;
+  while (next(id)) {
+    if (!next(name)) break;
+    CResourceFile entry;
+    entry.m_dwId = static_cast<uint32_t>(ReadDecimal(id));
+    entry.m_strFileName = name;
+    bool has_size = next(size);
+    entry.m_dwSize = has_size ? static_cast<uint32_t>(ReadDecimal(size)) : 0;
+    map[entry.m_dwId] = entry;
+    if (!has_size) break;
+  }
+  return 0;
+}
+
+void EnumResourceProc(CCarryallInstallerApp& app, ResourceTable& table, IResources* module, const Text& type,
+                      const IResources::Name& name) {
+  if (!name.is_integer || name.id > 0xFFFF) return;
+  table.push_front(new CResource(name.id, module, type));
+  app.log().Printf(u"Enumerate Resources %s %x\n", type, name.id);
+}
+
+int32_t CResource::ExtractSelf(CCarryallInstallerApp& app, Text& text) const {
+  IResources::Locked locked = m_hModule->LockResource(static_cast<uint16_t>(m_dwId), m_strType);
+  switch (locked.failure) {
+    case IResources::Locked::Failure::kFind: app.log().Write(u"ExtractSelf FindResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kLoad: app.log().Write(u"ExtractSelf LoadResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kLock: app.log().Write(u"ExtractSelf LockResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kNone: break;
+  }
+  text = app.platform().code_page.FromAnsi(std::string(reinterpret_cast<const char*>(locked.data), locked.size));
+  return kOk;
+}
+
+bool CResource::IsExecutable() {
+  for (char16_t& c : m_strFileName) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  }
+  std::size_t at = m_strFileName.find(u".exe");
+  while (at == 0) at = m_strFileName.find(u".exe", 1);
+  return at != Text::npos;
+}
+
+bool CResource::GetFilePath(CCarryallInstallerApp& app, Text& path) const {
+  Text folder = GetTempFolder(app);
+  if (!m_strFileName.empty() && !IsContainedRelativePath(m_strFileName)) return false;
+  std::optional<Text> joined = PathAppend(folder, m_strFileName, std::min(kFilePathBuffer, kMaxPath));
+  if (!joined) return false;
+  path = *joined;
+  return true;
+}
+
+int32_t WorkOutFileNames(CCarryallInstallerApp& app, ResourceTable& table, Text& program_path) {
+  int32_t status = kOk;
+  ManifestMap map;
+  for (CResource* record : table) {
+    if (record->m_dwId != kManifestId) continue;
+    Text text;
+    status = record->ExtractSelf(app, text);
+    if (status == kOk) status = ParseManifest(text, map);
+    break;
+  }
+  if (status == kOk) {
+    for (CResource* record : table) {
+      auto entry = map.find(record->m_dwId);
+      if (entry == map.end()) continue;
+      record->m_strFileName = entry->second.m_strFileName;
+      record->m_dwSize = entry->second.m_dwSize;
+      Text path;
+      if (record->IsExecutable() && record->GetFilePath(app, path)) program_path = path;
+      app.log().Printf(u"Work Out FileName %s, Bytes %ld\n", entry->second.m_strFileName,
+                       static_cast<int32_t>(entry->second.m_dwSize));
+    }
+  }
+  app.log().Printf(u"WorkOutFileNames %x\n", status);
+  return status;
+}
+
+}  // namespace carryall
