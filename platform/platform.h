@@ -218,6 +218,9 @@ class IUserInterface {
   virtual int PromptForFolder(const Text& caption, Text& folder) = 0;
 };
 
+class IMachineInfo;
+class IProcesses;
+
 // Everything the core needs, handed to it by the entry point or by a test.
 struct Platform {
   IFileSystem& files;
@@ -226,6 +229,8 @@ struct Platform {
   ISystem& system;
   IThreads& threads;
   IUserInterface& ui;
+  IMachineInfo& machine;
+  IProcesses& processes;
 };
 
 }  // namespace carryall

@@ -4,7 +4,9 @@
 
 #include "app/carryall_app.h"
 #include "app/log.h"
+#include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_processes.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
   using namespace carryall;
@@ -15,7 +17,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   static win32::Win32System system;
   static win32::Win32Threads threads;
   win32::Win32UserInterface ui(instance);
-  Platform platform{files, code_page, resources, system, threads, ui};
+  static win32::Win32MachineInfo machine;
+  static win32::Win32Processes processes;
+  Platform platform{files, code_page, resources, system, threads, ui, machine, processes};
 
   Log log(files, code_page);
   CCarryallInstallerApp app(platform, log);

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_processes.h"
 
 namespace carryall::sim {
 
@@ -211,7 +213,9 @@ struct SimMachine {
   SimSystem system;
   SimThreads threads;
   SimUserInterface ui;
-  Platform platform{files, code_page, resources, system, threads, ui};
+  SimMachineInfo machine;
+  SimProcesses processes;
+  Platform platform{files, code_page, resources, system, threads, ui, machine, processes};
 };
 
 }  // namespace carryall::sim
