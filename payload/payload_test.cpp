@@ -1,0 +1,392 @@
+#include "payload/payload.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+#include <string>
+
+using namespace std::string_literals;
+
+#include "app/carryall_app.h"
+#include "app/result_codes.h"
+#include "payload/temp_folder.h"
+#include "platform/sim/sim_platform.h"
+
+namespace carryall {
+namespace {
+
+using sim::Narrow;
+
+constexpr char16_t kBase[] = u"D:\\Work";
+
+class PayloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    machine.files.MakeDirectories(u"C:\\Work");
+    base = u"C:\\Work";
+  }
+  // A payload of the given manifest and resources, unpacked below base.
+  int32_t Extract(const std::string& manifest, const std::map<uint32_t, std::string>& files, bool zero_guid = false) {
+    machine.resources.Add(u"TOOLKIT", 101, manifest);
+    for (const auto& [id, bytes] : files) machine.resources.Add(u"TOOLKIT", id, bytes);
+    EXPECT_EQ(SetTempFolder(app, base), kOk);
+    return ExtractResources(app, &machine.resources, zero_guid, app.m_resources, program);
+  }
+  Text Folder() { return GetTempFolder(app); }
+  std::string In(const std::string& name) { return machine.files.Contents(Folder() + u"\\" + sim::Widen(name)); }
+  std::string LogText() { return Narrow(log.pending()); }
+  bool Logged(const std::string& line) { return LogText().find(line) != std::string::npos; }
+
+  sim::SimMachine machine;
+  Log log{machine.files, machine.code_page};
+  CCarryallInstallerApp app{machine.platform, log};
+  Text base;
+  Text program;
+};
+
+// ---- the private folder ----
+
+TEST(GuidTest, FormatsLikeStringFromGuid2) {
+  std::array<uint8_t, 16> g = {0x3A, 0x6C, 0xEC, 0x66, 0x4A, 0x0B, 0xAB, 0x4C,
+                               0xA2, 0x4A, 0x53, 0xB2, 0xD4, 0x17, 0x6C, 0xD1};
+  EXPECT_EQ(Narrow(FormatGuid(g)), "{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
+  EXPECT_EQ(Narrow(FormatGuid({})), "{00000000-0000-0000-0000-000000000000}");
+}
+
+TEST_F(PayloadTest, UsableBaseIsProvedWithoutLeavingAFile) {
+  EXPECT_EQ(SetTempFolder(app, base), kOk);
+  EXPECT_EQ(machine.files.probes, 1);
+  EXPECT_TRUE(machine.files.List(base).empty());
+  EXPECT_EQ(LogText(), "");
+}
+
+TEST_F(PayloadTest, OnlyTheLastLevelOfTheBaseIsCreated) {
+  EXPECT_EQ(SetTempFolder(app, u"C:\\Work\\new"), kOk);
+  EXPECT_TRUE(machine.files.IsDirectory(u"C:\\Work\\new"));
+  EXPECT_EQ(SetTempFolder(app, u"C:\\missing\\new"), kFail);
+  EXPECT_FALSE(machine.files.Exists(u"C:\\missing"));
+  EXPECT_EQ(LogText(), "SetTempFolder has failed\n");
+}
+
+TEST_F(PayloadTest, UnwritableOrTooLongBaseFails) {
+  machine.files.unwritable.insert("c:\\work");
+  EXPECT_EQ(SetTempFolder(app, base), kFail);
+  machine.files.unwritable.clear();
+  Text deep = u"C:\\Work\\" + Text(215, u'd');  // 223 + "\" + 38 characters do not fit
+  machine.files.MakeDirectories(deep);
+  EXPECT_EQ(SetTempFolder(app, deep), kFail);
+  EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
+}
+
+TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryone) {
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  Text first = GetTempFolder(app);
+  EXPECT_EQ(Narrow(first), "C:\\Work\\{A0A0A002-0000-0000-0000-000000000000}");
+  SetZeroGuid(app);  // too late to change the name
+  app.m_tempFolder.base = u"C:\\Elsewhere";
+  EXPECT_EQ(GetTempFolder(app), first);
+  EXPECT_TRUE(machine.files.IsDirectory(first));
+  ASSERT_EQ(machine.files.access_granted.size(), 1u);
+  EXPECT_EQ(machine.files.access_granted[0], std::make_pair(first, 0x10000000u));
+}
+
+TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  SetZeroGuid(app);
+  EXPECT_EQ(Narrow(GetTempFolder(app)), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
+
+  sim::SimMachine other;
+  Log other_log(other.files, other.code_page);
+  CCarryallInstallerApp other_app(other.platform, other_log);
+  other.files.MakeDirectories(u"C:\\Work");
+  other.system.fail_guid = true;
+  ASSERT_EQ(SetTempFolder(other_app, u"C:\\Work"), kOk);
+  EXPECT_EQ(Narrow(GetTempFolder(other_app)), "C:\\Work\\{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
+}
+
+TEST_F(PayloadTest, PromptIsRefusedInSilentRuns) {
+  app.m_bSilent = true;
+  Text folder = kBase;
+  EXPECT_EQ(app.PromptForTempFolder(folder), kFail);
+  EXPECT_EQ(Narrow(folder), "D:\\Work");
+  EXPECT_EQ(LogText(), "Not Prompting the user as silent installation\n");
+  EXPECT_TRUE(machine.ui.events.empty());
+}
+
+TEST_F(PayloadTest, PromptTakesTheTextAsTypedAndHidesTheSplashMeanwhile) {
+  int count_during = -1;
+  machine.ui.during_prompt = [&] { count_during = app.m_nSplashHideCount; };
+  machine.ui.prompt_answer = 1;
+  machine.ui.prompt_typed = u"E:";
+  Text folder = kBase;
+  EXPECT_EQ(app.PromptForTempFolder(folder), kOk);
+  EXPECT_EQ(folder, u"E:");
+  EXPECT_EQ(count_during, 1);
+  EXPECT_EQ(app.m_nSplashHideCount, 0);
+  EXPECT_EQ(Narrow(machine.ui.prompt_caption), "SQL Carryall");
+  EXPECT_EQ(Narrow(machine.ui.prompt_shown), "D:\\Work");
+
+  machine.ui.prompt_answer = 2;
+  EXPECT_EQ(app.PromptForTempFolder(folder), kFail);
+  EXPECT_EQ(folder, u"E:");
+  EXPECT_EQ(LogText(), "");
+}
+
+// ---- extraction ----
+
+TEST_F(PayloadTest, EveryNamedRecordIsWrittenWithItsBytes) {
+  EXPECT_EQ(Extract("102*Setup.EXE*3*103*data\\x.bin*2*104*empty.msi*0", {{102, "abc"}, {103, "xy"}, {104, ""}}),
+            kOk);
+  EXPECT_EQ(In("setup.exe"), "abc");
+  EXPECT_EQ(In("data\\x.bin"), "xy");
+  EXPECT_TRUE(machine.files.Exists(Folder() + u"\\empty.msi"));
+  EXPECT_EQ(Narrow(program), Narrow(Folder()) + "\\setup.exe");
+  std::string folder = Narrow(Folder());
+  EXPECT_TRUE(Logged("Enumerate Resources OK \n"));
+  EXPECT_TRUE(Logged(folder + "\\empty.msi written Ok\nExtract File empty.msi 0\n" + folder +
+                     "\\data\\x.bin written Ok\nExtract File data\\x.bin 0\n" + folder +
+                     "\\setup.exe written Ok\nExtract File setup.exe 0\n"));
+}
+
+TEST_F(PayloadTest, NoPayloadResourcesFailTheEnumeration) {
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  EXPECT_EQ(ExtractResources(app, &machine.resources, false, app.m_resources, program), kFail);
+  EXPECT_EQ(LogText(), "Enumerate Resources has failed\n");
+}
+
+TEST_F(PayloadTest, SizeMismatchKeepsTheFileAndStopsBeforeLowerIds) {
+  EXPECT_EQ(Extract("102*install.bin*3*103*empty.msi*5*104*wizard.exe*1", {{102, "abc"}, {103, "1234"}, {104, "w"}}),
+            kFileSizeMismatch);
+  EXPECT_EQ(In("empty.msi"), "1234");
+  EXPECT_EQ(In("wizard.exe"), "w");
+  EXPECT_FALSE(machine.files.Exists(Folder() + u"\\install.bin"));
+  EXPECT_TRUE(Logged(Narrow(Folder()) + "\\empty.msi Write file has failed\nExtract File empty.msi 80040167\n"));
+  EXPECT_FALSE(Logged("install.bin written"));
+}
+
+TEST_F(PayloadTest, AnExistingFileIsReplacedAndUnlistedRecordsAreLeftAlone) {
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  machine.files.Put(GetTempFolder(app) + u"\\a.txt", "old old old");
+  machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3");
+  machine.resources.Add(u"TOOLKIT", 102, "new");
+  machine.resources.Add(u"TOOLKIT", 103, "unlisted");
+  EXPECT_EQ(ExtractResources(app, &machine.resources, false, app.m_resources, program), kOk);
+  EXPECT_EQ(In("a.txt"), "new");
+  EXPECT_EQ(machine.files.List(Folder()), (std::vector<std::string>{"a.txt"}));
+  EXPECT_FALSE(Logged("Extract File  "));
+}
+
+TEST_F(PayloadTest, EachFailingStepHasItsLine) {
+  struct Case {
+    std::function<void(sim::SimMachine&, const Text& folder)> arrange;
+    const char* line;  // %s is the file's path
+    int32_t status;
+  } cases[] = {
+      {[](sim::SimMachine& m, const Text&) { m.resources.lock_failures[102] = IResources::Locked::Failure::kFind; },
+       "FindResource has failed\n", kFail},
+      {[](sim::SimMachine& m, const Text&) { m.resources.lock_failures[102] = IResources::Locked::Failure::kLoad; },
+       "ResourceLoaded has failed\n", kFail},
+      {[](sim::SimMachine& m, const Text&) { m.resources.lock_failures[102] = IResources::Locked::Failure::kLock; },
+       "LockResource has failed\n", kFail},
+      {[](sim::SimMachine& m, const Text& f) { m.files.unwritable.insert(sim::SimFileSystem::Key(f)); },
+       "%s Create file has failed\n", kFail},
+      {[](sim::SimMachine& m, const Text& f) { m.files.short_writes[sim::SimFileSystem::Key(f + u"\\a.bin")] = 2; },
+       "", kFail},
+  };
+  for (const Case& c : cases) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.files.MakeDirectories(u"C:\\Work");
+    ASSERT_EQ(SetTempFolder(a, u"C:\\Work"), kOk);
+    Text folder = GetTempFolder(a);
+    m.resources.Add(u"TOOLKIT", 101, "102*a.bin*4");
+    m.resources.Add(u"TOOLKIT", 102, "data");
+    c.arrange(m, folder);
+    Text path;
+    EXPECT_EQ(ExtractResources(a, &m.resources, false, a.m_resources, path), c.status) << c.line;
+    std::string expected = c.line;
+    if (std::size_t at = expected.find("%s"); at != std::string::npos) {
+      expected.replace(at, 2, Narrow(folder) + "\\a.bin");
+    }
+    std::string log_text = Narrow(l.pending());
+    EXPECT_NE(log_text.find("WorkOutFileNames 0\n" + expected + "Extract File a.bin 80004005\n"), std::string::npos)
+        << log_text;
+  }
+}
+
+TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderAreNeverWritten) {
+  const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt",
+                         "\\\\server\\share\\evil.txt", "ok.txt:stream", "../evil.txt", "sub\\.. \\evil.txt"};
+  for (const char* name : names) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.files.MakeDirectories(u"C:\\Work\\base");
+    m.resources.Add(u"TOOLKIT", 101, std::string("102*") + name + "*4");
+    m.resources.Add(u"TOOLKIT", 102, "evil");
+    ASSERT_EQ(SetTempFolder(a, u"C:\\Work\\base"), kOk);
+    Text path;
+    EXPECT_EQ(ExtractResources(a, &m.resources, false, a.m_resources, path), kFail) << name;
+    EXPECT_FALSE(m.files.Exists(u"C:\\Work\\evil.txt")) << name;
+    EXPECT_FALSE(m.files.Exists(u"C:\\evil.txt")) << name;
+    EXPECT_TRUE(m.files.List(GetTempFolder(a)).empty()) << name;
+    std::string log_text = Narrow(l.pending());
+    std::string lowered = name;
+    for (char& ch : lowered) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_NE(log_text.find(lowered + " Create file has failed\n"), std::string::npos) << log_text;
+    EXPECT_TRUE(path.empty()) << name;
+
+    m.files.Put(u"C:\\Work\\evil.txt", "theirs");
+    m.files.Put(u"C:\\evil.txt", "theirs");
+    a.RemoveTempFolder();
+    EXPECT_EQ(m.files.Contents(u"C:\\Work\\evil.txt"), "theirs") << name;
+    EXPECT_EQ(m.files.Contents(u"C:\\evil.txt"), "theirs") << name;
+  }
+}
+
+TEST_F(PayloadTest, ANameTooLongForAPathFailsThatFile) {
+  std::string long_name(230, 'n');
+  EXPECT_EQ(Extract("102*" + long_name + "*1", {{102, "x"}}), kFail);
+  EXPECT_TRUE(machine.files.List(Folder()).empty());
+  EXPECT_TRUE(Logged(long_name + " Create file has failed\nExtract File " + long_name + " 80004005\n"));
+}
+
+TEST_F(PayloadTest, ZeroGuidOptionIsSetAfterEnumerationAndBeforeNaming) {
+  EXPECT_EQ(Extract("102*a.exe*1", {{102, "x"}}, /*zero_guid=*/true), kOk);
+  EXPECT_EQ(Narrow(program), "C:\\Work\\{00000000-0000-0000-0000-000000000000}\\a.exe");
+}
+
+// ---- the information block ----
+
+std::string Window(const std::string& tail) {
+  std::string w(kInfoWindowSize, 'x');
+  w.replace(w.size() - tail.size(), tail.size(), tail);
+  return w;
+}
+
+TEST(EmbeddedInformationTest, ScansTheWindowBackwards) {
+  // The window ends one byte before the end of the file, so the last five bytes of the
+  // window are the five bytes that precede the file's last byte.
+  struct Case {
+    std::string window;
+    std::optional<std::string> info;
+    const char* why;
+  } cases[] = {
+      {Window("MRDC<info/>12345"), "<info/>", "six bytes follow: all of it"},
+      {Window("MRDC<info/>"), "<i", "no padding: the last bytes count as the six"},
+      {Window("MRDCa\0b12345"s), "a\0b"s, "a zero byte is kept"},
+      {Window("MRDCfirstMRDCsecond12345"), "second", "the marker nearest the end wins"},
+      {Window("MRDC12345"), std::nullopt, "nothing between marker and padding"},
+      {Window("MRDCfirstMRDC12345"), std::nullopt, "an empty last one hides an earlier one"},
+      {"MRDC" + std::string(kInfoWindowSize - 4, 'x'), std::nullopt, "index 0 is never looked at"},
+      {"xMRDC" + std::string(kInfoWindowSize - 5, 'y'), std::string(kInfoWindowSize - 10, 'y'), "index 1 is"},
+      {std::string(kInfoWindowSize, 'x'), std::nullopt, "no marker"},
+  };
+  for (const Case& c : cases) {
+    auto found = FindEmbeddedInformation(reinterpret_cast<const uint8_t*>(c.window.data()), kInfoWindowSize);
+    ASSERT_EQ(found.has_value(), c.info.has_value()) << c.why;
+    if (found) EXPECT_EQ(c.window.substr(found->offset, found->length), *c.info) << c.why;
+  }
+}
+
+class InfoFileTest : public PayloadTest {
+ protected:
+  void WithExecutable(const std::string& bytes) {
+    machine.files.Put(machine.files.module_path, bytes);
+    ASSERT_EQ(SetTempFolder(app, base), kOk);
+  }
+};
+
+TEST_F(InfoFileTest, TaggedExecutableWritesExactlyTheTagsBytes) {
+  WithExecutable(std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
+  EXPECT_EQ(app.WriteInfoFile(), 0);
+  EXPECT_EQ(In("info.xml"), "<info/>");
+  std::string path = Narrow(Folder()) + "\\info.xml";
+  EXPECT_EQ(LogText(), "Scanning for Signature\r\nFound embedded information '<info/>'\r\n"
+                   "Written out embedded information 7 bytes to file " + path + "\r\n");
+}
+
+TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
+  for (const std::string& exe : {std::string(4116, 'M'), std::string(20000, 'p')}) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.files.Put(m.files.module_path, exe);
+    EXPECT_EQ(a.WriteInfoFile(), 0);
+    EXPECT_TRUE(m.files.List(GetTempFolder(a)).empty());
+    EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\n");
+  }
+}
+
+TEST_F(InfoFileTest, ZeroByteEndsTheLoggedTextButNotTheFile) {
+  WithExecutable(std::string(5000, 'p') + "MRDCab\0cd"s + std::string(6, ' '));
+  app.WriteInfoFile();
+  EXPECT_EQ(In("info.xml"), "ab\0cd"s);
+  EXPECT_TRUE(Logged("Found embedded information 'ab'\r\n"));
+}
+
+TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
+  std::string exe = std::string(5000, 'p') + "MRDC" + std::string(4113, 'i');  // starts 4117 from the end
+  WithExecutable(exe);
+  app.WriteInfoFile();
+  EXPECT_FALSE(machine.files.Exists(Folder() + u"\\info.xml"));
+}
+
+TEST_F(InfoFileTest, UnreadableExecutableIsLogged) {
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  EXPECT_EQ(app.WriteInfoFile(), 0);
+  EXPECT_EQ(LogText(), "Scanning for Signature\r\nFailed to open installer file C:\\work\\CarryallInstaller.exe 2\r\n");
+}
+
+// ---- removal ----
+
+TEST_F(PayloadTest, RemovalDeletesEverythingDepthFirstAndKeepsTheBase) {
+  ASSERT_EQ(Extract("102*a.txt*1*103*sub\\b.txt*1", {{102, "a"}, {103, "b"}}), kOk);
+  Text folder = Folder();
+  machine.files.Put(folder + u"\\left\\deep\\c.txt", "c");  // what a wizard might leave
+  log.Close();
+  std::size_t before = log.pending().size();
+  EXPECT_EQ(app.RemoveTempFolder(), 0);
+  EXPECT_FALSE(machine.files.Exists(folder));
+  EXPECT_TRUE(machine.files.IsDirectory(base));
+  std::string f = Narrow(folder);
+  EXPECT_EQ(Narrow(log.pending().substr(before)),
+            "Manual Deletion of '" + f + "\\sub\\b.txt'\n"
+            "Manual Deletion of '" + f + "\\a.txt'\n"
+            "Manual Deletion of '" + f + "'\n"
+            "Deletion Folder of '" + f + "'\n"
+            "Deletion subfolder Folder of '" + f + "\\left'\n"
+            "Deletion subfolder Folder of '" + f + "\\left\\deep'\n"
+            "Deletion file '" + f + "\\left\\deep\\c.txt'\n"
+            "Remove Folder '" + f + "\\left\\deep'\n"
+            "Remove Folder '" + f + "\\left'\n"
+            "Deletion subfolder Folder of '" + f + "\\sub'\n"
+            "Remove Folder '" + f + "\\sub'\n"
+            "Remove Folder '" + f + "'\n");
+  EXPECT_EQ(Narrow(machine.files.current_directory), "C:\\");
+}
+
+TEST_F(PayloadTest, ReadOnlyFileStaysWithItsFolders) {
+  ASSERT_EQ(Extract("102*a.txt*1", {{102, "a"}}), kOk);
+  Text folder = Folder();
+  machine.files.Put(folder + u"\\sub\\locked.txt", "x", kFileAttributeReadOnly);
+  app.RemoveTempFolder();
+  EXPECT_TRUE(machine.files.Exists(folder + u"\\sub\\locked.txt"));
+  EXPECT_FALSE(machine.files.Exists(folder + u"\\a.txt"));
+}
+
+TEST_F(PayloadTest, LinksInsideThePrivateFolderAreRemovedNotFollowed) {
+  ASSERT_EQ(Extract("102*a.txt*1", {{102, "a"}}), kOk);
+  machine.files.Put(u"C:\\Users\\me\\Documents\\precious.doc", "mine");
+  Text folder = Folder();
+  machine.files.MakeLink(folder + u"\\docs", u"C:\\Users\\me\\Documents");
+  ASSERT_EQ(machine.files.Contents(folder + u"\\docs\\precious.doc"), "mine");  // the link works
+  app.RemoveTempFolder();
+  EXPECT_EQ(machine.files.Contents(u"C:\\Users\\me\\Documents\\precious.doc"), "mine");
+  EXPECT_FALSE(machine.files.Exists(folder));
+}
+
+}  // namespace
+}  // namespace carryall
