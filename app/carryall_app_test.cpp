@@ -15,8 +15,9 @@ class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // A one-file payload, so that a run succeeds end to end.
-    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3");
+    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*Wizard.exe*1");
     machine.resources.Add(u"TOOLKIT", 102, "abc");
+    machine.resources.Add(u"TOOLKIT", 103, "w");
   }
   // Runs the whole process: InitInstance, then ExitInstance; returns the exit code.
   int32_t RunProcess(const Text& args) {
@@ -39,6 +40,18 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
             "Started 1016\r\n"
+            ".NET 2.0 0\r\n"
+            ".NET 3.0 0\r\n"
+            ".NET 3.5 0\r\n"
+            ".NET 4.0 Client 0\r\n"
+            ".NET 4.0 Full 0\r\n"
+            ".NET 4.5 Client \r\n"
+            ".NET 4.5 Full \r\n"
+            ".NET 4.0 Client Detected SP 8\r\n"
+            ".NET Version OK\r\n"
+            "Free Disk Space\r\n"
+            "Free Disk Space: Checking at least 500 MB free on drive 'C:' for temp directory 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+            "Free disk space requirement passed.\r\n"
             "Run Embedded Resources \r\n"
             "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"Mini\" \r\n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
@@ -46,12 +59,21 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Failed to open installer file C:\\work\\CarryallInstaller.exe 2\r\r\n"
             "Enumerate Resources TOOLKIT 65\r\n"
             "Enumerate Resources TOOLKIT 66\r\n"
+            "Enumerate Resources TOOLKIT 67\r\n"
             "Enumerate Resources OK \r\n"
+            "Work Out FileName Wizard.exe, Bytes 1\r\n"
             "Work Out FileName a.txt, Bytes 3\r\n"
             "WorkOutFileNames 0\r\n"
+            "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe written Ok\r\n"
+            "Extract File wizard.exe 0\r\n"
             "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt written Ok\r\n"
             "Extract File a.txt 0\r\n"
+            "RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe\" /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"Mini\" '\r\n"
+            "ProgramType 'x86'\r\n"
+            "Swapping to x86\r\n"
+            "RunProgram returned 0\r\n"
             "Remove folder 'Yes'\r\n"
+            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe'\r\n"
             "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt'\r\n"
             "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Deletion Folder of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"

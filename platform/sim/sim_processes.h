@@ -1,10 +1,50 @@
-// Simulated processes and windows for the host tests.
+// Simulated processes and windows for the host tests: a child is a script of what it
+// does at each 100 ms wait (show a window, end with a code), and a desktop of windows.
 #pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
 
 #include "platform/processes.h"
 
 namespace carryall::sim {
 
-class SimProcesses : public IProcesses {};
+class SimProcesses : public IProcesses {
+ public:
+  struct Window {
+    uint32_t process_id = 0;
+    uint32_t style = 0;
+  };
+  // What the next started child does.
+  struct Child {
+    int windows_after_waits = -1;  // a visible window appears after this many waits; -1 never
+    bool hidden_window = false;    // the window it shows lacks the visible style
+    int ends_after_waits = 1;      // it ends during this wait (counted from 1)
+    uint32_t exit_code = 0;
+    bool exit_code_unreadable = false;
+    uint32_t exit_code_error = 6;  // ERROR_INVALID_HANDLE
+  };
+
+  bool IsRunningUnderWow64() override { return wow64; }
+  void DisableFsRedirection() override { events.push_back("redirection off"); }
+  void RevertFsRedirection() override { events.push_back("redirection on"); }
+  std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line) override;
+  void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
+  uint32_t GetWindowStyle(WindowHandle window) override;
+  uint32_t GetWindowProcessId(WindowHandle window) override;
+
+  bool wow64 = false;
+  bool fail_create = false;
+  Child child;
+  std::vector<Window> desktop;  // top-level windows in enumeration order
+  std::vector<std::string> events;  // "redirection off", "created", "wait 100", "closed", ...
+  std::vector<std::u16string> command_lines;
+  std::function<void()> on_create;  // runs as the child is created (to look at the log, say)
+
+ private:
+  friend class SimProcess;
+  uint32_t next_id_ = 4000;
+};
 
 }  // namespace carryall::sim

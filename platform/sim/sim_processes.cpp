@@ -1,0 +1,77 @@
+// Simulated processes and windows for the host tests.
+#include "platform/sim/sim_processes.h"
+
+namespace carryall::sim {
+
+class SimProcess : public IProcess {
+ public:
+  SimProcess(SimProcesses& owner, uint32_t id, SimProcesses::Child child)
+      : owner_(owner), id_(id), child_(child) {}
+  ~SimProcess() override { owner_.events.push_back("closed"); }
+  uint32_t id() const override { return id_; }
+  WaitResult Wait(uint32_t timeout_ms) override {
+    owner_.events.push_back(timeout_ms == kInfinite ? "wait forever" : "wait " + std::to_string(timeout_ms));
+    if (ended_) return WaitResult::kSignalled;
+    ++waits_;
+    if (child_.windows_after_waits >= 0 && waits_ >= child_.windows_after_waits && !shown_) {
+      shown_ = true;
+      owner_.desktop.push_back({id_, child_.hidden_window ? 0u : kWindowStyleVisible});
+    }
+    if (timeout_ms == kInfinite || waits_ >= child_.ends_after_waits) {
+      End();
+      return WaitResult::kSignalled;
+    }
+    return WaitResult::kTimeout;
+  }
+  bool GetExitCode(uint32_t& code, uint32_t& error) override {
+    if (child_.exit_code_unreadable) {
+      error = child_.exit_code_error;
+      return false;
+    }
+    code = ended_ ? child_.exit_code : 259;  // STILL_ACTIVE
+    return true;
+  }
+
+ private:
+  void End() {
+    ended_ = true;
+    // An ended process's windows are gone.
+    auto& d = owner_.desktop;
+    for (auto it = d.begin(); it != d.end();) it = it->process_id == id_ ? d.erase(it) : it + 1;
+  }
+  SimProcesses& owner_;
+  uint32_t id_;
+  SimProcesses::Child child_;
+  int waits_ = 0;
+  bool ended_ = false;
+  bool shown_ = false;
+};
+
+std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_line) {
+  command_lines.push_back(command_line);
+  if (fail_create) {
+    events.push_back("create failed");
+    return nullptr;
+  }
+  events.push_back("created");
+  if (on_create) on_create();
+  return std::make_unique<SimProcess>(*this, next_id_++, child);
+}
+
+void SimProcesses::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
+  for (std::size_t i = 0; i < desktop.size(); ++i) {
+    if (!visit(reinterpret_cast<WindowHandle>(i + 1))) break;
+  }
+}
+
+uint32_t SimProcesses::GetWindowStyle(WindowHandle window) {
+  std::size_t i = reinterpret_cast<std::size_t>(window) - 1;
+  return i < desktop.size() ? desktop[i].style : 0;
+}
+
+uint32_t SimProcesses::GetWindowProcessId(WindowHandle window) {
+  std::size_t i = reinterpret_cast<std::size_t>(window) - 1;
+  return i < desktop.size() ? desktop[i].process_id : 0;
+}
+
+}  // namespace carryall::sim
