@@ -1,0 +1,208 @@
+#include "launch/launch.h"
+
+#include <gtest/gtest.h>
+
+#include "app/carryall_app.h"
+#include "app/result_codes.h"
+#include "app/string_ids.h"
+#include "checks/processor_mode.h"
+#include "launch/window_iterator.h"
+#include "payload/temp_folder.h"
+#include "platform/sim/sim_platform.h"
+
+namespace carryall {
+namespace {
+
+using sim::Narrow;
+using Events = std::vector<std::string>;
+
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app.m_hWindowShownEvent = machine.threads.CreateManualResetEvent();
+    app.m_tempFolder.base = u"C:\\Work";
+    machine.files.MakeDirectories(u"C:\\Work");
+  }
+  int32_t Run(const Text& arguments = u"/x ") {
+    return RunProgram(app, u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe", arguments, app.m_nExitCode);
+  }
+  std::string LogText() { return Narrow(log.pending()); }
+  bool WindowShown() { return machine.threads.IsSet(app.m_hWindowShownEvent); }
+
+  sim::SimMachine machine;
+  Log log{machine.files, machine.code_page};
+  CCarryallInstallerApp app{machine.platform, log};
+};
+
+TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {
+  struct Case {
+    const char16_t* type;
+    bool wow;
+    const char* lines;  // what the decision logs
+    bool starts;
+    bool redirection_switched;
+  } cases[] = {
+      {u"x86", false, "Swapping to x86\n", true, false},
+      {u"x86", true, "Swapping to x86\n", true, false},
+      {u"X64", false, "Swapping to x64\nIncorrect processor mode with installation type\n", false, false},
+      {u"x64", true, "Swapping to x64\nEnabling 64Bit spawned processes\n", true, true},
+      {u"x32only", false, "Swapping to 32Bit only\n", true, false},
+      {u"x32Only", true, "Swapping to 32Bit only\nIncorrect processor mode with installation type\n", false, false},
+      {u"", false, "Staying on Any\n", true, false},
+      {u"amd64", true, "Staying on Any\nEnabling 64Bit spawned processes\n", true, true},
+  };
+  for (const Case& c : cases) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.resources.strings[kIdsProgramType] = c.type;
+    m.processes.wow64 = c.wow;
+    bool starts;
+    {
+      RedirectionGuard guard(a);
+      starts = guard.DecideProcessorMode();
+    }
+    std::string expected = "ProgramType '" + Narrow(c.type) + "'\n" + c.lines;
+    if (c.redirection_switched) expected += "Restoring 32Bit spawned processes\n";
+    EXPECT_EQ(starts, c.starts) << Narrow(c.type) << c.wow;
+    EXPECT_EQ(Narrow(l.pending()), expected) << Narrow(c.type) << c.wow;
+    Events expected_events;
+    if (c.redirection_switched) expected_events = {"redirection off", "redirection on"};
+    EXPECT_EQ(m.processes.events, expected_events) << Narrow(c.type) << c.wow;
+  }
+}
+
+TEST_F(LaunchTest, RedirectionIsBackOnBeforeTheWaitAndAfterAFailedStart) {
+  machine.resources.strings[kIdsProgramType] = u"x64";
+  machine.processes.wow64 = true;
+  machine.processes.child.ends_after_waits = 2;
+  EXPECT_EQ(Run(), kOk);
+  EXPECT_EQ(machine.processes.events, (Events{"redirection off", "created", "redirection on", "wait 100", "wait 100", "closed"}));
+
+  machine.processes.events.clear();
+  machine.processes.fail_create = true;
+  EXPECT_EQ(Run(), kInvalidArg);
+  EXPECT_EQ(machine.processes.events, (Events{"redirection off", "create failed", "redirection on"}));
+}
+
+TEST_F(LaunchTest, RefusedModeStartsNothing) {
+  machine.resources.strings[kIdsProgramType] = u"x64";
+  log.Open("C:\\Work\\run.log");
+  EXPECT_EQ(Run(), kAbort);
+  EXPECT_TRUE(machine.processes.command_lines.empty());
+  EXPECT_TRUE(log.is_open()) << "the log is closed only after a successful start";
+  log.Close();
+  std::string text = machine.files.Contents(u"C:\\Work\\run.log");
+  EXPECT_NE(text.find("Incorrect processor mode with installation type\r\nRun Program, Failed to set processor mode\r\n"),
+            std::string::npos);
+  EXPECT_EQ(app.m_nExitCode, 0);
+}
+
+TEST_F(LaunchTest, CommandLineQuotesThePathAndKeepsArgumentsAsTheyAre) {
+  EXPECT_EQ(Run(u""), kOk);
+  EXPECT_EQ(Run(u"/log \"C:\\a b\\l.txt\" say\"what VH_I=\"Mini\" "), kOk);
+  ASSERT_EQ(machine.processes.command_lines.size(), 2u);
+  EXPECT_EQ(Narrow(machine.processes.command_lines[0]),
+            "\"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe\" ");
+  EXPECT_EQ(Narrow(machine.processes.command_lines[1]),
+            "\"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe\" /log \"C:\\a b\\l.txt\" say\"what "
+            "VH_I=\"Mini\" ");
+  EXPECT_NE(LogText().find("RunProgram program '\"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe\" '\n"),
+            std::string::npos);
+}
+
+TEST_F(LaunchTest, TheWizardStartsInThePrivateFolder) {
+  EXPECT_EQ(Run(), kOk);
+  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(GetTempFolder(app)));
+}
+
+TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
+  struct Case {
+    const char* what;
+    sim::SimProcesses::Child child;
+    bool shown;
+    Events waits;
+  } cases[] = {
+      {"window at once", {1, false, 5, 0}, true, {"wait 100", "wait forever"}},
+      {"window after three polls", {3, false, 5, 0}, true, {"wait 100", "wait 100", "wait 100", "wait forever"}},
+      {"never a window", {-1, false, 3, 0}, false, {"wait 100", "wait 100", "wait 100"}},
+      {"hidden window only", {1, true, 2, 0}, false, {"wait 100", "wait 100"}},
+      {"window as it ends", {2, false, 2, 0}, false, {"wait 100", "wait 100"}},
+  };
+  for (const Case& c : cases) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
+    m.processes.child = c.child;
+    EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), kOk) << c.what;
+    EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
+    Events waits;
+    for (const std::string& e : m.processes.events) {
+      if (e.rfind("wait", 0) == 0) waits.push_back(e);
+    }
+    EXPECT_EQ(waits, c.waits) << c.what;
+  }
+}
+
+TEST_F(LaunchTest, ExitCodesAndStatuses) {
+  machine.processes.child.exit_code = 1603;
+  EXPECT_EQ(Run(), kOk);
+  EXPECT_EQ(app.m_nExitCode, 1603);
+  EXPECT_NE(LogText().find("RunProgram returned 1603\n"), std::string::npos);
+
+  machine.processes.child.exit_code = 0x80131700;
+  EXPECT_EQ(Run(), kOk);
+  EXPECT_EQ(app.m_nExitCode, static_cast<int32_t>(0x80131700));
+  EXPECT_NE(LogText().find("RunProgram returned -2146232576\n"), std::string::npos);
+
+  machine.processes.child.exit_code_unreadable = true;
+  EXPECT_EQ(Run(), 6);
+  EXPECT_EQ(app.m_nExitCode, 0);
+
+  machine.processes.fail_create = true;
+  EXPECT_EQ(Run(), kInvalidArg);
+  EXPECT_NE(LogText().find("Run Program returned error\n"), std::string::npos);
+}
+
+TEST_F(LaunchTest, TheLogIsFreeWhileTheWizardRunsAndReopenedForAppending) {
+  log.Open("C:\\Work\\run.log");
+  log.Write(u"before\n");
+  machine.processes.on_create = [&] {
+    auto wizard = machine.files.OpenExclusive("C:\\Work\\run.log", IFileSystem::OpenMode::kAppend);
+    ASSERT_EQ(wizard, nullptr) << "still open at the moment of creation";
+  };
+  machine.processes.child.windows_after_waits = 1;
+  machine.processes.child.ends_after_waits = 3;
+  // The log is closed before the first wait: the wizard can write to it then.
+  EXPECT_EQ(Run(), kOk);
+  log.Close();
+  std::string text = machine.files.Contents(u"C:\\Work\\run.log");
+  EXPECT_EQ(text.find("before\r\n"), 0u);
+  EXPECT_NE(text.find("RunProgram returned 0\r\n"), std::string::npos);
+}
+
+TEST(WindowIteratorTest, CollectsUpToItsCapacityInEnumerationOrder) {
+  sim::SimProcesses processes;
+  for (uint32_t i = 0; i < 10; ++i) processes.desktop.push_back({100 + i, kWindowStyleVisible});
+  CWindowIterator three(processes, 3);
+  std::vector<WindowHandle> got;
+  for (WindowHandle w = three.FirstWindow(); w; w = three.NextWindow()) got.push_back(w);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(processes.GetWindowProcessId(got[0]), 100u);
+  EXPECT_EQ(processes.GetWindowProcessId(got[2]), 102u);
+
+  CWindowIterator none(processes, 0);
+  EXPECT_EQ(none.FirstWindow(), nullptr);
+}
+
+TEST(WindowIteratorTest, ProbeCountsOnlyVisibleWindowsOfTheProcess) {
+  sim::SimProcesses processes;
+  processes.desktop = {{7, 0}, {8, kWindowStyleVisible}};
+  EXPECT_FALSE(ProcessHasVisibleWindow(processes, 7));
+  EXPECT_TRUE(ProcessHasVisibleWindow(processes, 8));
+  EXPECT_FALSE(ProcessHasVisibleWindow(processes, 9));
+}
+
+}  // namespace
+}  // namespace carryall
