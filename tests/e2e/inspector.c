@@ -1,0 +1,178 @@
+/* Test helper (Windows console program). Looks at and drives the windows of other
+ * programs in the same Wine session, deterministically, without synthetic input.
+ *
+ *   inspector.exe watch MS                 for MS milliseconds, every 20 ms, print one
+ *                                          line per change of a visible top-level window:
+ *                                          "t=<ms> show|hide pid=<pid> exe=<name>
+ *                                           class=<class> caption=<caption>"
+ *   inspector.exe find CAPTION MS          wait up to MS milliseconds for a visible
+ *                                          top-level window with exactly this caption;
+ *                                          print "window caption=..." and one line per
+ *                                          control: "control id=<id> class=<class>
+ *                                          visible=<0|1> style=<hex> text=<text>"
+ *   inspector.exe set-text CAPTION ID TEXT set a control's text (WM_SETTEXT)
+ *   inspector.exe command CAPTION ID       post WM_COMMAND for the control id (a button
+ *                                          press as the dialog sees it)
+ *
+ * Output is UTF-8. Exit code 0 on success, 1 when the window or control is missing,
+ * 2 on bad usage. */
+#include <windows.h>
+#include <tlhelp32.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#define MAX_TRACKED 256
+
+static void PrintUtf8(const wchar_t *text) {
+  char buffer[2048];
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, NULL, NULL);
+  if (n > 0) fputs(buffer, stdout);
+}
+
+static void ExeName(DWORD pid, wchar_t *name, size_t size) {
+  wcscpy(name, L"?");
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
+    if (entry.th32ProcessID == pid) {
+      wcsncpy(name, entry.szExeFile, size - 1);
+      name[size - 1] = 0;
+      break;
+    }
+  }
+  CloseHandle(snap);
+}
+
+typedef struct {
+  HWND windows[MAX_TRACKED];
+  int count;
+} WindowSet;
+
+static BOOL CALLBACK CollectVisible(HWND window, LPARAM context) {
+  WindowSet *set = (WindowSet *)context;
+  if (IsWindowVisible(window) && set->count < MAX_TRACKED) set->windows[set->count++] = window;
+  return TRUE;
+}
+
+static int Contains(const WindowSet *set, HWND window) {
+  for (int i = 0; i < set->count; ++i)
+    if (set->windows[i] == window) return 1;
+  return 0;
+}
+
+static void Describe(DWORD elapsed, const char *what, HWND window) {
+  wchar_t cls[256] = L"", caption[512] = L"", exe[MAX_PATH];
+  DWORD pid = 0;
+  GetClassNameW(window, cls, 256);
+  GetWindowTextW(window, caption, 512);
+  GetWindowThreadProcessId(window, &pid);
+  ExeName(pid, exe, MAX_PATH);
+  printf("t=%lu %s pid=%lu exe=", (unsigned long)elapsed, what, (unsigned long)pid);
+  PrintUtf8(exe);
+  fputs(" class=", stdout);
+  PrintUtf8(cls);
+  fputs(" caption=", stdout);
+  PrintUtf8(caption);
+  fputs("\n", stdout);
+  fflush(stdout);
+}
+
+static int Watch(DWORD duration) {
+  WindowSet before = {{0}, 0}, now;
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD elapsed = GetTickCount() - start;
+    now.count = 0;
+    EnumWindows(CollectVisible, (LPARAM)&now);
+    for (int i = 0; i < now.count; ++i)
+      if (!Contains(&before, now.windows[i])) Describe(elapsed, "show", now.windows[i]);
+    for (int i = 0; i < before.count; ++i)
+      if (!Contains(&now, before.windows[i])) Describe(elapsed, "hide", before.windows[i]);
+    before = now;
+    if (elapsed >= duration) break;
+    Sleep(20);
+  }
+  printf("t=%lu end\n", (unsigned long)(GetTickCount() - start));
+  return 0;
+}
+
+typedef struct {
+  const wchar_t *caption;
+  HWND found;
+} FindContext;
+
+static BOOL CALLBACK MatchCaption(HWND window, LPARAM context) {
+  FindContext *find = (FindContext *)context;
+  wchar_t caption[512];
+  if (!IsWindowVisible(window)) return TRUE;
+  GetWindowTextW(window, caption, 512);
+  if (wcscmp(caption, find->caption) == 0) {
+    find->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static HWND FindTopLevel(const wchar_t *caption, DWORD wait_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    FindContext find = {caption, NULL};
+    EnumWindows(MatchCaption, (LPARAM)&find);
+    if (find.found || GetTickCount() - start >= wait_ms) return find.found;
+    Sleep(20);
+  }
+}
+
+static BOOL CALLBACK DumpChild(HWND child, LPARAM context) {
+  (void)context;
+  wchar_t cls[256] = L"", text[1024] = L"";
+  DWORD_PTR copied = 0;
+  GetClassNameW(child, cls, 256);
+  /* GetWindowTextW does not ask a control of another process for its text. */
+  SendMessageTimeoutW(child, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &copied);
+  printf("control id=%d class=", GetDlgCtrlID(child));
+  PrintUtf8(cls);
+  printf(" visible=%d style=%08lx text=", IsWindowVisible(child) ? 1 : 0,
+         (unsigned long)GetWindowLongW(child, GWL_STYLE));
+  PrintUtf8(text);
+  fputs("\n", stdout);
+  return TRUE;
+}
+
+int wmain(int argc, wchar_t **argv) {
+  if (argc >= 3 && wcscmp(argv[1], L"watch") == 0) return Watch((DWORD)wcstoul(argv[2], NULL, 10));
+  if (argc >= 4 && wcscmp(argv[1], L"find") == 0) {
+    HWND window = FindTopLevel(argv[2], (DWORD)wcstoul(argv[3], NULL, 10));
+    if (!window) {
+      puts("missing");
+      return 1;
+    }
+    fputs("window caption=", stdout);
+    PrintUtf8(argv[2]);
+    fputs("\n", stdout);
+    EnumChildWindows(window, DumpChild, 0);
+    return 0;
+  }
+  if (argc >= 5 && wcscmp(argv[1], L"set-text") == 0) {
+    HWND window = FindTopLevel(argv[2], 5000);
+    HWND control = window ? GetDlgItem(window, _wtoi(argv[3])) : NULL;
+    if (!control) return 1;
+    SendMessageW(control, WM_SETTEXT, 0, (LPARAM)argv[4]);
+    return 0;
+  }
+  if (argc >= 4 && wcscmp(argv[1], L"command") == 0) {
+    HWND window = FindTopLevel(argv[2], 5000);
+    int id = _wtoi(argv[3]);
+    HWND control = window ? GetDlgItem(window, id) : NULL;
+    if (!window) return 1;
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+    return 0;
+  }
+  fputs("usage: inspector.exe watch MS | find CAPTION MS | set-text CAPTION ID TEXT | command CAPTION ID\n",
+        stderr);
+  return 2;
+}
