@@ -1,0 +1,143 @@
+#include "checks/disk_space.h"
+
+#include <gtest/gtest.h>
+
+#include "app/carryall_app.h"
+#include "checks/checks.h"
+#include "platform/sim/sim_platform.h"
+
+namespace carryall {
+namespace {
+
+using sim::Narrow;
+using sim::Widen;
+
+constexpr uint64_t kMB = 1024 * 1024;
+
+TEST(SplitPathTest, ComponentsAsWsplitpathSGivesThem) {
+  const std::string long255(255, 'd');
+  struct Case {
+    std::string path;
+    bool splits;
+    const char* drive;
+    std::string directory;
+    std::string name;
+    const char* extension;
+  } cases[] = {
+      {"C:\\Users\\me\\AppData\\Local\\Temp\\", true, "C:", "\\Users\\me\\AppData\\Local\\Temp\\", "", ""},
+      {"D:\\setup\\tmp", true, "D:", "\\setup\\", "tmp", ""},
+      {"\\\\server\\share\\temp\\", true, "", "\\\\server\\share\\temp\\", "", ""},
+      {"C:", true, "C:", "", "", ""},
+      {"C:relative\\x.dir.txt", true, "C:", "relative\\", "x.dir", ".txt"},
+      {"E:/a/b.c/d", true, "E:", "/a/b.c/", "d", ""},
+      {"temp\\.hidden", true, "", "temp\\", "", ".hidden"},
+      {"", true, "", "", "", ""},
+      {"C:" + long255.substr(1) + "\\", true, "C:", long255.substr(1) + "\\", "", ""},  // 255 characters fit
+      {"C:" + long255 + "\\", false, "", "", "", ""},                                     // 256 do not
+      {"C:\\" + long255, true, "C:", "\\", long255, ""},
+      {"C:\\" + long255 + "n", false, "", "", "", ""},
+      {"C:\\x." + long255, false, "", "", "", ""},  // an extension of 256 with its dot
+  };
+  for (const Case& c : cases) {
+    std::optional<PathParts> parts = SplitPath(Widen(c.path), 3, 256, 256, 256);
+    ASSERT_EQ(parts.has_value(), c.splits) << c.path;
+    if (!parts) continue;
+    EXPECT_EQ(Narrow(parts->drive), c.drive) << c.path;
+    EXPECT_EQ(Narrow(parts->directory), c.directory) << c.path;
+    EXPECT_EQ(Narrow(parts->name), c.name) << c.path;
+    EXPECT_EQ(Narrow(parts->extension), c.extension) << c.path;
+  }
+}
+
+TEST(SplitPathTest, DriveNeedsRoomForItsTwoCharactersAndTheNul) {
+  EXPECT_FALSE(SplitPath(u"C:\\x", 2, 256, 256, 256).has_value());
+  EXPECT_TRUE(SplitPath(u"\\x", 1, 256, 256, 256).has_value());
+}
+
+struct DiskCase {
+  const char* name;
+  const char* setting;  // nullptr: the entry is absent
+  std::string temp_folder;
+  std::map<std::string, uint64_t> free_bytes;  // drive text (lower case) -> bytes available
+  bool passes;
+  std::vector<std::string> lines;
+  int64_t required_mb;
+  int64_t free_mb;
+  const char* drive;
+};
+
+TEST(CheckFreeDiskSpaceTest, RequirementAgainstTheSpaceOfTheTempFoldersDrive) {
+  const std::string temp = "C:\\Users\\me\\AppData\\Local\\Temp\\";
+  const std::string checking = "Free Disk Space: Checking at least ";
+  const std::string on_c = " MB free on drive 'C:' for temp directory '" + temp + "'";
+  const std::string deep = "C:\\" + std::string(255, 'd') + "\\";
+  const DiskCase cases[] = {
+      {"exactly the requirement", "500", temp, {{"c:", 500 * kMB}}, true,
+       {"Free Disk Space", checking + "500" + on_c, "Free disk space requirement passed."}, 500, 500, "C:"},
+      {"a byte short of the requirement", "500", temp, {{"c:", 500 * kMB - 1}}, false,
+       {"Free Disk Space", checking + "500" + on_c,
+        "Insufficient disk space: 500 MB required but only 499 MB free."},
+       500, 499, "C:"},
+      {"setting 0 passes with no space", "0", temp, {{"c:", 0}}, true,
+       {"Free Disk Space", checking + "0" + on_c, "Free disk space requirement passed."}, 0, 0, "C:"},
+      {"a setting without digits is 0", "plenty", temp, {{"c:", kMB - 1}}, true,
+       {"Free Disk Space", checking + "0" + on_c, "Free disk space requirement passed."}, 0, 0, "C:"},
+      {"an absent setting is 0", nullptr, temp, {{"c:", 0}}, true,
+       {"Free Disk Space", checking + "0" + on_c, "Free disk space requirement passed."}, 0, 0, "C:"},
+      {"a negative setting passes", "-5", temp, {{"c:", 0}}, true,
+       {"Free Disk Space", checking + "-5" + on_c, "Free disk space requirement passed."}, -5, 0, "C:"},
+      {"a setting beyond 32 bits saturates", "99999999999", temp, {{"c:", 100 * 1024 * kMB}}, false,
+       {"Free Disk Space", checking + "2147483647" + on_c,
+        "Insufficient disk space: 2147483647 MB required but only 102400 MB free."},
+       2147483647, 102400, "C:"},
+      {"the largest answer does not overflow", "500", temp, {{"c:", UINT64_MAX}}, true,
+       {"Free Disk Space", checking + "500" + on_c, "Free disk space requirement passed."}, 500, 17592186044415,
+       "C:"},
+      {"a drive the query cannot answer", "500", "Q:\\setup\\", {{"c:", 500 * kMB}}, false,
+       {"Free Disk Space", checking + "500 MB free on drive 'Q:' for temp directory 'Q:\\setup\\'",
+        "Failed to check free disk space."},
+       500, 0, "Q:"},
+      {"a share asks with empty text and fails there", "500", "\\\\server\\share\\temp\\", {{"c:", 500 * kMB}},
+       false,
+       {"Free Disk Space",
+        checking + "500 MB free on drive '' for temp directory '\\\\server\\share\\temp\\'",
+        "Failed to check free disk space."},
+       500, 0, ""},
+      {"a share asks with empty text and compares the answer", "500", "\\\\server\\share\\temp\\",
+       {{"", 600 * kMB}}, true,
+       {"Free Disk Space",
+        checking + "500 MB free on drive '' for temp directory '\\\\server\\share\\temp\\'",
+        "Free disk space requirement passed."},
+       500, 600, ""},
+      {"a directory part longer than 255 characters", "500", deep, {{"c:", 500 * kMB}}, false,
+       {"Free Disk Space", "Failed to parse directory for free disk space check. " + deep}, 500, 0, ""},
+  };
+  for (const DiskCase& c : cases) {
+    sim::SimMachine machine;
+    Log log{machine.files, machine.code_page};
+    CCarryallInstallerApp app{machine.platform, log};
+    if (c.setting) {
+      machine.resources.strings[103] = Widen(c.setting);
+    } else {
+      machine.resources.strings.erase(103);
+    }
+    machine.machine.free_bytes = c.free_bytes;
+    app.m_strTempFolder = Widen(c.temp_folder);
+    app.m_nFreeMB = 77;  // the check starts from 0
+
+    EXPECT_EQ(CheckFreeDiskSpace(app), c.passes) << c.name;
+
+    std::string expected;
+    for (const std::string& line : c.lines) expected += line + "\n";
+    EXPECT_EQ(Narrow(log.pending()), expected) << c.name;
+    EXPECT_EQ(app.m_nRequiredMB, c.required_mb) << c.name;
+    EXPECT_EQ(app.m_nFreeMB, c.free_mb) << c.name;
+    EXPECT_EQ(Narrow(app.m_strDiskDrive), c.drive) << c.name;
+    std::vector<std::string> queries;
+    if (c.lines.size() == 3) queries.push_back(c.drive);  // no query after a parse failure
+    EXPECT_EQ(machine.machine.free_space_queries, queries) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace carryall

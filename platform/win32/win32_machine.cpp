@@ -1,0 +1,134 @@
+// Win32 layer. Machine facts for the prerequisite checks.
+#include "platform/win32/win32_machine.h"
+
+#include <shlobj.h>
+
+#include <vector>
+
+#include "platform/win32/win32_platform.h"
+
+namespace carryall::win32 {
+
+namespace {
+
+// Owns an open registry key.
+class UniqueKey {
+ public:
+  UniqueKey() = default;
+  ~UniqueKey() {
+    if (key_) ::RegCloseKey(key_);
+  }
+  UniqueKey(const UniqueKey&) = delete;
+  UniqueKey& operator=(const UniqueKey&) = delete;
+  HKEY* out() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Owns a security identifier made by AllocateAndInitializeSid.
+class UniqueSid {
+ public:
+  UniqueSid() = default;
+  ~UniqueSid() {
+    if (sid_) ::FreeSid(sid_);
+  }
+  UniqueSid(const UniqueSid&) = delete;
+  UniqueSid& operator=(const UniqueSid&) = delete;
+  PSID* out() { return &sid_; }
+  PSID get() const { return sid_; }
+
+ private:
+  PSID sid_ = nullptr;
+};
+
+}  // namespace
+
+std::optional<std::string> Win32MachineInfo::ReadRegistryValue(const Text& key, const Text& value,
+                                                                uint32_t capacity) {
+  UniqueKey opened;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(key), /*ulOptions=*/0, KEY_READ, opened.out()) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::string bytes(capacity, '\0');
+  DWORD size = capacity;
+  // A value larger than the buffer answers ERROR_MORE_DATA and counts as missing.
+  if (::RegQueryValueExW(opened.get(), W(value), /*lpReserved=*/nullptr, /*lpType=*/nullptr,
+                         reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS ||
+      size > capacity) {
+    return std::nullopt;
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+std::optional<OsVersion> Win32MachineInfo::GetVersion() {
+  OSVERSIONINFOEXW info = {};
+  info.dwOSVersionInfoSize = sizeof(info);  // 284: the extended record
+  static_assert(sizeof(OSVERSIONINFOEXW) == 284);
+  // GetVersionExW is deprecated because it reports at most the version the manifest
+  // declares; the check only distinguishes systems older than Windows XP, which it
+  // reports truthfully.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  BOOL ok = ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
+#pragma GCC diagnostic pop
+  if (!ok) return std::nullopt;
+  return OsVersion{info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
+}
+
+std::optional<Text> Win32MachineInfo::GetSystemFolder() {
+  LPITEMIDLIST items = nullptr;
+  if (FAILED(::SHGetSpecialFolderLocation(/*hwnd=*/nullptr, CSIDL_SYSTEM, &items))) return std::nullopt;
+  wchar_t buffer[MAX_PATH] = {};
+  BOOL ok = ::SHGetPathFromIDListW(items, buffer);
+  IMalloc* allocator = nullptr;
+  if (SUCCEEDED(::SHGetMalloc(&allocator))) {
+    allocator->Free(items);
+    allocator->Release();
+  }
+  if (!ok) return std::nullopt;
+  return FromW(buffer, wcsnlen(buffer, MAX_PATH));
+}
+
+std::optional<std::string> Win32MachineInfo::ReadFixedFileInfo(const Text& path) {
+  DWORD handle = 0;
+  DWORD size = ::GetFileVersionInfoSizeW(W(path), &handle);
+  if (size == 0) return std::nullopt;
+  std::vector<BYTE> data;
+  try {
+    data.resize(size);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  if (!::GetFileVersionInfoW(W(path), /*dwHandle=*/0, size, data.data())) return std::nullopt;
+  void* block = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueW(data.data(), L"\\", &block, &length) || block == nullptr) return std::nullopt;
+  // A root block shorter than the fixed record would be read past its end.
+  if (length < kFixedFileInfoSize) return std::nullopt;
+  return std::string(static_cast<const char*>(block), kFixedFileInfoSize);
+}
+
+std::optional<int32_t> Win32MachineInfo::AdministratorsMembership() {
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  UniqueSid administrators;
+  if (!::AllocateAndInitializeSid(&nt_authority, /*nSubAuthorityCount=*/2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.out())) {
+    return std::nullopt;
+  }
+  BOOL member = FALSE;
+  if (!::CheckTokenMembership(/*TokenHandle=*/nullptr, administrators.get(), &member)) return std::nullopt;
+  return static_cast<int32_t>(member);
+}
+
+std::optional<uint64_t> Win32MachineInfo::FreeBytesForCaller(const Text& directory) {
+  ULARGE_INTEGER available = {};
+  ULARGE_INTEGER total = {};
+  ULARGE_INTEGER total_free = {};
+  if (!::GetDiskFreeSpaceExW(W(directory), &available, &total, &total_free)) return std::nullopt;
+  return available.QuadPart;
+}
+
+}  // namespace carryall::win32
