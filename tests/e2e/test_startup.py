@@ -70,18 +70,24 @@ class StartupTestCase(harness.WineTestCase):
 
 class SilentRunTest(StartupTestCase):
 
-    @staticmethod
-    def expected_log(log_path, temp):
-        """The log of a silent run that names its log and nothing else."""
-        return [
+    def assertStartUpAndWorkerLines(self, data, log_path):
+        """The lines that start-up and the worker's option processing write, in order:
+        start-up's summary (without the program name), Started, the prerequisite checks,
+        the worker's summary (with it); the run ends with Ended after removing the
+        private folder."""
+        lines = harness.split_log_lines(data)
+        temp = self.temp_folder(data)
+        self.assertLogLines(data, [
             f'Command line params /IAgreeToTheEULA /log "{log_path}" VH_I="" ',
             f"Temp folder '{temp}'",
             STARTED,
-            "Run Embedded Resources ",
-            f'Command line params /IAgreeToTheEULA /log "{log_path}" VH_I="Mini" ',
-            f"Temp folder '{temp}'",
-            ENDED,
-        ]
+        ] + lines[3:])
+        worker = lines.index("Run Embedded Resources ")
+        self.assertTrue(all(line.startswith((".NET", "Free")) for line in lines[3:worker]), lines[3:worker])
+        self.assertEqual([f'Command line params /IAgreeToTheEULA /log "{log_path}" VH_I="Mini" ',
+                          f"Temp folder '{temp}'"], lines[worker + 1:worker + 3])
+        self.assertEqual("Remove folder 'Yes'", next(l for l in lines if l.startswith("Remove folder")))
+        self.assertTrue(ENDED.matches(lines[-1]), lines[-1])
 
     def test_log_keyword_logs_start_up_and_worker_and_exits_with_zero(self):
         log = self.win(os.path.join(self.tmp, "setup.log"))
@@ -90,7 +96,7 @@ class SilentRunTest(StartupTestCase):
 
         self.assertExitCode(0, result)
         data = harness.read_bytes(os.path.join(self.tmp, "setup.log"))
-        self.assertLogLines(data, self.expected_log(log, self.temp_folder(data)))
+        self.assertStartUpAndWorkerLines(data, log)
 
     def test_log_path_with_spaces_and_accents_is_created_and_logged_in_ansi(self):
         folder = os.path.join(self.tmp, "dir with spaces é")
@@ -102,7 +108,7 @@ class SilentRunTest(StartupTestCase):
         self.assertExitCode(0, result)
         self.assertEqual(["log é.txt"], os.listdir(folder))
         data = harness.read_bytes(os.path.join(folder, "log é.txt"))
-        self.assertLogLines(data, self.expected_log(log, self.temp_folder(data)))
+        self.assertStartUpAndWorkerLines(data, log)
         self.assertIn(f'/log "{log}" '.encode(harness.ANSI), data)
         self.assertIn(b'\\dir with spaces \xe9\\log \xe9.txt" ', data)
         self.assertNotIn("é".encode("utf-8"), data)
