@@ -1,0 +1,307 @@
+#!/usr/bin/env python3
+"""Builds the bootstrapper's payload resources from a payload list.
+
+    gen_payload.py --list LIST --manifest OUT_MANIFEST --rc OUT_RC [--depfile OUT_DEPS]
+    gen_payload.py --list LIST --check [--generated PATH ...]
+
+List format (UTF-8, one entry per line, fields separated by single tabs):
+
+    id<TAB>file name<TAB>source path[<TAB>manifest size]
+
+- id: the decimal resource id, 102 to 65535 (101 is the manifest), once per list;
+- file name: the name the bootstrapper writes the file under, relative to its private
+  folder, taken verbatim: spaces, dots and backslashes (sub-folders) are allowed, '*' is
+  not (it separates the manifest's fields), and every character must exist in Windows
+  code page 1252, the manifest's encoding;
+- source path: the file whose bytes become the resource; a relative path is relative to
+  the folder that holds the list;
+- manifest size: optional decimal number written into the manifest instead of the source
+  file's size, to build a bootstrapper whose payload looks damaged.
+
+Lines that start with '#' are comments, blank lines are skipped, a carriage return before
+the line feed is dropped and a UTF-8 byte-order mark at the start is ignored.
+
+Outputs:
+  --manifest  the manifest, resource "TOOLKIT" 101: "id*name*size" for every entry in
+              list order, joined by '*', in code page 1252, with no separator or line
+              break after the last field;
+  --rc        a resource script fragment for GNU windres: the manifest as 101 and every
+              source file under its id, all with absolute paths;
+  --depfile   a Makefile rule: the manifest depends on the list and every source file.
+An output is rewritten only when its content changes.
+
+--check reads the list and reports every error without writing anything; on success it
+prints the absolute source paths, one per line, in list order without repeats (for the
+build system's dependencies). --generated names a source that the build makes later, or a
+folder (the build folder, say) whose files the build makes: such sources may be missing
+at this point.
+
+Errors name the list file and line and end the program with exit status 1.
+"""
+
+import argparse
+import collections
+import os
+import re
+import sys
+
+MANIFEST_ID = 101
+FIRST_ID = 102
+LAST_ID = 65535
+MANIFEST_CODE_PAGE = "cp1252"
+MAX_SIZE = 0xFFFFFFFF
+
+Entry = collections.namedtuple("Entry", "id name source size_override line")
+
+
+class ListError(Exception):
+    """The list cannot be used; the message holds one 'file:line: problem' per line."""
+
+
+def _absolute(path):
+    return os.path.normpath(os.path.abspath(path))
+
+
+def read_list(path, generated=()):
+    """The entries of the payload list at path, in list order.
+
+    Source paths come back absolute. A source that is not an existing file is an error,
+    unless it is one of the generated paths or lies below one. Raises ListError naming
+    every bad line."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise ListError("%s: cannot read: %s" % (path, e.strerror))
+    if data.startswith(b"\xef\xbb\xbf"):
+        data = data[3:]
+    raw_lines = data.split(b"\n")
+    if raw_lines and raw_lines[-1] == b"":
+        raw_lines.pop()
+
+    base_dir = os.path.dirname(_absolute(path))
+    generated = [_absolute(p) for p in generated]
+    entries = []
+    errors = []
+    seen = {}
+    for number, raw in enumerate(raw_lines, start=1):
+        where = "%s:%d" % (path, number)
+        try:
+            entry = _read_line(raw, number, base_dir, generated, seen)
+        except ListError as e:
+            errors.append("%s: %s" % (where, e))
+            continue
+        if entry is not None:
+            entries.append(entry)
+    if errors:
+        raise ListError("\n".join(errors))
+    if not entries:
+        raise ListError("%s: the list names no payload file" % path)
+    return entries
+
+
+def _read_line(raw, number, base_dir, generated, seen):
+    if raw.endswith(b"\r"):
+        raw = raw[:-1]
+    try:
+        line = raw.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise ListError("not valid UTF-8 (byte %d)" % (e.start + 1))
+    if line.startswith("#") or line.strip() == "":
+        return None
+
+    fields = line.split("\t")
+    if len(fields) not in (3, 4):
+        raise ListError("expected id<TAB>file name<TAB>source path[<TAB>manifest size], "
+                        "found %d field%s" % (len(fields), "" if len(fields) == 1 else "s"))
+    key, name, source = fields[:3]
+
+    if not key.isascii() or not key.isdigit():
+        raise ListError("bad id %r (expected a decimal number)" % key)
+    resource_id = int(key)
+    if not FIRST_ID <= resource_id <= LAST_ID:
+        raise ListError("id %d is outside %d..%d (%d is the manifest)"
+                        % (resource_id, FIRST_ID, LAST_ID, MANIFEST_ID))
+    if resource_id in seen:
+        raise ListError("id %d is already given on line %d" % (resource_id, seen[resource_id]))
+    seen[resource_id] = number
+
+    if name == "":
+        raise ListError("empty file name")
+    if "*" in name:
+        raise ListError("file name %r contains '*', which separates the manifest's fields" % name)
+    try:
+        name.encode(MANIFEST_CODE_PAGE)
+    except UnicodeEncodeError as e:
+        raise ListError("file name %r holds %r, which code page 1252 cannot encode"
+                        % (name, name[e.start:e.end]))
+
+    size_override = None
+    if len(fields) == 4:
+        text = fields[3]
+        if not text.isascii() or not text.isdigit() or int(text) > MAX_SIZE:
+            raise ListError("bad manifest size %r (expected a decimal number up to %d)"
+                            % (text, MAX_SIZE))
+        size_override = int(text)
+
+    if source == "":
+        raise ListError("empty source path")
+    source = _absolute(os.path.join(base_dir, source))
+    if not any(source == g or source.startswith(g.rstrip(os.sep) + os.sep) for g in generated):
+        if not os.path.exists(source):
+            raise ListError("source file %s does not exist" % source)
+        if not os.path.isfile(source):
+            raise ListError("source %s is not a file" % source)
+
+    return Entry(resource_id, name, source, size_override, number)
+
+
+def render_manifest(entries):
+    """The manifest bytes. Sizes of sources without an override are read now."""
+    fields = []
+    for e in entries:
+        size = e.size_override if e.size_override is not None else os.path.getsize(e.source)
+        fields += [str(e.id), e.name, str(size)]
+    return "*".join(fields).encode(MANIFEST_CODE_PAGE)
+
+
+def rc_path(path):
+    """path as a quoted file name for GNU windres, as bytes.
+
+    windres reads C escapes in quoted names and takes "" for a double quote, so every
+    backslash is doubled; control bytes use three-digit octal. The script goes through
+    the C preprocessor first: a '?' after a '?' is written in octal so that no trigraph
+    can form. Other bytes, UTF-8 included, pass through unchanged and name the same
+    file."""
+    out = bytearray(b'"')
+    previous = None
+    for byte in os.fsencode(path):
+        if byte == 0x5C:
+            out += b"\\\\"
+        elif byte == 0x22:
+            out += b'""'
+        elif byte == 0x3F and previous == 0x3F:
+            out += b"\\077"
+        elif byte < 0x20 or byte == 0x7F:
+            out += b"\\%03o" % byte
+        else:
+            out.append(byte)
+        previous = byte
+    out += b'"'
+    return bytes(out)
+
+
+def render_rc(entries, manifest_path):
+    lines = [b"// Payload resources, generated by gen_payload.py from the payload list.",
+             b"// Edit the list, not this file.",
+             b"LANGUAGE 0, 0",
+             b"%d TOOLKIT %s" % (MANIFEST_ID, rc_path(_absolute(manifest_path)))]
+    for e in entries:
+        lines.append(b"%d TOOLKIT %s" % (e.id, rc_path(e.source)))
+    return b"\n".join(lines) + b"\n"
+
+
+def _make_escape(path):
+    # GNU make's reading of a dependency line: '$' doubles, '#' and blanks take a
+    # backslash, and backslashes directly before a blank are doubled.
+    out = []
+    backslashes = 0
+    for c in path:
+        if c == "\\":
+            backslashes += 1
+            out.append(c)
+            continue
+        if c in " \t":
+            out.append("\\" * backslashes + "\\" + c)
+        elif c == "#":
+            out.append("\\#")
+        elif c == "$":
+            out.append("$$")
+        else:
+            out.append(c)
+        backslashes = 0
+    return "".join(out)
+
+
+def render_depfile(entries, manifest_path, list_path):
+    deps = [_absolute(list_path)]
+    for e in entries:
+        if e.source not in deps:
+            deps.append(e.source)
+    lines = ["%s: \\" % _make_escape(_absolute(manifest_path))]
+    lines += ["  %s \\" % _make_escape(d) for d in deps[:-1]]
+    lines.append("  %s" % _make_escape(deps[-1]))
+    return os.fsencode("\n".join(lines) + "\n")
+
+
+def unique_sources(entries):
+    sources = []
+    for e in entries:
+        if e.source not in sources:
+            sources.append(e.source)
+    return sources
+
+
+def write_if_changed(path, data):
+    try:
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    except OSError:
+        pass
+    directory = os.path.dirname(path)
+    if directory:
+        os.makedirs(directory, exist_ok=True)
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Generate the payload manifest and resource script.")
+    parser.add_argument("--list", required=True, help="the payload list")
+    parser.add_argument("--manifest", help="manifest to write (resource 101)")
+    parser.add_argument("--rc", help="resource script fragment to write")
+    parser.add_argument("--depfile", help="Makefile dependency rule to write")
+    parser.add_argument("--check", action="store_true",
+                        help="only check the list and print the source paths")
+    parser.add_argument("--generated", action="append", default=[], metavar="PATH",
+                        help="a source, or a folder of sources, that the build makes later "
+                             "(with --check)")
+    args = parser.parse_args(argv)
+    if args.check:
+        if args.manifest or args.rc or args.depfile:
+            parser.error("--check writes nothing: leave out --manifest, --rc and --depfile")
+    else:
+        if not args.manifest or not args.rc:
+            parser.error("give --manifest and --rc, or --check")
+        if args.generated:
+            parser.error("--generated goes with --check only")
+
+    try:
+        entries = read_list(args.list, args.generated)
+        if args.check:
+            out = sys.stdout.buffer
+            for source in unique_sources(entries):
+                out.write(os.fsencode(source) + b"\n")
+            out.flush()
+            return 0
+        manifest = render_manifest(entries)
+    except ListError as e:
+        for line in str(e).splitlines():
+            print("gen_payload.py: error: %s" % line, file=sys.stderr)
+        return 1
+    except OSError as e:
+        print("gen_payload.py: error: %s: %s" % (e.filename, e.strerror), file=sys.stderr)
+        return 1
+
+    write_if_changed(args.manifest, manifest)
+    write_if_changed(args.rc, render_rc(entries, args.manifest))
+    if args.depfile:
+        write_if_changed(args.depfile, render_depfile(entries, args.manifest, args.list))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

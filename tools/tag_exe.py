@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Writes a copy of a bootstrapper with an information block appended.
+
+    tag_exe.py IN OUT (--info TEXT | --info-file FILE)
+
+The copy is IN's bytes, then the marker "MRDC", the information, then 6 zero bytes. The
+bootstrapper scans the last 4116 bytes of its own file for the marker (the very last 6
+bytes never belong to the information) and writes what follows it to "info.xml" in its
+private folder, for the wizard.
+
+--info TEXT is written in Windows code page 1252, the ANSI code page in which the
+bootstrapper logs it; --info-file FILE is copied byte for byte.
+
+Refused, because the bootstrapper would not find the information or would find
+something else: an empty block, a block longer than 4106 bytes, a block that itself
+holds "MRDC" (the scan takes the marker nearest the end of the file), and a result of
+4116 bytes or less. OUT must not be IN.
+
+Appending to a signed file leaves the data outside the certificate table, so the copy's
+Authenticode signature no longer verifies.
+
+Errors end the program with exit status 1.
+"""
+
+import argparse
+import os
+import sys
+
+MARKER = b"MRDC"
+PADDING = b"\0" * 6
+MAX_INFO = 4106
+SCAN_WINDOW = 4116
+CODE_PAGE = "cp1252"
+
+
+class TagError(Exception):
+    pass
+
+
+def tail_block(info):
+    """The bytes appended after the bootstrapper for the information block info."""
+    if not info:
+        raise TagError("the information is empty; the bootstrapper ignores an empty block")
+    if len(info) > MAX_INFO:
+        raise TagError("the information has %d bytes; the bootstrapper finds at most %d"
+                       % (len(info), MAX_INFO))
+    if MARKER in info:
+        raise TagError("the information holds %r; the bootstrapper would take that as the marker"
+                       % MARKER.decode("ascii"))
+    return MARKER + info + PADDING
+
+
+def _same_file(a, b):
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.realpath(a) == os.path.realpath(b)
+
+
+def tag(in_path, out_path, info):
+    if _same_file(in_path, out_path):
+        raise TagError("OUT is the same file as IN: %s" % out_path)
+    block = tail_block(info)
+    try:
+        with open(in_path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise TagError("%s: cannot read: %s" % (in_path, e.strerror))
+    if len(data) + len(block) <= SCAN_WINDOW:
+        raise TagError("the result would have %d bytes; the bootstrapper scans only files of more than %d"
+                       % (len(data) + len(block), SCAN_WINDOW))
+    tmp = out_path + ".tmp"
+    try:
+        with open(tmp, "wb") as f:
+            f.write(data)
+            f.write(block)
+        os.chmod(tmp, os.stat(in_path).st_mode & 0o7777)
+        os.replace(tmp, out_path)
+    except OSError as e:
+        try:
+            os.remove(tmp)
+        except OSError:
+            pass
+        raise TagError("%s: cannot write: %s" % (out_path, e.strerror))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Append an information block to a bootstrapper.")
+    parser.add_argument("input", metavar="IN", help="the bootstrapper")
+    parser.add_argument("output", metavar="OUT", help="the copy to write")
+    source = parser.add_mutually_exclusive_group(required=True)
+    source.add_argument("--info", metavar="TEXT", help="the information, as text (code page 1252)")
+    source.add_argument("--info-file", metavar="FILE", help="the information, as the bytes of FILE")
+    args = parser.parse_args(argv)
+
+    try:
+        if args.info is not None:
+            try:
+                info = args.info.encode(CODE_PAGE)
+            except UnicodeEncodeError as e:
+                raise TagError("--info holds %r, which code page 1252 cannot encode"
+                               % args.info[e.start:e.end])
+        else:
+            try:
+                with open(args.info_file, "rb") as f:
+                    info = f.read()
+            except OSError as e:
+                raise TagError("%s: cannot read: %s" % (args.info_file, e.strerror))
+        tag(args.input, args.output, info)
+    except TagError as e:
+        print("tag_exe.py: error: %s" % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

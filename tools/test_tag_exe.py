@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Tests of tag_exe.py: the exact bytes it appends, the blocks it refuses, and that the
+bootstrapper's tail scan, as its contract describes it, finds exactly the information.
+
+    python3 tools/test_tag_exe.py [-v]
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOL = os.path.join(HERE, "tag_exe.py")
+
+# Stands in for a bootstrapper: long enough for the scan, and with a marker of its own
+# in its tail that the appended one must win over.
+EXE = b"MZ" + bytes(range(256)) * 20 + b"MRDC<old/>" + b"\xff" * 10
+
+
+def run_tool(*args):
+    return subprocess.run([sys.executable, TOOL] + list(args), capture_output=True)
+
+
+def scan_tail(data):
+    """What the bootstrapper writes to info.xml for a file of these bytes, or None: the
+    window is the 4116 bytes before the last one, the marker may start at window index
+    1 to 4111, the nearest to the end wins, and the last 6 bytes are never information."""
+    size = len(data)
+    if size <= 4116:
+        return None
+    window = data[size - 4117:size - 1]
+    for index in range(4111, 0, -1):
+        if window[index:index + 4] == b"MRDC":
+            length = (4111 - index) - 4
+            return window[index + 4:index + 4 + length] if length > 0 else None
+    return None
+
+
+class TagExe(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tag_exe_test_")
+        self.addCleanup(shutil.rmtree, self.dir)
+        self.exe = self.write("in.exe", EXE)
+        self.out = os.path.join(self.dir, "out.exe")
+
+    def write(self, name, data):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def test_appends_marker_information_and_six_zero_bytes(self):
+        cases = [
+            # (arguments for the information, the bytes appended after the exe)
+            (["--info", "<info/>"], b"MRDC<info/>\0\0\0\0\0\0"),
+            (["--info", "caf\u00e9 \u20ac5"], b"MRDCcaf\xe9 \x805\0\0\0\0\0\0"),
+            (["--info-file", self.write("zero.bin", b"a\0b\r\n")], b"MRDCa\0b\r\n\0\0\0\0\0\0"),
+            (["--info-file", self.write("utf8.xml", "\u00e9".encode("utf-8"))],
+             b"MRDC\xc3\xa9\0\0\0\0\0\0"),
+            (["--info", "x" * 4106], b"MRDC" + b"x" * 4106 + b"\0" * 6),
+        ]
+        for args, tail in cases:
+            with self.subTest(args=args[0], length=len(tail)):
+                result = run_tool(self.exe, self.out, *args)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assertEqual(EXE + tail, self.read(self.out))
+                self.assertEqual(tail[4:-6], scan_tail(self.read(self.out)))
+        self.assertEqual(EXE, self.read(self.exe), "the input was changed")
+
+    def test_refusals_leave_no_output(self):
+        link = os.path.join(self.dir, "link.exe")
+        os.symlink(self.exe, link)
+        tiny = self.write("tiny.exe", b"MZ" * 2000)
+        cases = [
+            # (IN, OUT, information arguments, words of the message)
+            (self.exe, self.exe, ["--info", "x"], "same file"),
+            (self.exe, link, ["--info", "x"], "same file"),
+            (self.exe, os.path.join(self.dir, ".", "in.exe"), ["--info", "x"], "same file"),
+            (self.exe, self.out, ["--info", "x" * 4107], "4107 bytes; the bootstrapper finds at most 4106"),
+            (self.exe, self.out, ["--info-file", self.write("long.bin", b"\0" * 5000)],
+             "5000 bytes; the bootstrapper finds at most 4106"),
+            (self.exe, self.out, ["--info", ""], "empty"),
+            (self.exe, self.out, ["--info", "<a>MRDC</a>"], "'MRDC'"),
+            (self.exe, self.out, ["--info", "\u65e5"], "code page 1252"),
+            (self.exe, self.out, ["--info-file", os.path.join(self.dir, "missing")], "cannot read"),
+            (tiny, self.out, ["--info", "x" * 100], "the result would have 4110 bytes"),
+            (os.path.join(self.dir, "missing.exe"), self.out, ["--info", "x"], "cannot read"),
+        ]
+        for in_path, out_path, args, words in cases:
+            with self.subTest(out=out_path, args=args[0], words=words):
+                result = run_tool(in_path, out_path, *args)
+                self.assertEqual(1, result.returncode)
+                self.assertIn(words, result.stderr.decode())
+                self.assertFalse(os.path.exists(self.out))
+                self.assertEqual(EXE, self.read(self.exe))
+
+    def test_info_and_info_file_exclude_each_other(self):
+        result = run_tool(self.exe, self.out, "--info", "a", "--info-file", self.exe)
+        self.assertEqual(2, result.returncode)
+        self.assertFalse(os.path.exists(self.out))
+
+    def test_existing_output_is_replaced(self):
+        self.write("out.exe", b"old contents")
+        self.assertEqual(0, run_tool(self.exe, self.out, "--info", "new").returncode)
+        self.assertEqual(EXE + b"MRDCnew" + b"\0" * 6, self.read(self.out))
+
+
+if __name__ == "__main__":
+    unittest.main()
