@@ -6,8 +6,10 @@
 #   wine-env.sh stop STATE_DIR    end the session and remove its prefix (a no-op when down)
 #
 # STATE_DIR holds:
-#   template/        the prefix as wineboot made it plus our registry settings; built
-#                    once and kept across sessions (rebuilt when the Wine version changes)
+#   template/        the prefix as wineboot made it plus our registry settings (see
+#                    write_registry_file; among them an installed .NET Framework 4.8);
+#                    built once and kept across sessions (rebuilt when the Wine version
+#                    or the settings change)
 #   prefix/          this session's copy of the template; removed by stop
 #   env.sh           the variables every wine call of the session needs; present exactly
 #                    while the session is up
@@ -138,19 +140,36 @@ REGEDIT4
 [HKEY_CURRENT_USER\\Software\\Wine\\WineBrowser]
 "Browsers"="$state/browser.sh"
 EOF
+  # Wine ships no .NET Framework, and the bootstrapper does not start its wizard without
+  # one: the setup keys of an installed .NET Framework 4.8, both profiles, as the
+  # bootstrapper's detection reads them. Tests that need another state change them with
+  # "wine reg" in a prefix of their own.
+  local profile
+  for profile in Client Full; do
+    cat >>"$state/settings.reg" <<EOF
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\NET Framework Setup\\NDP\\v4\\$profile]
+"Install"=dword:00000001
+"Servicing"=dword:00000000
+"Version"="4.8.04084"
+"Release"=dword:00080eb1
+"TargetVersion"="4.0.0"
+EOF
+  done
 }
 
 # Needs DISPLAY: a wine call without a display breaks later window creation.
 build_template() {
+  write_registry_file
+  # The template is rebuilt when Wine or the registry settings change.
   local stamp
-  stamp=$(wine --version 2>/dev/null || echo unknown)
+  stamp="$(wine --version 2>/dev/null || echo unknown) $(sha256sum <"$state/settings.reg" | cut -d' ' -f1)"
   if [ -f "$template/.carryall-template" ] &&
     [ "$(cat "$template/.carryall-template")" = "$stamp" ]; then
     return 0
   fi
   echo "wine-env: building the template prefix (once)" >&2
   rm -rf "$template"
-  write_registry_file
   local log=$state/template.log
   : >"$log"
   WINEPREFIX=$template timeout 180 wineboot -i </dev/null >>"$log" 2>&1 9>&- ||
