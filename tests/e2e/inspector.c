@@ -3,8 +3,10 @@
  *
  *   inspector.exe watch MS                 for MS milliseconds, every 20 ms, print one
  *                                          line per change of a visible top-level window:
- *                                          "t=<ms> show|hide pid=<pid> exe=<name>
- *                                           class=<class> caption=<caption>"
+ *                                          "t=<ms> show|hide hwnd=<handle> pid=<pid>
+ *                                           exe=<name> class=<class> caption=<caption>"
+ *                                          (a window that hides as its process ends
+ *                                          shows exe=? and no class: match it by hwnd)
  *   inspector.exe find CAPTION MS          wait up to MS milliseconds for a visible
  *                                          top-level window with exactly this caption;
  *                                          print "window caption=..." and one line per
@@ -71,7 +73,7 @@ static void Describe(DWORD elapsed, const char *what, HWND window) {
   GetWindowTextW(window, caption, 512);
   GetWindowThreadProcessId(window, &pid);
   ExeName(pid, exe, MAX_PATH);
-  printf("t=%lu %s pid=%lu exe=", (unsigned long)elapsed, what, (unsigned long)pid);
+  printf("t=%lu %s hwnd=%p pid=%lu exe=", (unsigned long)elapsed, what, (void *)window, (unsigned long)pid);
   PrintUtf8(exe);
   fputs(" class=", stdout);
   PrintUtf8(cls);

@@ -1,0 +1,206 @@
+"""End to end: a whole installation under Wine. The bootstrapper unpacks the sample
+wizard, starts it in the private folder with the composed command line, watches for its
+window, waits for its exit code, removes the folder and exits with the wizard's code.
+
+    python3 test_launch.py [unittest options]
+
+Bootstrappers come from CARRYALL_WIZARD_EXE (the sample wizard with a little data) and
+CARRYALL_X64_EXE (the same, built for 64-bit Windows only); the window inspector from
+CARRYALL_INSPECTOR. The wizard is steered by bare words, which reach it unchanged.
+"""
+
+import os
+import re
+import subprocess
+import time
+import unittest
+
+import harness
+
+WIZARD_EXE = os.environ.get("CARRYALL_WIZARD_EXE")
+X64_EXE = os.environ.get("CARRYALL_X64_EXE")
+INSPECTOR = os.environ.get("CARRYALL_INSPECTOR")
+
+E_ABORT = 0x80004004
+DOTNET_RUNTIME_FAILED = 0x80131700
+WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) "
+                        r"class=(?P<cls>.*?) caption=(?P<caption>.*)")
+
+
+def setUpModule():
+    for name, path in [("CARRYALL_WIZARD_EXE", WIZARD_EXE), ("CARRYALL_X64_EXE", X64_EXE),
+                       ("CARRYALL_INSPECTOR", INSPECTOR)]:
+        if not path or not os.path.isfile(path):
+            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.open_session()
+
+
+def tearDownModule():
+    harness.close_session()
+
+
+class LaunchTestCase(harness.WineTestCase):
+
+    def setUp(self):
+        super().setUp()
+        self.base = os.path.join(self.tmp, "base")
+        os.makedirs(self.base)
+        self.log_path = os.path.join(self.tmp, "install.log")
+
+    def run_bootstrapper(self, words, silent=True, exe=None):
+        line = (f'log "{self.session.to_windows(self.log_path)}" '
+                f'temp "{self.session.to_windows(self.base)}" {words}')
+        if silent:
+            line = "/IAgreeToTheEULA " + line
+        return self.session.run(line, exe=exe or WIZARD_EXE, cwd=self.tmp)
+
+    def log_text(self):
+        return harness.read_bytes(self.log_path).decode(harness.ANSI).replace("\r\n", "\n")
+
+    def watch(self, milliseconds):
+        """Starts recording visible top-level windows; returns a function that waits
+        for the recording and answers its events as (time, show|hide, exe, class,
+        caption) tuples."""
+        out_path = os.path.join(self.tmp, "watch.txt")
+        out = open(out_path, "wb")
+        watcher = subprocess.Popen(["wine", INSPECTOR, "watch", str(milliseconds)], env=self.session.env,
+                                   stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+        def finish():
+            watcher.wait(timeout=milliseconds / 1000 + 60)
+            out.close()
+            events = []
+            shown = {}  # a window that hides as its process ends is known by its handle
+            for line in harness.read_bytes(out_path).decode("utf-8").replace("\r\n", "\n").splitlines():
+                match = WATCH_LINE.fullmatch(line)
+                if not match:
+                    continue
+                who = (match["exe"].lower(), match["cls"], match["caption"])
+                if match["what"] == "show":
+                    shown[match["hwnd"]] = who
+                else:
+                    who = shown.get(match["hwnd"], who)
+                events.append((int(match["t"]), match["what"]) + who)
+            return events
+        # The watcher needs a moment before it sees anything; a first window shown
+        # before then would go unnoticed.
+        time.sleep(1.0)
+        return finish
+
+
+class SilentInstallationTest(LaunchTestCase):
+
+    def test_wizard_gets_exactly_the_composed_command_line_in_the_private_folder(self):
+        result = self.run_bootstrapper("PRODUCTKEY=ABC-123 WIZARD_RUN_MS=200")
+        self.assertExitCode(0, result)
+        log = self.log_text()
+        started = re.search(r"RunProgram program '(?P<line>.*)'\n", log)
+        self.assertIsNotNone(started, log)
+        command_line = started["line"]
+        folder = re.fullmatch(r'"(?P<folder>.*)\\wizard app\.exe" .*', command_line)["folder"]
+        self.assertEqual(self.session.to_windows(self.base), folder.rsplit("\\", 1)[0])
+        # Options in the order of the bootstrapper's 17-bucket map, VH_I last.
+        self.assertEqual(f'"{folder}\\wizard app.exe" PRODUCTKEY=ABC-123 '
+                         f'/temp "{self.session.to_windows(self.base)}" /IAgreeToTheEULA WIZARD_RUN_MS=200 '
+                         f'/log "{self.session.to_windows(self.log_path)}" VH_I="Mini" ', command_line)
+        # What the wizard itself received and saw, between the bootstrapper's lines.
+        wizard_part = log.split(started[0], 1)[1].split("RunProgram returned 0\n", 1)[0]
+        self.assertEqual([
+            f"Wizard: command line {command_line}",
+            f"Wizard: working directory {folder}",
+            "Wizard: beside me data.bin",
+            "Wizard: beside me readme.txt",
+            "Wizard: beside me wizard app.exe",
+            "Wizard: exit code 0",
+        ], wizard_part.replace("ProgramType 'x86'\nSwapping to x86\n", "").splitlines())
+        self.assertIn("RunProgram returned 0\nRemove folder 'Yes'\n", log)
+        self.assertEqual([], os.listdir(self.base), "the private folder is removed")
+        self.assertNotIn("Enabling 64Bit spawned processes", log)
+
+    def test_wizard_exit_codes_become_the_exit_code(self):
+        cases = [
+            (1603, "SQL Carryall failed with exit code 0x     643."),
+            (DOTNET_RUNTIME_FAILED,
+             "SQL Carryall requires .NET 2. Please download from the Microsoft Download Center and retry.\r\n"
+             "(.NET 4 was detected.)"),
+        ]
+        for code, message in cases:
+            with self.subTest(code=hex(code)):
+                result = self.run_bootstrapper(f"WIZARD_EXIT=0x{code:x} WIZARD_RUN_MS=100")
+                self.assertExitCode(code, result)
+                log = self.log_text()
+                signed = code - (1 << 32) if code >= 1 << 31 else code
+                self.assertIn(f"Wizard: exit code {signed}\nRunProgram returned {signed}\n", log)
+                # The message's own CR LF reaches the text-mode file as CR CR LF.
+                self.assertIn(message + "\n", log)
+
+    def test_program_type_for_64_bit_windows_is_refused_on_a_32_bit_system(self):
+        result = self.run_bootstrapper("WIZARD_RUN_MS=100", exe=X64_EXE)
+        self.assertExitCode(E_ABORT, result)
+        log = self.log_text()
+        self.assertIn("ProgramType 'x64'\nSwapping to x64\nIncorrect processor mode with installation type\n"
+                      "Run Program, Failed to set processor mode\n", log)
+        self.assertNotIn("Wizard:", log)
+        self.assertIn("SQL Carryall failed to switch into processor mode (x64)\n", log)
+        self.assertIn("Remove folder 'Yes'\n", log)
+
+    def test_a_file_the_wizard_leaves_locked_stays_with_its_folder(self):
+        result = self.run_bootstrapper("WIZARD_LOCK=held.dat WIZARD_RUN_MS=600")
+        self.assertExitCode(0, result)
+        folders = os.listdir(self.base)
+        self.assertEqual(1, len(folders), "the folder holding the locked file stays")
+        # The helper holding the file runs from the wizard's own image, so that stays too.
+        self.assertEqual(["held.dat", "wizard app.exe"], sorted(os.listdir(os.path.join(self.base, folders[0]))))
+
+    def test_a_process_the_wizard_leaves_running_does_not_hold_up_the_run(self):
+        result = self.run_bootstrapper("WIZARD_CHILD=2000 WIZARD_RUN_MS=100")
+        self.assertExitCode(0, result)
+        self.assertIn("RunProgram returned 0\n", self.log_text())
+
+
+class SplashTest(LaunchTestCase):
+    """Interactive runs: the splash shows while the payload is unpacked and goes when
+    the wizard's own window appears, or after the worker when it never does."""
+
+    def events_of(self, events, exe, what):
+        return [e for e in events if e[2] == exe and e[1] == what]
+
+    def test_splash_goes_when_the_wizards_window_appears(self):
+        finish = self.watch(7000)
+        result = self.run_bootstrapper("WIZARD_WINDOW=800 WIZARD_RUN_MS=2500", silent=False)
+        events = finish()
+        self.assertExitCode(0, result)
+        splash_shown = self.events_of(events, "e2e_wizard.exe", "show")
+        splash_hidden = self.events_of(events, "e2e_wizard.exe", "hide")
+        wizard_shown = [e for e in self.events_of(events, "wizard app.exe", "show") if e[4] == "SQL Carryall Setup"]
+        wizard_hidden = self.events_of(events, "wizard app.exe", "hide")
+        self.assertEqual(1, len(splash_shown), events)
+        self.assertEqual("", splash_shown[0][4], "the splash has no caption")
+        self.assertEqual(1, len(wizard_shown), events)
+        self.assertEqual(1, len(splash_hidden), events)
+        self.assertLessEqual(splash_shown[0][0], wizard_shown[0][0])
+        self.assertLessEqual(wizard_shown[0][0], splash_hidden[0][0])
+        self.assertLess(splash_hidden[0][0], wizard_hidden[0][0], "the splash goes while the wizard still runs")
+
+    def test_splash_ends_after_the_worker_when_the_wizard_shows_no_window(self):
+        finish = self.watch(6000)
+        result = self.run_bootstrapper("WIZARD_WINDOW=never WIZARD_RUN_MS=1500", silent=False)
+        events = finish()
+        self.assertExitCode(0, result)
+        self.assertEqual([], self.events_of(events, "wizard app.exe", "show"))
+        shown = self.events_of(events, "e2e_wizard.exe", "show")
+        hidden = self.events_of(events, "e2e_wizard.exe", "hide")
+        self.assertEqual(1, len(shown), events)
+        self.assertEqual(1, len(hidden), events)
+        self.assertGreaterEqual(hidden[0][0] - shown[0][0], 1500, "shown for the whole wizard run")
+
+    def test_silent_run_shows_no_window_of_its_own(self):
+        finish = self.watch(4000)
+        result = self.run_bootstrapper("WIZARD_WINDOW=hidden WIZARD_RUN_MS=800")
+        events = finish()
+        self.assertExitCode(0, result)
+        self.assertEqual([], [e for e in events if e[2] in ("e2e_wizard.exe", "wizard app.exe")])
+
+
+if __name__ == "__main__":
+    unittest.main()
