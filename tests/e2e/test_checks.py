@@ -81,8 +81,7 @@ class ChecksTestCase(harness.WineTestCase):
         self._saves = itertools.count()
 
     def reg(self, *args):
-        """One "wine reg" call on the session's live registry; fails the test when reg
-        does."""
+        """One "wine reg" call on the session's live registry: its status and output."""
         out_path = os.path.join(self.tmp, "reg.out")
         # Output to a file, not a pipe: see harness.run_command_line.
         with open(out_path, "wb") as out:
@@ -125,8 +124,8 @@ class ChecksTestCase(harness.WineTestCase):
         return result, harness.split_log_lines(harness.read_bytes(log_path))
 
     def from_checks(self, lines):
-        """The log's lines from the first .NET setting line on; the lines before it end
-        with the start of the run."""
+        """The log's lines from the first .NET setting line on, after checking that a
+        "Started" line comes before it."""
         first = next((i for i, line in enumerate(lines) if line.startswith(".NET 2.0 ")), None)
         self.assertIsNotNone(first, "\n".join(lines))
         self.assertTrue(any(line.startswith("Started ") for line in lines[:first]),
