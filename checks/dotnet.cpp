@@ -49,7 +49,7 @@ std::optional<VersionNumbers> ReadVersion(IMachineInfo& machine, const Text& key
 }
 
 // A version that cannot be read compares as 0.0.0.0.
-bool IsVersionAtLeast(IMachineInfo& machine, const Text& key, const VersionNumbers& minimum) {
+bool IsVersionValueAtLeast(IMachineInfo& machine, const Text& key, const VersionNumbers& minimum) {
   return IsVersionAtLeast(ReadVersion(machine, key).value_or(VersionNumbers{}), minimum);
 }
 
@@ -68,7 +68,7 @@ Probe Probe20(IMachineInfo& machine) {
 // 3.0 and 3.5 run on the 2.0 run time: without it their keys do not count.
 Probe Probe30(IMachineInfo& machine) {
   if (!Is20Installed(machine) || !IsOne(machine, kKey30Setup, u"InstallSuccess") ||
-      !IsVersionAtLeast(machine, kKey30Setup, {3, 0, 4506, 26})) {
+      !IsVersionValueAtLeast(machine, kKey30Setup, {3, 0, 4506, 26})) {
     return {};
   }
   return {true, ReadNumber(machine, kKey30, u"SP")};  // the parent key, not Setup
@@ -76,7 +76,7 @@ Probe Probe30(IMachineInfo& machine) {
 
 Probe Probe35(IMachineInfo& machine) {
   if (!Is20Installed(machine) || !IsOne(machine, kKey35, u"Install") ||
-      !IsVersionAtLeast(machine, kKey35, {3, 5, 21022, 8})) {
+      !IsVersionValueAtLeast(machine, kKey35, {3, 5, 21022, 8})) {
     return {};
   }
   return {true, ReadNumber(machine, kKey35, u"SP")};

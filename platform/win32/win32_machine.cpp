@@ -3,7 +3,8 @@
 
 #include <shlobj.h>
 
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "platform/win32/win32_platform.h"
 
@@ -96,16 +97,12 @@ std::optional<std::string> Win32MachineInfo::ReadFixedFileInfo(const Text& path)
   DWORD handle = 0;
   DWORD size = ::GetFileVersionInfoSizeW(W(path), &handle);
   if (size == 0) return std::nullopt;
-  std::vector<BYTE> data;
-  try {
-    data.resize(size);
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  if (!::GetFileVersionInfoW(W(path), /*dwHandle=*/0, size, data.data())) return std::nullopt;
+  std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
+  if (!data) return std::nullopt;
+  if (!::GetFileVersionInfoW(W(path), /*dwHandle=*/0, size, data.get())) return std::nullopt;
   void* block = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueW(data.data(), L"\\", &block, &length) || block == nullptr) return std::nullopt;
+  if (!::VerQueryValueW(data.get(), L"\\", &block, &length) || block == nullptr) return std::nullopt;
   // A root block shorter than the fixed record would be read past its end.
   if (length < kFixedFileInfoSize) return std::nullopt;
   return std::string(static_cast<const char*>(block), kFixedFileInfoSize);
