@@ -91,6 +91,20 @@ TEST_F(WorkerTest, FailedExtractionStillRemovesTheFolder) {
   EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
 }
 
+TEST_F(WorkerTest, WizardThatCannotStartIsTheResultAndTheFolderStillGoes) {
+  machine.processes.fail_create = true;
+  EXPECT_EQ(Run(u"temp C:\\Base"), kInvalidArg);
+  EXPECT_TRUE(Logged("Run Program returned error\nRemove folder 'Yes'\n"));
+  EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
+}
+
+TEST_F(WorkerTest, WizardExitCodeIsKeptApartFromTheResult) {
+  machine.processes.child.exit_code = 1603;
+  EXPECT_EQ(Run(u"temp C:\\Base"), kOk);
+  EXPECT_EQ(app.m_nExitCode, 1603);
+  EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
+}
+
 TEST_F(WorkerTest, ZeroGuidNamesTheFolderBeforeTheInformationStep) {
   EXPECT_EQ(Run(u"/zeroguid /dontrun /keep temp C:\\Base"), kOk);
   EXPECT_TRUE(machine.files.IsDirectory(u"C:\\Base\\{00000000-0000-0000-0000-000000000000}"));

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
+#include <algorithm>
 #include <map>
 
 namespace carryall::win32 {
@@ -144,6 +147,77 @@ TEST(Win32SystemTest, CommandLineIsTheWholeProcessLine) {
   Win32System system;
   Text line = system.GetCommandLine();
   EXPECT_NE(line.find(u"win32_platform_tests"), Text::npos);
+}
+
+}  // namespace
+}  // namespace carryall::win32
+
+namespace carryall::win32 {
+namespace {
+
+TEST(Win32FolderTest, ProbeLeavesNothingAndTreesAreMadeWholeWhileCreateMakesOneLevel) {
+  std::wstring dir = TempDir() + L"\\folders";
+  Win32FileSystem files;
+  EXPECT_FALSE(files.CreateDirectory(T(dir + L"\\a\\b")));
+  EXPECT_EQ(files.CreateDirectoryTree(T(dir + L"\\a\\b")), 0);
+  EXPECT_TRUE(files.CreateProbeFile(T(dir + L"\\a\\probe")));
+  EXPECT_EQ(::GetFileAttributesW((dir + L"\\a\\probe").c_str()), INVALID_FILE_ATTRIBUTES) << "deleted on close";
+  EXPECT_FALSE(files.CreateProbeFile(T(dir + L"\\missing\\probe")));
+
+  uint32_t error = 0;
+  { auto f = files.CreateNewFile(T(dir + L"\\a\\b\\x.bin"), error); ASSERT_TRUE(f); EXPECT_EQ(f->WriteOnce("abc", 3), 3u); }
+  EXPECT_EQ(files.CreateNewFile(T(dir + L"\\nowhere\\x.bin"), error), nullptr);
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+
+  std::vector<std::u16string> names;
+  FindEntry entry;
+  auto search = files.FindFirst(T(dir + L"\\a\\*.*"), entry);
+  ASSERT_TRUE(search);
+  do names.push_back(entry.name + ((entry.attributes & kFileAttributeDirectory) ? u"/" : u""));
+  while (search->Next(entry));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"../", u"./", u"b/"}));
+  search.reset();
+
+  EXPECT_FALSE(files.RemoveDirectory(T(dir + L"\\a\\b"))) << "not empty";
+  EXPECT_TRUE(files.DeleteFile(T(dir + L"\\a\\b\\x.bin")));
+  EXPECT_TRUE(files.RemoveDirectory(T(dir + L"\\a\\b")));
+}
+
+TEST(Win32FolderTest, EveryoneGetsInheritedFullAccessAndOtherEntriesStay) {
+  std::wstring dir = TempDir() + L"\\acl";
+  ::CreateDirectoryW(dir.c_str(), nullptr);
+  Win32FileSystem files;
+  files.SetFolderAccess(T(dir), 0x10000000);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(::GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                    nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr);
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+  bool found = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    if (::EqualSid(&ace->SidStart, everyone) && (ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
+                                                    (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) {
+      found = true;
+    }
+  }
+  EXPECT_TRUE(found);
+  ::FreeSid(everyone);
+  ::LocalFree(descriptor);
+}
+
+TEST(Win32GuidTest, GuidsAreFreshEachTime) {
+  Win32System system;
+  auto a = system.CreateGuid();
+  auto b = system.CreateGuid();
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(*a, *b);
 }
 
 }  // namespace
