@@ -41,7 +41,7 @@ double FormatArg::AsDouble() const {
 
 namespace {
 
-struct Spec {
+struct Conversion {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -55,16 +55,16 @@ struct Spec {
 void Pad(Text& out, std::size_t n, char16_t c) { out.append(n, c); }
 
 // Writes body with sign/prefix and padding. Zero padding goes between prefix and digits.
-void Emit(Text& out, const Spec& spec, std::u16string_view prefix, std::u16string_view body,
+void Emit(Text& out, const Conversion& fmt, std::u16string_view prefix, std::u16string_view body,
           bool allow_zero_pad) {
   std::size_t len = prefix.size() + body.size();
-  std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+  std::size_t width = fmt.width > 0 ? static_cast<std::size_t>(fmt.width) : 0;
   std::size_t fill = width > len ? width - len : 0;
-  if (spec.left) {
+  if (fmt.left) {
     out.append(prefix);
     out.append(body);
     Pad(out, fill, u' ');
-  } else if (spec.zero && allow_zero_pad) {
+  } else if (fmt.zero && allow_zero_pad) {
     out.append(prefix);
     Pad(out, fill, u'0');
     out.append(body);
@@ -85,53 +85,53 @@ Text Digits(unsigned long long v, unsigned base, bool upper) {
   return d;
 }
 
-void FormatInteger(Text& out, Spec spec, char16_t conv, const FormatArg& arg) {
+void FormatInteger(Text& out, Conversion fmt, char16_t conv, const FormatArg& arg) {
   bool is_signed = conv == u'd' || conv == u'i';
   bool negative = false;
   unsigned long long magnitude = 0;
   if (is_signed) {
     long long v = arg.AsSigned();
-    if (spec.size == Spec::Size::kDefault) v = static_cast<int32_t>(v);
-    if (spec.size == Spec::Size::kShort) v = static_cast<int16_t>(v);
+    if (fmt.size == Conversion::Size::kDefault) v = static_cast<int32_t>(v);
+    if (fmt.size == Conversion::Size::kShort) v = static_cast<int16_t>(v);
     negative = v < 0;
     magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
   } else {
     magnitude = arg.AsUnsigned();
-    if (spec.size == Spec::Size::kDefault) magnitude = static_cast<uint32_t>(magnitude);
-    if (spec.size == Spec::Size::kShort) magnitude = static_cast<uint16_t>(magnitude);
+    if (fmt.size == Conversion::Size::kDefault) magnitude = static_cast<uint32_t>(magnitude);
+    if (fmt.size == Conversion::Size::kShort) magnitude = static_cast<uint16_t>(magnitude);
   }
   unsigned base = 10;
   if (conv == u'x' || conv == u'X') base = 16;
   if (conv == u'o') base = 8;
   Text body;
-  if (!(spec.precision == 0 && magnitude == 0)) body = Digits(magnitude, base, conv == u'X');
-  if (spec.precision > 0 && body.size() < static_cast<std::size_t>(spec.precision)) {
-    body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), u'0');
+  if (!(fmt.precision == 0 && magnitude == 0)) body = Digits(magnitude, base, conv == u'X');
+  if (fmt.precision > 0 && body.size() < static_cast<std::size_t>(fmt.precision)) {
+    body.insert(0, static_cast<std::size_t>(fmt.precision) - body.size(), u'0');
   }
   Text prefix;
   if (is_signed) {
     if (negative) prefix = u"-";
-    else if (spec.plus) prefix = u"+";
-    else if (spec.space) prefix = u" ";
-  } else if (spec.alt && magnitude != 0) {
+    else if (fmt.plus) prefix = u"+";
+    else if (fmt.space) prefix = u" ";
+  } else if (fmt.alt && magnitude != 0) {
     if (base == 16) prefix = conv == u'X' ? u"0X" : u"0x";
     if (base == 8 && (body.empty() || body[0] != u'0')) prefix = u"0";
   }
-  Emit(out, spec, prefix, body, spec.precision < 0);
+  Emit(out, fmt, prefix, body, fmt.precision < 0);
 }
 
-void FormatFloating(Text& out, const Spec& spec, char16_t conv, const FormatArg& arg) {
-  std::string fmt = "%";
-  if (spec.left) fmt += '-';
-  if (spec.plus) fmt += '+';
-  if (spec.space) fmt += ' ';
-  if (spec.alt) fmt += '#';
-  if (spec.zero) fmt += '0';
-  if (spec.width > 0) fmt += std::to_string(spec.width);
-  if (spec.precision >= 0) fmt += "." + std::to_string(spec.precision);
-  fmt += static_cast<char>(conv);
+void FormatFloating(Text& out, const Conversion& fmt, char16_t conv, const FormatArg& arg) {
+  std::string narrow = "%";
+  if (fmt.left) narrow += '-';
+  if (fmt.plus) narrow += '+';
+  if (fmt.space) narrow += ' ';
+  if (fmt.alt) narrow += '#';
+  if (fmt.zero) narrow += '0';
+  if (fmt.width > 0) narrow += std::to_string(fmt.width);
+  if (fmt.precision >= 0) narrow += "." + std::to_string(fmt.precision);
+  narrow += static_cast<char>(conv);
   char buffer[512];
-  int n = std::snprintf(buffer, sizeof buffer, fmt.c_str(), arg.AsDouble());
+  int n = std::snprintf(buffer, sizeof buffer, narrow.c_str(), arg.AsDouble());
   if (n < 0) return;
   std::size_t len = static_cast<std::size_t>(n) < sizeof buffer ? static_cast<std::size_t>(n) : sizeof buffer - 1;
   for (std::size_t i = 0; i < len; ++i) out.push_back(static_cast<unsigned char>(buffer[i]));
@@ -152,14 +152,14 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
       continue;
     }
     if (i >= format.size()) break;  // a lone trailing '%' prints nothing
-    Spec spec;
+    Conversion fmt;
     for (bool flags = true; flags && i < format.size();) {
       switch (format[i]) {
-        case u'-': spec.left = true; ++i; break;
-        case u'+': spec.plus = true; ++i; break;
-        case u' ': spec.space = true; ++i; break;
-        case u'#': spec.alt = true; ++i; break;
-        case u'0': spec.zero = true; ++i; break;
+        case u'-': fmt.left = true; ++i; break;
+        case u'+': fmt.plus = true; ++i; break;
+        case u' ': fmt.space = true; ++i; break;
+        case u'#': fmt.alt = true; ++i; break;
+        case u'0': fmt.zero = true; ++i; break;
         default: flags = false;
       }
     }
@@ -168,28 +168,28 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
       const FormatArg* w = take();
       long long v = w ? w->AsSigned() : 0;
       if (v < 0) {
-        spec.left = true;
+        fmt.left = true;
         v = -v;
       }
-      spec.width = static_cast<int>(v > 4096 ? 4096 : v);
+      fmt.width = static_cast<int>(v > 4096 ? 4096 : v);
     } else {
       while (i < format.size() && format[i] >= u'0' && format[i] <= u'9') {
-        spec.width = spec.width * 10 + (format[i++] - u'0');
-        if (spec.width > 4096) spec.width = 4096;
+        fmt.width = fmt.width * 10 + (format[i++] - u'0');
+        if (fmt.width > 4096) fmt.width = 4096;
       }
     }
     if (i < format.size() && format[i] == u'.') {
       ++i;
-      spec.precision = 0;
+      fmt.precision = 0;
       if (i < format.size() && format[i] == u'*') {
         ++i;
         const FormatArg* p = take();
         long long v = p ? p->AsSigned() : 0;
-        spec.precision = v < 0 ? -1 : static_cast<int>(v > 4096 ? 4096 : v);
+        fmt.precision = v < 0 ? -1 : static_cast<int>(v > 4096 ? 4096 : v);
       } else {
         while (i < format.size() && format[i] >= u'0' && format[i] <= u'9') {
-          spec.precision = spec.precision * 10 + (format[i++] - u'0');
-          if (spec.precision > 4096) spec.precision = 4096;
+          fmt.precision = fmt.precision * 10 + (format[i++] - u'0');
+          if (fmt.precision > 4096) fmt.precision = 4096;
         }
       }
     }
@@ -197,15 +197,15 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
     for (bool sizes = true; sizes && i < format.size();) {
       std::u16string_view rest = format.substr(i);
       if (rest.substr(0, 3) == u"I64") {
-        spec.size = Spec::Size::kLong64;
+        fmt.size = Conversion::Size::kLong64;
         i += 3;
       } else if (rest.substr(0, 3) == u"I32") {
         i += 3;
       } else if (rest.substr(0, 2) == u"ll") {
-        spec.size = Spec::Size::kLong64;
+        fmt.size = Conversion::Size::kLong64;
         i += 2;
       } else if (rest[0] == u'h') {
-        spec.size = Spec::Size::kShort;
+        fmt.size = Conversion::Size::kShort;
         ++i;
       } else if (rest[0] == u'l' || rest[0] == u'w') {
         ++i;
@@ -221,29 +221,29 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
         break;
       case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': {
         const FormatArg* a = take();
-        if (a) FormatInteger(out, spec, conv, *a);
+        if (a) FormatInteger(out, fmt, conv, *a);
         break;
       }
       case u'e': case u'E': case u'f': case u'g': case u'G': {
         const FormatArg* a = take();
-        if (a) FormatFloating(out, spec, conv, *a);
+        if (a) FormatFloating(out, fmt, conv, *a);
         break;
       }
       case u'c': case u'C': {
         const FormatArg* a = take();
         if (!a) break;
         char16_t ch = static_cast<char16_t>(a->AsUnsigned());
-        Emit(out, spec, u"", std::u16string_view(&ch, 1), false);
+        Emit(out, fmt, u"", std::u16string_view(&ch, 1), false);
         break;
       }
       case u's': case u'S': {
         const FormatArg* a = take();
         if (!a) break;
         std::u16string_view s = a->AsText();
-        if (spec.precision >= 0 && s.size() > static_cast<std::size_t>(spec.precision)) {
-          s = s.substr(0, static_cast<std::size_t>(spec.precision));
+        if (fmt.precision >= 0 && s.size() > static_cast<std::size_t>(fmt.precision)) {
+          s = s.substr(0, static_cast<std::size_t>(fmt.precision));
         }
-        Emit(out, spec, u"", s, false);
+        Emit(out, fmt, u"", s, false);
         break;
       }
       case u'p': {
@@ -254,7 +254,7 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
         // The width of a pointer of this 32-bit program; wider values keep all digits.
         std::size_t want = v > 0xFFFFFFFFULL ? 16 : 8;
         if (digits.size() < want) digits.insert(0, want - digits.size(), u'0');
-        Spec plain = spec;
+        Conversion plain = fmt;
         plain.zero = false;
         Emit(out, plain, u"", digits, false);
         break;

@@ -41,7 +41,7 @@ timeout 180 wine "$bin/runner.exe" "$(winepath -w "$out/command.txt")" --timeout
 run=$!
 sleep 1.2
 import -window root "$out/splash.png" 2>/dev/null || true
-if timeout 30 wine "$bin/inspector.exe" find "SQL Carryall Setup" 20000 >/dev/null 2>&1; then
+if timeout 30 wine "$bin/peek.exe" find "SQL Carryall Setup" 20000 >/dev/null 2>&1; then
   sleep 0.3
   import -window root "$out/wizard.png" 2>/dev/null || true
 fi

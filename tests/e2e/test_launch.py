@@ -5,8 +5,8 @@ window, waits for its exit code, removes the folder and exits with the wizard's 
     python3 test_launch.py [unittest options]
 
 Bootstrappers come from CARRYALL_WIZARD_EXE (the sample wizard with a little data) and
-CARRYALL_X64_EXE (the same, built for 64-bit Windows only); the window inspector from
-CARRYALL_INSPECTOR. The wizard is steered by bare words, which reach it unchanged.
+CARRYALL_X64_EXE (the same, built for 64-bit Windows only); the window peek tool from
+CARRYALL_PEEK. The wizard is steered by bare words, which reach it unchanged.
 """
 
 import os
@@ -19,7 +19,7 @@ import harness
 
 WIZARD_EXE = os.environ.get("CARRYALL_WIZARD_EXE")
 X64_EXE = os.environ.get("CARRYALL_X64_EXE")
-INSPECTOR = os.environ.get("CARRYALL_INSPECTOR")
+PEEK = os.environ.get("CARRYALL_PEEK")
 
 E_ABORT = 0x80004004
 DOTNET_RUNTIME_FAILED = 0x80131700
@@ -29,7 +29,7 @@ WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pi
 
 def setUpModule():
     for name, path in [("CARRYALL_WIZARD_EXE", WIZARD_EXE), ("CARRYALL_X64_EXE", X64_EXE),
-                       ("CARRYALL_INSPECTOR", INSPECTOR)]:
+                       ("CARRYALL_PEEK", PEEK)]:
         if not path or not os.path.isfile(path):
             raise RuntimeError(f"{name} names no file: {path!r}")
     harness.open_session()
@@ -63,7 +63,7 @@ class LaunchTestCase(harness.WineTestCase):
         caption) tuples."""
         out_path = os.path.join(self.tmp, "watch.txt")
         out = open(out_path, "wb")
-        watcher = subprocess.Popen(["wine", INSPECTOR, "watch", str(milliseconds)], env=self.session.env,
+        watcher = subprocess.Popen(["wine", PEEK, "watch", str(milliseconds)], env=self.session.env,
                                    stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
         def finish():

@@ -4,7 +4,7 @@ removal, on real bootstrappers built from the test payloads in payloads/.
     python3 test_payload.py [unittest options]
 
 Bootstrappers come from CARRYALL_SMALL_EXE and CARRYALL_CORRUPT_EXE, the window
-inspector from CARRYALL_INSPECTOR, the tagging tool from CARRYALL_TAG_TOOL.
+window peek tool from CARRYALL_PEEK, the tagging tool from CARRYALL_TAG_TOOL.
 """
 
 import os
@@ -20,7 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FILES = os.path.join(HERE, "payloads", "files")
 SMALL_EXE = os.environ.get("CARRYALL_SMALL_EXE")
 CORRUPT_EXE = os.environ.get("CARRYALL_CORRUPT_EXE")
-INSPECTOR = os.environ.get("CARRYALL_INSPECTOR")
+PEEK = os.environ.get("CARRYALL_PEEK")
 TAG_TOOL = os.environ.get("CARRYALL_TAG_TOOL")
 
 E_FAIL = 0x80004005
@@ -37,7 +37,7 @@ SMALL_FILES = {
 
 def setUpModule():
     for name, path in [("CARRYALL_SMALL_EXE", SMALL_EXE), ("CARRYALL_CORRUPT_EXE", CORRUPT_EXE),
-                       ("CARRYALL_INSPECTOR", INSPECTOR), ("CARRYALL_TAG_TOOL", TAG_TOOL)]:
+                       ("CARRYALL_PEEK", PEEK), ("CARRYALL_TAG_TOOL", TAG_TOOL)]:
         if not path or not os.path.isfile(path):
             raise RuntimeError(f"{name} names no file: {path!r}")
     harness.open_session()
@@ -153,15 +153,15 @@ class UnusableFolderTest(PayloadTestCase):
         runner = threading.Thread(target=run)
         runner.start()
         try:
-            found = self.inspector("find", "SQL Carryall", "20000")
+            found = self.peek("find", "SQL Carryall", "20000")
             self.assertEqual(0, found.returncode, found.stdout)
             self.assertIn("control id=1005 class=Edit visible=1", found.stdout)
             self.assertIn(f"text={bad}\n", found.stdout)
             self.assertIn("text=Enter Drive leter for temporary folder:", found.stdout)
             self.screenshot("temp-folder-prompt.png")
-            self.assertEqual(0, self.inspector("set-text", "SQL Carryall", "1005",
+            self.assertEqual(0, self.peek("set-text", "SQL Carryall", "1005",
                                                self.session.to_windows(self.base)).returncode)
-            self.assertEqual(0, self.inspector("command", "SQL Carryall", "1").returncode)
+            self.assertEqual(0, self.peek("command", "SQL Carryall", "1").returncode)
         finally:
             runner.join(90)
         self.assertExitCode(0, outcome["result"])
@@ -169,8 +169,8 @@ class UnusableFolderTest(PayloadTestCase):
         self.assertEqual(source("a.txt"), harness.read_bytes(os.path.join(folder, "a.txt")))
         self.assertEqual(1, self.log_text().count("SetTempFolder has failed\n"))
 
-    def inspector(self, *args):
-        return subprocess.run(["wine", INSPECTOR, *args], env=self.session.env, capture_output=True,
+    def peek(self, *args):
+        return subprocess.run(["wine", PEEK, *args], env=self.session.env, capture_output=True,
                               text=True, timeout=60)
 
     def screenshot(self, name):

@@ -1,19 +1,19 @@
 /* Test helper (Windows console program). Looks at and drives the windows of other
  * programs in the same Wine session, deterministically, without synthetic input.
  *
- *   inspector.exe watch MS                 for MS milliseconds, every 20 ms, print one
+ *   peek.exe watch MS                 for MS milliseconds, every 20 ms, print one
  *                                          line per change of a visible top-level window:
  *                                          "t=<ms> show|hide hwnd=<handle> pid=<pid>
  *                                           exe=<name> class=<class> caption=<caption>"
  *                                          (a window that hides as its process ends
  *                                          shows exe=? and no class: match it by hwnd)
- *   inspector.exe find CAPTION MS          wait up to MS milliseconds for a visible
+ *   peek.exe find CAPTION MS          wait up to MS milliseconds for a visible
  *                                          top-level window with exactly this caption;
  *                                          print "window caption=..." and one line per
  *                                          control: "control id=<id> class=<class>
  *                                          visible=<0|1> style=<hex> text=<text>"
- *   inspector.exe set-text CAPTION ID TEXT set a control's text (WM_SETTEXT)
- *   inspector.exe command CAPTION ID       post WM_COMMAND for the control id (a button
+ *   peek.exe set-text CAPTION ID TEXT set a control's text (WM_SETTEXT)
+ *   peek.exe command CAPTION ID       post WM_COMMAND for the control id (a button
  *                                          press as the dialog sees it)
  *
  * Output is UTF-8. Exit code 0 on success, 1 when the window or control is missing,
@@ -174,7 +174,7 @@ int wmain(int argc, wchar_t **argv) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
     return 0;
   }
-  fputs("usage: inspector.exe watch MS | find CAPTION MS | set-text CAPTION ID TEXT | command CAPTION ID\n",
+  fputs("usage: peek.exe watch MS | find CAPTION MS | set-text CAPTION ID TEXT | command CAPTION ID\n",
         stderr);
   return 2;
 }
