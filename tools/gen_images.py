@@ -17,6 +17,8 @@ import os
 import struct
 import sys
 
+from buildfiles import write_if_changed
+
 SPLASH_SIZE = (425, 208)
 BANNER_SIZE = (634, 78)
 ICON_SIZES = (16, 32)
@@ -321,22 +323,6 @@ def ico_bytes(canvases):
         entries += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     return header + entries + b"".join(images)
-
-
-def write_if_changed(path, data):
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    except OSError:
-        pass
-    directory = os.path.dirname(path)
-    if directory:
-        os.makedirs(directory, exist_ok=True)
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
 
 
 def main(argv):

@@ -45,6 +45,8 @@ import os
 import re
 import sys
 
+from buildfiles import write_if_changed
+
 MANIFEST_ID = 101
 FIRST_ID = 102
 LAST_ID = 65535
@@ -240,22 +242,6 @@ def unique_sources(entries):
         if e.source not in sources:
             sources.append(e.source)
     return sources
-
-
-def write_if_changed(path, data):
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    except OSError:
-        pass
-    directory = os.path.dirname(path)
-    if directory:
-        os.makedirs(directory, exist_ok=True)
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
 
 
 def main(argv):

@@ -26,6 +26,8 @@ import argparse
 import os
 import sys
 
+from buildfiles import write_if_changed
+
 MAX_ID = 65535
 
 
@@ -199,21 +201,8 @@ def render_cpp(table, note):
     return "\n".join(lines) + "\n"
 
 
-def write_if_changed(path, content):
-    data = content.encode("utf-8")
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    except OSError:
-        pass
-    directory = os.path.dirname(path)
-    if directory:
-        os.makedirs(directory, exist_ok=True)
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
+def write_text_if_changed(path, content):
+    write_if_changed(path, content.encode("utf-8"))
 
 
 def main(argv):
@@ -236,9 +225,9 @@ def main(argv):
     table = merge(base, overrides)
     note = sources_note(args.base, args.overrides)
     if args.rc:
-        write_if_changed(args.rc, render_rc(table, note))
+        write_text_if_changed(args.rc, render_rc(table, note))
     if args.cpp:
-        write_if_changed(args.cpp, render_cpp(table, note))
+        write_text_if_changed(args.cpp, render_cpp(table, note))
     return 0
 
 
