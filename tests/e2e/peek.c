@@ -6,7 +6,8 @@
  *                                          "t=<ms> show|hide hwnd=<handle> pid=<pid>
  *                                           exe=<name> class=<class> caption=<caption>"
  *                                          (a window that hides as its process ends
- *                                          shows exe=? and no class: match it by hwnd)
+ *                                          shows exe=? and no class: match it by hwnd);
+ *                                          the first line, "t=0 ready", says it runs
  *   peek.exe find CAPTION MS          wait up to MS milliseconds for a visible
  *                                          top-level window with exactly this caption;
  *                                          print "window caption=..." and one line per
@@ -86,6 +87,8 @@ static void Describe(DWORD elapsed, const char *what, HWND window) {
 static int Watch(DWORD duration) {
   WindowSet before = {{0}, 0}, now;
   DWORD start = GetTickCount();
+  puts("t=0 ready");
+  fflush(stdout);
   for (;;) {
     DWORD elapsed = GetTickCount() - start;
     now.count = 0;

@@ -82,9 +82,12 @@ class LaunchTestCase(harness.WineTestCase):
                     who = shown.get(match["hwnd"], who)
                 events.append((int(match["t"]), match["what"]) + who)
             return events
-        # The watcher needs a moment before it sees anything; a first window shown
-        # before then would go unnoticed.
-        time.sleep(1.0)
+        # A window shown before the watcher runs would go unnoticed: wait for its word.
+        deadline = time.monotonic() + 30
+        while b"ready" not in harness.read_bytes(out_path):
+            if time.monotonic() > deadline or watcher.poll() is not None:
+                raise AssertionError("the window watcher did not start")
+            time.sleep(0.05)
         return finish
 
 
@@ -166,7 +169,7 @@ class SplashTest(LaunchTestCase):
         return [e for e in events if e[2] == exe and e[1] == what]
 
     def test_splash_goes_when_the_wizards_window_appears(self):
-        finish = self.watch(7000)
+        finish = self.watch(10000)
         result = self.run_bootstrapper("WIZARD_WINDOW=800 WIZARD_RUN_MS=2500", silent=False)
         events = finish()
         self.assertExitCode(0, result)
@@ -183,7 +186,7 @@ class SplashTest(LaunchTestCase):
         self.assertLess(splash_hidden[0][0], wizard_hidden[0][0], "the splash goes while the wizard still runs")
 
     def test_splash_ends_after_the_worker_when_the_wizard_shows_no_window(self):
-        finish = self.watch(6000)
+        finish = self.watch(9000)
         result = self.run_bootstrapper("WIZARD_WINDOW=never WIZARD_RUN_MS=1500", silent=False)
         events = finish()
         self.assertExitCode(0, result)
@@ -195,7 +198,7 @@ class SplashTest(LaunchTestCase):
         self.assertGreaterEqual(hidden[0][0] - shown[0][0], 1500, "shown for the whole wizard run")
 
     def test_silent_run_shows_no_window_of_its_own(self):
-        finish = self.watch(4000)
+        finish = self.watch(5000)
         result = self.run_bootstrapper("WIZARD_WINDOW=hidden WIZARD_RUN_MS=800")
         events = finish()
         self.assertExitCode(0, result)
