@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "app/result_codes.h"
 #include "app/string_ids.h"
 #include "platform/sim/sim_platform.h"
@@ -115,6 +119,47 @@ TEST_F(StartupTest, InteractiveRunShowsTheSplashAndEndsItAfterTheWorker) {
   EXPECT_EQ(RunProcess(u""), 0);
   EXPECT_EQ(machine.ui.events,
             (std::vector<std::string>{"splash created", "splash show", "splash end 5", "splash destroyed"}));
+}
+
+TEST_F(StartupTest, TemporaryFolderPromptWakesTheWaitToHideTheSplashAndShowItAgain) {
+  machine.files.MakeDirectories(u"C:\\Base");
+  machine.ui.prompt_answer = 1;
+  machine.ui.prompt_typed = u"C:\\Base";
+  bool hidden_during_prompt = false;
+  auto has = [&](const std::string& event) {
+    std::lock_guard<std::mutex> lock(machine.ui.mutex);
+    return std::find(machine.ui.events.begin(), machine.ui.events.end(), event) != machine.ui.events.end();
+  };
+  // The prompt stays open until the main thread has hidden the splash (bounded).
+  machine.ui.during_prompt = [&] {
+    for (int i = 0; i < 500 && !(hidden_during_prompt = has("splash hide")); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  // The wizard starts only once the splash is back (bounded), so the worker is still
+  // running when the main thread answers the counter's return to 0.
+  bool shown_again = false;
+  auto shown_after_hide = [&] {
+    std::lock_guard<std::mutex> lock(machine.ui.mutex);
+    auto hide = std::find(machine.ui.events.begin(), machine.ui.events.end(), "splash hide");
+    return hide != machine.ui.events.end() && std::find(hide, machine.ui.events.end(), "splash show") !=
+                                                  machine.ui.events.end();
+  };
+  machine.processes.on_create = [&] {
+    for (int i = 0; i < 500 && !(shown_again = shown_after_hide()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  EXPECT_EQ(RunProcess(u"temp C:\\missing\\x"), 0);
+  EXPECT_TRUE(hidden_during_prompt);
+  EXPECT_TRUE(shown_again);
+  std::vector<std::string> after_prompt;
+  bool seen = false;
+  for (const std::string& e : machine.ui.events) {
+    if (seen && e.rfind("splash", 0) == 0) after_prompt.push_back(e);
+    seen = seen || e == "splash hide";
+  }
+  EXPECT_EQ(after_prompt, (std::vector<std::string>{"splash show", "splash end 5", "splash destroyed"}));
 }
 
 TEST_F(StartupTest, WorkerFailureBecomesTheExitCode) {

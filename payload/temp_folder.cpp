@@ -65,9 +65,13 @@ int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
   }
   Text caption = LoadString(kIdsProductName);
   Text drive = base;
+  // The main thread hides the splash while the dialog is open; it looks at the counter
+  // when its wait wakes, so each change wakes it.
   ++m_nSplashHideCount;
+  platform_.threads.WakeMainThread();
   int answer = platform_.ui.PromptForFolder(caption, drive);
   --m_nSplashHideCount;
+  platform_.threads.WakeMainThread();
   if (answer != kIdOk) return kFail;
   base = drive;
   return kOk;

@@ -191,6 +191,9 @@ class IThreads {
   // PeekMessageW with PM_REMOVE on the calling thread's queue; false when it is empty.
   virtual bool PeekMessage(Message& message) = 0;
   virtual void DispatchMessage(const Message& message) = 0;
+  // Posts an empty message (WM_NULL) to the thread that made this object, so that its
+  // wait wakes up and looks at shared state again.
+  virtual void WakeMainThread() = 0;
 };
 
 // The modeless splash dialog (resource 131), created hidden.

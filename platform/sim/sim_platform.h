@@ -158,6 +158,7 @@ class SimThreads : public IThreads {
   uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) override;
   bool PeekMessage(Message& message) override;
   void DispatchMessage(const Message& message) override;
+  void WakeMainThread() override { Post(0); }
 
   void Post(uint32_t message);
   bool IsSet(EventHandle event);

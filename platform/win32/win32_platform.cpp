@@ -400,6 +400,8 @@ void Win32Threads::DispatchMessage(const Message& message) {
   ::DispatchMessageW(&msg);
 }
 
+void Win32Threads::WakeMainThread() { ::PostThreadMessageW(main_thread_, WM_NULL, 0, 0); }
+
 // ---- user interface ----
 
 namespace {

@@ -77,6 +77,10 @@ class Win32Threads : public IThreads {
   uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) override;
   bool PeekMessage(Message& message) override;
   void DispatchMessage(const Message& message) override;
+  void WakeMainThread() override;
+
+ private:
+  DWORD main_thread_ = ::GetCurrentThreadId();
 };
 
 class Win32UserInterface : public IUserInterface {
