@@ -8,6 +8,7 @@
 
 #include "app/result_codes.h"
 #include "app/string_ids.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -15,7 +16,7 @@ namespace {
 
 using sim::Narrow;
 
-class StartupTest : public ::testing::Test {
+class StartupTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
     // A one-file payload, so that a run succeeds end to end.
@@ -33,9 +34,6 @@ class StartupTest : public ::testing::Test {
   }
   std::string LogFile() { return machine.files.Contents("C:\\work\\run.log"); }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
@@ -177,7 +175,7 @@ TEST_F(StartupTest, WizardExitCodeIsTheExitCodeWhenTheWorkerSucceeded) {
 
 // ---- the wait loop ----
 
-class WaitForWorkerTest : public ::testing::Test {
+class WaitForWorkerTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
     shown = machine.threads.CreateManualResetEvent();
@@ -189,9 +187,6 @@ class WaitForWorkerTest : public ::testing::Test {
     EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, splash.get()), 0);
   }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
   EventHandle shown = nullptr;
   EventHandle done = nullptr;
   std::unique_ptr<ISplash> splash;

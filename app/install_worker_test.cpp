@@ -2,6 +2,7 @@
 
 #include "app/carryall_app.h"
 #include "app/result_codes.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -9,7 +10,7 @@ namespace {
 
 using sim::Narrow;
 
-class WorkerTest : public ::testing::Test {
+class WorkerTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
     machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
@@ -30,9 +31,6 @@ class WorkerTest : public ::testing::Test {
     return n;
   }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(WorkerTest, UnusableFolderInASilentRunEndsAtOnce) {

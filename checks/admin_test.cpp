@@ -2,6 +2,7 @@
 
 #include "app/carryall_app.h"
 #include "checks/checks.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -9,11 +10,8 @@ namespace {
 
 using sim::SimMachineInfo;
 
-class MachineCheckTest : public ::testing::Test {
+class MachineCheckTest : public sim::InstallerTest {
  protected:
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(MachineCheckTest, OnlyAMembershipFlagOfTrueMakesAnAdministrator) {

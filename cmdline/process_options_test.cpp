@@ -2,6 +2,7 @@
 
 #include "app/carryall_app.h"
 #include "app/result_codes.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -9,7 +10,7 @@ namespace {
 
 using sim::Narrow;
 
-class ProcessOptionsTest : public ::testing::Test {
+class ProcessOptionsTest : public sim::InstallerTest {
  protected:
   int32_t Run(const Text& args) {
     machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
@@ -17,9 +18,6 @@ class ProcessOptionsTest : public ::testing::Test {
   }
   std::string Lines() { return Narrow(log.pending()); }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(ProcessOptionsTest, WorkedExampleIsSilentWithTheLogOpened) {

@@ -8,6 +8,7 @@
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -16,7 +17,7 @@ namespace {
 using sim::Narrow;
 using Events = std::vector<std::string>;
 
-class LaunchTest : public ::testing::Test {
+class LaunchTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
     app.m_hWindowShownEvent = machine.threads.CreateManualResetEvent();
@@ -29,9 +30,6 @@ class LaunchTest : public ::testing::Test {
   std::string LogText() { return Narrow(log.pending()); }
   bool WindowShown() { return machine.threads.IsSet(app.m_hWindowShownEvent); }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {

@@ -11,6 +11,7 @@ using namespace std::string_literals;
 #include "app/carryall_app.h"
 #include "app/result_codes.h"
 #include "payload/temp_folder.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -20,7 +21,7 @@ using sim::Narrow;
 
 constexpr char16_t kBase[] = u"D:\\Work";
 
-class PayloadTest : public ::testing::Test {
+class PayloadTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
     machine.files.MakeDirectories(u"C:\\Work");
@@ -38,9 +39,6 @@ class PayloadTest : public ::testing::Test {
   std::string LogText() { return Narrow(log.pending()); }
   bool Logged(const std::string& line) { return LogText().find(line) != std::string::npos; }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
   Text base;
   Text program;
 };

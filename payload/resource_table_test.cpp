@@ -4,6 +4,7 @@
 
 #include "app/carryall_app.h"
 #include "app/result_codes.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -78,7 +79,7 @@ TEST(ResourceRecordTest, ExecutablesAreNamedWithDotExeAfterTheFirstCharacter) {
   }
 }
 
-class NamingTest : public ::testing::Test {
+class NamingTest : public sim::InstallerTest {
  protected:
   int32_t Enumerate() {
     bool ok = machine.resources.EnumResourceNames(u"TOOLKIT", [&](const IResources::Name& name) {
@@ -93,9 +94,6 @@ class NamingTest : public ::testing::Test {
   }
   std::string LogText() { return Narrow(log.pending()); }
 
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(NamingTest, TableRunsNewestFirstAndTextNamesAreSkipped) {

@@ -20,3 +20,17 @@ def write_if_changed(path, data):
     with open(tmp, "wb") as f:
         f.write(data)
     os.replace(tmp, path)
+
+
+def read_lines(path):
+    """The lines of a UTF-8 text file as bytes, without a leading byte-order mark and
+    without their line feeds (a carriage return before one stays, for the caller to
+    judge). Raises OSError when the file cannot be read."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"\xef\xbb\xbf"):
+        data = data[3:]
+    lines = data.split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    return lines

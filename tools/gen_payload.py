@@ -45,7 +45,7 @@ import os
 import re
 import sys
 
-from buildfiles import write_if_changed
+from buildfiles import read_lines, write_if_changed
 
 MANIFEST_ID = 101
 FIRST_ID = 102
@@ -71,15 +71,9 @@ def read_list(path, generated=()):
     unless it is one of the generated paths or lies below one. Raises ListError naming
     every bad line."""
     try:
-        with open(path, "rb") as f:
-            data = f.read()
+        raw_lines = read_lines(path)
     except OSError as e:
         raise ListError("%s: cannot read: %s" % (path, e.strerror))
-    if data.startswith(b"\xef\xbb\xbf"):
-        data = data[3:]
-    raw_lines = data.split(b"\n")
-    if raw_lines and raw_lines[-1] == b"":
-        raw_lines.pop()
 
     base_dir = os.path.dirname(_absolute(path))
     generated = [_absolute(p) for p in generated]

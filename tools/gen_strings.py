@@ -26,7 +26,7 @@ import argparse
 import os
 import sys
 
-from buildfiles import write_if_changed
+from buildfiles import read_lines, write_if_changed
 
 MAX_ID = 65535
 
@@ -62,15 +62,9 @@ def _unescape(text, where):
 def read_table(path, allow_removal):
     """Returns [(id, text or None for a removal, 'file:line')] in file order."""
     try:
-        with open(path, "rb") as f:
-            data = f.read()
+        raw_lines = read_lines(path)
     except OSError as e:
         raise TableError("%s: cannot read: %s" % (path, e.strerror))
-    if data.startswith(b"\xef\xbb\xbf"):
-        data = data[3:]
-    raw_lines = data.split(b"\n")
-    if raw_lines and raw_lines[-1] == b"":
-        raw_lines.pop()
 
     entries = []
     seen = {}

@@ -4,6 +4,7 @@
 
 #include "app/carryall_app.h"
 #include "app/result_codes.h"
+#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -11,11 +12,8 @@ namespace {
 
 using sim::Narrow;
 
-class ReportTest : public ::testing::Test {
+class ReportTest : public sim::InstallerTest {
  protected:
-  sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 TEST_F(ReportTest, DiskSpaceIsWordedInMegabytesUpToAThousand) {
