@@ -38,7 +38,7 @@ bool CCarryallInstallerApp::InitInstance() {
   if (result == kOk) {
     log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
 
-    Text path = platform_.files.GetModuleFileName();
+    Text path = GetModulePath(platform_.files);
     Text description;
     if (VerifyFileSignature(*this, path, description) != 0) {
       if (m_bSilent) {
@@ -61,7 +61,7 @@ bool CCarryallInstallerApp::InitInstance() {
     }
 
     if (result == kOk) {
-      ReadSignerDetails(*this, path);
+      ReadSignerDetails();
       if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(*this)) {
         result = kNotAdministrator;
       } else if (!CheckDotNetVersion(*this)) {

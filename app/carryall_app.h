@@ -49,6 +49,11 @@ class CCarryallInstallerApp {
   // Deletes the payload files and the private folder. Always 0.
   int32_t RemoveTempFolder();
 
+  // Loads the default program name, then logs the details of the executable's own
+  // signature and takes the signed program name for the wizard when there is one.
+  // Never fails the run.
+  void ReadSignerDetails();
+
   // Words the failure for result, logs it and, unless the run is silent, shows it.
   void ReportResult(int32_t result);
 

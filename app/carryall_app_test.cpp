@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "app/result_codes.h"
@@ -38,10 +39,21 @@ class StartupTest : public sim::InstallerTest {
 
 TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
   EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA"), 0);
-  EXPECT_EQ(LogFile(),
+  // Only the presence of the serial number's block is defined, not its address.
+  EXPECT_EQ(std::regex_replace(LogFile(), std::regex("SerialNumber [0-9A-F]+"), "SerialNumber <block>"),
             "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
             "Started 1016\r\n"
+            "Digital verification: 'The file \"C:\\work\\CarryallInstaller.exe\" is signed and the signature was verified.\r\n'\r\n"
+            "GetAuthenticodeInformation \r\n"
+            "GetProgAndPublisherInfo pPublisheInfo = null\r\n"
+            "GetProgAndPublisherInfo pMoreInfo = null\r\n"
+            "GetAuthenticodeInformation Fininshed\r\n"
+            "Digital verification: SubjectName 'Carryall Development'\r\n"
+            "Digital verification: ProgramName 'SQL Carryall'\r\n"
+            "Digital verification: MoreInfo    'null'\r\n"
+            "Digital verification: SerialNumber <block>\r\n"
+            "Digital verification: IssuerName 'Carryall Development CA'\r\n"
             ".NET 2.0 0\r\n"
             ".NET 3.0 0\r\n"
             ".NET 3.5 0\r\n"
@@ -55,7 +67,7 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Free Disk Space: Checking at least 500 MB free on drive 'C:' for temp directory 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
             "Free disk space requirement passed.\r\n"
             "Run Embedded Resources \r\n"
-            "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"Mini\" \r\n"
+            "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"SQL Carryall\" \r\n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
             "Scanning for Signature\r\r\n"
             "Failed to open installer file C:\\work\\CarryallInstaller.exe 2\r\r\n"
@@ -70,7 +82,7 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Extract File wizard.exe 0\r\n"
             "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt written Ok\r\n"
             "Extract File a.txt 0\r\n"
-            "RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe\" /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"Mini\" '\r\n"
+            "RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe\" /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"SQL Carryall\" '\r\n"
             "ProgramType 'x86'\r\n"
             "Swapping to x86\r\n"
             "RunProgram returned 0\r\n"

@@ -223,6 +223,7 @@ class IUserInterface {
 
 class IMachineInfo;
 class IProcesses;
+class ITrust;
 
 // Everything the core needs, handed to it by the entry point or by a test.
 struct Platform {
@@ -234,6 +235,7 @@ struct Platform {
   IUserInterface& ui;
   IMachineInfo& machine;
   IProcesses& processes;
+  ITrust& trust;
 };
 
 }  // namespace carryall

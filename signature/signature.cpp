@@ -2,19 +2,155 @@
 #include "signature/signature.h"
 
 #include "app/carryall_app.h"
+#include "app/path.h"
 #include "app/string_ids.h"
 
 namespace carryall {
 
-int32_t VerifyFileSignature(CCarryallInstallerApp& /*app*/, const Text& /*path*/, Text& description) {
-  // Trust-provider verification is not wired in yet: every file verifies.
-  description.clear();
-  return 0;
+Text GetModulePath(IFileSystem& files) { return files.GetModuleFileName(); }
+
+Text DescribeVerification(const Text& path, const TrustVerdict& verdict) {
+  switch (verdict.status) {
+    case 0:
+      return Format(u"The file \"%s\" is signed and the signature was verified.\n", path);
+    case kTrustNoSignature: {
+      const auto error = static_cast<int32_t>(verdict.last_error);
+      if (error == kTrustNoSignature || error == kTrustSubjectFormUnknown || error == kTrustProviderUnknown) {
+        return Format(u"The file \"%s\" is not signed. Error 0x%x\n", path, verdict.last_error);
+      }
+      return Format(u"An unknown error occurred trying to verify the signature of the \"%s\" file. Error 0x%x\n",
+                    path, verdict.last_error);
+    }
+    case kTrustExplicitDistrust:
+      return u"The signature is present, but specifically disallowed.\n";
+    case kTrustSubjectNotTrusted:
+      return u"The signature is present, but not trusted.\n";
+    case kCryptSecuritySettings:
+      return u"The subject or the publisher wasn't explicitly trusted by the admin and admin policy has disabled "
+             u"user trust. No signature, publisher or timestamp errors.\n";
+    default:
+      return Format(u"Error is: 0x%x.\n", static_cast<uint32_t>(verdict.status));
+  }
 }
 
-void ReadSignerDetails(CCarryallInstallerApp& app, const Text& /*path*/) {
-  // Until the signature's own program name is read, the wizard gets the default.
-  app.m_strProgramName = app.LoadString(kIdsDefaultProgramName);
+int32_t VerifyFileSignature(CCarryallInstallerApp& app, const Text& path, Text& description) {
+  // The provider would resolve an empty name against whatever it takes as the current
+  // file; nothing but this executable may ever be verified in its place.
+  TrustVerdict verdict = path.empty() ? TrustVerdict{kTrustNoSignature, kErrorFileNotFound}
+                                      : app.platform().trust.VerifyFile(path);
+  description = DescribeVerification(path, verdict);
+  app.log().Printf(u"Digital verification: '%s'\n", description);
+  return verdict.status;
+}
+
+namespace {
+
+std::optional<Text> LinkText(const SignerLink& link) {
+  if (link.choice == kLinkUrl || link.choice == kLinkFile) return link.text;
+  return std::nullopt;
+}
+
+}  // namespace
+
+void GetProgAndPublisherInfo(Log& log, const EmbeddedSignature& signature, SignerDetails& details) {
+  using Opus = EmbeddedSignature::Opus;
+  switch (signature.opus) {
+    case Opus::kAbsent:
+      return;
+    case Opus::kDecodeSize:
+      log.Write(u"GetProgAndPublisherInfo failed CryptDecodeObject\n");
+      return;
+    case Opus::kAllocate:
+      log.Write(u"GetProgAndPublisherInfo failed Allocate1\n");
+      return;
+    case Opus::kDecode:
+      log.Write(u"GetProgAndPublisherInfo failed CryptoDecodeObject\n");
+      return;
+    case Opus::kDecoded:
+      break;
+  }
+  const OpusInfo& opus = signature.opus_info;
+  details.ProgramName = opus.program_name;
+  if (!opus.program_name) log.Write(u"GetProgAndPublisherInfo failed pwszProgramName\n");
+
+  if (opus.publisher_info) {
+    details.PublisherLink = LinkText(*opus.publisher_info);
+    log.Printf(u"GetProgAndPublisherInfo switch 1 %d\n", opus.publisher_info->choice);
+  } else {
+    log.Write(u"GetProgAndPublisherInfo pPublisheInfo = null\n");
+    details.PublisherLink.reset();
+  }
+
+  if (opus.more_info) {
+    details.MoreInfoLink = LinkText(*opus.more_info);
+    log.Printf(u"GetProgAndPublisherInfo switch MoreInfo %d\n", opus.more_info->choice);
+  } else {
+    log.Write(u"GetProgAndPublisherInfo pMoreInfo = null\n");
+    details.MoreInfoLink.reset();
+  }
+}
+
+void ReadSignerCertificate(const EmbeddedSignature& signature, SignerDetails& details) {
+  if (!signature.certificate) return;
+  const SignerCertificate& certificate = *signature.certificate;
+  if (certificate.serial_number) {
+    details.SerialNumberSize = static_cast<uint32_t>(certificate.serial_number->size());
+    details.SerialNumber = certificate.serial_number;
+  }
+  details.IssuerName = certificate.issuer;
+  details.SubjectName = certificate.subject;
+}
+
+bool GetAuthenticodeInformation(CCarryallInstallerApp& app, const Text& path, SignerDetails& details) {
+  using Step = EmbeddedSignature::Step;
+  Log& log = app.log();
+  bool result = false;
+  log.Write(u"GetAuthenticodeInformation \n");
+  if (path.size() >= kMaxPath) {
+    // The name does not fit the buffer it is read through; a shortened name would be
+    // another file's, whose signer must not be reported as this one's.
+    log.Printf(u"GetAuthenticodeInformation failed strcpy %s\n", path);
+  } else if (!path.empty()) {
+    EmbeddedSignature signature = app.platform().trust.ReadEmbeddedSignature(path);
+    switch (signature.reached) {
+      case Step::kQuery:
+        break;
+      case Step::kSignerInfoSize:
+        log.Write(u"GetAuthenticodeInformation failed CryptMsgGetParam\n");
+        break;
+      case Step::kAllocate:
+        log.Write(u"GetAuthenticodeInformation failed Allocate 1\n");
+        break;
+      case Step::kSignerInfo:
+        log.Write(u"GetAuthenticodeInformation failed SignerInfo \n");
+        break;
+      case Step::kComplete:
+        GetProgAndPublisherInfo(log, signature, details);
+        ReadSignerCertificate(signature, details);
+        result = true;
+        break;
+    }
+  }
+  log.Write(u"GetAuthenticodeInformation Fininshed\n");
+  return result;
+}
+
+void CCarryallInstallerApp::ReadSignerDetails() {
+  m_strProgramName = LoadString(kIdsDefaultProgramName);
+  SignerDetails details;
+  if (!GetAuthenticodeInformation(*this, GetModulePath(platform_.files), details)) {
+    log_.Write(u"Digital verification: Failed\n");
+    return;
+  }
+  auto or_null = [](const std::optional<Text>& text) -> Text { return text ? *text : Text(u"null"); };
+  // The block's address says whether a serial number was found; its bytes are not shown.
+  const void* serial = details.SerialNumber && !details.SerialNumber->empty() ? details.SerialNumber->data() : nullptr;
+  log_.Printf(u"Digital verification: SubjectName '%s'\n", or_null(details.SubjectName));
+  log_.Printf(u"Digital verification: ProgramName '%s'\n", or_null(details.ProgramName));
+  log_.Printf(u"Digital verification: MoreInfo    '%s'\n", or_null(details.MoreInfoLink));
+  log_.Printf(u"Digital verification: SerialNumber %p\n", serial);
+  log_.Printf(u"Digital verification: IssuerName '%s'\n", or_null(details.IssuerName));
+  if (details.ProgramName) m_strProgramName = *details.ProgramName;
 }
 
 }  // namespace carryall

@@ -595,10 +595,11 @@ std::unique_ptr<ISplash> SimUserInterface::CreateSplash() {
   return std::make_unique<SimSplash>(*this);
 }
 
-int SimUserInterface::AskQuestion(const Text& heading, const Text& /*details*/) {
+int SimUserInterface::AskQuestion(const Text& heading, const Text& details) {
   std::lock_guard<std::mutex> lock(mutex);
   events.push_back("question");
   question_heading = heading;
+  question_details = details;
   return question_answer;
 }
 

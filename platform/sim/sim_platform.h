@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_processes.h"
+#include "platform/sim/sim_trust.h"
 
 namespace carryall::sim {
 
@@ -194,6 +195,7 @@ class SimUserInterface : public IUserInterface {
   std::vector<std::string> events;
   int question_answer = 2;
   Text question_heading;
+  Text question_details;
   Text report_message;
   Text report_link;
   bool fail_splash = false;
@@ -216,7 +218,8 @@ struct SimMachine {
   SimUserInterface ui;
   SimMachineInfo machine;
   SimProcesses processes;
-  Platform platform{files, code_page, resources, system, threads, ui, machine, processes};
+  SimTrust trust;
+  Platform platform{files, code_page, resources, system, threads, ui, machine, processes, trust};
 };
 
 }  // namespace carryall::sim

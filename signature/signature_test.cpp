@@ -1,0 +1,287 @@
+#include "signature/signature.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/result_codes.h"
+#include "platform/sim/installer_test.h"
+
+namespace carryall {
+namespace {
+
+using sim::Narrow;
+using Step = EmbeddedSignature::Step;
+using Opus = EmbeddedSignature::Opus;
+
+const Text kPath = u"C:\\work\\CarryallInstaller.exe";
+
+TEST(DescribeVerificationTest, EveryStatusHasItsText) {
+  struct Row {
+    uint32_t status;
+    uint32_t last_error;
+    const char* text;
+  } rows[] = {
+      {0, 0, "The file \"C:\\work\\CarryallInstaller.exe\" is signed and the signature was verified.\n"},
+      {0x800B0100, 0x800B0100, "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0100\n"},
+      {0x800B0100, 0x800B0003, "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0003\n"},
+      {0x800B0100, 0x800B0001, "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0001\n"},
+      {0x800B0100, 0x2,
+       "An unknown error occurred trying to verify the signature of the \"C:\\work\\CarryallInstaller.exe\" file. "
+       "Error 0x2\n"},
+      {0x800B0111, 0, "The signature is present, but specifically disallowed.\n"},
+      {0x800B0004, 0, "The signature is present, but not trusted.\n"},
+      {0x80092026, 0,
+       "The subject or the publisher wasn't explicitly trusted by the admin and admin policy has disabled user "
+       "trust. No signature, publisher or timestamp errors.\n"},
+      {0x80096010, 0x800B0100, "Error is: 0x80096010.\n"},
+      {0x800B010A, 0, "Error is: 0x800b010a.\n"},
+  };
+  for (const Row& row : rows) {
+    TrustVerdict verdict{static_cast<int32_t>(row.status), row.last_error};
+    EXPECT_EQ(Narrow(DescribeVerification(kPath, verdict)), row.text) << std::hex << row.status;
+  }
+}
+
+class VerifyTest : public sim::InstallerTest {};
+
+TEST_F(VerifyTest, LogsTheDescriptionInsideQuotesAndReturnsTheStatus) {
+  machine.trust.verdict = {static_cast<int32_t>(0x80096010), 0};
+  Text description;
+  EXPECT_EQ(VerifyFileSignature(app, kPath, description), static_cast<int32_t>(0x80096010));
+  EXPECT_EQ(Narrow(description), "Error is: 0x80096010.\n");
+  EXPECT_EQ(Narrow(log.pending()), "Digital verification: 'Error is: 0x80096010.\n'\n");
+  EXPECT_EQ(machine.trust.verified, std::vector<Text>{kPath});
+}
+
+TEST_F(VerifyTest, EmptyPathIsNeverHandedToTheProvider) {
+  Text description = u"old";
+  EXPECT_EQ(VerifyFileSignature(app, u"", description), kTrustNoSignature);
+  EXPECT_EQ(Narrow(description),
+            "An unknown error occurred trying to verify the signature of the \"\" file. Error 0x2\n");
+  EXPECT_TRUE(machine.trust.verified.empty());
+}
+
+// ---- start-up's answer to the verification ----
+
+class StartupVerificationTest : public sim::InstallerTest {
+ protected:
+  void SetUp() override {
+    machine.resources.Add(u"TOOLKIT", 101, "102*Wizard.exe*1");
+    machine.resources.Add(u"TOOLKIT", 102, "w");
+  }
+  int32_t Run(const Text& args) {
+    machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
+    app.InitInstance();
+    int32_t code = app.ExitInstance();
+    machine.threads.JoinAll();
+    return code;
+  }
+  bool Logged(const std::string& line) { return Narrow(log.pending()).find(line) != std::string::npos; }
+};
+
+TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes) {
+  const std::string kFailedToRun = "Failed to run SQL Carryall error 0x800b0100.";
+  struct Row {
+    const char* name;
+    const char16_t* args;
+    uint32_t status;
+    int answer;  // what the question dialog returns
+    int32_t exit_code;
+    std::vector<std::string> windows;
+    const char* line;  // logged before the report
+  } rows[] = {
+      {"silent, unsigned", u"/IAgreeToTheEULA", 0x800B0100, 1, kNotSigned, {},
+       "Not signed correctly so failing now!\n"},
+      {"silent, untrusted signature", u"/IAgreeToTheEULA", 0x800B0004, 1, kNotSigned, {},
+       "Not signed correctly so failing now!\n"},
+      {"interactive, Yes", u"", 0x800B0100, 1, 0,
+       {"question", "splash created", "splash show", "splash end 5", "splash destroyed"}, "Not signed correctly\n"},
+      {"interactive, No", u"", 0x800B0100, 2, kNotSigned, {"question", "report"}, "Not signed correctly\n"},
+      {"interactive, close box", u"", 0x80096010, 0, kNotSigned, {"question", "report"}, "Not signed correctly\n"},
+  };
+  for (const Row& row : rows) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.resources.Add(u"TOOLKIT", 101, "102*Wizard.exe*1");
+    m.resources.Add(u"TOOLKIT", 102, "w");
+    m.trust.verdict = {static_cast<int32_t>(row.status), row.status};
+    m.ui.question_answer = row.answer;
+    // Closing a dialog that is the main window leaves a quit request behind.
+    m.threads.Post(kWmQuit);
+    m.system.command_line = Text(u"\"C:\\work\\CarryallInstaller.exe\" ") + row.args;
+    a.InitInstance();
+    EXPECT_EQ(a.ExitInstance(), row.exit_code) << row.name;
+    m.threads.JoinAll();
+    std::string logged = Narrow(l.pending());
+    EXPECT_EQ(m.ui.events, row.windows) << row.name;
+    EXPECT_NE(logged.find(row.line), std::string::npos) << row.name;
+    EXPECT_EQ(logged.find(kFailedToRun) != std::string::npos, row.exit_code != 0) << row.name;
+    // Only an accepted signature has its signer read and the machine checked.
+    EXPECT_EQ(logged.find("GetAuthenticodeInformation") != std::string::npos, row.exit_code == 0) << row.name;
+    EXPECT_EQ(m.threads.dispatched, std::vector<uint32_t>{}) << row.name << ": the quit request is dropped";
+    if (row.answer == 1 && row.args[0] == 0) {
+      EXPECT_EQ(Narrow(m.ui.question_heading), "Verification of SQL Carryall failed. Do you wish to continue?");
+      EXPECT_EQ(Narrow(m.ui.question_details), "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0100\n");
+    }
+  }
+}
+
+TEST_F(StartupVerificationTest, SignedProgramNameReachesTheWizard) {
+  EXPECT_EQ(Run(u"/IAgreeToTheEULA"), 0);
+  EXPECT_EQ(machine.trust.read, std::vector<Text>{kPath});
+  EXPECT_TRUE(Logged("RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}"
+                     "\\wizard.exe\" /IAgreeToTheEULA VH_I=\"SQL Carryall\" '"));
+}
+
+// ---- signer details ----
+
+class SignerDetailsTest : public sim::InstallerTest {};
+
+const std::string kStart = "GetAuthenticodeInformation \n";
+const std::string kFinished = "GetAuthenticodeInformation Fininshed\n";
+
+TEST_F(SignerDetailsTest, EveryFailureToReadTheSignerKeepsTheDefaultName) {
+  const Text long_path = u"C:\\" + Text(253, u'a') + u".exe";  // 260 characters: no room for the terminator
+  struct Row {
+    const char* name;
+    Step reached;
+    Text path;
+    std::string line;  // between the first line and "Fininshed"
+    bool asked;
+  } rows[] = {
+      {"no embedded signature", Step::kQuery, kPath, "", true},
+      {"signer size", Step::kSignerInfoSize, kPath, "GetAuthenticodeInformation failed CryptMsgGetParam\n", true},
+      {"allocation", Step::kAllocate, kPath, "GetAuthenticodeInformation failed Allocate 1\n", true},
+      {"signer information", Step::kSignerInfo, kPath, "GetAuthenticodeInformation failed SignerInfo \n", true},
+      {"empty module path", Step::kComplete, u"", "", false},
+      {"path longer than the buffer", Step::kComplete, long_path,
+       "GetAuthenticodeInformation failed strcpy " + Narrow(long_path) + "\n", false},
+  };
+  for (const Row& row : rows) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.files.module_path = row.path;
+    m.trust.signature.reached = row.reached;
+    a.ReadSignerDetails();
+    EXPECT_EQ(Narrow(l.pending()), kStart + row.line + kFinished + "Digital verification: Failed\n") << row.name;
+    EXPECT_EQ(Narrow(a.m_strProgramName), "Mini") << row.name;
+    EXPECT_EQ(m.trust.read.size(), row.asked ? 1u : 0u) << row.name;
+    EXPECT_EQ(m.trust.open_handles, 0) << row.name;
+  }
+}
+
+TEST_F(SignerDetailsTest, PathThatJustFitsIsRead) {
+  machine.files.module_path = u"C:\\" + Text(252, u'a') + u".exe";  // 259 characters and the terminator
+  app.ReadSignerDetails();
+  EXPECT_EQ(machine.trust.read, std::vector<Text>{machine.files.module_path});
+  EXPECT_EQ(Narrow(app.m_strProgramName), "SQL Carryall");
+}
+
+TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
+  struct Row {
+    const char* name;
+    std::function<void(EmbeddedSignature&)> change;
+    const char* opus_lines;  // logged between the first line and "Fininshed"
+    const char* details;     // the five detail lines' values: subject|program|more|serial|issuer
+    const char* program;     // m_strProgramName afterwards
+  } rows[] = {
+      {"program name only", [](EmbeddedSignature&) {},
+       "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
+       "Carryall Development|SQL Carryall|null|<block>|Carryall Development CA", "SQL Carryall"},
+      {"no opus-info attribute", [](EmbeddedSignature& s) { s.opus = Opus::kAbsent; }, "",
+       "Carryall Development|null|null|<block>|Carryall Development CA", "Mini"},
+      {"size query fails", [](EmbeddedSignature& s) { s.opus = Opus::kDecodeSize; },
+       "GetProgAndPublisherInfo failed CryptDecodeObject\n",
+       "Carryall Development|null|null|<block>|Carryall Development CA", "Mini"},
+      {"no room for the attribute", [](EmbeddedSignature& s) { s.opus = Opus::kAllocate; },
+       "GetProgAndPublisherInfo failed Allocate1\n", "Carryall Development|null|null|<block>|Carryall Development CA",
+       "Mini"},
+      {"decode fails", [](EmbeddedSignature& s) { s.opus = Opus::kDecode; },
+       "GetProgAndPublisherInfo failed CryptoDecodeObject\n",
+       "Carryall Development|null|null|<block>|Carryall Development CA", "Mini"},
+      {"no program name, links still read",
+       [](EmbeddedSignature& s) {
+         s.opus_info.program_name.reset();
+         s.opus_info.publisher_info = SignerLink{kLinkUrl, u"https://example.test/"};
+         s.opus_info.more_info = SignerLink{kLinkUrl, u"https://example.test/more"};
+       },
+       "GetProgAndPublisherInfo failed pwszProgramName\nGetProgAndPublisherInfo switch 1 1\n"
+       "GetProgAndPublisherInfo switch MoreInfo 1\n",
+       "Carryall Development|null|https://example.test/more|<block>|Carryall Development CA", "Mini"},
+      {"moniker links give null",
+       [](EmbeddedSignature& s) {
+         s.opus_info.publisher_info = SignerLink{kLinkMoniker, u""};
+         s.opus_info.more_info = SignerLink{kLinkMoniker, u""};
+       },
+       "GetProgAndPublisherInfo switch 1 2\nGetProgAndPublisherInfo switch MoreInfo 2\n",
+       "Carryall Development|SQL Carryall|null|<block>|Carryall Development CA", "SQL Carryall"},
+      {"file links are read",
+       [](EmbeddedSignature& s) {
+         s.opus_info.publisher_info = SignerLink{kLinkFile, u"publisher.txt"};
+         s.opus_info.more_info = SignerLink{kLinkFile, u"C:\\more.txt"};
+       },
+       "GetProgAndPublisherInfo switch 1 3\nGetProgAndPublisherInfo switch MoreInfo 3\n",
+       "Carryall Development|SQL Carryall|C:\\more.txt|<block>|Carryall Development CA", "SQL Carryall"},
+      {"unknown link choice gives null",
+       [](EmbeddedSignature& s) { s.opus_info.more_info = SignerLink{7, u"ignored"}; },
+       "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo switch MoreInfo 7\n",
+       "Carryall Development|SQL Carryall|null|<block>|Carryall Development CA", "SQL Carryall"},
+      {"certificate not in the store", [](EmbeddedSignature& s) { s.certificate.reset(); },
+       "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
+       "null|SQL Carryall|null|<none>|null", "SQL Carryall"},
+      {"no room for the serial number, no names",
+       [](EmbeddedSignature& s) {
+         s.certificate->serial_number.reset();
+         s.certificate->issuer.reset();
+         s.certificate->subject.reset();
+       },
+       "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
+       "null|SQL Carryall|null|<none>|null", "SQL Carryall"},
+      {"empty program name is still the signed name",
+       [](EmbeddedSignature& s) { s.opus_info.program_name = Text(); },
+       "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
+       "Carryall Development||null|<block>|Carryall Development CA", ""},
+  };
+  for (const Row& row : rows) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    row.change(m.trust.signature);
+    a.ReadSignerDetails();
+    std::string logged = Narrow(l.pending());
+    std::size_t serial = logged.find("SerialNumber ") + 13;
+    std::size_t serial_end = logged.find('\n', serial);
+    bool null_block = logged.substr(serial, serial_end - serial).find_first_not_of('0') == std::string::npos;
+    logged.replace(serial, serial_end - serial, null_block ? "<none>" : "<block>");
+
+    std::string values[5];
+    std::string details = row.details;
+    for (int i = 0, from = 0; i < 5; ++i) {
+      std::size_t bar = details.find('|', from);
+      values[i] = details.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+      from = static_cast<int>(bar + 1);
+    }
+    EXPECT_EQ(logged, std::string(kStart) + row.opus_lines + kFinished +
+                          "Digital verification: SubjectName '" + values[0] + "'\n" +
+                          "Digital verification: ProgramName '" + values[1] + "'\n" +
+                          "Digital verification: MoreInfo    '" + values[2] + "'\n" +
+                          "Digital verification: SerialNumber " + values[3] + "\n" +
+                          "Digital verification: IssuerName '" + values[4] + "'\n")
+        << row.name;
+    EXPECT_EQ(Narrow(a.m_strProgramName), row.program) << row.name;
+    EXPECT_EQ(m.trust.open_handles, 0) << row.name;
+  }
+}
+
+TEST_F(SignerDetailsTest, SerialNumberKeepsItsBytesAndSize) {
+  SignerDetails details;
+  ReadSignerCertificate(machine.trust.signature, details);
+  EXPECT_EQ(details.SerialNumberSize, 3u);
+  EXPECT_EQ(details.SerialNumber, (std::vector<uint8_t>{0x2A, 0x10, 0x7F}));
+}
+
+}  // namespace
+}  // namespace carryall
