@@ -105,7 +105,7 @@ class SilentInstallationTest(LaunchTestCase):
         # Options in the order of the bootstrapper's 17-bucket map, VH_I last.
         self.assertEqual(f'"{folder}\\wizard app.exe" PRODUCTKEY=ABC-123 '
                          f'/temp "{self.session.to_windows(self.base)}" /IAgreeToTheEULA WIZARD_RUN_MS=200 '
-                         f'/log "{self.session.to_windows(self.log_path)}" VH_I="Mini" ', command_line)
+                         f'/log "{self.session.to_windows(self.log_path)}" VH_I="SQL Carryall" ', command_line)
         # What the wizard itself received and saw, between the bootstrapper's lines.
         wizard_part = log.split(started[0], 1)[1].split("RunProgram returned 0\n", 1)[0]
         self.assertEqual([

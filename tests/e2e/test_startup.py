@@ -83,8 +83,14 @@ class SilentRunTest(StartupTestCase):
             STARTED,
         ] + lines[3:])
         worker = lines.index("Run Embedded Resources ")
-        self.assertTrue(all(line.startswith((".NET", "Free")) for line in lines[3:worker]), lines[3:worker])
-        self.assertEqual([f'Command line params /IAgreeToTheEULA /log "{log_path}" VH_I="Mini" ',
+        # The signature verifies (the build signs every bootstrapper) and its signer is
+        # read before the checks; the signed program name reaches the wizard.
+        self.assertEqual(f"Digital verification: 'The file \"{self.win(EXE)}\" is signed and the signature was verified.",
+                         lines[3])
+        self.assertEqual(["'", "GetAuthenticodeInformation "], lines[4:6])
+        checks = lines.index("Digital verification: IssuerName 'Carryall Development CA'") + 1
+        self.assertTrue(all(line.startswith((".NET", "Free")) for line in lines[checks:worker]), lines[checks:worker])
+        self.assertEqual([f'Command line params /IAgreeToTheEULA /log "{log_path}" VH_I="SQL Carryall" ',
                           f"Temp folder '{temp}'"], lines[worker + 1:worker + 3])
         self.assertEqual("Remove folder 'Yes'", next(l for l in lines if l.startswith("Remove folder")))
         self.assertTrue(ENDED.matches(lines[-1]), lines[-1])

@@ -1,0 +1,200 @@
+"""End to end: the bootstrapper verifies its own Authenticode signature under Wine, logs
+its signer and hands the signed program name to the wizard; an unsigned, tampered or
+declined file stops before anything is checked or unpacked.
+
+    python3 test_signature.py [unittest options]
+
+Bootstrappers: CARRYALL_WIZARD_EXE and CARRYALL_SMALL_EXE (signed by the build),
+CARRYALL_UNSIGNED_EXE (built unsigned). Tools: CARRYALL_TAG_TOOL, CARRYALL_PEEK, and
+CARRYALL_SIGN_DIR, the folder of the development certificate (its CA is what
+osslsigncode checks the chain against).
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import unittest
+
+import harness
+
+WIZARD_EXE = os.environ.get("CARRYALL_WIZARD_EXE")
+SMALL_EXE = os.environ.get("CARRYALL_SMALL_EXE")
+UNSIGNED_EXE = os.environ.get("CARRYALL_UNSIGNED_EXE")
+TAG_TOOL = os.environ.get("CARRYALL_TAG_TOOL")
+PEEK = os.environ.get("CARRYALL_PEEK")
+SIGN_DIR = os.environ.get("CARRYALL_SIGN_DIR")
+
+NOT_SIGNED = 0x800B0100
+PRODUCT = "SQL Carryall"
+FAILED_TO_RUN = "Failed to run SQL Carryall error 0x800b0100."
+
+
+def setUpModule():
+    for name, path in [("CARRYALL_WIZARD_EXE", WIZARD_EXE), ("CARRYALL_SMALL_EXE", SMALL_EXE),
+                       ("CARRYALL_UNSIGNED_EXE", UNSIGNED_EXE), ("CARRYALL_TAG_TOOL", TAG_TOOL),
+                       ("CARRYALL_PEEK", PEEK)]:
+        if not path or not os.path.isfile(path):
+            raise RuntimeError(f"{name} names no file: {path!r}")
+    if not SIGN_DIR or not os.path.isdir(SIGN_DIR):
+        raise RuntimeError(f"CARRYALL_SIGN_DIR names no folder: {SIGN_DIR!r}")
+    harness.open_session()
+
+
+def tearDownModule():
+    harness.close_session()
+
+
+def osslsigncode_verify(path):
+    """True when osslsigncode, an implementation independent of the build's signer and
+    of Wine, accepts the file's signature against the development CA."""
+    completed = subprocess.run(
+        ["osslsigncode", "verify", "-in", path, "-CAfile", os.path.join(SIGN_DIR, "ca.pem")],
+        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120)
+    output = completed.stdout.decode("utf-8", "replace")
+    return completed.returncode == 0 and "Signature verification: ok" in output, output
+
+
+class SignatureTestCase(harness.WineTestCase):
+
+    def setUp(self):
+        super().setUp()
+        self.base = os.path.join(self.tmp, "base")
+        os.makedirs(self.base)
+        self.log_path = os.path.join(self.tmp, "install.log")
+
+    def run_bootstrapper(self, exe, words="", silent=True, timeout_ms=60000):
+        line = (f'log "{self.session.to_windows(self.log_path)}" '
+                f'temp "{self.session.to_windows(self.base)}" {words}').rstrip()
+        if silent:
+            line = "/IAgreeToTheEULA " + line
+        return self.session.run(line, exe=exe, cwd=self.tmp, timeout_ms=timeout_ms)
+
+    def log_text(self):
+        return harness.read_bytes(self.log_path).decode(harness.ANSI).replace("\r\n", "\n")
+
+    def copy(self, exe, name):
+        path = os.path.join(self.tmp, name)
+        shutil.copyfile(exe, path)
+        return path
+
+    def assertStoppedUnsigned(self, result, description):
+        """The run stopped at the signature: the description in the log, the silent
+        run's line and report, nothing checked or unpacked."""
+        self.assertExitCode(NOT_SIGNED, result)
+        log = self.log_text()
+        self.assertIn(f"Digital verification: '{description}\n'\n"
+                      "Not signed correctly so failing now!\n"
+                      f"{FAILED_TO_RUN}\n", log)
+        self.assertNotIn("GetAuthenticodeInformation", log)
+        self.assertNotIn(".NET", log)
+        self.assertEqual([], os.listdir(self.base))
+
+
+class SignedBuildTest(SignatureTestCase):
+
+    def test_signed_build_verifies_logs_its_signer_and_names_the_program_for_the_wizard(self):
+        result = self.run_bootstrapper(WIZARD_EXE, "WIZARD_RUN_MS=100")
+
+        self.assertExitCode(0, result)
+        log = self.log_text()
+        path = self.session.to_windows(WIZARD_EXE)
+        self.assertIn(f"Digital verification: 'The file \"{path}\" is signed and the signature was "
+                      "verified.\n'\nGetAuthenticodeInformation \n", log)
+        details = re.search(r"GetAuthenticodeInformation Fininshed\n"
+                            r"Digital verification: SubjectName '(?P<subject>.*)'\n"
+                            r"Digital verification: ProgramName '(?P<program>.*)'\n"
+                            r"Digital verification: MoreInfo    '(?P<more>.*)'\n"
+                            r"Digital verification: SerialNumber (?P<serial>[0-9A-F]{8})\n"
+                            r"Digital verification: IssuerName '(?P<issuer>.*)'\n", log)
+        self.assertIsNotNone(details, log)
+        self.assertEqual(("Carryall Development", PRODUCT, "null", "Carryall Development CA"),
+                         details.group("subject", "program", "more", "issuer"))
+        self.assertNotEqual("00000000", details["serial"], "the certificate was found")
+        self.assertRegex(log, r'Wizard: command line "[^"]*\\wizard app\.exe" .* VH_I="SQL Carryall" \n')
+        ok, output = osslsigncode_verify(WIZARD_EXE)
+        self.assertTrue(ok, output)
+
+    def test_tagged_copy_still_verifies_and_hands_its_information_to_the_wizard(self):
+        tagged = os.path.join(self.tmp, "tagged.exe")
+        info = "<info product='signed and tagged'/>"
+        subprocess.run([sys.executable, TAG_TOOL, SMALL_EXE, tagged, "--info", info], check=True,
+                       stdin=subprocess.DEVNULL, timeout=120)
+
+        result = self.run_bootstrapper(tagged, "/dontrun /keep /zeroguid")
+
+        self.assertExitCode(0, result)
+        log = self.log_text()
+        self.assertIn(" is signed and the signature was verified.\n'\n", log)
+        self.assertIn("Digital verification: SubjectName 'Carryall Development'\n", log)
+        folder = os.path.join(self.base, "{00000000-0000-0000-0000-000000000000}")
+        self.assertEqual(info.encode("cp1252"), harness.read_bytes(os.path.join(folder, "info.xml")))
+        ok, output = osslsigncode_verify(tagged)
+        self.assertTrue(ok, output)
+
+
+class UnverifiedFileTest(SignatureTestCase):
+
+    def test_unsigned_build_stops_a_silent_run(self):
+        path = self.session.to_windows(UNSIGNED_EXE)
+        result = self.run_bootstrapper(UNSIGNED_EXE, "/dontrun")
+        self.assertStoppedUnsigned(result, f'The file "{path}" is not signed. Error 0x800b0100')
+
+    def test_changed_payload_byte_breaks_the_signature(self):
+        tampered = self.copy(SMALL_EXE, "tampered.exe")
+        data = bytearray(harness.read_bytes(tampered))
+        # a.txt of the small payload, packed as it is into the resource section.
+        at = data.find(harness.read_bytes(os.path.join(os.path.dirname(__file__), "payloads", "files", "a.txt")))
+        self.assertGreater(at, 0)
+        data[at] ^= 0x20
+        with open(tampered, "wb") as f:
+            f.write(data)
+
+        result = self.run_bootstrapper(tampered, "/dontrun")
+
+        self.assertStoppedUnsigned(result, "Error is: 0x80096010.")
+        ok, _ = osslsigncode_verify(tampered)
+        self.assertFalse(ok, "osslsigncode agrees that the file was changed")
+
+
+class QuestionTest(SignatureTestCase):
+    """An interactive run asks whether to go on; only Yes goes on."""
+
+    def answer_question(self, button):
+        """Starts an interactive run of the unsigned build, waits for the question and
+        presses button; returns the run's result."""
+        heading = f"Verification of {PRODUCT} failed. Do you wish to continue?"
+        outcome = {}
+
+        def run():
+            outcome["result"] = self.run_bootstrapper(UNSIGNED_EXE, "/dontrun", silent=False)
+        thread = threading.Thread(target=run)
+        thread.start()
+        found = subprocess.run(["wine", PEEK, "find", heading, "30000"], env=self.session.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               stdin=subprocess.DEVNULL, timeout=90)
+        shown = found.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        pressed = subprocess.run(["wine", PEEK, "command", heading, str(button)], env=self.session.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 stdin=subprocess.DEVNULL, timeout=90)
+        thread.join(timeout=120)
+        self.assertEqual(0, pressed.returncode, shown)
+        return outcome["result"], shown
+
+    def test_no_ends_the_run_and_yes_goes_on(self):
+        for button, exit_code in [(7, NOT_SIGNED), (6, 0)]:  # IDNO, IDYES
+            with self.subTest(button=button):
+                result, shown = self.answer_question(button)
+                path = self.session.to_windows(UNSIGNED_EXE)
+                self.assertIn(f'The file "{path}" is not signed. Error 0x800b0100', shown)
+                self.assertExitCode(exit_code, result)
+                log = self.log_text()
+                self.assertIn("Not signed correctly\n", log)
+                self.assertEqual(exit_code == 0, "GetAuthenticodeInformation \n" in log)
+                self.assertEqual(exit_code != 0, FAILED_TO_RUN in log)
+
+
+if __name__ == "__main__":
+    unittest.main()
