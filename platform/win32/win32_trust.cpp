@@ -16,8 +16,9 @@ namespace carryall::win32 {
 
 namespace {
 
-// The request goes out in its 48-byte form, the one every system since XP reads: the
-// record ends with dwUIContext, before the signature-settings member of later headers.
+// The request goes out in its 48-byte form: it ends with dwUIContext, without the
+// signature-settings member that later headers add. The provider reads the record only
+// as far as cbStruct says, so the size is set here, not taken from the header's struct.
 constexpr DWORD kWinTrustDataSize = 48;
 constexpr DWORD kWinTrustFileInfoSize = 16;
 #if !defined(_WIN64)
