@@ -6,50 +6,15 @@
 #include <memory>
 #include <new>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
 
 namespace carryall::win32 {
 
-namespace {
-
-// Owns an open registry key.
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  ~UniqueKey() {
-    if (key_) ::RegCloseKey(key_);
-  }
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-// Owns a security identifier made by AllocateAndInitializeSid.
-class UniqueSid {
- public:
-  UniqueSid() = default;
-  ~UniqueSid() {
-    if (sid_) ::FreeSid(sid_);
-  }
-  UniqueSid(const UniqueSid&) = delete;
-  UniqueSid& operator=(const UniqueSid&) = delete;
-  PSID* out() { return &sid_; }
-  PSID get() const { return sid_; }
-
- private:
-  PSID sid_ = nullptr;
-};
-
-}  // namespace
-
 std::optional<std::string> Win32MachineInfo::ReadRegistryValue(const Text& key, const Text& value,
                                                                 uint32_t capacity) {
   UniqueKey opened;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(key), /*ulOptions=*/0, KEY_READ, opened.out()) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(key), /*ulOptions=*/0, KEY_READ, opened.put()) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   std::string bytes(capacity, '\0');
@@ -80,16 +45,10 @@ std::optional<OsVersion> Win32MachineInfo::GetVersion() {
 }
 
 std::optional<Text> Win32MachineInfo::GetSystemFolder() {
-  LPITEMIDLIST items = nullptr;
-  if (FAILED(::SHGetSpecialFolderLocation(/*hwnd=*/nullptr, CSIDL_SYSTEM, &items))) return std::nullopt;
+  UniqueShellItems items;
+  if (FAILED(::SHGetSpecialFolderLocation(/*hwnd=*/nullptr, CSIDL_SYSTEM, items.put()))) return std::nullopt;
   wchar_t buffer[MAX_PATH] = {};
-  BOOL ok = ::SHGetPathFromIDListW(items, buffer);
-  IMalloc* allocator = nullptr;
-  if (SUCCEEDED(::SHGetMalloc(&allocator))) {
-    allocator->Free(items);
-    allocator->Release();
-  }
-  if (!ok) return std::nullopt;
+  if (!::SHGetPathFromIDListW(items.get(), buffer)) return std::nullopt;
   return FromW(buffer, wcsnlen(buffer, MAX_PATH));
 }
 
@@ -112,7 +71,7 @@ std::optional<int32_t> Win32MachineInfo::AdministratorsMembership() {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   UniqueSid administrators;
   if (!::AllocateAndInitializeSid(&nt_authority, /*nSubAuthorityCount=*/2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.out())) {
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.put())) {
     return std::nullopt;
   }
   BOOL member = FALSE;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
 
 namespace carryall::win32 {
@@ -16,16 +17,16 @@ class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kScratchKey);
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(),
                                 nullptr),
               ERROR_SUCCESS);
   }
   void TearDown() override {
-    ::RegCloseKey(key_);
+    key_.reset();
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kScratchKey);
   }
   void Set(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    ASSERT_EQ(::RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
   }
   void SetText(const wchar_t* name, const std::wstring& text) {
     Set(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
@@ -35,7 +36,7 @@ class RegistryTest : public ::testing::Test {
     return machine_.ReadRegistryValue(FromW(key.data(), key.size()), FromW(name, wcslen(name)), capacity);
   }
 
-  HKEY key_ = nullptr;
+  UniqueKey key_;
   Win32MachineInfo machine_;
 };
 

@@ -9,31 +9,16 @@
 
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "resources/resource_ids.h"
 
 namespace carryall::win32 {
 
 namespace {
 
-// Owns a kernel handle whose invalid value is INVALID_HANDLE_VALUE (files).
-class UniqueFile {
- public:
-  explicit UniqueFile(HANDLE h) : h_(h) {}
-  ~UniqueFile() {
-    if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
-  }
-  UniqueFile(const UniqueFile&) = delete;
-  UniqueFile& operator=(const UniqueFile&) = delete;
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
-
 class Win32File : public IFile {
  public:
-  explicit Win32File(HANDLE h) : file_(h) {}
+  explicit Win32File(UniqueFile file) : file_(std::move(file)) {}
   uint32_t WriteOnce(const void* data, uint32_t size) override {
     DWORD written = 0;
     ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr);
@@ -57,7 +42,7 @@ class Win32File : public IFile {
 
 class Win32ReadFile : public IReadFile {
  public:
-  explicit Win32ReadFile(HANDLE h) : file_(h) {}
+  explicit Win32ReadFile(UniqueFile file) : file_(std::move(file)) {}
   std::optional<uint32_t> Size() override {
     DWORD size = ::GetFileSize(file_.get(), /*lpFileSizeHigh=*/nullptr);
     if (size == INVALID_FILE_SIZE) return std::nullopt;
@@ -80,18 +65,17 @@ class Win32ReadFile : public IReadFile {
 
 class Win32Find : public IFindHandle {
  public:
-  explicit Win32Find(HANDLE h) : h_(h) {}
-  ~Win32Find() override { ::FindClose(h_); }
+  explicit Win32Find(UniqueFind find) : find_(std::move(find)) {}
   bool Next(FindEntry& entry) override {
     WIN32_FIND_DATAW data;
-    if (!::FindNextFileW(h_, &data)) return false;
+    if (!::FindNextFileW(find_.get(), &data)) return false;
     entry.name = FromW(data.cFileName, wcslen(data.cFileName));
     entry.attributes = data.dwFileAttributes;
     return true;
   }
 
  private:
-  HANDLE h_;
+  UniqueFind find_;
 };
 
 }  // namespace
@@ -121,16 +105,16 @@ Text CodePageToWide(UINT code_page, const std::string& bytes) {
 std::unique_ptr<IFile> Win32FileSystem::OpenExclusive(const std::string& ansi_path, OpenMode mode) {
   Text path = CodePageToWide(CP_THREAD_ACP, ansi_path);
   if (path.empty()) return nullptr;
-  HANDLE h = ::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                           mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           /*hTemplateFile=*/nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  auto file = std::make_unique<Win32File>(h);
-  if (mode == OpenMode::kAppend && ::SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+  UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                                mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                /*hTemplateFile=*/nullptr));
+  if (!file) return nullptr;
+  if (mode == OpenMode::kAppend &&
+      ::SetFilePointer(file.get(), 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       ::GetLastError() != NO_ERROR) {
     return nullptr;
   }
-  return file;
+  return std::make_unique<Win32File>(std::move(file));
 }
 
 std::optional<Text> Win32FileSystem::GetFullPathName(const Text& path) {
@@ -187,32 +171,32 @@ int32_t Win32FileSystem::CreateDirectoryTree(const Text& path) {
 }
 
 bool Win32FileSystem::CreateProbeFile(const Text& path) {
-  HANDLE h = ::CreateFileW(W(path), /*dwDesiredAccess=*/0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
-                           /*hTemplateFile=*/nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(h);  // the system removes the file as the handle closes
-  return true;
+  // The system removes the file as the owner closes it, on the way out.
+  UniqueFile probe(::CreateFileW(W(path), /*dwDesiredAccess=*/0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
+                                 /*hTemplateFile=*/nullptr));
+  return probe.valid();
 }
 
 std::unique_ptr<IFile> Win32FileSystem::CreateNewFile(const Text& path, uint32_t& error) {
-  HANDLE h = ::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+  if (!file) {
     error = ::GetLastError();
     return nullptr;
   }
-  return std::make_unique<Win32File>(h);
+  return std::make_unique<Win32File>(std::move(file));
 }
 
 std::unique_ptr<IReadFile> Win32FileSystem::OpenRead(const Text& path, uint32_t& error) {
-  HANDLE h = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
-                           /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
+                                OPEN_EXISTING, /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
+  if (!file) {
     error = ::GetLastError();
     return nullptr;
   }
-  return std::make_unique<Win32ReadFile>(h);
+  return std::make_unique<Win32ReadFile>(std::move(file));
 }
 
 bool Win32FileSystem::DeleteFile(const Text& path) { return ::DeleteFileW(W(path)) != FALSE; }
@@ -223,42 +207,42 @@ bool Win32FileSystem::SetCurrentDirectory(const Text& path) { return ::SetCurren
 
 std::unique_ptr<IFindHandle> Win32FileSystem::FindFirst(const Text& pattern, FindEntry& first) {
   WIN32_FIND_DATAW data;
-  HANDLE h = ::FindFirstFileExW(W(pattern), FindExInfoStandard, &data, FindExSearchNameMatch,
-                                /*lpSearchFilter=*/nullptr, /*dwAdditionalFlags=*/0);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  UniqueFind find(::FindFirstFileExW(W(pattern), FindExInfoStandard, &data, FindExSearchNameMatch,
+                                    /*lpSearchFilter=*/nullptr, /*dwAdditionalFlags=*/0));
+  if (!find) return nullptr;
   first.name = FromW(data.cFileName, wcslen(data.cFileName));
   first.attributes = data.dwFileAttributes;
-  return std::make_unique<Win32Find>(h);
+  return std::make_unique<Win32Find>(std::move(find));
 }
 
 void Win32FileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
+  // old_dacl points into descriptor, which owns it.
   PACL old_dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  UniqueLocal<void> descriptor;
   std::wstring name(reinterpret_cast<const wchar_t*>(path.c_str()));
   if (::GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*ppsidOwner=*/nullptr,
-                              /*ppsidGroup=*/nullptr, &old_dacl, /*ppSacl=*/nullptr, &descriptor) != ERROR_SUCCESS) {
+                              /*ppsidGroup=*/nullptr, &old_dacl, /*ppSacl=*/nullptr,
+                              descriptor.put()) != ERROR_SUCCESS) {
     return;
   }
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  if (::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = mask;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-    PACL new_dacl = nullptr;
-    if (::SetEntriesInAclW(1, &access, old_dacl, &new_dacl) == ERROR_SUCCESS) {
-      ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*psidOwner=*/nullptr,
-                              /*psidGroup=*/nullptr, new_dacl, /*pSacl=*/nullptr);
-      ::LocalFree(new_dacl);
-    }
-    ::FreeSid(everyone);
+  UniqueSid everyone;
+  if (!::AllocateAndInitializeSid(&world, /*nSubAuthorityCount=*/1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  everyone.put())) {
+    return;
   }
-  ::LocalFree(descriptor);
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = mask;
+  access.grfAccessMode = SET_ACCESS;
+  access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
+  UniqueLocal<ACL> new_dacl;
+  if (::SetEntriesInAclW(1, &access, old_dacl, new_dacl.put()) != ERROR_SUCCESS) return;
+  ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*psidOwner=*/nullptr,
+                          /*psidGroup=*/nullptr, new_dacl.get(), /*pSacl=*/nullptr);
 }
 
 // ---- resources ----
@@ -303,18 +287,18 @@ IResources::Locked Win32Resources::LockResource(uint16_t id, const Text& type) {
     locked.failure = Locked::Failure::kFind;
     return locked;
   }
-  HGLOBAL loaded = ::LoadResource(module_, found);
+  UniqueLoadedResource loaded(::LoadResource(module_, found));
   if (!loaded) {
     locked.failure = Locked::Failure::kLoad;
     return locked;
   }
-  const void* data = ::LockResource(loaded);
+  const void* data = ::LockResource(loaded.get());
   if (!data) {
     locked.failure = Locked::Failure::kLock;
-    ::FreeResource(loaded);
     return locked;
   }
-  // Resources of a loaded module stay mapped for its life; FreeResource is a no-op.
+  // Resources of a loaded module stay mapped for its life: the data outlives this call.
+  loaded.release();
   locked.data = static_cast<const uint8_t*>(data);
   locked.size = ::SizeofResource(module_, found);
   return locked;
@@ -361,11 +345,11 @@ unsigned __stdcall ThreadEntry(void* argument) {
 
 bool Win32Threads::StartThread(std::function<void()> body) {
   auto heap_body = std::make_unique<std::function<void()>>(std::move(body));
-  uintptr_t thread = ::_beginthreadex(/*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(),
-                                      /*initflag=*/0, /*thrdaddr=*/nullptr);
-  if (thread == 0) return false;
+  // Nobody waits for the thread: its handle is closed as this returns, which lets it run on.
+  UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(
+      /*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(), /*initflag=*/0, /*thrdaddr=*/nullptr)));
+  if (!thread) return false;
   heap_body.release();  // the thread owns it now
-  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
   return true;
 }
 
@@ -418,24 +402,23 @@ INT_PTR CALLBACK SplashProc(HWND dialog, UINT message, WPARAM /*wparam*/, LPARAM
 
 class Win32Splash : public ISplash {
  public:
-  explicit Win32Splash(HWND window) : window_(window) {}
-  ~Win32Splash() override { ::DestroyWindow(window_); }
-  void Show() override { ::ShowWindow(window_, SW_SHOW); }
-  void Hide() override { ::ShowWindow(window_, SW_HIDE); }
-  void End(int result) override { ::EndDialog(window_, result); }
+  explicit Win32Splash(UniqueWindow window) : window_(std::move(window)) {}
+  void Show() override { ::ShowWindow(window_.get(), SW_SHOW); }
+  void Hide() override { ::ShowWindow(window_.get(), SW_HIDE); }
+  void End(int result) override { ::EndDialog(window_.get(), result); }
 
  private:
-  HWND window_;
+  UniqueWindow window_;
 };
 
 }  // namespace
 
 std::unique_ptr<ISplash> Win32UserInterface::CreateSplash() {
   HICON icon = ::LoadIconW(module_, MAKEINTRESOURCEW(IDI_APP));
-  HWND window = ::CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_SPLASH), /*hWndParent=*/nullptr, SplashProc,
-                                     reinterpret_cast<LPARAM>(icon));
+  UniqueWindow window(::CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_SPLASH), /*hWndParent=*/nullptr,
+                                           SplashProc, reinterpret_cast<LPARAM>(icon)));
   if (!window) return nullptr;
-  return std::make_unique<Win32Splash>(window);
+  return std::make_unique<Win32Splash>(std::move(window));
 }
 
 int Win32UserInterface::AskQuestion(const Text& heading, const Text& details) {

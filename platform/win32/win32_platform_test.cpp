@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/win32/handles.h"
+
 namespace carryall::win32 {
 namespace {
 
@@ -23,13 +25,12 @@ std::wstring TempDir() {
 Text T(const std::wstring& w) { return FromW(w.data(), w.size()); }
 
 std::string ReadAll(const std::wstring& path) {
-  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  if (!file) return "<missing>";
   std::string out(1 << 16, '\0');
   DWORD read = 0;
-  ::ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &read, nullptr);
-  ::CloseHandle(h);
+  ::ReadFile(file.get(), out.data(), static_cast<DWORD>(out.size()), &read, nullptr);
   out.resize(read);
   return out;
 }
@@ -190,26 +191,24 @@ TEST(Win32FolderTest, EveryoneGetsInheritedFullAccessAndOtherEntriesStay) {
   Win32FileSystem files;
   files.SetFolderAccess(T(dir), 0x10000000);
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  UniqueLocal<void> descriptor;
   ASSERT_EQ(::GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                    nullptr, &descriptor),
+                                    nullptr, descriptor.put()),
             static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_NE(dacl, nullptr);
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+  UniqueSid everyone;
+  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()));
   bool found = false;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
     if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    if (::EqualSid(&ace->SidStart, everyone) && (ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
+    if (::EqualSid(&ace->SidStart, everyone.get()) && (ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
                                                     (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) {
       found = true;
     }
   }
   EXPECT_TRUE(found);
-  ::FreeSid(everyone);
-  ::LocalFree(descriptor);
 }
 
 TEST(Win32GuidTest, GuidsAreFreshEachTime) {

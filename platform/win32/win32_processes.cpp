@@ -1,6 +1,8 @@
 // Win32 layer. Processes, windows and WOW64 redirection.
 #include "platform/win32/win32_processes.h"
 
+#include "platform/win32/handles.h"
+
 namespace carryall::win32 {
 
 namespace {
@@ -29,14 +31,12 @@ PVOID g_saved_redirection = nullptr;
 
 class Win32Process : public IProcess {
  public:
-  explicit Win32Process(const PROCESS_INFORMATION& info) : info_(info) {}
-  ~Win32Process() override {
-    ::CloseHandle(info_.hProcess);
-    ::CloseHandle(info_.hThread);
-  }
-  uint32_t id() const override { return info_.dwProcessId; }
+  // Takes ownership of both handles in info.
+  explicit Win32Process(const PROCESS_INFORMATION& info)
+      : thread_(info.hThread), process_(info.hProcess), id_(info.dwProcessId) {}
+  uint32_t id() const override { return id_; }
   WaitResult Wait(uint32_t timeout_ms) override {
-    switch (::WaitForSingleObject(info_.hProcess, timeout_ms)) {
+    switch (::WaitForSingleObject(process_.get(), timeout_ms)) {
       case WAIT_OBJECT_0: return WaitResult::kSignalled;
       case WAIT_TIMEOUT: return WaitResult::kTimeout;
       default: return WaitResult::kFailed;
@@ -44,7 +44,7 @@ class Win32Process : public IProcess {
   }
   bool GetExitCode(uint32_t& code, uint32_t& error) override {
     DWORD value = 0;
-    if (!::GetExitCodeProcess(info_.hProcess, &value)) {
+    if (!::GetExitCodeProcess(process_.get(), &value)) {
       error = ::GetLastError();
       return false;
     }
@@ -53,7 +53,10 @@ class Win32Process : public IProcess {
   }
 
  private:
-  PROCESS_INFORMATION info_;
+  // Members go in reverse order: the process handle is closed before the thread's.
+  UniqueKernelHandle thread_;
+  UniqueKernelHandle process_;
+  DWORD id_;
 };
 
 BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM context) {
