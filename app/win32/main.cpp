@@ -7,6 +7,7 @@
 #include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_processes.h"
+#include "platform/win32/win32_trust.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
   using namespace carryall;
@@ -19,7 +20,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   win32::Win32UserInterface ui(instance);
   static win32::Win32MachineInfo machine;
   static win32::Win32Processes processes;
-  Platform platform{files, code_page, resources, system, threads, ui, machine, processes};
+  static win32::Win32Trust trust;
+  Platform platform{files, code_page, resources, system, threads, ui, machine, processes, trust};
 
   Log log(files, code_page);
   CCarryallInstallerApp app(platform, log);
