@@ -20,6 +20,10 @@ to a multiple of 8, then one WIN_CERTIFICATE entry (revision 0x0200, PKCS #7 sig
 padded to a multiple of 8; the security directory points at it and the PE checksum is
 recomputed. IN and OUT may be the same file. OUT is written whole or not at all.
 
+Tag after signing (tools/tag_exe.py keeps the signature): an information block appended
+to an unsigned file would end up covered by the signature and followed by it, where the
+bootstrapper would read the signature as part of the information.
+
 Errors end the program with exit status 1.
 """
 
