@@ -4,11 +4,13 @@
 #   carryall_add_payload(<target>)        Windows build: packs the payload that
 #                                         CARRYALL_PAYLOAD names (or the demo payload)
 #                                         into <target>
-#   carryall_add_bootstrapper(<name> <list> [STRINGS <file>] [DEPENDS <target>...])
+#   carryall_add_bootstrapper(<name> <list> [STRINGS <file>] [DEPENDS <target>...]
+#                             [UNSIGNED])
 #                                         Windows build: one more bootstrapper,
-#                                         bin/<name>.exe, with the payload of <list>
-#   carryall_add_payload_tool_tests()     ctest entries for tools/gen_payload.py and
-#                                         tools/tag_exe.py
+#                                         bin/<name>.exe, with the payload of <list>,
+#                                         signed as resources/signing.cmake says
+#   carryall_add_payload_tool_tests()     ctest entries for tools/gen_payload.py,
+#                                         tools/tag_exe.py and tools/sign_exe.py
 #
 # Cache variables of the Windows build:
 #   CARRYALL_PAYLOAD          the payload list (format: tools/gen_payload.py); empty
@@ -35,6 +37,8 @@ set(CARRYALL_DEMO_DIR "${CARRYALL_PAYLOAD_SOURCE_DIR}/resources/demo")
 set(CARRYALL_PAYLOAD_GEN_DIR "${CMAKE_BINARY_DIR}/gen/payload")
 # Where samples/wizard/CMakeLists.txt puts the sample wizard.
 set(CARRYALL_SAMPLE_WIZARD_EXE "${CMAKE_BINARY_DIR}/bin/sample_wizard.exe")
+
+include("${CMAKE_CURRENT_LIST_DIR}/signing.cmake")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   set(CARRYALL_PAYLOAD "" CACHE FILEPATH
@@ -243,10 +247,12 @@ endfunction()
 # CarryallInstaller's. Relative paths are taken from the calling CMakeLists.txt's folder.
 # The list may name files that the build makes, in the build folder; DEPENDS names the
 # targets that make them (not needed for the sample wizard, bin/sample_wizard.exe).
+# The bootstrapper is signed like CarryallInstaller (its default program name comes from
+# its own string table), unless UNSIGNED is given or CARRYALL_SIGN is OFF.
 #
-#   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [DEPENDS <target>...])
+#   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [DEPENDS <target>...] [UNSIGNED])
 function(carryall_add_bootstrapper NAME LIST)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "STRINGS" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "UNSIGNED" "STRINGS" "DEPENDS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): unexpected arguments ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -315,6 +321,14 @@ function(carryall_add_bootstrapper NAME LIST)
   _carryall_payload_object(${NAME} "${LIST}" payload_object DEPENDS ${arg_DEPENDS})
   _carryall_link_object(${NAME} "${payload_object}")
   add_dependencies(${NAME} carryall_payload_${NAME})
+
+  if(NOT arg_UNSIGNED)
+    if(arg_STRINGS)
+      carryall_sign_bootstrapper(${NAME} STRINGS "${arg_STRINGS}")
+    else()
+      carryall_sign_bootstrapper(${NAME})
+    endif()
+  endif()
 endfunction()
 
 # Registers the payload tools' own tests with ctest (call after enable_testing()). The
@@ -324,4 +338,6 @@ function(carryall_add_payload_tool_tests)
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_gen_payload.py")
   add_test(NAME tag_exe
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_tag_exe.py")
+  add_test(NAME sign_exe
+           COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_sign_exe.py")
 endfunction()

@@ -2,6 +2,7 @@
 """Builds the bootstrapper's string table from its text source.
 
     gen_strings.py --base resources/strings.txt [--overrides FILE] --rc OUT.rc --cpp OUT.inc
+    gen_strings.py --base resources/strings.txt [--overrides FILE] --print ID
 
 Source format (UTF-8, one entry per line): the decimal id (0 to 65535), a tab, the
 text. In the text "\\n" is a line feed, "\\t" a tab and "\\\\" a backslash; a backslash
@@ -15,7 +16,10 @@ of the same id, and a line that holds only an id removes that entry.
 Outputs:
   --rc   a STRINGTABLE fragment for GNU windres, UTF-8, compiled with "-c 65001";
   --cpp  one "{id, u"text"}," line per entry in ascending id order, for inclusion inside
-         an array initialiser in host code.
+         an array initialiser in host code;
+  --print the text of one entry, UTF-8, without a line feed added (nothing when the
+         table has no such entry), for the build to read a setting such as the product
+         name.
 An output is rewritten only when its content changes, so dependent objects are not
 rebuilt needlessly.
 
@@ -205,9 +209,10 @@ def main(argv):
     parser.add_argument("--overrides", default="", help="entries to set or remove")
     parser.add_argument("--rc", help="STRINGTABLE fragment to write")
     parser.add_argument("--cpp", help="C++ initialiser lines to write")
+    parser.add_argument("--print", type=int, metavar="ID", help="write this entry's text to stdout")
     args = parser.parse_args(argv)
-    if not args.rc and not args.cpp:
-        parser.error("nothing to do: give --rc and/or --cpp")
+    if not args.rc and not args.cpp and args.print is None:
+        parser.error("nothing to do: give --rc, --cpp or --print")
 
     try:
         base = read_table(args.base, allow_removal=False)
@@ -217,6 +222,8 @@ def main(argv):
         return 1
 
     table = merge(base, overrides)
+    if args.print is not None:
+        sys.stdout.buffer.write(table.get(args.print, "").encode("utf-8"))
     note = sources_note(args.base, args.overrides)
     if args.rc:
         write_text_if_changed(args.rc, render_rc(table, note))

@@ -1,12 +1,23 @@
 #!/usr/bin/env python3
-"""Writes a copy of a bootstrapper with an information block appended.
+"""Writes a copy of a bootstrapper with an information block at its end.
 
     tag_exe.py IN OUT (--info TEXT | --info-file FILE)
 
-The copy is IN's bytes, then the marker "MRDC", the information, then 6 zero bytes. The
-bootstrapper scans the last 4116 bytes of its own file for the marker (the very last 6
-bytes never belong to the information) and writes what follows it to "info.xml" in its
+The block is the marker "MRDC", the information, then 6 zero bytes, and it ends the copy.
+The bootstrapper scans the last 4116 bytes of its own file for the marker (the very last
+6 bytes never belong to the information) and writes what follows it to "info.xml" in its
 private folder, for the wizard.
+
+A signed IN keeps its signature: the block goes inside the certificate table, after the
+PKCS #7 signature and zero bytes that keep the table a multiple of 8 bytes long; the
+security directory's size, the WIN_CERTIFICATE length and the PE checksum grow to match.
+None of these is covered by the Authenticode hash, so the copy still verifies. An
+unsigned IN gets the block appended and is otherwise unchanged.
+
+Tagging a tagged file replaces its block. In a signed file the old block is whatever
+follows the PKCS #7 signature inside the certificate table; in an unsigned one, whatever
+follows the PE image (its headers, sections and symbol table). A file that is not a PE
+image is appended to as it is.
 
 --info TEXT is written in Windows code page 1252, the ANSI code page in which the
 bootstrapper logs it; --info-file FILE is copied byte for byte.
@@ -14,17 +25,18 @@ bootstrapper logs it; --info-file FILE is copied byte for byte.
 Refused, because the bootstrapper would not find the information or would find
 something else: an empty block, a block longer than 4106 bytes, a block that itself
 holds "MRDC" (the scan takes the marker nearest the end of the file), and a result of
-4116 bytes or less. OUT must not be IN.
-
-Appending to a signed file leaves the data outside the certificate table, so the copy's
-Authenticode signature no longer verifies.
+4116 bytes or less. Also refused: a signed file with data after its certificate table.
+OUT must not be IN.
 
 Errors end the program with exit status 1.
 """
 
 import argparse
 import os
+import struct
 import sys
+
+import pe_image
 
 MARKER = b"MRDC"
 PADDING = b"\0" * 6
@@ -57,6 +69,30 @@ def _same_file(a, b):
         return os.path.realpath(a) == os.path.realpath(b)
 
 
+def tagged(data, block):
+    """The bytes of the tagged copy of data."""
+    try:
+        layout = pe_image.parse(data)
+    except pe_image.PeError:
+        return data + block
+    if not layout.signed:
+        return data[:layout.image_end] + block
+    try:
+        if layout.cert_offset + layout.cert_size != len(data):
+            raise pe_image.PeError("%d bytes follow the certificate table"
+                                   % (len(data) - layout.cert_offset - layout.cert_size))
+        blob_end = pe_image.signature_blob_end(data, layout)
+    except pe_image.PeError as e:
+        raise TagError("the signed file cannot be tagged: %s" % e)
+    padding = b"\0" * (-(blob_end - layout.cert_offset + len(block)) % 8)
+    out = bytearray(data[:blob_end] + padding + block)
+    length = len(out) - layout.cert_offset
+    struct.pack_into("<I", out, layout.cert_offset, length)
+    pe_image.set_security_directory(out, layout, layout.cert_offset, length)
+    pe_image.update_checksum(out, layout)
+    return bytes(out)
+
+
 def tag(in_path, out_path, info):
     if _same_file(in_path, out_path):
         raise TagError("OUT is the same file as IN: %s" % out_path)
@@ -66,14 +102,14 @@ def tag(in_path, out_path, info):
             data = f.read()
     except OSError as e:
         raise TagError("%s: cannot read: %s" % (in_path, e.strerror))
-    if len(data) + len(block) <= SCAN_WINDOW:
+    data = tagged(data, block)
+    if len(data) <= SCAN_WINDOW:
         raise TagError("the result would have %d bytes; the bootstrapper scans only files of more than %d"
-                       % (len(data) + len(block), SCAN_WINDOW))
+                       % (len(data), SCAN_WINDOW))
     tmp = out_path + ".tmp"
     try:
         with open(tmp, "wb") as f:
             f.write(data)
-            f.write(block)
         os.chmod(tmp, os.stat(in_path).st_mode & 0o7777)
         os.replace(tmp, out_path)
     except OSError as e:

@@ -191,6 +191,23 @@ class Overrides(Workspace):
         out = self.generate("30\tc\n4\ta\n200\td\n10\tb\n")
         self.assertEqual([4, 10, 30, 200], list(out))
 
+    def test_print_writes_one_entry_after_the_overrides(self):
+        base = self.write("base.txt", "1\tShipped\n2\ttwo\n")
+        cases = [
+            # (overrides, id, exact output)
+            (None, "1", "Shipped"),
+            ("1\tCaf\u00e9; \\n\\\\\n", "1", "Caf\u00e9; \n\\"),
+            ("1\n", "1", ""),
+            (None, "3", ""),
+        ]
+        for overrides, string_id, expected in cases:
+            with self.subTest(overrides=overrides, id=string_id):
+                args = ["--base", base, "--print", string_id]
+                if overrides is not None:
+                    args += ["--overrides", self.write("over.txt", overrides)]
+                result = subprocess.run([sys.executable, GENERATOR] + args, capture_output=True)
+                self.assertEqual((0, expected.encode("utf-8")), (result.returncode, result.stdout))
+
 
 class Incremental(Workspace):
     def test_unchanged_outputs_keep_their_time_stamps(self):

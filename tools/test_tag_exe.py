@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Tests of tag_exe.py: the exact bytes it appends, the blocks it refuses, and that the
-bootstrapper's tail scan, as its contract describes it, finds exactly the information.
+"""Tests of tag_exe.py: the exact bytes it appends, the blocks it refuses, that the
+bootstrapper's tail scan, as its contract describes it, finds exactly the information,
+and that a signed file stays signed (osslsigncode judges).
 
     python3 tools/test_tag_exe.py [-v]
 """
@@ -11,6 +12,8 @@ import subprocess
 import sys
 import tempfile
 import unittest
+
+from pe_testing import SigningCase, make_pe, security_directory
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOL = os.path.join(HERE, "tag_exe.py")
@@ -110,6 +113,68 @@ class TagExe(unittest.TestCase):
         self.write("out.exe", b"old contents")
         self.assertEqual(0, run_tool(self.exe, self.out, "--info", "new").returncode)
         self.assertEqual(EXE + b"MRDCnew" + b"\0" * 6, self.read(self.out))
+
+
+def block(info):
+    return b"MRDC" + info + b"\0" * 6
+
+
+class TagPeExe(SigningCase):
+    def tag(self, in_name, out_name, info):
+        result = run_tool(self.path(in_name), self.path(out_name), "--info", info)
+        self.assertEqual(0, result.returncode, result.stderr.decode())
+        return self.read(out_name)
+
+    def test_signed_file_keeps_its_signature_with_the_block_at_the_end(self):
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "signed.exe")
+        signed = self.read("signed.exe")
+        table = security_directory(signed)[0]
+        # Lengths 1 to 8 meet every amount of alignment padding; 4106 is the longest block.
+        for info in [b"x" * n for n in range(1, 9)] + [b"<info/>", b"y" * 4106]:
+            with self.subTest(length=len(info)):
+                tagged = self.tag("signed.exe", "tagged.exe", info.decode())
+                ok, output = self.verify("tagged.exe")
+                self.assertTrue(ok, output)
+                self.assertNotIn("invalid PE checksum", output)
+                self.assertTrue(tagged.endswith(block(info)))
+                self.assertEqual(info, scan_tail(tagged))
+                offset, size = security_directory(tagged)
+                self.assertEqual((table, len(tagged), 0), (offset, offset + size, size % 8))
+                self.assertEqual(size, int.from_bytes(tagged[offset:offset + 4], "little"))
+                # Between the signature and the block only zero bytes, fewer than 8.
+                padding = tagged[len(signed):len(tagged) - len(block(info))]
+                self.assertEqual(b"\0" * len(padding), padding)
+                self.assertLess(len(padding), 8)
+
+    def test_tagging_a_tagged_file_replaces_its_block(self):
+        cases = [
+            # (file, signed?)
+            ("pe32.exe", False),
+            ("pe32.exe", True),
+        ]
+        for name, signed in cases:
+            with self.subTest(signed=signed):
+                self.write(name, make_pe())
+                if signed:
+                    self.sign(name, name)
+                once = self.tag(name, "once.exe", "<first a='1'/>")
+                twice = self.tag("once.exe", "twice.exe", "<b/>")
+                self.assertEqual(self.tag(name, "direct.exe", "<b/>"), twice)
+                self.assertTrue(twice.endswith(block(b"<b/>")))
+                self.assertEqual(signed, self.verify("twice.exe")[0])
+                if not signed:
+                    self.assertEqual(make_pe() + block(b"<first a='1'/>"), once)
+                    self.assertEqual(make_pe() + block(b"<b/>"), twice)
+
+    def test_signed_file_with_data_after_its_certificate_table_is_refused(self):
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "signed.exe")
+        self.write("extra.exe", self.read("signed.exe") + b"extra")
+        result = run_tool(self.path("extra.exe"), self.path("out.exe"), "--info", "x")
+        self.assertEqual(1, result.returncode)
+        self.assertIn("5 bytes follow the certificate table", result.stderr.decode())
+        self.assertFalse(os.path.exists(self.path("out.exe")))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,193 @@
+# Signing of the bootstrappers. Included from resources/payload.cmake.
+#
+#   carryall_sign_bootstrapper(<target> [STRINGS <file>])
+#       Windows build: signs <target>'s executable as the last step of its build, with
+#       tools/sign_exe.py. STRINGS names the overrides file that <target>'s string table
+#       is built with (instead of CARRYALL_STRINGS), for the default program name.
+#
+# Cache variables of the Windows build:
+#   CARRYALL_SIGN        ON (default): sign every bootstrapper; OFF: sign none
+#   CARRYALL_SIGN_CERT   the signing certificate, PEM; with CARRYALL_SIGN_KEY, its RSA
+#                        private key (PEM, no pass phrase). Both empty: the development
+#                        certificate, made once into ${CMAKE_BINARY_DIR}/signing
+#   CARRYALL_SIGN_CHAIN  further certificates to carry in the signature, PEM (optional)
+#   CARRYALL_SIGN_NAME   the program name in the signature; empty: the product name,
+#                        string 1 of the bootstrapper's string table
+#   CARRYALL_SIGN_URL    the more-information link in the signature; empty: none
+#
+# Set for every build: CARRYALL_SIGN_TOOL (tools/sign_exe.py) and CARRYALL_SIGN_DIR (the
+# development certificate's folder: ca.pem, ca.key, leaf.pem, leaf.key; the Windows
+# build makes it whichever certificate it signs with).
+#
+# A change of any of these settings relinks and so re-signs the bootstrappers: each one's
+# link depends on a file that records its signing settings, rewritten only when they
+# change. A signing failure fails the link step, which deletes the unsigned executable.
+
+include_guard(GLOBAL)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+get_filename_component(CARRYALL_SIGN_TOOL "${CMAKE_CURRENT_LIST_DIR}/../tools/sign_exe.py" ABSOLUTE)
+set(CARRYALL_SIGN_DIR "${CMAKE_BINARY_DIR}/signing")
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  option(CARRYALL_SIGN "Sign every bootstrapper that the build makes" ON)
+  set(CARRYALL_SIGN_CERT "" CACHE FILEPATH
+      "Signing certificate, PEM (empty, with CARRYALL_SIGN_KEY empty: the development certificate)")
+  set(CARRYALL_SIGN_KEY "" CACHE FILEPATH "RSA private key of CARRYALL_SIGN_CERT, PEM, no pass phrase")
+  set(CARRYALL_SIGN_CHAIN "" CACHE FILEPATH "Further certificates to include in the signature, PEM (optional)")
+  set(CARRYALL_SIGN_NAME "" CACHE STRING "Program name in the signature (empty: the product name, string 1)")
+  set(CARRYALL_SIGN_URL "" CACHE STRING "More-information link in the signature (empty: none)")
+endif()
+
+# The development certificate, target carryall_dev_cert, part of every Windows build
+# (also one that signs with another certificate, or not at all) so that the end-to-end
+# tests can sign files with it. No DEPENDS: the files are made when they are missing and
+# kept otherwise, so every build signs with the same development CA.
+function(_carryall_dev_cert)
+  if(TARGET carryall_dev_cert)
+    return()
+  endif()
+  set(files "${CARRYALL_SIGN_DIR}/leaf.pem" "${CARRYALL_SIGN_DIR}/leaf.key"
+            "${CARRYALL_SIGN_DIR}/ca.pem" "${CARRYALL_SIGN_DIR}/ca.key")
+  add_custom_command(
+    OUTPUT ${files}
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/make_dev_cert.py"
+            "${CARRYALL_SIGN_DIR}"
+    COMMENT "Making the development signing certificate"
+    VERBATIM)
+  add_custom_target(carryall_dev_cert ALL DEPENDS ${files})
+endfunction()
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  _carryall_dev_cert()
+endif()
+
+function(_carryall_sign_file VARIABLE OUT_VAR)
+  if(NOT ${VARIABLE})
+    set(${OUT_VAR} "" PARENT_SCOPE)
+    return()
+  endif()
+  get_filename_component(path "${${VARIABLE}}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
+  if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
+    message(FATAL_ERROR "${VARIABLE} names ${path}, which is not a file")
+  endif()
+  set(${OUT_VAR} "${path}" PARENT_SCOPE)
+endfunction()
+
+# Checks the settings once and sets in the caller's scope: _carryall_sign_args (the
+# certificate arguments of sign_exe.py), _carryall_sign_files (the files they name, which
+# the signed links depend on) and _carryall_sign_makers (the target that makes them).
+function(_carryall_sign_setup)
+  get_property(done GLOBAL PROPERTY CARRYALL_SIGN_ARGS SET)
+  if(NOT done)
+    _carryall_sign_file(CARRYALL_SIGN_CERT cert)
+    _carryall_sign_file(CARRYALL_SIGN_KEY key)
+    _carryall_sign_file(CARRYALL_SIGN_CHAIN chain)
+    set(makers)
+    if(cert AND NOT key)
+      message(FATAL_ERROR "CARRYALL_SIGN_CERT is given but CARRYALL_SIGN_KEY is not: "
+                          "give the certificate's private key too, or neither for the development certificate")
+    elseif(key AND NOT cert)
+      message(FATAL_ERROR "CARRYALL_SIGN_KEY is given but CARRYALL_SIGN_CERT is not: "
+                          "give the key's certificate too, or neither for the development certificate")
+    elseif(chain AND NOT cert)
+      message(FATAL_ERROR "CARRYALL_SIGN_CHAIN is given without CARRYALL_SIGN_CERT and CARRYALL_SIGN_KEY; "
+                          "the development certificate carries its own CA")
+    endif()
+    if(cert)
+      set(files "${cert}" "${key}" ${chain})
+    else()
+      set(cert "${CARRYALL_SIGN_DIR}/leaf.pem")
+      set(key "${CARRYALL_SIGN_DIR}/leaf.key")
+      set(chain "${CARRYALL_SIGN_DIR}/ca.pem")
+      set(files)
+      set(makers carryall_dev_cert)
+    endif()
+    set(args --cert "${cert}" --key "${key}")
+    if(chain)
+      list(APPEND args --chain "${chain}")
+    endif()
+    if(CARRYALL_SIGN_URL)
+      list(APPEND args --url "${CARRYALL_SIGN_URL}")
+    endif()
+    set_property(GLOBAL PROPERTY CARRYALL_SIGN_ARGS "${args}")
+    set_property(GLOBAL PROPERTY CARRYALL_SIGN_FILES "${files}")
+    set_property(GLOBAL PROPERTY CARRYALL_SIGN_MAKERS "${makers}")
+  endif()
+  get_property(args GLOBAL PROPERTY CARRYALL_SIGN_ARGS)
+  get_property(files GLOBAL PROPERTY CARRYALL_SIGN_FILES)
+  get_property(makers GLOBAL PROPERTY CARRYALL_SIGN_MAKERS)
+  set(_carryall_sign_args "${args}" PARENT_SCOPE)
+  set(_carryall_sign_files "${files}" PARENT_SCOPE)
+  set(_carryall_sign_makers "${makers}" PARENT_SCOPE)
+endfunction()
+
+# The product name, string 1, of a string table made from the shipped table and the
+# overrides file <OVERRIDES> (may be empty). Reading it now makes the files configure
+# dependencies, so an edited name re-runs CMake and re-signs.
+function(_carryall_product_name OVERRIDES OUT_VAR)
+  set(base "${CARRYALL_PAYLOAD_SOURCE_DIR}/resources/strings.txt")
+  set(override_args)
+  if(OVERRIDES)
+    set(override_args --overrides "${OVERRIDES}")
+  endif()
+  execute_process(
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/gen_strings.py"
+            --base "${base}" ${override_args} --print 1
+    RESULT_VARIABLE status
+    OUTPUT_VARIABLE name
+    ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "The product name for the signature cannot be read:\n${errors}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${base}" ${OVERRIDES})
+  set(${OUT_VAR} "${name}" PARENT_SCOPE)
+endfunction()
+
+function(_carryall_write_if_changed PATH CONTENT)
+  if(EXISTS "${PATH}")
+    file(READ "${PATH}" old)
+    if(old STREQUAL CONTENT)
+      return()
+    endif()
+  endif()
+  file(WRITE "${PATH}" "${CONTENT}")
+endfunction()
+
+function(carryall_sign_bootstrapper TARGET)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "STRINGS" "")
+  if(NOT WIN32)
+    message(FATAL_ERROR "carryall_sign_bootstrapper(${TARGET}): bootstrappers are signed in the Windows build only")
+  endif()
+  set(settings "${CMAKE_BINARY_DIR}/gen/signing/${TARGET}.txt")
+  if(NOT CARRYALL_SIGN)
+    _carryall_write_if_changed("${settings}" "unsigned\n")
+    set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS "${settings}")
+    return()
+  endif()
+  _carryall_sign_setup()
+
+  if(CARRYALL_SIGN_NAME)
+    set(name "${CARRYALL_SIGN_NAME}")
+  elseif(arg_STRINGS)
+    get_filename_component(overrides "${arg_STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    _carryall_product_name("${overrides}" name)
+  elseif(CARRYALL_STRINGS)
+    get_filename_component(overrides "${CARRYALL_STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
+    _carryall_product_name("${overrides}" name)
+  else()
+    _carryall_product_name("" name)
+  endif()
+
+  _carryall_write_if_changed("${settings}" "signed\n${_carryall_sign_args}\n--name ${name}\n")
+  set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS "${settings}" ${_carryall_sign_files})
+  if(_carryall_sign_makers)
+    add_dependencies(${TARGET} ${_carryall_sign_makers})
+  endif()
+  add_custom_command(TARGET ${TARGET} POST_BUILD
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_SIGN_TOOL}"
+            "$<TARGET_FILE:${TARGET}>" "$<TARGET_FILE:${TARGET}>"
+            ${_carryall_sign_args} --name "${name}"
+    COMMENT "Signing ${TARGET}"
+    VERBATIM)
+endfunction()

@@ -1,0 +1,183 @@
+"""The parts of a PE file's layout that signing and tagging a bootstrapper touch, and the
+minimal DER reading they need. Standard library only.
+
+A PE file here is: the DOS header, whose 32-bit value at 0x3C is the offset of the
+"PE\\0\\0" signature; the 20-byte COFF header; the optional header (PE32, magic 0x10B, or
+PE32+, magic 0x20B) with the checksum at offset 64 and the data directories at 96 (PE32)
+or 112 (PE32+), the fifth of which is the security directory: the file offset and size of
+the certificate table; then the section headers, 40 bytes each.
+"""
+
+import hashlib
+import struct
+
+SECURITY_DIRECTORY = 4
+WIN_CERT_REVISION_2_0 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+WIN_CERTIFICATE_HEADER = 8
+
+
+class PeError(Exception):
+    pass
+
+
+class PeLayout:
+    """Offsets in one PE file.
+
+    checksum_offset       file offset of the optional header's CheckSum field
+    security_entry_offset file offset of the security data-directory entry (8 bytes)
+    cert_offset, cert_size the certificate table as that entry gives it (0, 0: unsigned)
+    image_end             end of the headers, the sections' raw data and the COFF symbol
+                          and string tables, whichever lies furthest into the file
+    """
+
+    def __init__(self, checksum_offset, security_entry_offset, cert_offset, cert_size, image_end):
+        self.checksum_offset = checksum_offset
+        self.security_entry_offset = security_entry_offset
+        self.cert_offset = cert_offset
+        self.cert_size = cert_size
+        self.image_end = image_end
+
+    @property
+    def signed(self):
+        return self.cert_size != 0
+
+
+def _u16(data, pos):
+    return struct.unpack_from("<H", data, pos)[0]
+
+
+def _u32(data, pos):
+    return struct.unpack_from("<I", data, pos)[0]
+
+
+def parse(data):
+    """The layout of the PE file whose bytes are data; PeError when it is not one, or when
+    its security directory points outside the file."""
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        raise PeError("not a PE file (no MZ header)")
+    pe = _u32(data, 0x3C)
+    if pe + 24 > len(data) or data[pe:pe + 4] != b"PE\0\0":
+        raise PeError("not a PE file (no PE signature)")
+    sections = _u16(data, pe + 6)
+    symbols_at = _u32(data, pe + 12)
+    symbols = _u32(data, pe + 16)
+    optional_size = _u16(data, pe + 20)
+    optional = pe + 24
+    if optional + optional_size > len(data) or optional_size < 2:
+        raise PeError("the optional header runs past the end of the file")
+    magic = _u16(data, optional)
+    if magic == 0x10B:
+        count_at, directories = optional + 92, optional + 96
+    elif magic == 0x20B:
+        count_at, directories = optional + 108, optional + 112
+    else:
+        raise PeError("unknown optional header magic 0x%x" % magic)
+    security_entry = directories + 8 * SECURITY_DIRECTORY
+    if security_entry + 8 > optional + optional_size or _u32(data, count_at) <= SECURITY_DIRECTORY:
+        raise PeError("the optional header has no security directory")
+    cert_offset, cert_size = struct.unpack_from("<II", data, security_entry)
+    if cert_size and (cert_offset < WIN_CERTIFICATE_HEADER or cert_offset + cert_size > len(data)):
+        raise PeError("the security directory (offset %d, size %d) points outside the file of %d bytes"
+                      % (cert_offset, cert_size, len(data)))
+
+    table = optional + optional_size
+    if table + 40 * sections > len(data):
+        raise PeError("the section table runs past the end of the file")
+    image_end = _u32(data, optional + 60)  # SizeOfHeaders
+    for index in range(sections):
+        raw_size, raw_at = struct.unpack_from("<II", data, table + 40 * index + 16)
+        if raw_size:
+            image_end = max(image_end, raw_at + raw_size)
+    if symbols_at:
+        strings_at = symbols_at + 18 * symbols
+        strings_size = _u32(data, strings_at) if strings_at + 4 <= len(data) else 4
+        image_end = max(image_end, strings_at + max(strings_size, 4))
+    if image_end > len(data):
+        raise PeError("the sections run past the end of the file (%d of %d bytes)" % (image_end, len(data)))
+    return PeLayout(optional + 64, security_entry, cert_offset if cert_size else 0, cert_size, image_end)
+
+
+def authenticode_digest(data, layout, end):
+    """SHA-256 of data[:end] without the checksum field and the security directory entry:
+    the Authenticode hash of a file whose certificate table starts at end."""
+    view = memoryview(data)
+    digest = hashlib.sha256()
+    digest.update(view[:layout.checksum_offset])
+    digest.update(view[layout.checksum_offset + 4:layout.security_entry_offset])
+    digest.update(view[layout.security_entry_offset + 8:end])
+    return digest.digest()
+
+
+def checksum(data, layout):
+    """The PE checksum of data: the 16-bit little-endian words summed with their carries
+    folded back in, the checksum field counted as zero, plus the file's length."""
+    view = memoryview(data)
+    total = sum(view[0::2]) + 256 * sum(view[1::2])
+    for at in range(layout.checksum_offset, layout.checksum_offset + 4):
+        total -= data[at] << (8 * (at & 1))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
+def set_security_directory(data, layout, offset, size):
+    """Points the security directory of the bytearray data at (offset, size)."""
+    struct.pack_into("<II", data, layout.security_entry_offset, offset, size)
+    layout.cert_offset, layout.cert_size = offset, size
+
+
+def update_checksum(data, layout):
+    struct.pack_into("<I", data, layout.checksum_offset, checksum(data, layout))
+
+
+def win_certificate_header(length):
+    return struct.pack("<IHH", length, WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA)
+
+
+def signature_blob_end(data, layout):
+    """File offset just past the PKCS #7 DER blob of the first WIN_CERTIFICATE entry of a
+    signed file; PeError when the entry is not a PKCS #7 signature."""
+    at = layout.cert_offset
+    length, revision, kind = struct.unpack_from("<IHH", data, at)
+    if kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA or length < WIN_CERTIFICATE_HEADER or length > layout.cert_size:
+        raise PeError("the certificate table does not start with a PKCS #7 signature "
+                      "(length %d, revision 0x%x, type 0x%x)" % (length, revision, kind))
+    tag, _, end = der_header(data, at + WIN_CERTIFICATE_HEADER, at + length)
+    if tag != 0x30:
+        raise PeError("the signature is not a DER SEQUENCE")
+    return end
+
+
+def der_header(data, pos, limit=None):
+    """(tag, content start, content end) of the DER element at pos; PeError when it is
+    malformed or runs past limit (default: the end of data)."""
+    limit = len(data) if limit is None else limit
+    if pos + 2 > limit:
+        raise PeError("DER element at %d runs past its end" % pos)
+    tag, first = data[pos], data[pos + 1]
+    if tag & 0x1F == 0x1F:
+        raise PeError("DER element at %d has a multi-byte tag" % pos)
+    start = pos + 2
+    if first < 0x80:
+        length = first
+    else:
+        count = first & 0x7F
+        if count == 0 or count > 4 or start + count > limit:
+            raise PeError("DER element at %d has a bad length" % pos)
+        length = int.from_bytes(data[start:start + count], "big")
+        start += count
+    if start + length > limit:
+        raise PeError("DER element at %d runs past its end" % pos)
+    return tag, start, start + length
+
+
+def der_children(data, start, end):
+    """[(tag, element start, content start, content end)] of the elements in data[start:end]."""
+    children = []
+    pos = start
+    while pos < end:
+        tag, content, after = der_header(data, pos, end)
+        children.append((tag, pos, content, after))
+        pos = after
+    return children

@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+"""Signs a PE file with an Authenticode signature.
+
+    sign_exe.py IN OUT --cert CERT --key KEY [--chain CHAIN] [--name TEXT] [--url URL]
+
+CERT is the signing (leaf) certificate, first in its file, and CHAIN a file of further
+certificates to carry in the signature (the issuing CA and any intermediates), both PEM; KEY is the leaf's RSA
+private key, PEM, without a pass phrase. The signature holds:
+
+  - the SHA-256 Authenticode hash of the file: every byte up to the certificate table,
+    except the optional header's checksum and the security directory entry;
+  - signed attributes: content type, message digest, the opus info (program name TEXT as
+    a Unicode SpcString, which Windows and Wine both decode; more-info link URL; each
+    left out when not given) and the statement type "individual code signing";
+  - an RSA signature over those attributes, made with the openssl command;
+  - the certificates: CERT's file, then CHAIN's, in file order, each once.
+
+OUT is IN with any old certificate table (and whatever followed it) removed, zero bytes up
+to a multiple of 8, then one WIN_CERTIFICATE entry (revision 0x0200, PKCS #7 signed data)
+padded to a multiple of 8; the security directory points at it and the PE checksum is
+recomputed. IN and OUT may be the same file. OUT is written whole or not at all.
+
+Tag after signing (tools/tag_exe.py keeps the signature): an information block appended
+to an unsigned file would end up covered by the signature and followed by it, where the
+bootstrapper would read the signature as part of the information.
+
+Errors end the program with exit status 1.
+"""
+
+import argparse
+import base64
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import pe_image
+from pe_image import PeError
+
+OID_SHA256 = "2.16.840.1.101.3.4.2.1"
+OID_RSA_ENCRYPTION = "1.2.840.113549.1.1.1"
+OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
+OID_CONTENT_TYPE = "1.2.840.113549.1.9.3"
+OID_MESSAGE_DIGEST = "1.2.840.113549.1.9.4"
+OID_SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
+OID_SPC_STATEMENT_TYPE = "1.3.6.1.4.1.311.2.1.11"
+OID_SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
+OID_SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
+OID_SPC_INDIVIDUAL_CODE_SIGNING = "1.3.6.1.4.1.311.2.1.21"
+
+PEM_CERTIFICATE = re.compile(
+    rb"-----BEGIN CERTIFICATE-----\s*(.*?)-----END CERTIFICATE-----", re.S)
+
+
+class SignError(Exception):
+    pass
+
+
+# --- DER encoding ------------------------------------------------------------------------
+
+def der(tag, content):
+    length = len(content)
+    if length < 0x80:
+        head = bytes([length])
+    else:
+        size = length.to_bytes((length.bit_length() + 7) // 8, "big")
+        head = bytes([0x80 | len(size)]) + size
+    return bytes([tag]) + head + content
+
+
+def seq(*items):
+    return der(0x30, b"".join(items))
+
+
+def set_of(*items):
+    """A DER SET OF: the elements in ascending order of their encodings."""
+    return der(0x31, b"".join(sorted(items)))
+
+
+def oid(dotted):
+    parts = [int(p) for p in dotted.split(".")]
+    body = bytearray([40 * parts[0] + parts[1]])
+    for part in parts[2:]:
+        chunk = [part & 0x7F]
+        part >>= 7
+        while part:
+            chunk.append(0x80 | (part & 0x7F))
+            part >>= 7
+        body += bytes(reversed(chunk))
+    return der(0x06, bytes(body))
+
+
+def integer(value):
+    return der(0x02, value.to_bytes(value.bit_length() // 8 + 1, "big"))
+
+
+NULL = der(0x05, b"")
+
+
+def octets(data):
+    return der(0x04, data)
+
+
+def algorithm(dotted):
+    return seq(oid(dotted), NULL)
+
+
+def attribute(dotted, value):
+    return seq(oid(dotted), set_of(value))
+
+
+# --- Authenticode structures -------------------------------------------------------------
+
+def spc_indirect_data(digest):
+    # SpcPeImageData: flags (empty bit string), file = SpcLink file choice [2] holding the
+    # Unicode SpcString "<<<Obsolete>>>", the form that signing tools have always written.
+    obsolete = der(0x80, "<<<Obsolete>>>".encode("utf-16-be"))
+    pe_image_data = seq(der(0x03, b"\x00"), der(0xA0, der(0xA2, obsolete)))
+    return seq(seq(oid(OID_SPC_PE_IMAGE_DATA), pe_image_data),
+               seq(algorithm(OID_SHA256), octets(digest)))
+
+
+def opus_info(name, url):
+    """SpcSpOpusInfo: programName [0] EXPLICIT SpcString (unicode choice, [0] IMPLICIT
+    BMPString), moreInfo [1] EXPLICIT SpcLink (url choice, [0] IMPLICIT IA5String)."""
+    fields = b""
+    if name:
+        fields += der(0xA0, der(0x80, name.encode("utf-16-be")))
+    if url:
+        fields += der(0xA1, der(0x80, url.encode("ascii")))
+    return seq(fields)
+
+
+def authenticated_attributes(content_digest, name, url):
+    """The signed attributes, as the DER SET OF that the signature covers."""
+    return set_of(
+        attribute(OID_CONTENT_TYPE, oid(OID_SPC_INDIRECT_DATA)),
+        attribute(OID_MESSAGE_DIGEST, octets(content_digest)),
+        attribute(OID_SPC_SP_OPUS_INFO, opus_info(name, url)),
+        attribute(OID_SPC_STATEMENT_TYPE, seq(oid(OID_SPC_INDIVIDUAL_CODE_SIGNING))))
+
+
+def signed_data(indirect, attributes, signature, issuer, serial, certificates):
+    """The PKCS #7 ContentInfo of the signature. issuer and serial are the leaf
+    certificate's own DER elements, copied unchanged."""
+    signer = seq(
+        integer(1),
+        seq(issuer, serial),
+        algorithm(OID_SHA256),
+        b"\xA0" + attributes[1:],  # [0] IMPLICIT: the same SET with the context tag
+        algorithm(OID_RSA_ENCRYPTION),
+        octets(signature))
+    body = seq(
+        integer(1),
+        set_of(algorithm(OID_SHA256)),
+        seq(oid(OID_SPC_INDIRECT_DATA), der(0xA0, indirect)),
+        der(0xA0, b"".join(certificates)),
+        set_of(signer))
+    return seq(oid(OID_SIGNED_DATA), der(0xA0, body))
+
+
+def der_content(element):
+    _, start, end = pe_image.der_header(element, 0)
+    return element[start:end]
+
+
+# --- certificates and the key ------------------------------------------------------------
+
+def read_certificates(path, what):
+    try:
+        with open(path, "rb") as f:
+            text = f.read()
+    except OSError as e:
+        raise SignError("%s %s: cannot read: %s" % (what, path, e.strerror))
+    blocks = PEM_CERTIFICATE.findall(text)
+    if not blocks:
+        raise SignError("%s %s holds no PEM certificate" % (what, path))
+    certificates = []
+    for block in blocks:
+        try:
+            certificate = base64.b64decode(b"".join(block.split()), validate=True)
+            tag, _, end = pe_image.der_header(certificate, 0)
+        except (ValueError, PeError):
+            raise SignError("%s %s holds a damaged PEM certificate" % (what, path))
+        if tag != 0x30 or end != len(certificate):
+            raise SignError("%s %s holds a damaged PEM certificate" % (what, path))
+        certificates.append(certificate)
+    return certificates
+
+
+def issuer_and_serial(certificate, path):
+    """The DER issuer Name and serial number INTEGER of a certificate, and whether its key
+    is an RSA key."""
+    try:
+        _, start, end = pe_image.der_header(certificate, 0)
+        tbs = pe_image.der_children(certificate, start, end)[0]
+        fields = pe_image.der_children(certificate, tbs[2], tbs[3])
+        if fields[0][0] == 0xA0:  # explicit version
+            fields = fields[1:]
+        serial, issuer, spki = fields[0], fields[2], fields[5]
+        key_algorithm = pe_image.der_children(certificate, spki[2], spki[3])[0]
+        algorithm_oid = pe_image.der_children(certificate, key_algorithm[2], key_algorithm[3])[0]
+    except (PeError, IndexError):
+        raise SignError("certificate %s cannot be read" % path)
+    if serial[0] != 0x02 or issuer[0] != 0x30:
+        raise SignError("certificate %s cannot be read" % path)
+    rsa = certificate[algorithm_oid[1]:algorithm_oid[3]] == oid(OID_RSA_ENCRYPTION)
+    return certificate[issuer[1]:issuer[3]], certificate[serial[1]:serial[3]], rsa
+
+
+def openssl(args, what, data=None):
+    try:
+        result = subprocess.run(["openssl"] + args, input=data, capture_output=True)
+    except FileNotFoundError:
+        raise SignError("the openssl command is not installed")
+    if result.returncode != 0:
+        message = result.stderr.decode(errors="replace").strip().splitlines()
+        raise SignError("%s: %s" % (what, message[0] if message else "openssl failed"))
+    return result.stdout
+
+
+def rsa_sign(data, key_path, certificate, workdir):
+    """The PKCS #1 v1.5 SHA-256 signature of data with the key, checked against the
+    certificate's public key, so that a key of another certificate is refused here and
+    not by whoever verifies the file later."""
+    signature = openssl(["dgst", "-sha256", "-sign", key_path, "-passin", "pass:"],
+                        "key %s cannot sign" % key_path, data)
+    certificate_path = os.path.join(workdir, "leaf.der")
+    public_key = os.path.join(workdir, "leaf.pub")
+    signature_path = os.path.join(workdir, "signature.bin")
+    with open(certificate_path, "wb") as f:
+        f.write(certificate)
+    with open(signature_path, "wb") as f:
+        f.write(signature)
+    openssl(["x509", "-inform", "DER", "-in", certificate_path, "-pubkey", "-noout", "-out", public_key],
+            "the certificate's public key cannot be read")
+    try:
+        openssl(["dgst", "-sha256", "-verify", public_key, "-signature", signature_path],
+                "check", data)
+    except SignError:
+        raise SignError("key %s does not belong to the certificate" % key_path)
+    return signature
+
+
+# --- signing -----------------------------------------------------------------------------
+
+def unsigned_image(data):
+    """data without its certificate table and whatever follows it, padded with zero bytes
+    to a multiple of 8, with the security directory cleared; and its layout."""
+    image = bytearray(data)
+    layout = pe_image.parse(image)
+    if layout.signed:
+        del image[layout.cert_offset:]
+    image += b"\0" * (-len(image) % 8)
+    pe_image.set_security_directory(image, layout, 0, 0)
+    return image, layout
+
+
+def sign(data, cert_path, key_path, chain_path, name, url):
+    image, layout = unsigned_image(data)
+    certificates = read_certificates(cert_path, "certificate")
+    if chain_path:
+        certificates += [c for c in read_certificates(chain_path, "chain file") if c not in certificates]
+    issuer, serial, rsa = issuer_and_serial(certificates[0], cert_path)
+    if not rsa:
+        raise SignError("certificate %s does not hold an RSA key; only RSA keys are supported" % cert_path)
+
+    indirect = spc_indirect_data(pe_image.authenticode_digest(image, layout, len(image)))
+    content_digest = hashlib.sha256(der_content(indirect)).digest()
+    attributes = authenticated_attributes(content_digest, name, url)
+    with tempfile.TemporaryDirectory(prefix="sign_exe_") as workdir:
+        signature = rsa_sign(attributes, key_path, certificates[0], workdir)
+    blob = signed_data(indirect, attributes, signature, issuer, serial, certificates)
+
+    length = pe_image.WIN_CERTIFICATE_HEADER + len(blob)
+    length += -length % 8
+    entry = pe_image.win_certificate_header(length) + blob
+    entry += b"\0" * (length - len(entry))
+    pe_image.set_security_directory(image, layout, len(image), length)
+    image += entry
+    pe_image.update_checksum(image, layout)
+    return bytes(image)
+
+
+def write_whole(path, data, mode_from):
+    """Writes data to path through a temporary file beside it, so that path holds either
+    its old content or all of data; path may be the file that mode_from names."""
+    directory = os.path.dirname(os.path.abspath(path))
+    handle, tmp = tempfile.mkstemp(prefix=".sign_exe_", dir=directory)
+    try:
+        with os.fdopen(handle, "wb") as f:
+            f.write(data)
+        shutil.copymode(mode_from, tmp)
+        os.replace(tmp, path)
+    except OSError as e:
+        try:
+            os.remove(tmp)
+        except OSError:
+            pass
+        raise SignError("%s: cannot write: %s" % (path, e.strerror))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Sign a PE file with an Authenticode signature.")
+    parser.add_argument("input", metavar="IN", help="the file to sign")
+    parser.add_argument("output", metavar="OUT", help="the signed file to write (may be IN)")
+    parser.add_argument("--cert", required=True, help="the signing certificate, PEM")
+    parser.add_argument("--key", required=True, help="its RSA private key, PEM, not encrypted")
+    parser.add_argument("--chain", default="", help="further certificates to include, PEM")
+    parser.add_argument("--name", default="", help="program name in the signature")
+    parser.add_argument("--url", default="", help="more-information link in the signature")
+    args = parser.parse_args(argv)
+
+    try:
+        if not args.url.isascii():
+            raise SignError("--url must be ASCII (percent-encode other characters): %r" % args.url)
+        try:
+            with open(args.input, "rb") as f:
+                data = f.read()
+        except OSError as e:
+            raise SignError("%s: cannot read: %s" % (args.input, e.strerror))
+        try:
+            signed = sign(data, args.cert, args.key, args.chain, args.name, args.url)
+        except PeError as e:
+            raise SignError("%s: %s" % (args.input, e))
+        write_whole(args.output, signed, args.input)
+    except SignError as e:
+        print("sign_exe.py: error: %s" % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Tests of sign_exe.py and make_dev_cert.py, with osslsigncode as the independent judge of
+every signature.
+
+    python3 tools/test_sign_exe.py [-v]
+"""
+
+import os
+import unittest
+
+from pe_testing import SigningCase, make_pe, run_tool, security_directory
+
+OPUS_INFO_OID = bytes.fromhex("060a2b06010401823702010c")
+
+
+def opus_info(data):
+    """The DER of the opus-info attribute's value in a signed file."""
+    at = data.index(OPUS_INFO_OID) + len(OPUS_INFO_OID)
+    assert data[at] == 0x31 and data[at + 2] == 0x30, data[at:at + 4].hex()
+    return data[at + 2:at + 4 + data[at + 3]]
+
+
+class SignExe(SigningCase):
+    def test_signed_files_verify_and_carry_the_opus_info(self):
+        cases = [
+            # (PE32+?, arguments, the opus-info value's exact DER)
+            (False, ["--name", "T\u00e9st", "--url", "http://a.b"],
+             "301a" "a00a" "8008" "0054" "00e9" "0073" "0074" "a10c" "800a" + b"http://a.b".hex()),
+            (True, ["--name", "T\u00e9st", "--url", "http://a.b"],
+             "301a" "a00a" "8008" "0054" "00e9" "0073" "0074" "a10c" "800a" + b"http://a.b".hex()),
+            (False, ["--name", "Tools"], "300e" "a00c" "800a" + "Tools".encode("utf-16-be").hex()),
+            (False, ["--url", "http://a.b"], "300e" "a10c" "800a" + b"http://a.b".hex()),
+            (False, [], "3000"),
+        ]
+        for plus, args, expected in cases:
+            with self.subTest(plus=plus, args=args):
+                self.write("in.exe", make_pe(plus))
+                self.sign("in.exe", "out.exe", *args)
+                ok, output = self.verify("out.exe")
+                self.assertTrue(ok, output)
+                self.assertNotIn("invalid PE checksum", output)
+                signed = self.read("out.exe")
+                self.assertEqual(bytes.fromhex(expected), opus_info(signed))
+                offset, size = security_directory(signed)
+                self.assertEqual((len(make_pe(plus)), len(signed)), (offset, offset + size))
+                self.assertEqual(0, size % 8)
+                self.assertEqual(size.to_bytes(4, "little") + b"\x00\x02\x02\x00", signed[offset:offset + 8])
+
+    def test_resigning_replaces_the_signature_also_in_place(self):
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "once.exe", "--name", "First", "--url", "http://first")
+        self.sign("once.exe", "twice.exe", "--name", "Second")
+        self.sign("in.exe", "direct.exe", "--name", "Second")
+        self.assertEqual(self.read("direct.exe"), self.read("twice.exe"))
+        self.sign("once.exe", "once.exe", "--name", "Second")
+        self.assertEqual(self.read("direct.exe"), self.read("once.exe"))
+        ok, output = self.verify("once.exe")
+        self.assertTrue(ok, output)
+        self.assertIn("Number of verified signatures: 1", output)
+
+    def test_a_changed_byte_breaks_the_signature_except_in_the_checksum(self):
+        cases = [
+            # (what is changed, file offset, still verifies)
+            ("section data", 0x300, False),
+            ("COFF time stamp", 0x48, False),
+            ("last byte before the certificate table", 0x15FF, False),
+            ("PE checksum", 0x40 + 24 + 64, True),
+        ]
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "signed.exe")
+        for what, offset, verifies in cases:
+            with self.subTest(what):
+                data = bytearray(self.read("signed.exe"))
+                data[offset] ^= 0x01
+                self.write("changed.exe", data)
+                self.assertEqual(verifies, self.verify("changed.exe")[0])
+
+    def test_errors_leave_no_output_and_the_input_unchanged(self):
+        other = self.path("other")
+        self.assertEqual(0, run_tool("make_dev_cert.py", other).returncode)
+        self.write("in.exe", make_pe())
+        self.write("not_pe.exe", b"MZ" + b"\0" * 5000)
+        self.write("empty.pem", b"")
+        cases = [
+            # (input, certificate, key, chain, words of the message)
+            ("in.exe", self.cert, os.path.join(other, "leaf.key"), self.ca, "does not belong to the certificate"),
+            ("in.exe", self.cert, self.path("missing.key"), self.ca, "cannot sign"),
+            ("in.exe", self.path("missing.pem"), self.key, self.ca, "cannot read"),
+            ("in.exe", self.cert, self.key, self.path("empty.pem"), "holds no PEM certificate"),
+            ("in.exe", self.path("empty.pem"), self.key, "", "holds no PEM certificate"),
+            ("not_pe.exe", self.cert, self.key, "", "not a PE file"),
+            ("missing.exe", self.cert, self.key, "", "cannot read"),
+        ]
+        for source, cert, key, chain, words in cases:
+            for out in ("out.exe", source):
+                with self.subTest(source=source, words=words, out=out):
+                    before = self.read(source) if os.path.exists(self.path(source)) else None
+                    result = run_tool("sign_exe.py", self.path(source), self.path(out),
+                                      "--cert", cert, "--key", key, "--chain", chain)
+                    self.assertEqual(1, result.returncode)
+                    self.assertIn(words, result.stderr.decode())
+                    self.assertFalse(os.path.exists(self.path("out.exe")))
+                    self.assertEqual(before, self.read(source) if before is not None else None)
+        self.assertEqual(["ca.key", "ca.pem", "empty.pem", "in.exe", "leaf.key", "leaf.pem", "not_pe.exe", "other"],
+                         sorted(os.listdir(self.dir) + os.listdir(other)), "a temporary file was left")
+
+    def test_development_certificate_is_made_once(self):
+        before = {name: os.stat(os.path.join(self.cert_dir, name)).st_mtime_ns
+                  for name in ("ca.pem", "ca.key", "leaf.pem", "leaf.key")}
+        result = run_tool("make_dev_cert.py", self.cert_dir)
+        self.assertEqual((0, b""), (result.returncode, result.stdout))
+        self.assertEqual(before, {name: os.stat(os.path.join(self.cert_dir, name)).st_mtime_ns
+                                  for name in before})
+
+
+if __name__ == "__main__":
+    unittest.main()
