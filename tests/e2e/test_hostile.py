@@ -1,0 +1,161 @@
+"""End to end: hostile and careless runs of the real bootstrapper under Wine. Every case
+checks the exit code, a log line, and that nothing outside the private folder changed:
+a snapshot (names, kinds, link targets and hashes) of the case's scratch folder is taken
+before and after the run, leaving out only the private folder itself.
+
+    python3 test_hostile.py [unittest options]
+
+Each case is a row of one table (CASES); the areas below each keep their own list.
+"""
+
+import dataclasses
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import typing
+import unittest
+
+import harness
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SMALL_EXE = os.environ.get("CARRYALL_SMALL_EXE")
+WIZARD_EXE = os.environ.get("CARRYALL_WIZARD_EXE")
+TAG_TOOL = os.environ.get("CARRYALL_TAG_TOOL")
+PEEK = os.environ.get("CARRYALL_PEEK")
+
+ZERO_GUID = "{00000000-0000-0000-0000-000000000000}"
+E_FAIL = 0x80004005
+E_INVALIDARG = 0x80070057
+
+
+def setUpModule():
+    for name, path in [("CARRYALL_SMALL_EXE", SMALL_EXE), ("CARRYALL_WIZARD_EXE", WIZARD_EXE),
+                       ("CARRYALL_TAG_TOOL", TAG_TOOL), ("CARRYALL_PEEK", PEEK)]:
+        if not path or not os.path.isfile(path):
+            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.open_session()
+
+
+def tearDownModule():
+    harness.close_session()
+
+
+def snapshot(root, leave_out=()):
+    """Everything below root as {relative path: (kind, content)}: kind is "dir", "link"
+    (content: the link's target) or "file" (content: SHA-256 of the bytes). Links are
+    not followed. Paths in leave_out (absolute) and everything below them are skipped."""
+    leave_out = {os.path.abspath(p) for p in leave_out}
+    found = {}
+    for folder, dirs, files in os.walk(root, followlinks=False):
+        for name in list(dirs):
+            path = os.path.join(folder, name)
+            if path in leave_out:
+                dirs.remove(name)
+            elif os.path.islink(path):
+                found[os.path.relpath(path, root)] = ("link", os.readlink(path))
+                dirs.remove(name)
+            else:
+                found[os.path.relpath(path, root)] = ("dir", "")
+        for name in files:
+            path = os.path.join(folder, name)
+            if path in leave_out:
+                continue
+            if os.path.islink(path):
+                found[os.path.relpath(path, root)] = ("link", os.readlink(path))
+            else:
+                with open(path, "rb") as f:
+                    found[os.path.relpath(path, root)] = ("file", hashlib.sha256(f.read()).hexdigest())
+    return found
+
+
+@dataclasses.dataclass
+class Case:
+    """One hostile run.
+
+    prepare(ctx) makes the case's files in ctx.tmp and may set ctx.exe, ctx.args,
+    ctx.silent and ctx.private (the private folder's Unix path, left out of the
+    snapshot; default: <base>/{0...0}). args is the raw command-line text after the
+    program name; "{log}", "{base}" and "{tmp}" in it are replaced by the Windows paths
+    of ctx.log, ctx.base and ctx.tmp. check(test, ctx, result, log) may assert more."""
+    name: str
+    prepare: typing.Callable
+    exit_code: int
+    line: str  # a regular expression that must match one whole line of the log
+    check: typing.Optional[typing.Callable] = None
+
+
+class Context:
+    def __init__(self, session, tmp):
+        self.session = session
+        self.tmp = tmp
+        self.base = os.path.join(tmp, "base")
+        os.makedirs(self.base)
+        self.log = os.path.join(tmp, "run.log")
+        self.exe = SMALL_EXE
+        self.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid /dontrun'
+        self.private = os.path.join(self.base, ZERO_GUID)
+        self.elsewhere = os.path.join(tmp, "elsewhere")  # a folder of the user's
+
+    def win(self, path):
+        return self.session.to_windows(path)
+
+    def user_folder(self):
+        """Makes ctx.elsewhere with two files of the user's in it."""
+        os.makedirs(self.elsewhere, exist_ok=True)
+        for name, data in [("keep.txt", b"the user's own file\n"), ("a.txt", b"not a payload file\n")]:
+            with open(os.path.join(self.elsewhere, name), "wb") as f:
+                f.write(data)
+
+
+# ---- links: the bootstrapper never writes or deletes through a reparse point ----
+
+LINK_CASES = []
+
+# ---- payload names: reserved device names are refused ----
+
+NAME_CASES = []
+
+# ---- the wizard's command line ----
+
+COMMAND_LINE_CASES = []
+
+# ---- odd base folders and free space ----
+
+FOLDER_CASES = []
+
+# ---- the log and the information block ----
+
+LOG_CASES = []
+
+CASES = LINK_CASES + NAME_CASES + COMMAND_LINE_CASES + FOLDER_CASES + LOG_CASES
+
+
+class HostileRunTest(harness.WineTestCase):
+
+    def test_every_hostile_run_changes_nothing_outside_the_private_folder(self):
+        self.assertTrue(CASES, "no cases")
+        for case in CASES:
+            with self.subTest(case=case.name):
+                tmp = self.session.fresh_dir(f"hostile-{case.name}")
+                ctx = Context(self.session, tmp)
+                case.prepare(ctx)
+                before = snapshot(tmp, leave_out=[ctx.private, ctx.log])
+                args = (ctx.args.replace("{log}", ctx.win(ctx.log))
+                        .replace("{base}", ctx.win(ctx.base)).replace("{tmp}", ctx.win(tmp)))
+                result = self.session.run(args, exe=ctx.exe, cwd=tmp)
+                log = (harness.read_bytes(ctx.log).decode(harness.ANSI, "replace").replace("\r\n", "\n")
+                       if os.path.exists(ctx.log) else "")
+                self.assertExitCode(case.exit_code, result)
+                self.assertTrue(any(re.fullmatch(case.line, line) for line in log.split("\n")),
+                                f"no line matches {case.line!r} in:\n{log}")
+                self.assertEqual(before, snapshot(tmp, leave_out=[ctx.private, ctx.log]),
+                                 "something outside the private folder changed")
+                if case.check:
+                    case.check(self, ctx, result, log)
+
+
+if __name__ == "__main__":
+    unittest.main()
