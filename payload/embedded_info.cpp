@@ -29,6 +29,23 @@ std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window
   return std::nullopt;
 }
 
+Text EscapeForLog(const Text& information) {
+  Text shown;
+  shown.reserve(information.size());
+  for (char16_t unit : information) {
+    if (unit >= 0x20 || unit == u'\t') {
+      shown.push_back(unit);
+    } else if (unit == u'\r') {
+      shown += u"\\r";
+    } else if (unit == u'\n') {
+      shown += u"\\n";
+    } else {
+      shown += Format(u"\\x%02X", static_cast<unsigned>(unit));
+    }
+  }
+  return shown;
+}
+
 int32_t CCarryallInstallerApp::WriteInfoFile() {
   Text folder = GetTempFolder(*this);
   std::optional<Text> path = PathAppend(folder, u"info.xml", std::min(kInfoPathBuffer, kMaxPath));
@@ -58,7 +75,7 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
   const uint8_t* bytes = window.data() + info->offset;
   std::string text(reinterpret_cast<const char*>(bytes), info->length);
   text = text.substr(0, text.find('\0'));
-  log_.Printf(u"Found embedded information '%s'\r\n", platform_.code_page.FromAnsi(text));
+  log_.Printf(u"Found embedded information '%s'\r\n", EscapeForLog(platform_.code_page.FromAnsi(text)));
 
   std::unique_ptr<IFile> out = files.CreateNewFile(output_path, error);
   if (!out) {

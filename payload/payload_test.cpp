@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <string>
@@ -323,6 +324,17 @@ TEST_F(InfoFileTest, ZeroByteEndsTheLoggedTextButNotTheFile) {
   app.WriteInfoFile();
   EXPECT_EQ(In("info.xml"), "ab\0cd"s);
   EXPECT_TRUE(Logged("Found embedded information 'ab'\r\n"));
+}
+
+TEST_F(InfoFileTest, ControlCharactersAreEscapedInTheLogOnly) {
+  const std::string info = "a\r\nFound embedded information 'forged'\r\n\x01\x1f\tC:\\x\x7f";
+  WithExecutable(std::string(5000, 'p') + "MRDC" + info + std::string(6, ' '));
+  app.WriteInfoFile();
+  EXPECT_EQ(In("info.xml"), info);
+  EXPECT_TRUE(Logged("Found embedded information 'a\\r\\nFound embedded information 'forged'\\r\\n"
+                     "\\x01\\x1F\tC:\\x\x7f'\r\n"));
+  const std::string text = LogText();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);  // the tag starts no line of its own
 }
 
 TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
