@@ -28,15 +28,14 @@ void Log::Write(const Text& text) {
   }
 }
 
-void Log::Open(const std::string& ansi_path) {
+void Log::Open(const Text& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) {
-    std::optional<std::string> current = code_page_.ToAnsi(path_);
-    if (current && *current == ansi_path) return;
+    if (path == path_) return;
     file_.reset();
   }
-  path_ = code_page_.FromAnsi(ansi_path);
-  file_ = files_.OpenExclusive(ansi_path, IFileSystem::OpenMode::kTruncate);
+  path_ = path;
+  file_ = files_.OpenExclusive(path, IFileSystem::OpenMode::kTruncate);
   if (!file_) return;
   WriteToFile(pending_);
   pending_.clear();
@@ -50,9 +49,7 @@ void Log::Close() {
 void Log::Reopen() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_ || path_.empty()) return;
-  std::optional<std::string> ansi = code_page_.ToAnsi(path_);
-  if (!ansi || ansi->empty()) return;
-  file_ = files_.OpenExclusive(*ansi, IFileSystem::OpenMode::kAppend);
+  file_ = files_.OpenExclusive(path_, IFileSystem::OpenMode::kAppend);
 }
 
 bool Log::is_open() const {

@@ -26,9 +26,10 @@ class Log {
   }
   void Write(const Text& text);
 
-  // Opens (creates or truncates) the file named in the ANSI code page and writes the
-  // pending text into it. Opening the file that is already open does nothing.
-  void Open(const std::string& ansi_path);
+  // Opens (creates or truncates) the file and writes the pending text into it. The file
+  // is opened by its UTF-16 name, so a name the ANSI code page cannot hold still gets
+  // its log. Opening the file that is already open does nothing.
+  void Open(const Text& path);
   void Close();
   // Opens the last path asked for again, for appending, if the log is closed.
   void Reopen();

@@ -17,7 +17,7 @@ class LogTest : public ::testing::Test {
 TEST_F(LogTest, LinesBeforeOpenGoToTheTopInOrder) {
   log.Write(u"one\n");
   log.Printf(u"two %d\n", 2);
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   log.Write(u"three\n");
   log.Close();
   EXPECT_EQ(files.Contents("C:\\log.txt"), "one\r\ntwo 2\r\nthree\r\n");
@@ -26,9 +26,9 @@ TEST_F(LogTest, LinesBeforeOpenGoToTheTopInOrder) {
 
 TEST_F(LogTest, OpeningTheSameFileAgainNeitherTruncatesNorDuplicates) {
   log.Write(u"early\n");
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   log.Write(u"middle\n");
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   log.Write(u"late\n");
   log.Close();
   EXPECT_EQ(files.Contents("C:\\log.txt"), "early\r\nmiddle\r\nlate\r\n");
@@ -36,9 +36,9 @@ TEST_F(LogTest, OpeningTheSameFileAgainNeitherTruncatesNorDuplicates) {
 
 TEST_F(LogTest, OpeningAnotherFileClosesTheFirstAndTruncatesTheSecond) {
   files.Put("C:\\b.txt", "old content");
-  log.Open("C:\\a.txt");
+  log.Open(u"C:\\a.txt");
   log.Write(u"to a\n");
-  log.Open("C:\\b.txt");
+  log.Open(u"C:\\b.txt");
   log.Write(u"to b\n");
   log.Close();
   EXPECT_EQ(files.Contents("C:\\a.txt"), "to a\r\n");
@@ -46,15 +46,35 @@ TEST_F(LogTest, OpeningAnotherFileClosesTheFirstAndTruncatesTheSecond) {
 }
 
 TEST_F(LogTest, CharactersOutsideTheCodePageBecomeTheReplacementAndTheLineStaysWhole) {
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   log.Write(u"caf\u00e9 \u4e2d\u6587 end\n");
   log.Close();
   EXPECT_EQ(files.Contents("C:\\log.txt"), "caf\xe9 ?? end\r\n");
 }
 
+TEST_F(LogTest, ANameOutsideTheCodePageIsOpenedByItsOwnName) {
+  // Both names read "C:\???.txt" in the code page; each is its own file all the same.
+  const Text first = u"C:\\\u043b\u043e\u0433.txt";
+  const Text second = u"C:\\\u0436\u0443\u0440.txt";
+  log.Write(u"early\n");
+  log.Open(first);
+  log.Write(u"one\n");
+  log.Open(first);
+  log.Close();
+  log.Reopen();
+  log.Write(u"two\n");
+  log.Open(second);
+  log.Write(u"three\n");
+  log.Close();
+  EXPECT_EQ(files.Contents(first), "early\r\none\r\ntwo\r\n");
+  EXPECT_EQ(files.Contents(second), "three\r\n");
+  EXPECT_FALSE(files.Exists(u"C:\\???.txt"));
+  EXPECT_EQ(log.path(), second);
+}
+
 TEST_F(LogTest, MultiByteCodePageLinesAreWrittenWhole) {
   code_page.kind = sim::SimCodePage::Kind::kUtf8;
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   Text line(500, u'\u4e2d');  // three bytes each: more than two bytes per unit
   log.Write(line + u"\n");
   log.Close();
@@ -62,18 +82,18 @@ TEST_F(LogTest, MultiByteCodePageLinesAreWrittenWhole) {
 }
 
 TEST_F(LogTest, EveryLineFeedBecomesCarriageReturnLineFeed) {
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   log.Write(u"a\nb\r\nc\n");
   log.Close();
   EXPECT_EQ(files.Contents("C:\\log.txt"), "a\r\nb\r\r\nc\r\n");
 }
 
 TEST_F(LogTest, ReopenAppendsAfterWhatTheWizardWrote) {
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   log.Write(u"before\n");
   log.Close();
   {
-    auto wizard = files.OpenExclusive("C:\\log.txt", IFileSystem::OpenMode::kAppend);
+    auto wizard = files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend);
     ASSERT_TRUE(wizard) << "the file must be free while the bootstrapper has it closed";
     wizard->Write("Wizard: hello\r\n", 15);
   }
@@ -86,16 +106,16 @@ TEST_F(LogTest, ReopenAppendsAfterWhatTheWizardWrote) {
 }
 
 TEST_F(LogTest, TheOpenFileIsExclusive) {
-  log.Open("C:\\log.txt");
-  EXPECT_EQ(files.OpenExclusive("C:\\log.txt", IFileSystem::OpenMode::kAppend), nullptr);
+  log.Open(u"C:\\log.txt");
+  EXPECT_EQ(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend), nullptr);
   log.Close();
-  EXPECT_NE(files.OpenExclusive("C:\\log.txt", IFileSystem::OpenMode::kAppend), nullptr);
+  EXPECT_NE(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend), nullptr);
 }
 
 TEST_F(LogTest, AFailedOpenKeepsThePendingTextAndThePathForALaterReopen) {
   files.unopenable.insert("c:\\locked.txt");
   log.Write(u"kept\n");
-  log.Open("C:\\locked.txt");
+  log.Open(u"C:\\locked.txt");
   EXPECT_FALSE(log.is_open());
   EXPECT_EQ(log.pending(), u"kept\n");
   EXPECT_EQ(log.path(), u"C:\\locked.txt");
@@ -115,7 +135,7 @@ TEST_F(LogTest, ReopenWithoutAPathStaysClosed) {
 }
 
 TEST_F(LogTest, ALineThatCannotBeConvertedIsSkipped) {
-  log.Open("C:\\log.txt");
+  log.Open(u"C:\\log.txt");
   code_page.kind = sim::SimCodePage::Kind::kBroken;
   log.Write(u"lost\n");
   code_page.kind = sim::SimCodePage::Kind::kWestern;

@@ -79,7 +79,7 @@ int32_t CCarryallInstallerApp::ProcessOptions() {
   } else if (info.GetOption(u"log", value)) {
     if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
       info.SetOption(u"log", *full);
-      if (std::optional<std::string> ansi = platform_.code_page.ToAnsi(*full)) log_.Open(*ansi);
+      log_.Open(*full);
     } else {
       result = kBadCommandLine;
     }

@@ -85,7 +85,7 @@ TEST_F(LaunchTest, RedirectionIsBackOnBeforeTheWaitAndAfterAFailedStart) {
 
 TEST_F(LaunchTest, RefusedModeStartsNothing) {
   machine.resources.strings[kIdsProgramType] = u"x64";
-  log.Open("C:\\Work\\run.log");
+  log.Open(u"C:\\Work\\run.log");
   EXPECT_EQ(Run(), kAbort);
   EXPECT_TRUE(machine.processes.command_lines.empty());
   EXPECT_TRUE(log.is_open()) << "the log is closed only after a successful start";
@@ -164,10 +164,10 @@ TEST_F(LaunchTest, ExitCodesAndStatuses) {
 }
 
 TEST_F(LaunchTest, TheLogIsFreeWhileTheWizardRunsAndReopenedForAppending) {
-  log.Open("C:\\Work\\run.log");
+  log.Open(u"C:\\Work\\run.log");
   log.Write(u"before\n");
   machine.processes.on_create = [&] {
-    auto wizard = machine.files.OpenExclusive("C:\\Work\\run.log", IFileSystem::OpenMode::kAppend);
+    auto wizard = machine.files.OpenExclusive(u"C:\\Work\\run.log", IFileSystem::OpenMode::kAppend);
     ASSERT_EQ(wizard, nullptr) << "still open at the moment of creation";
   };
   machine.processes.child.windows_after_waits = 1;

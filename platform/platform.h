@@ -61,10 +61,10 @@ class IFileSystem {
   enum class OpenMode { kTruncate, kAppend };
   virtual ~IFileSystem() = default;
 
-  // Opens a file named in the thread's ANSI code page for writing, denying every other
-  // opener while it is open (the log file). kTruncate creates or empties the file,
-  // kAppend creates it or positions at its end. nullptr on failure.
-  virtual std::unique_ptr<IFile> OpenExclusive(const std::string& ansi_path, OpenMode mode) = 0;
+  // Opens a file by its UTF-16 name for writing, denying every other opener while it is
+  // open (the log file). kTruncate creates or empties the file, kAppend creates it or
+  // positions at its end. nullptr on failure.
+  virtual std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) = 0;
 
   // GetFullPathNameW without a length limit: the path resolved against the current
   // directory. nullopt when the system cannot resolve it.

@@ -109,8 +109,13 @@ SimFileSystem::SimFileSystem() {
 std::string SimFileSystem::Key(const Text& path) {
   std::string key;
   for (char16_t u : path) {
-    char c = IsSep(u) ? '\\' : (u < 0x100 ? static_cast<char>(u) : '?');
-    key.push_back(LowerAscii(c));
+    if (u >= 0x100) {
+      // Kept apart from every other unit: '<' cannot appear in a Windows file name.
+      static const char kHex[] = "0123456789abcdef";
+      key += {'<', kHex[u >> 12], kHex[(u >> 8) & 15], kHex[(u >> 4) & 15], kHex[u & 15]};
+      continue;
+    }
+    key.push_back(LowerAscii(IsSep(u) ? '\\' : static_cast<char>(u)));
   }
   while (key.size() > 2 && key.back() == '\\') key.pop_back();
   if (key.size() == 3 && key[1] == ':') key.pop_back();
@@ -158,14 +163,14 @@ SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& p
   return node;
 }
 
-std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const std::string& ansi_path, OpenMode mode) {
-  std::string key = Resolve(Widen(ansi_path));
-  if (ansi_path.empty()) return nullptr;
+std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const Text& path, OpenMode mode) {
+  std::string key = Resolve(path);
+  if (path.empty()) return nullptr;
   Node* node = Find(key);
   if (node && (node->directory || node->writers > 0 || unopenable.count(key))) return nullptr;
   if (!node) {
     if (!CanCreateIn(key)) return nullptr;
-    node = &Create(key, Widen(ansi_path), false);
+    node = &Create(key, path, false);
   }
   if (mode == OpenMode::kTruncate) node->bytes.clear();
   ++node->writers;

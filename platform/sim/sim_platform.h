@@ -43,7 +43,7 @@ class SimFileSystem : public IFileSystem {
 
   SimFileSystem();
 
-  std::unique_ptr<IFile> OpenExclusive(const std::string& ansi_path, OpenMode mode) override;
+  std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) override;
   std::optional<Text> GetFullPathName(const Text& path) override;
   std::optional<Text> GetTempPath() override { return temp_path; }
   std::optional<Text> GetFolderPath(int csidl) override;

@@ -102,8 +102,7 @@ Text CodePageToWide(UINT code_page, const std::string& bytes) {
 
 // ---- files ----
 
-std::unique_ptr<IFile> Win32FileSystem::OpenExclusive(const std::string& ansi_path, OpenMode mode) {
-  Text path = CodePageToWide(CP_THREAD_ACP, ansi_path);
+std::unique_ptr<IFile> Win32FileSystem::OpenExclusive(const Text& path, OpenMode mode) {
   if (path.empty()) return nullptr;
   UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
                                 mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,

@@ -23,7 +23,7 @@ inline Text FromW(const wchar_t* text, std::size_t size) {
 
 class Win32FileSystem : public IFileSystem {
  public:
-  std::unique_ptr<IFile> OpenExclusive(const std::string& ansi_path, OpenMode mode) override;
+  std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) override;
   std::optional<Text> GetFullPathName(const Text& path) override;
   std::optional<Text> GetTempPath() override;
   std::optional<Text> GetFolderPath(int csidl) override;

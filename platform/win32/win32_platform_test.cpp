@@ -86,28 +86,28 @@ TEST(Win32FileSystemTest, TempPathAndFoldersAreReadable) {
 }
 
 TEST(Win32FileSystemTest, LogFileIsExclusiveTruncatedAndAppendable) {
-  std::wstring path = TempDir() + L"\\log \u00e9.txt";
-  std::optional<std::string> ansi = WideToCodePage(CP_THREAD_ACP, T(path));
-  ASSERT_TRUE(ansi);
+  // A name that code page 1252 cannot hold: the file is opened by its UTF-16 name.
+  std::wstring path = TempDir() + L"\\log \u00e9 \u043b\u043e\u0433.txt";
+  const Text name = T(path);
   Win32FileSystem files;
   {
-    auto file = files.OpenExclusive(*ansi, IFileSystem::OpenMode::kTruncate);
+    auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kTruncate);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->Write("first\n", 6));
-    EXPECT_EQ(files.OpenExclusive(*ansi, IFileSystem::OpenMode::kAppend), nullptr) << "exclusive while open";
+    EXPECT_EQ(files.OpenExclusive(name, IFileSystem::OpenMode::kAppend), nullptr) << "exclusive while open";
   }
   {
-    auto file = files.OpenExclusive(*ansi, IFileSystem::OpenMode::kAppend);
+    auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kAppend);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->Write("second", 6));
   }
   EXPECT_EQ(ReadAll(path), "first\nsecond");
   {
-    auto file = files.OpenExclusive(*ansi, IFileSystem::OpenMode::kTruncate);
+    auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kTruncate);
     ASSERT_TRUE(file);
   }
   EXPECT_EQ(ReadAll(path), "");
-  EXPECT_EQ(files.OpenExclusive(*WideToCodePage(CP_THREAD_ACP, T(TempDir())), IFileSystem::OpenMode::kTruncate),
+  EXPECT_EQ(files.OpenExclusive(T(TempDir()), IFileSystem::OpenMode::kTruncate),
             nullptr)
       << "a directory is not a log file";
 }
