@@ -45,4 +45,24 @@ bool IsContainedRelativePath(std::u16string_view name) {
   return true;
 }
 
+bool IsDevicePath(std::u16string_view path) {
+  if (path.size() < 4 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || (path[2] != u'.' && path[2] != u'?') ||
+      !IsSeparator(path[3])) {
+    return false;
+  }
+  std::u16string_view rest = path.substr(4);
+  auto starts_with = [rest](std::u16string_view prefix) {
+    if (rest.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      char16_t c = rest[i];
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+      if (prefix[i] == u'\\' ? !IsSeparator(c) : c != prefix[i]) return false;
+    }
+    return true;
+  };
+  bool drive = rest.size() >= 2 && rest[1] == u':' &&
+               ((rest[0] >= u'A' && rest[0] <= u'Z') || (rest[0] >= u'a' && rest[0] <= u'z'));
+  return !drive && !starts_with(u"UNC\\") && !starts_with(u"VOLUME{");
+}
+
 }  // namespace carryall

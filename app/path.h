@@ -27,4 +27,10 @@ Text PathRemoveFileSpec(const Text& path);
 // counted as a separator.
 bool IsContainedRelativePath(std::u16string_view name);
 
+// True when a full path names a device rather than a place on a volume: a path in the
+// device namespace ("\\.\" or "\\?\", either slash) other than a drive ("\\?\C:\x"),
+// a share ("\\?\UNC\server\share") or a volume ("\\?\Volume{...}\"). GetFullPathNameW
+// gives "CON", "NUL" or "COM1" that form ("\\.\CON").
+bool IsDevicePath(std::u16string_view path);
+
 }  // namespace carryall

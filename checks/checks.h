@@ -30,10 +30,12 @@ bool CheckDotNetVersion(CCarryallInstallerApp& app);
 // true when the system folder's MSI.DLL has file version 2.0 or later. Logs nothing.
 bool IsWindowsInstallerUsable(CCarryallInstallerApp& app);
 
-// Compares the space available to the user on the drive of m_strTempFolder with
-// setting 103 (megabytes); records m_nRequiredMB, m_nFreeMB and m_strDiskDrive. A path
-// that cannot be split, a failed query and too little space all answer false; only the
-// log tells them apart.
+// Compares the space available to the user on the volume of m_strTempFolder with
+// setting 103 (megabytes); records m_nRequiredMB, m_nFreeMB and m_strDiskDrive (the
+// volume's root as the report names it: "C:" for a folder on drive C's root volume,
+// otherwise the root itself, such as "\\server\share\"). A path that cannot be split, a
+// failed query and too little space all answer false; only the log tells them apart. A
+// device (CON) answers true: it is no folder, and the temporary folder step refuses it.
 bool CheckFreeDiskSpace(CCarryallInstallerApp& app);
 
 struct FileVersion {

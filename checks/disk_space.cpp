@@ -1,7 +1,10 @@
-// Portable layer. Free disk space on the drive of the base temporary folder.
+// Portable layer. Free disk space on the volume of the base temporary folder.
 #include "checks/disk_space.h"
 
+#include <algorithm>
+
 #include "app/carryall_app.h"
+#include "app/path.h"
 #include "app/string_ids.h"
 #include "checks/checks.h"
 #include "payload/resource_table.h"
@@ -15,6 +18,22 @@ constexpr std::size_t kDirectorySize = 256;
 constexpr std::size_t kNameSize = 256;
 constexpr std::size_t kExtensionSize = 256;
 constexpr uint64_t kBytesPerKB = 1024;
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+bool IsDrive(std::u16string_view path) {
+  return path.size() >= 2 && path[1] == u':' &&
+         ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+}
+
+bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
 }  // namespace
 
 std::optional<PathParts> SplitPath(std::u16string_view path, std::size_t drive_size, std::size_t directory_size,
@@ -40,25 +59,69 @@ std::optional<PathParts> SplitPath(std::u16string_view path, std::size_t drive_s
   return parts;
 }
 
+Text WithoutNamespacePrefix(std::u16string_view path) {
+  if (path.size() < 4 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || (path[2] != u'?' && path[2] != u'.') ||
+      !IsSeparator(path[3])) {
+    return Text(path);
+  }
+  std::u16string_view rest = path.substr(4);
+  if (IsDrive(rest)) return Text(rest);
+  if (path[2] == u'?' && rest.size() >= 4 && EqualsIgnoringAsciiCase(rest.substr(0, 3), u"UNC") &&
+      IsSeparator(rest[3])) {
+    return u"\\\\" + Text(rest.substr(4));
+  }
+  return Text(path);
+}
+
+Text LexicalVolumeRoot(std::u16string_view full_path) {
+  Text path = WithoutNamespacePrefix(full_path);
+  if (IsDrive(path)) return path.substr(0, 2) + u"\\";
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return Text();
+  // What stays in the device namespace ("\\.\CON", "\\?\Volume{...}") is no share.
+  if (path.size() >= 4 && (path[2] == u'.' || path[2] == u'?') && IsSeparator(path[3])) return Text();
+  // \\server\share: two names, each ended by a separator or the end of the text.
+  std::size_t server_end = path.find_first_of(u"\\/", 2);
+  if (server_end == Text::npos || server_end == 2) return Text();
+  std::size_t share_end = std::min(path.find_first_of(u"\\/", server_end + 1), path.size());
+  if (share_end == server_end + 1) return Text();
+  return u"\\\\" + path.substr(2, server_end - 2) + u"\\" + path.substr(server_end + 1, share_end - server_end - 1) +
+         u"\\";
+}
+
 bool CheckFreeDiskSpace(CCarryallInstallerApp& app) {
   Log& log = app.log();
   log.Write(u"Free Disk Space\n");
   app.m_nFreeMB = 0;
   app.m_nRequiredMB = ReadDecimal(app.LoadString(kIdsRequiredDiskMB));
 
-  // The private folder does not exist yet; its base folder's drive is the one to ask.
+  // The private folder does not exist yet; its base folder's volume is the one to ask.
   const Text& path = app.m_strTempFolder;
   std::optional<PathParts> parts = SplitPath(path, kDriveSize, kDirectorySize, kNameSize, kExtensionSize);
   if (!parts) {
     log.Printf(u"Failed to parse directory for free disk space check. %s\n", path);
     return false;
   }
-  app.m_strDiskDrive = parts->drive;
+  if (IsDevicePath(path)) {
+    // A device (CON, NUL) has no free space to measure, and it is no folder at all: the
+    // worker's temporary folder step refuses it as an unusable folder, which is the
+    // failure to report (and, in a run with a user, the one that offers another folder).
+    log.Printf(u"Free disk space not checked: '%s' is not a folder.\n", path);
+    return true;
+  }
+
+  // The space is that of the folder's own volume: the root the system names (a mount
+  // point, a share), or else the one the text names. A drive path on its drive's root is
+  // named and asked by its drive as it always was ("C:").
+  IMachineInfo& machine = app.platform().machine;
+  std::optional<Text> answered = machine.GetVolumePathName(path);
+  Text root = answered && !answered->empty() ? WithoutNamespacePrefix(*answered) : LexicalVolumeRoot(path);
+  app.m_strDiskDrive = !parts->drive.empty() && EqualsIgnoringAsciiCase(root, parts->drive + u"\\")
+                           ? parts->drive
+                           : root;
   log.Printf(u"Free Disk Space: Checking at least %I64d MB free on drive '%s' for temp directory '%s'\n",
              app.m_nRequiredMB, app.m_strDiskDrive, path);
 
-  // A path without a drive letter (a share) gives empty text, which is asked as it is.
-  std::optional<uint64_t> available = app.platform().machine.FreeBytesForCaller(app.m_strDiskDrive);
+  std::optional<uint64_t> available = machine.FreeBytesForCaller(app.m_strDiskDrive);
   if (!available) {
     log.Write(u"Failed to check free disk space.\n");
     return false;

@@ -22,4 +22,13 @@ struct PathParts {
 std::optional<PathParts> SplitPath(std::u16string_view path, std::size_t drive_size, std::size_t directory_size,
                                    std::size_t name_size, std::size_t extension_size);
 
+// The path in its ordinary form: "\\?\C:\x" and "\\.\C:\x" read "C:\x", and
+// "\\?\UNC\server\share\x" reads "\\server\share\x". Other paths are unchanged.
+Text WithoutNamespacePrefix(std::u16string_view path);
+
+// The root of the volume as far as the text of a full path tells, in the ordinary
+// form: "C:\" for a drive path, "\\server\share\" for a share. Empty when the text
+// names neither. Mount points are the system's to know (IMachineInfo::GetVolumePathName).
+Text LexicalVolumeRoot(std::u16string_view path);
+
 }  // namespace carryall

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
+#include "app/path.h"
 #include "checks/checks.h"
 #include "platform/sim/sim_platform.h"
 
@@ -54,11 +55,43 @@ TEST(SplitPathTest, DriveNeedsRoomForItsTwoCharactersAndTheNul) {
   EXPECT_TRUE(SplitPath(u"\\x", 1, 256, 256, 256).has_value());
 }
 
+TEST(VolumeRootTest, WhatTheTextOfAPathTellsOfItsVolume) {
+  struct Case {
+    std::string path;
+    const char* ordinary;  // WithoutNamespacePrefix
+    const char* root;      // LexicalVolumeRoot
+    bool device;           // IsDevicePath
+  } cases[] = {
+      {"C:\\Users\\me", "C:\\Users\\me", "C:\\", false},
+      {"d:", "d:", "d:\\", false},
+      {"\\\\?\\C:\\x", "C:\\x", "C:\\", false},
+      {"//./z:/x", "z:/x", "z:\\", false},
+      {"\\\\server\\share\\x\\y", "\\\\server\\share\\x\\y", "\\\\server\\share\\", false},
+      {"\\\\server/share", "\\\\server/share", "\\\\server\\share\\", false},
+      {"\\\\?\\unc\\server\\share\\x", "\\\\server\\share\\x", "\\\\server\\share\\", false},
+      {"\\\\server", "\\\\server", "", false},
+      {"\\\\server\\\\x", "\\\\server\\\\x", "", false},
+      {"\\\\?\\Volume{0b1c}\\x", "\\\\?\\Volume{0b1c}\\x", "", false},
+      {"\\x", "\\x", "", false},
+      {"\\\\.\\CON", "\\\\.\\CON", "", true},
+      {"\\\\.\\nul", "\\\\.\\nul", "", true},
+      {"\\\\?\\COM1", "\\\\?\\COM1", "", true},
+      {"\\\\.\\UNC\\server\\share", "\\\\.\\UNC\\server\\share", "", false},
+      {"\\\\?\\GLOBALROOT\\Device\\x", "\\\\?\\GLOBALROOT\\Device\\x", "", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Narrow(WithoutNamespacePrefix(Widen(c.path))), c.ordinary) << c.path;
+    EXPECT_EQ(Narrow(LexicalVolumeRoot(Widen(c.path))), c.root) << c.path;
+    EXPECT_EQ(IsDevicePath(Widen(c.path)), c.device) << c.path;
+  }
+}
+
 struct DiskCase {
   const char* name;
   const char* setting;  // nullptr: the entry is absent
   std::string temp_folder;
   std::map<std::string, uint64_t> free_bytes;  // drive text (lower case) -> bytes available
+  std::vector<Text> more_volumes;              // roots the system names besides "C:\\"
   bool passes;
   std::vector<std::string> lines;
   int64_t required_mb;
@@ -72,44 +105,60 @@ TEST(CheckFreeDiskSpaceTest, RequirementAgainstTheSpaceOfTheTempFoldersDrive) {
   const std::string on_c = " MB free on drive 'C:' for temp directory '" + temp + "'";
   const std::string deep = "C:\\" + std::string(255, 'd') + "\\";
   const DiskCase cases[] = {
-      {"exactly the requirement", "500", temp, {{"c:", 500 * kMB}}, true,
+      {"exactly the requirement", "500", temp, {{"c:", 500 * kMB}}, {}, true,
        {"Free Disk Space", checking + "500" + on_c, "Free disk space requirement passed."}, 500, 500, "C:"},
-      {"a byte short of the requirement", "500", temp, {{"c:", 500 * kMB - 1}}, false,
+      {"a byte short of the requirement", "500", temp, {{"c:", 500 * kMB - 1}}, {}, false,
        {"Free Disk Space", checking + "500" + on_c,
         "Insufficient disk space: 500 MB required but only 499 MB free."},
        500, 499, "C:"},
-      {"setting 0 passes with no space", "0", temp, {{"c:", 0}}, true,
+      {"setting 0 passes with no space", "0", temp, {{"c:", 0}}, {}, true,
        {"Free Disk Space", checking + "0" + on_c, "Free disk space requirement passed."}, 0, 0, "C:"},
-      {"a setting without digits is 0", "plenty", temp, {{"c:", kMB - 1}}, true,
+      {"a setting without digits is 0", "plenty", temp, {{"c:", kMB - 1}}, {}, true,
        {"Free Disk Space", checking + "0" + on_c, "Free disk space requirement passed."}, 0, 0, "C:"},
-      {"an absent setting is 0", nullptr, temp, {{"c:", 0}}, true,
+      {"an absent setting is 0", nullptr, temp, {{"c:", 0}}, {}, true,
        {"Free Disk Space", checking + "0" + on_c, "Free disk space requirement passed."}, 0, 0, "C:"},
-      {"a negative setting passes", "-5", temp, {{"c:", 0}}, true,
+      {"a negative setting passes", "-5", temp, {{"c:", 0}}, {}, true,
        {"Free Disk Space", checking + "-5" + on_c, "Free disk space requirement passed."}, -5, 0, "C:"},
-      {"a setting beyond 32 bits saturates", "99999999999", temp, {{"c:", 100 * 1024 * kMB}}, false,
+      {"a setting beyond 32 bits saturates", "99999999999", temp, {{"c:", 100 * 1024 * kMB}}, {}, false,
        {"Free Disk Space", checking + "2147483647" + on_c,
         "Insufficient disk space: 2147483647 MB required but only 102400 MB free."},
        2147483647, 102400, "C:"},
-      {"the largest answer does not overflow", "500", temp, {{"c:", UINT64_MAX}}, true,
+      {"the largest answer does not overflow", "500", temp, {{"c:", UINT64_MAX}}, {}, true,
        {"Free Disk Space", checking + "500" + on_c, "Free disk space requirement passed."}, 500, 17592186044415,
        "C:"},
-      {"a drive the query cannot answer", "500", "Q:\\setup\\", {{"c:", 500 * kMB}}, false,
+      {"a drive the query cannot answer", "500", "Q:\\setup\\", {{"c:", 500 * kMB}}, {}, false,
        {"Free Disk Space", checking + "500 MB free on drive 'Q:' for temp directory 'Q:\\setup\\'",
         "Failed to check free disk space."},
        500, 0, "Q:"},
-      {"a share asks with empty text and fails there", "500", "\\\\server\\share\\temp\\", {{"c:", 500 * kMB}},
-       false,
+      // Windows names a share's root; Wine cannot, and the text names it all the same.
+      {"a share is asked at its root", "500", "\\\\server\\share\\temp\\", {{"\\\\server\\share\\", 600 * kMB}},
+       {u"\\\\server\\share\\"}, true,
        {"Free Disk Space",
-        checking + "500 MB free on drive '' for temp directory '\\\\server\\share\\temp\\'",
-        "Failed to check free disk space."},
-       500, 0, ""},
-      {"a share asks with empty text and compares the answer", "500", "\\\\server\\share\\temp\\",
-       {{"", 600 * kMB}}, true,
-       {"Free Disk Space",
-        checking + "500 MB free on drive '' for temp directory '\\\\server\\share\\temp\\'",
+        checking + "500 MB free on drive '\\\\server\\share\\' for temp directory '\\\\server\\share\\temp\\'",
         "Free disk space requirement passed."},
-       500, 600, ""},
-      {"a directory part longer than 255 characters", "500", deep, {{"c:", 500 * kMB}}, false,
+       500, 600, "\\\\server\\share\\"},
+      {"a share the system cannot name", "500", "\\\\?\\UNC\\server\\share", {{"c:", 600 * kMB}}, {}, false,
+       {"Free Disk Space",
+        checking + "500 MB free on drive '\\\\server\\share\\' for temp directory '\\\\?\\UNC\\server\\share'",
+        "Failed to check free disk space."},
+       500, 0, "\\\\server\\share\\"},
+      {"a drive in the long-path form is named by its root", "500", "\\\\?\\C:\\x", {{"c:\\", 499 * kMB}},
+       {u"\\\\?\\C:\\"}, false,
+       {"Free Disk Space", checking + "500 MB free on drive 'C:\\' for temp directory '\\\\?\\C:\\x'",
+        "Insufficient disk space: 500 MB required but only 499 MB free."},
+       500, 499, "C:\\"},
+      {"a folder on a mounted volume is asked there", "500", "c:\\Mnt\\Data\\t", {{"c:", 900 * kMB}, {"c:\\mnt\\data\\", kMB}},
+       {u"C:\\mnt\\data\\"}, false,
+       {"Free Disk Space", checking + "500 MB free on drive 'C:\\mnt\\data\\' for temp directory 'c:\\Mnt\\Data\\t'",
+        "Insufficient disk space: 500 MB required but only 1 MB free."},
+       500, 1, "C:\\mnt\\data\\"},
+      {"a lower-case drive keeps its own name", "500", "c:\\t", {{"c:", 600 * kMB}}, {}, true,
+       {"Free Disk Space", checking + "500 MB free on drive 'c:' for temp directory 'c:\\t'",
+        "Free disk space requirement passed."},
+       500, 600, "c:"},
+      {"a device is left to the temporary folder step", "500", "\\\\.\\CON", {{"c:", 0}}, {}, true,
+       {"Free Disk Space", "Free disk space not checked: '\\\\.\\CON' is not a folder."}, 500, 0, ""},
+      {"a directory part longer than 255 characters", "500", deep, {{"c:", 500 * kMB}}, {}, false,
        {"Free Disk Space", "Failed to parse directory for free disk space check. " + deep}, 500, 0, ""},
   };
   for (const DiskCase& c : cases) {
@@ -122,6 +171,7 @@ TEST(CheckFreeDiskSpaceTest, RequirementAgainstTheSpaceOfTheTempFoldersDrive) {
       machine.resources.strings.erase(103);
     }
     machine.machine.free_bytes = c.free_bytes;
+    for (const Text& root : c.more_volumes) machine.machine.volume_roots.push_back(root);
     app.m_strTempFolder = Widen(c.temp_folder);
     app.m_nFreeMB = 77;  // the check starts from 0
 

@@ -175,6 +175,18 @@ TEST(StartupChecksTest, EachFailedCheckStopsStartUpWithItsCodeAndReport) {
   }
 }
 
+TEST(StartupChecksTest, TooLittleSpaceOnAShareNamesItsRootInTheReport) {
+  Process p;
+  p.machine.machine.volume_roots.push_back(u"\\\\server\\share\\");
+  p.machine.machine.free_bytes = {{"c:", 900ull << 20}, {"\\\\server\\share\\", 499ull << 20}};
+  EXPECT_EQ(p.Run(u"log run.log temp \\\\server\\share\\t"), kDiskFull);
+  EXPECT_EQ(p.LogTail("\n\n"),
+            "Insufficient disk space: 500 MB required but only 499 MB free.\n"
+            "Insufficient disk space on drive '\\\\server\\share\\'. 500.0 MB of free disk space is required.\n");
+  EXPECT_EQ(Narrow(p.machine.ui.report_message),
+            "Insufficient disk space on drive '\\\\server\\share\\'. 500.0 MB of free disk space is required.");
+}
+
 TEST(StartupChecksTest, InteractiveDotNetFailureShowsTheReportWithTheDownloadLink) {
   Process p;
   p.machine.machine.ClearRegistry();

@@ -68,6 +68,15 @@ TEST_F(PayloadTest, OnlyTheLastLevelOfTheBaseIsCreated) {
   EXPECT_EQ(LogText(), "SetTempFolder has failed\n");
 }
 
+TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
+  for (const char16_t* device : {u"\\\\.\\CON", u"\\\\.\\NUL\\", u"\\\\?\\COM1"}) {
+    EXPECT_EQ(SetTempFolder(app, device), kFail) << Narrow(device);
+  }
+  EXPECT_EQ(machine.files.probes, 0);
+  EXPECT_FALSE(machine.files.Exists(u"\\\\.\\CON"));
+  EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\nSetTempFolder has failed\n");
+}
+
 TEST_F(PayloadTest, UnwritableOrTooLongBaseFails) {
   machine.files.unwritable.insert("c:\\work");
   EXPECT_EQ(SetTempFolder(app, base), kFail);

@@ -26,6 +26,11 @@ Text FormatGuid(const std::array<uint8_t, 16>& g) {
 int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base) {
   IFileSystem& files = app.platform().files;
   app.m_tempFolder.base = base;
+  // A device (CON, NUL, COM1) is no folder, and a probe below it could reach the device.
+  if (IsDevicePath(base)) {
+    app.log().Write(u"SetTempFolder has failed\n");
+    return kFail;
+  }
   files.CreateDirectory(base);
   std::array<uint8_t, 16> guid{};
   if (auto made = app.platform().system.CreateGuid()) guid = *made;

@@ -25,7 +25,7 @@ constexpr uint32_t kGenericAll = 0x10000000;
 Text FormatGuid(const std::array<uint8_t, 16>& guid);
 
 // Records base, creates its last level and proves a file can be made in it.
-// 0, or 0x80004005 with "SetTempFolder has failed".
+// 0, or 0x80004005 with "SetTempFolder has failed"; a device ("\\.\CON") fails untouched.
 int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base);
 
 // The private folder's path; the first call names, creates and opens it.

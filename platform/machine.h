@@ -61,6 +61,11 @@ class IMachineInfo {
   // GetDiskFreeSpaceExW on the text exactly as given: the bytes available to the
   // calling user (quotas included). nullopt when the call fails.
   virtual std::optional<uint64_t> FreeBytesForCaller(const Text& directory) = 0;
+
+  // GetVolumePathNameW: the root of the volume the path lies on, mount points followed
+  // ("C:\\", "C:\\mnt\\data\\", "\\\\server\\share\\", "\\\\?\\C:\\" for "\\\\?\\C:\\x"), with
+  // its closing backslash. nullopt when the system cannot tell.
+  virtual std::optional<Text> GetVolumePathName(const Text& path) = 0;
 };
 
 }  // namespace carryall

@@ -53,6 +53,15 @@ std::optional<uint64_t> SimMachineInfo::FreeBytesForCaller(const Text& directory
   return it->second;
 }
 
+std::optional<Text> SimMachineInfo::GetVolumePathName(const Text& path) {
+  const std::string lower = Lower(path) + "\\";
+  std::optional<Text> found;
+  for (const Text& root : volume_roots) {
+    if (lower.rfind(Lower(root), 0) == 0 && (!found || root.size() > found->size())) found = root;
+  }
+  return found;
+}
+
 void SimMachineInfo::SetNumber(const Text& key, const Text& name, uint32_t number) {
   SetBytes(key, name, LittleEndian(number));
 }

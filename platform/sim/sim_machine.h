@@ -26,6 +26,7 @@ class SimMachineInfo : public IMachineInfo {
   std::optional<std::string> ReadFixedFileInfo(const Text& path) override;
   std::optional<int32_t> AdministratorsMembership() override;
   std::optional<uint64_t> FreeBytesForCaller(const Text& directory) override;
+  std::optional<Text> GetVolumePathName(const Text& path) override;
 
   // Registry helpers; key names are below HKEY_LOCAL_MACHINE and, like value names,
   // compared ignoring ASCII case. A number is stored as 4 little-endian bytes, a text
@@ -47,6 +48,9 @@ class SimMachineInfo : public IMachineInfo {
   std::map<std::string, std::string> version_blocks;  // path (lower case) -> block
   std::optional<int32_t> administrators_membership = 1;
   std::map<std::string, uint64_t> free_bytes = {{"c:", 100ull << 30}};  // drive text (lower case)
+  // Volume roots as GetVolumePathNameW names them; a path lies on the longest one that
+  // begins it (compared ignoring ASCII case). No such root: the system cannot tell.
+  std::vector<Text> volume_roots = {u"C:\\"};
 
   // What the checks asked for, in order: "key\value" per registry read, the path per
   // version-block read and the text per free-space query.

@@ -3,8 +3,10 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
@@ -85,6 +87,13 @@ std::optional<uint64_t> Win32MachineInfo::FreeBytesForCaller(const Text& directo
   ULARGE_INTEGER total_free = {};
   if (!::GetDiskFreeSpaceExW(W(directory), &available, &total, &total_free)) return std::nullopt;
   return available.QuadPart;
+}
+
+std::optional<Text> Win32MachineInfo::GetVolumePathName(const Text& path) {
+  // The root is never longer than the path itself plus its closing backslash.
+  std::vector<wchar_t> root(std::max<std::size_t>(path.size() + 2, MAX_PATH + 1), L'\0');
+  if (!::GetVolumePathNameW(W(path), root.data(), static_cast<DWORD>(root.size()))) return std::nullopt;
+  return FromW(root.data(), wcslen(root.data()));
 }
 
 }  // namespace carryall::win32

@@ -16,6 +16,7 @@ class Win32MachineInfo : public IMachineInfo {
   std::optional<std::string> ReadFixedFileInfo(const Text& path) override;
   std::optional<int32_t> AdministratorsMembership() override;
   std::optional<uint64_t> FreeBytesForCaller(const Text& directory) override;
+  std::optional<Text> GetVolumePathName(const Text& path) override;
 };
 
 }  // namespace carryall::win32
