@@ -107,5 +107,12 @@ TEST(Win32MachineTest, FreeBytesOfADriveText) {
   EXPECT_EQ(machine.FreeBytesForCaller(u"Q:"), std::nullopt) << "the prefix has no drive Q:";
 }
 
+TEST(Win32MachineTest, VolumeRootOfAPathThatNeedNotExist) {
+  Win32MachineInfo machine;
+  EXPECT_EQ(machine.GetVolumePathName(u"C:\\windows\\carryall-no-such\\x"), Text(u"C:\\"));
+  EXPECT_EQ(machine.GetVolumePathName(u"\\\\?\\C:\\windows"), Text(u"\\\\?\\C:\\"));
+  EXPECT_EQ(machine.GetVolumePathName(u"\\\\.\\CON"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace carryall::win32
