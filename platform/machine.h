@@ -63,8 +63,8 @@ class IMachineInfo {
   virtual std::optional<uint64_t> FreeBytesForCaller(const Text& directory) = 0;
 
   // GetVolumePathNameW: the root of the volume the path lies on, mount points followed
-  // ("C:\\", "C:\\mnt\\data\\", "\\\\server\\share\\", "\\\\?\\C:\\" for "\\\\?\\C:\\x"), with
-  // its closing backslash. nullopt when the system cannot tell.
+  // ("C:\", "C:\mnt\data\", "\\server\share\", "\\?\C:\" for "\\?\C:\x"), with its
+  // closing backslash. nullopt when the system cannot tell (Wine cannot for shares).
   virtual std::optional<Text> GetVolumePathName(const Text& path) = 0;
 };
 
