@@ -85,9 +85,11 @@ bool CCarryallInstallerApp::InitInstance() {
         std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
         if (splash && !silent && m_nSplashHideCount == 0) splash->Show();
         EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};
-        WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
+        const int32_t waited = WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
         splash.reset();
         result = m_nWorkerResult;
+        // A failed wait fails the run, unless the worker has named a failure of its own.
+        if (result == kOk && waited != kOk) result = m_nWaitResult = waited;
       } else {
         // Without a worker nothing can be installed; say so rather than succeed.
         result = kFail;
@@ -105,7 +107,11 @@ bool CCarryallInstallerApp::InitInstance() {
 }
 
 int32_t CCarryallInstallerApp::ExitInstance() {
-  if (m_nWorkerResult != 0) m_nExitCode = m_nWorkerResult.load();
+  if (m_nWorkerResult != 0) {
+    m_nExitCode = m_nWorkerResult.load();
+  } else if (m_nWaitResult != 0) {
+    m_nExitCode = m_nWaitResult;
+  }
   log_.Printf(u"Ended %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
   log_.Close();
   return m_nExitCode;
@@ -114,6 +120,7 @@ int32_t CCarryallInstallerApp::ExitInstance() {
 int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count,
                       CCarryallInstallerApp& app, ISplash* splash) {
   int32_t last_count = 0;
+  int32_t result = kOk;
   for (;;) {
     Message message;
     while (threads.PeekMessage(message)) {
@@ -130,7 +137,8 @@ int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t co
       }
       last_count = now;
     }
-    uint32_t woke = threads.WaitForEventsOrMessages(handles, count);
+    uint32_t error = 0;
+    uint32_t woke = threads.WaitForEventsOrMessages(handles, count, error);
     if (woke == count) continue;
     if (woke == 0) {
       threads.ResetEvent(handles[0]);
@@ -141,9 +149,25 @@ int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t co
       continue;
     }
     if (woke == 1) break;
+
+    // Anything else is a failed wait (WAIT_FAILED), which would come back at once: the
+    // loop ends here. The splash goes, and the worker is waited for alone, without
+    // messages, so that its clean-up (the private folder's removal) is done before the
+    // process ends. The line is logged after that wait: while the wizard runs, the log
+    // file is the wizard's, and a line written then would stay in memory.
+    result = WaitFailedResult(error);
+    if (splash) {
+      splash->End(kSplashEndResult);
+      splash = nullptr;
+    }
+    uint32_t worker_error = 0;
+    const bool worker_done = threads.WaitForEvent(handles[1], worker_error);
+    app.log().Printf(u"WaitForWorker wait failed, error %u\n", error);
+    if (!worker_done) app.log().Printf(u"WaitForWorker cannot wait for the worker either, error %u\n", worker_error);
+    break;
   }
   if (splash) splash->End(kSplashEndResult);
-  return 0;
+  return result;
 }
 
 }  // namespace carryall

@@ -72,6 +72,9 @@ class CCarryallInstallerApp {
   std::atomic<int32_t> m_nWorkerResult{0};
   std::atomic<int32_t> m_nExitCode{0};
   std::atomic<int32_t> m_nSplashHideCount{0};
+  // The main thread's own: WaitForWorker's failure, the exit code when the worker
+  // named none (0 when the wait went well).
+  int32_t m_nWaitResult = 0;
   EventHandle m_hWorkerDoneEvent = nullptr;
   EventHandle m_hWindowShownEvent = nullptr;
   bool m_bZeroGuid = false;
@@ -103,7 +106,9 @@ class CCarryallInstallerApp {
 
 // The main thread's wait: pumps messages (dropping WM_QUIT), follows the splash counter
 // and ends the splash when the wizard shows a window; returns when the worker is done.
-// handles[0] is m_hWindowShownEvent, handles[1] m_hWorkerDoneEvent. Returns 0.
+// handles[0] is m_hWindowShownEvent, handles[1] m_hWorkerDoneEvent. Returns 0; when the
+// wait fails it ends the splash, waits for the worker without messages, logs the failure
+// and returns WaitFailedResult of the system's error.
 int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count,
                       CCarryallInstallerApp& app, ISplash* splash);
 

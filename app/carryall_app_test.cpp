@@ -272,5 +272,100 @@ TEST_F(WaitForWorkerTest, WithoutASplashTheLoopStillEnds) {
   EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, nullptr), 0);
 }
 
+// ---- a failed wait ends the loop ----
+
+TEST_F(WaitForWorkerTest, FailedWaitEndsTheLoopOnceTheWorkerIsDoneWithoutSpinning) {
+  machine.threads.before_wait = [&](int n) {
+    if (n == 0) machine.threads.Post(0x400);
+  };
+  machine.threads.fail_waits_from = 1;  // the first wait sees the message, the second fails
+  std::atomic<bool> worker_finished{false};
+  std::thread worker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    worker_finished = true;
+    machine.threads.SetEvent(done);
+  });
+  EventHandle handles[2] = {shown, done};
+  EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, splash.get()), static_cast<int32_t>(0x80070006));
+  EXPECT_TRUE(worker_finished) << "the worker's clean-up is waited for";
+  worker.join();
+  EXPECT_EQ(machine.threads.waits, 2);
+  EXPECT_EQ(machine.threads.event_waits, 1);
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5"}));
+  EXPECT_EQ(Narrow(log.pending()), "WaitForWorker wait failed, error 6\n");
+}
+
+TEST_F(WaitForWorkerTest, FailedWaitAfterTheSplashEndedLeavesItAlone) {
+  machine.threads.fail_waits_from = 1;
+  machine.threads.before_wait = [&](int n) {
+    if (n == 0) machine.threads.SetEvent(shown);
+    if (n == 1) machine.threads.SetEvent(done);
+  };
+  machine.threads.wait_error = 0;
+  EventHandle handles[2] = {shown, done};
+  EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, splash.get()), kFail) << "no error named: E_FAIL";
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5"}));
+}
+
+TEST_F(WaitForWorkerTest, WhenTheWorkerCannotBeWaitedForEitherTheLoopStillEnds) {
+  machine.threads.fail_waits_from = 0;
+  machine.threads.fail_event_wait = true;
+  machine.threads.wait_error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+  EventHandle handles[2] = {shown, done};
+  EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, nullptr), static_cast<int32_t>(0x800705AA));
+  EXPECT_EQ(machine.threads.waits, 1);
+  EXPECT_EQ(Narrow(log.pending()),
+            "WaitForWorker wait failed, error 1450\nWaitForWorker cannot wait for the worker either, error 1450\n");
+}
+
+TEST_F(StartupTest, FailedWaitFailsTheRunAfterTheWorkersCleanUp) {
+  machine.files.MakeDirectories(u"C:\\Base");
+  machine.threads.fail_waits_from = 0;
+  EXPECT_EQ(RunProcess(u"log run.log temp C:\\Base"), static_cast<int32_t>(0x80070006));
+  EXPECT_TRUE(machine.files.List(u"C:\\Base").empty()) << "the private folder is removed";
+  const std::string text = LogFile();
+  EXPECT_NE(text.find("RunProgram returned 0\r\nRemove folder 'Yes'\r\n"), std::string::npos) << text;
+  const auto failed = text.find("WaitForWorker wait failed, error 6\r\n");
+  ASSERT_NE(failed, std::string::npos) << text;
+  EXPECT_GT(failed, text.find("Remove Folder")) << "logged once the worker is done";
+  EXPECT_NE(text.find("Failed to run SQL Carryall error 0x80070006.\r\nEnded"), std::string::npos) << text;
+  EXPECT_EQ(machine.threads.waits, 1);
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash show", "splash end 5",
+                                                         "splash destroyed", "report"}));
+}
+
+TEST_F(StartupTest, FailedWaitKeepsTheWorkersOwnFailure) {
+  machine.files.MakeDirectories(u"C:\\Base");
+  machine.threads.fail_waits_from = 0;
+  machine.processes.fail_create = true;
+  EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA temp C:\\Base"), kInvalidArg);
+  EXPECT_NE(LogFile().find("WaitForWorker wait failed, error 6\r\nFailed to run SQL Carryall error 0x80070057.\r\n"),
+            std::string::npos)
+      << LogFile();
+}
+
+TEST_F(StartupTest, FailedWaitForTheWizardFailsTheRunAndTheFolderStillGoes) {
+  machine.files.MakeDirectories(u"C:\\Base");
+  machine.processes.child.wait_fails_from = 1;
+  EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA temp C:\\Base"), static_cast<int32_t>(0x80070006));
+  EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
+  EXPECT_NE(LogFile().find("RunProgram wait for the wizard failed, error 6\r\nRunProgram returned 0\r\n"
+                           "Remove folder 'Yes'\r\n"),
+            std::string::npos)
+      << LogFile();
+  EXPECT_NE(LogFile().find("Failed to run SQL Carryall error 0x80070006.\r\n"), std::string::npos);
+}
+
+TEST_F(StartupTest, WizardCommandLineTooLongToStartFailsTheRunWithNothingStarted) {
+  machine.files.MakeDirectories(u"C:\\Base");
+  EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA temp C:\\Base " + Text(33000, u'A')), kInvalidArg);
+  EXPECT_TRUE(machine.processes.command_lines.empty());
+  EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
+  const std::string text = LogFile();
+  EXPECT_NE(text.find("Run Program returned error\r\nRemove folder 'Yes'\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Failed to run SQL Carryall error 0x80070057.\r\n"), std::string::npos);
+  EXPECT_TRUE(machine.ui.events.size() == 3 && machine.ui.events.back() == "splash destroyed") << "silent";
+}
+
 }  // namespace
 }  // namespace carryall

@@ -19,4 +19,10 @@ constexpr int32_t kAbort = static_cast<int32_t>(0x80004004);             // E_AB
 constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057);        // E_INVALIDARG
 constexpr int32_t kDotNetRuntimeFailed = static_cast<int32_t>(0x80131700);  // a wizard exit code
 
+// A failed wait (for the worker, or for the wizard) ends with the system's error as an
+// HRESULT (HRESULT_FROM_WIN32, 0x8007xxxx), or E_FAIL when the system named none.
+constexpr int32_t WaitFailedResult(uint32_t error) {
+  return error == 0 ? kFail : static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+}
+
 }  // namespace carryall

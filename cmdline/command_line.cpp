@@ -181,17 +181,31 @@ void CCommandLineInfoEx::SetOption(const Text& name, const Text& value) { m_opti
 
 void CCommandLineInfoEx::RemoveOption(std::u16string_view name) { m_options.Remove(name); }
 
+void AppendQuotedArgument(const Text& value, Text& out) {
+  out.push_back(u'"');
+  std::size_t slashes = 0;  // the run of backslashes just written
+  for (char16_t c : value) {
+    if (c == u'"') {
+      out.append(slashes + 1, u'\\');  // the run doubled, and the quote escaped
+    }
+    slashes = c == u'\\' ? slashes + 1 : 0;
+    out.push_back(c);
+  }
+  out.append(slashes, u'\\');  // a run before the closing quote, doubled
+  out.push_back(u'"');
+}
+
 void CCommandLineInfoEx::ComposeWizardArguments(const Text& program_name, Text& out) const {
   out.clear();
   m_options.ForEach([&](const Text& name, const Text& value) {
     if (EqualsIgnoreCase(value, u"TRUE")) {
       out += u"/" + name + u" ";
     } else if (!value.empty()) {
-      out += u"/" + name + u" \"" + value;
-      // A closing quote after a single trailing backslash would be read as escaped.
-      if (value.size() >= 2 && value.back() == u'\\') out += u"\\";
-      out += u"\" ";
+      out += u"/" + name + u" ";
+      AppendQuotedArgument(value, out);
+      out += u" ";
     } else {
+      // Bare words and collected CFU="..." properties carry their own quoting.
       out += name + u" ";
     }
   });

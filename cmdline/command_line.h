@@ -21,6 +21,12 @@ std::vector<Text> SplitCommandLine(std::u16string_view command_line);
 // WinMain receives as its command-line argument.
 Text CommandLineAfterProgram(std::u16string_view command_line);
 
+// Appends value between double quotes so that the C run-time's argument rules give back
+// exactly value: every run of backslashes directly before an embedded quote or before the
+// closing quote is doubled, and an embedded quote is escaped. A value without a quote
+// and without a trailing backslash is written as it is.
+void AppendQuotedArgument(const Text& value, Text& out);
+
 // Case-insensitive comparison of ASCII letters; other units compare exactly.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
@@ -64,7 +70,8 @@ class CCommandLineInfoEx {
   void RemoveOption(std::u16string_view name);
 
   // The installer wizard's arguments: one piece per option in map order, each ending
-  // with a space, then VH_I="program name" and a space.
+  // with a space, then VH_I="program name" and a space. A value is written with
+  // AppendQuotedArgument; flags, bare words and collected CFU="..." properties as stored.
   void ComposeWizardArguments(const Text& program_name, Text& out) const;
 
   const OptionMap& options() const { return m_options; }

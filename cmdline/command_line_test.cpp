@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+
 namespace carryall {
 namespace {
 
@@ -103,10 +106,12 @@ TEST(CommandLineInfoTest, ComposesEachKindOfPiece) {
       {u"/x -x", "/x VH_I=\"Mini\" "},                                 // a flag given twice is written once
       {u"NAME=VALUE", "NAME=VALUE VH_I=\"Mini\" "},
       {u"temp C:\\", "/temp \"C:\\\\\" VH_I=\"Mini\" "},                  // trailing backslash doubled
-      {u"temp \\", "/temp \"\\\" VH_I=\"Mini\" "},                        // a lone backslash is not
+      {u"temp \\", "/temp \"\\\\\" VH_I=\"Mini\" "},                      // a lone backslash too
+      {u"temp C:\\a\\\\", "/temp \"C:\\a\\\\\\\\\" VH_I=\"Mini\" "},         // every one of a trailing run
       {u"temp true", "/temp VH_I=\"Mini\" "},                           // "TRUE" in any case is a flag
       {u"LOG c:\\x.txt", "/LOG \"c:\\x.txt\" VH_I=\"Mini\" "},          // keyword in any case, name as typed
-      {u"temp \"a \\\"b\\\" c\"", "/temp \"a \"b\" c\" VH_I=\"Mini\" "},  // written as stored
+      {u"temp \"a \\\"b\\\" c\"", "/temp \"a \\\"b\\\" c\" VH_I=\"Mini\" "},  // embedded quotes escaped
+      {u"NAME=\\\"a\\\"", "NAME=\"a\" VH_I=\"Mini\" "},                  // a bare word keeps its own quoting
       {u"log", "log VH_I=\"Mini\" "},  // a keyword as last argument is a bare word
       {u"log temp c:\\t", "/temp \"c:\\t\" VH_I=\"Mini\" "},             // a keyword followed by a keyword is forgotten
       {u"log /x c:\\t", "c:\\t /x VH_I=\"Mini\" "},                     // ... and by a flag
@@ -144,6 +149,177 @@ TEST(CommandLineInfoTest, FlagLookups) {
   EXPECT_FALSE(p.info.HasOption(u"IAGREETOTHEEULA"));
   p.info.RemoveOption(u"dontrun");
   EXPECT_FALSE(p.info.HasFlagOption(u"dontrun"));
+}
+
+// ---- the wizard's quoted values round-trip ----
+
+// The Microsoft C run-time's rules for a program's argument vector (those of the run-time
+// since 2008, which CommandLineToArgvW shares for everything composed here), written
+// afresh as the oracle of the round trip: SplitCommandLine is what is checked, never the
+// judge. The program name ends at the first blank outside quotes, quotes only toggling;
+// then 2n backslashes and a quote give n backslashes and toggle quoting (a second quote
+// right after it inside quotes is a literal one), 2n+1 backslashes and a quote give n
+// backslashes and a literal quote, other backslashes are themselves.
+std::vector<Text> CrtArgv(std::u16string_view line) {
+  std::vector<Text> argv(1);
+  std::size_t i = 0;
+  for (bool quoted = false; i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t')); ++i) {
+    if (line[i] == u'"') {
+      quoted = !quoted;
+    } else {
+      argv[0].push_back(line[i]);
+    }
+  }
+  Text current;
+  bool open = false;    // an argument has begun (it may still be empty: "")
+  bool quoted = false;
+  std::size_t backslashes = 0;
+  for (; i <= line.size(); ++i) {
+    const char16_t c = i < line.size() ? line[i] : u'\0';
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == u'"') {
+      current.append(backslashes / 2, u'\\');
+      open = true;
+      if (backslashes % 2 != 0) {
+        current.push_back(u'"');
+      } else if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+        current.push_back(u'"');
+        ++i;
+      } else {
+        quoted = !quoted;
+      }
+      backslashes = 0;
+      continue;
+    }
+    if (backslashes != 0) open = true;
+    current.append(backslashes, u'\\');
+    backslashes = 0;
+    if (c == u'\0' || (!quoted && (c == u' ' || c == u'\t'))) {
+      if (open) argv.push_back(current);
+      current.clear();
+      open = false;
+      continue;
+    }
+    current.push_back(c);
+    open = true;
+  }
+  return argv;
+}
+
+std::string Shown(const std::vector<Text>& args) {
+  std::string out;
+  for (const Text& a : args) {
+    out += "[";
+    for (char16_t c : a) {
+      if (c == u'\t') {
+        out += "\\t";
+      } else {
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+      }
+    }
+    out += "] ";
+  }
+  return out;
+}
+
+TEST(WizardArgumentsTest, TheOracleReadsTheDocumentedExamples) {
+  // The examples of Microsoft's "Parsing C command-line arguments", and the program name.
+  struct Case {
+    const char16_t* line;
+    std::vector<Text> expected;
+  } cases[] = {
+      {u"p \"a b c\" d e", {u"p", u"a b c", u"d", u"e"}},
+      {u"p \"ab\\\"c\" \"\\\\\" d", {u"p", u"ab\"c", u"\\", u"d"}},
+      {u"p a\\\\\\b d\"e f\"g h", {u"p", u"a\\\\\\b", u"de fg", u"h"}},
+      {u"p a\\\\\\\"b c d", {u"p", u"a\\\"b", u"c", u"d"}},
+      {u"p a\\\\\\\\\"b c\" d e", {u"p", u"a\\\\b c", u"d", u"e"}},
+      {u"p a\"b\"\" c d", {u"p", u"ab\" c d"}},
+      {u"p \"\" x\t", {u"p", u"", u"x"}},
+      {u"\"C:\\a b\\w.exe\"x\\ y", {u"C:\\a b\\w.exex\\", u"y"}},  // no escapes in the program
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Shown(CrtArgv(c.line)), Shown(c.expected)) << Shown({c.line});
+    EXPECT_EQ(Shown(SplitCommandLine(c.line)), Shown(c.expected)) << Shown({c.line});
+  }
+}
+
+TEST(WizardArgumentsTest, QuotedValuesRoundTripAndPlainOnesAreWrittenAsBefore) {
+  struct Case {
+    const char16_t* value;
+    const char16_t* piece;  // what AppendQuotedArgument writes
+  } cases[] = {
+      // No quote and no trailing backslash: exactly as before.
+      {u"C:\\base", u"\"C:\\base\""},
+      {u"C:\\Program Files\\x y", u"\"C:\\Program Files\\x y\""},
+      {u"a\\\\b\\c", u"\"a\\\\b\\c\""},  // backslashes inside are never touched
+      {u"tab\there", u"\"tab\there\""},
+      // A single trailing backslash was already doubled: still the same.
+      {u"C:\\", u"\"C:\\\\\""},
+      {u"C:\\base\\", u"\"C:\\base\\\\\""},
+      // The faults: every backslash of a trailing run is doubled ...
+      {u"C:\\base\\\\", u"\"C:\\base\\\\\\\\\""},
+      {u"\\", u"\"\\\\\""},
+      {u"\\\\\\", u"\"\\\\\\\\\\\\\""},
+      // ... and an embedded quote is escaped, the backslashes before it doubled.
+      {u"a\"b", u"\"a\\\"b\""},
+      {u"\"", u"\"\\\"\""},
+      {u"a\\\"b", u"\"a\\\\\\\"b\""},
+      {u"a\\\\\"b", u"\"a\\\\\\\\\\\"b\""},
+      {u"say \"hi\"\\", u"\"say \\\"hi\\\"\\\\\""},
+  };
+  for (const Case& c : cases) {
+    Text piece;
+    AppendQuotedArgument(c.value, piece);
+    EXPECT_EQ(Shown({piece}), Shown({c.piece})) << Shown({c.value});
+    EXPECT_EQ(Shown(CrtArgv(u"w.exe " + piece + u" next")), Shown({u"w.exe", c.value, u"next"}));
+  }
+}
+
+TEST(WizardArgumentsTest, RandomValuesComeBackExactlyWithTheWordsAfterThem) {
+  // Values drawn mostly from backslashes, quotes and blanks, where composition can go
+  // wrong; letters, a drive colon and one non-ASCII unit in between.
+  const std::u16string alphabet = u"\\\\\\\\\"\"\"  \t\tab:\u00e9/";
+  const Text names[] = {u"temp", u"extract", u"log", u"LOG", u"Custom"};
+  const Text wizard = u"C:\\Base dir\\{00000000-0000-0000-0000-000000000000}\\wizard app.exe";
+  std::mt19937 random(0x5eed2024u);
+  for (int round = 0; round < 4000; ++round) {
+    CCommandLineInfoEx info;
+    const int valued = 1 + static_cast<int>(random() % 3);
+    for (int v = 0; v < valued; ++v) {
+      Text value;
+      const std::size_t length = 1 + random() % 10;
+      for (std::size_t k = 0; k < length; ++k) value.push_back(alphabet[random() % alphabet.size()]);
+      info.SetOption(names[random() % std::size(names)], value);
+    }
+    // The words a silent run's wizard must not lose.
+    info.SetOption(u"IAgreeToTheEULA", u"TRUE");
+    info.SetOption(u"WIZARD_WINDOW=never", Text());
+    info.SetOption(u"PRODUCTKEY=ABC-123", Text());
+
+    Text arguments;
+    info.ComposeWizardArguments(u"SQL Carryall", arguments);
+    const Text line = u"\"" + wizard + u"\" " + arguments;
+
+    std::vector<Text> expected = {wizard};
+    info.options().ForEach([&](const Text& name, const Text& value) {
+      if (EqualsIgnoreCase(value, u"TRUE")) {
+        expected.push_back(u"/" + name);
+      } else if (value.empty()) {
+        expected.push_back(name);
+      } else {
+        expected.push_back(u"/" + name);
+        expected.push_back(value);
+      }
+    });
+    expected.push_back(u"VH_I=SQL Carryall");
+
+    ASSERT_EQ(Shown(CrtArgv(line)), Shown(expected)) << "round " << round << ": " << Shown({line});
+    // The project's own splitter reads it the same way.
+    ASSERT_EQ(Shown(SplitCommandLine(line)), Shown(expected)) << "round " << round;
+  }
 }
 
 }  // namespace

@@ -180,6 +180,83 @@ TEST_F(LaunchTest, TheLogIsFreeWhileTheWizardRunsAndReopenedForAppending) {
   EXPECT_NE(text.find("RunProgram returned 0\r\n"), std::string::npos);
 }
 
+// ---- a command line too long to start ----
+
+TEST_F(LaunchTest, CommandLineTooLongToStartFailsLikeAFailedCreationAndStartsNothing) {
+  machine.resources.strings[kIdsProgramType] = u"x64";
+  machine.processes.wow64 = true;
+  const Text program = u"\"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe\" ";
+  // 32,766 units and the terminator fit: that line starts whole.
+  const Text longest(kMaxCommandLine - 1 - program.size(), u'A');
+  EXPECT_EQ(Run(longest), kOk);
+  ASSERT_EQ(machine.processes.command_lines.size(), 1u);
+  EXPECT_EQ(machine.processes.command_lines[0], program + longest);
+
+  // One unit more is refused before CreateProcess, with redirection back on, the log
+  // left open, and the line and result of a failed creation.
+  machine.processes.events.clear();
+  log.Open("C:\\Work\\run.log");
+  log.Write(u"second\n");
+  EXPECT_EQ(Run(longest + u"A"), kInvalidArg);
+  EXPECT_EQ(machine.processes.command_lines.size(), 1u) << "nothing handed over to be cut short";
+  EXPECT_EQ(machine.processes.events, (Events{"redirection off", "redirection on"}));
+  EXPECT_EQ(app.m_nExitCode, 0);
+  EXPECT_TRUE(log.is_open());
+  log.Close();
+  std::string all = machine.files.Contents(u"C:\\Work\\run.log");
+  std::string text = all.substr(all.find("second\r\n"));
+  EXPECT_NE(text.find("Swapping to x64\r\nEnabling 64Bit spawned processes\r\n"
+                      "Run Program command line is 32767 characters long, the system takes at most 32766\r\n"
+                      "Run Program returned error\r\nRestoring 32Bit spawned processes\r\n"),
+            std::string::npos)
+      << text.substr(text.size() - 300);
+  EXPECT_EQ(text.find("RunProgram returned"), std::string::npos) << "nothing ran";
+}
+
+// ---- failed waits end the watch ----
+
+TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
+  struct Case {
+    const char* what;
+    sim::SimProcesses::Child child;  // windows, hidden, ends, code, unreadable, its error, fails from, error
+    bool shown;
+    Events waits;
+    int32_t status;
+  } cases[] = {
+      {"the first poll fails", {-1, false, 5, 7, false, 6, 1, 6}, false, {"wait 100 failed"},
+       static_cast<int32_t>(0x80070006)},
+      {"a later poll fails", {-1, false, 5, 7, false, 6, 3, 5}, false, {"wait 100", "wait 100", "wait 100 failed"},
+       static_cast<int32_t>(0x80070005)},
+      {"the wait after the window fails", {1, false, 5, 7, false, 6, 2, 6}, true, {"wait 100", "wait forever failed"},
+       static_cast<int32_t>(0x80070006)},
+      {"the system names no error", {-1, false, 5, 7, false, 6, 1, 0}, false, {"wait 100 failed"}, kFail},
+  };
+  for (const Case& c : cases) {
+    sim::SimMachine m;
+    Log l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
+    m.files.MakeDirectories(u"C:\\Work");
+    l.Open("C:\\Work\\run.log");
+    m.processes.child = c.child;
+    EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), c.status) << c.what;
+    EXPECT_EQ(a.m_nExitCode, 0) << c.what << ": an exit code that was never read";
+    EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
+    Events expected = {"created"};
+    expected.insert(expected.end(), c.waits.begin(), c.waits.end());
+    expected.push_back("closed");
+    EXPECT_EQ(m.processes.events, expected) << c.what;
+    EXPECT_TRUE(l.is_open()) << c.what << ": the log is reopened";
+    l.Close();
+    EXPECT_NE(m.files.Contents(u"C:\\Work\\run.log")
+                  .find("RunProgram wait for the wizard failed, error " + std::to_string(c.child.wait_error) +
+                        "\r\nRunProgram returned 0\r\n"),
+              std::string::npos)
+        << c.what;
+  }
+  EXPECT_EQ(WaitFailedResult(0x12345), static_cast<int32_t>(0x80072345));
+}
+
 TEST(WindowIteratorTest, CollectsUpToItsCapacityInEnumerationOrder) {
   sim::SimProcesses processes;
   for (uint32_t i = 0; i < 10; ++i) processes.desktop.push_back({100 + i, kWindowStyleVisible});

@@ -186,8 +186,11 @@ class IThreads {
   virtual bool StartThread(std::function<void()> body) = 0;
   // MsgWaitForMultipleObjects(count, handles, wait-all FALSE, INFINITE, QS_ALLINPUT):
   // the index of a signalled handle (the lowest when several are), count when a message
-  // arrived, or another value on failure.
-  virtual uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) = 0;
+  // arrived, or another value on failure, with the system's error code in error.
+  virtual uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) = 0;
+  // WaitForSingleObject(event, INFINITE), pumping no messages: true once the event is
+  // signalled; false on failure, with the system's error code in error.
+  virtual bool WaitForEvent(EventHandle event, uint32_t& error) = 0;
   // PeekMessageW with PM_REMOVE on the calling thread's queue; false when it is empty.
   virtual bool PeekMessage(Message& message) = 0;
   virtual void DispatchMessage(const Message& message) = 0;

@@ -19,7 +19,8 @@ class IProcess {
   virtual ~IProcess() = default;
   virtual uint32_t id() const = 0;
   // WaitForSingleObject on the process handle; timeout_ms of 0xFFFFFFFF waits forever.
-  virtual WaitResult Wait(uint32_t timeout_ms) = 0;
+  // kFailed comes with the system's error code in error.
+  virtual WaitResult Wait(uint32_t timeout_ms, uint32_t& error) = 0;
   // GetExitCodeProcess; false with the system's error code when it fails.
   virtual bool GetExitCode(uint32_t& code, uint32_t& error) = 0;
 };
@@ -41,7 +42,8 @@ class IProcesses {
 
   // CreateProcessW(no application name, command_line (writable), no security
   // attributes, no inheritance, flags 0, inherited environment and directory, a zeroed
-  // start-up record). nullptr on failure.
+  // start-up record). nullptr on failure, also for a line of 32,767 units or more (with
+  // its terminator it would not fit), which is never started cut short.
   virtual std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line) = 0;
 
   // EnumWindows over every top-level window; visit answers whether to go on.

@@ -544,8 +544,13 @@ bool SimThreads::StartThread(std::function<void()> body) {
   return true;
 }
 
-uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) {
+uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
   if (before_wait) before_wait(waits);
+  if (fail_waits_from >= 0 && waits >= fail_waits_from) {
+    ++waits;
+    error = wait_error;
+    return 0xFFFFFFFF;  // WAIT_FAILED
+  }
   ++waits;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -555,6 +560,17 @@ uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_
     if (!queue_.empty()) return count;
     changed_.wait(lock);
   }
+}
+
+bool SimThreads::WaitForEvent(EventHandle event, uint32_t& error) {
+  ++event_waits;
+  if (fail_event_wait) {
+    error = wait_error;
+    return false;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return static_cast<Event*>(event)->set; });
+  return true;
 }
 
 bool SimThreads::PeekMessage(Message& message) {

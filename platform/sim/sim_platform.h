@@ -156,7 +156,8 @@ class SimThreads : public IThreads {
   void SetEvent(EventHandle event) override;
   void ResetEvent(EventHandle event) override;
   bool StartThread(std::function<void()> body) override;
-  uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) override;
+  uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) override;
+  bool WaitForEvent(EventHandle event, uint32_t& error) override;
   bool PeekMessage(Message& message) override;
   void DispatchMessage(const Message& message) override;
   void WakeMainThread() override { Post(0); }
@@ -168,6 +169,13 @@ class SimThreads : public IThreads {
   // Runs on the waiting thread before each wait, with the number of waits so far; a
   // test steers the wait loop from here.
   std::function<void(int)> before_wait;
+  // The wait loop's wait with this number (counted from 0) and every later one fail
+  // with wait_error, the way MsgWaitForMultipleObjects reports WAIT_FAILED; -1 never.
+  int fail_waits_from = -1;
+  // WaitForEvent fails at once with wait_error.
+  bool fail_event_wait = false;
+  uint32_t wait_error = 6;  // ERROR_INVALID_HANDLE
+  int event_waits = 0;
   bool fail_thread_start = false;
   std::vector<uint32_t> dispatched;
   int waits = 0;

@@ -9,8 +9,13 @@ class SimProcess : public IProcess {
       : owner_(owner), id_(id), child_(child) {}
   ~SimProcess() override { owner_.events.push_back("closed"); }
   uint32_t id() const override { return id_; }
-  WaitResult Wait(uint32_t timeout_ms) override {
+  WaitResult Wait(uint32_t timeout_ms, uint32_t& error) override {
     owner_.events.push_back(timeout_ms == kInfinite ? "wait forever" : "wait " + std::to_string(timeout_ms));
+    if (child_.wait_fails_from > 0 && ++all_waits_ >= child_.wait_fails_from) {
+      owner_.events.back() += " failed";
+      error = child_.wait_error;
+      return WaitResult::kFailed;
+    }
     if (ended_) return WaitResult::kSignalled;
     ++waits_;
     if (child_.windows_after_waits >= 0 && waits_ >= child_.windows_after_waits && !shown_) {
@@ -43,6 +48,7 @@ class SimProcess : public IProcess {
   uint32_t id_;
   SimProcesses::Child child_;
   int waits_ = 0;
+  int all_waits_ = 0;
   bool ended_ = false;
   bool shown_ = false;
 };

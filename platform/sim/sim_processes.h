@@ -24,6 +24,8 @@ class SimProcesses : public IProcesses {
     uint32_t exit_code = 0;
     bool exit_code_unreadable = false;
     uint32_t exit_code_error = 6;  // ERROR_INVALID_HANDLE
+    int wait_fails_from = 0;       // this wait (from 1, waits forever counted too) and all later fail; 0 never
+    uint32_t wait_error = 6;       // ERROR_INVALID_HANDLE
   };
 
   bool IsRunningUnderWow64() override { return wow64; }

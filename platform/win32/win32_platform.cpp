@@ -352,10 +352,18 @@ bool Win32Threads::StartThread(std::function<void()> body) {
   return true;
 }
 
-uint32_t Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) {
+uint32_t Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
   std::vector<HANDLE> list(handles, handles + count);
   DWORD result = ::MsgWaitForMultipleObjects(count, list.data(), /*fWaitAll=*/FALSE, INFINITE, QS_ALLINPUT);
+  if (result == WAIT_FAILED) error = ::GetLastError();
   return result - WAIT_OBJECT_0;
+}
+
+bool Win32Threads::WaitForEvent(EventHandle event, uint32_t& error) {
+  const DWORD result = ::WaitForSingleObject(event, INFINITE);
+  if (result == WAIT_OBJECT_0) return true;
+  error = result == WAIT_FAILED ? ::GetLastError() : result;
+  return false;
 }
 
 bool Win32Threads::PeekMessage(Message& message) {

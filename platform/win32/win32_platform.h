@@ -74,7 +74,8 @@ class Win32Threads : public IThreads {
   void SetEvent(EventHandle event) override { ::SetEvent(event); }
   void ResetEvent(EventHandle event) override { ::ResetEvent(event); }
   bool StartThread(std::function<void()> body) override;
-  uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) override;
+  uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) override;
+  bool WaitForEvent(EventHandle event, uint32_t& error) override;
   bool PeekMessage(Message& message) override;
   void DispatchMessage(const Message& message) override;
   void WakeMainThread() override;

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/win32_processes.h"
 
 namespace carryall::win32 {
 namespace {
@@ -118,18 +119,56 @@ TEST(Win32ThreadsTest, WaitReportsTheLowestSignalledEventAndMessages) {
   Message drain;
   while (threads.PeekMessage(drain)) {
   }
+  uint32_t error = 0;
   threads.SetEvent(events[1]);
-  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2), 1u);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2, error), 1u);
   threads.SetEvent(events[0]);
-  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2), 0u);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2, error), 0u);
   threads.ResetEvent(events[0]);
   threads.ResetEvent(events[1]);
   ::PostThreadMessageW(::GetCurrentThreadId(), WM_USER, 7, 8);
-  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2), 2u);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2, error), 2u);
   Message m;
   ASSERT_TRUE(threads.PeekMessage(m));
   EXPECT_EQ(m.message, static_cast<uint32_t>(WM_USER));
   EXPECT_EQ(m.wparam, 7u);
+}
+
+TEST(Win32ThreadsTest, FailedWaitsSayWhyAndReturnAtOnce) {
+  Win32Threads threads;
+  EventHandle good = threads.CreateManualResetEvent();
+  HANDLE closed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::CloseHandle(closed);
+  EventHandle handles[2] = {good, closed};
+  uint32_t error = 0;
+  const uint32_t woke = threads.WaitForEventsOrMessages(handles, 2, error);
+  EXPECT_GT(woke, 2u) << "neither a handle nor a message";
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+
+  error = 0;
+  EXPECT_FALSE(threads.WaitForEvent(closed, error));
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  threads.SetEvent(good);
+  EXPECT_TRUE(threads.WaitForEvent(good, error));
+}
+
+TEST(Win32ProcessesTest, CommandLineTooLongForTheSystemIsRefusedNotCut) {
+  Win32Processes processes;
+  std::u16string line = u"\"C:\\windows\\system32\\cmd.exe\" /c exit 3";
+  std::u16string too_long = line + u" " + std::u16string(32767 - line.size() - 1, u'A');
+  ASSERT_EQ(too_long.size(), 32767u);
+  ::SetLastError(0);
+  EXPECT_EQ(processes.CreateProcess(too_long), nullptr);
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  // A short line starts; its waits and exit code come through.
+  std::unique_ptr<IProcess> child = processes.CreateProcess(line);
+  ASSERT_NE(child, nullptr);
+  uint32_t error = 0;
+  EXPECT_EQ(child->Wait(kInfinite, error), IProcess::WaitResult::kSignalled);
+  uint32_t code = 0;
+  EXPECT_TRUE(child->GetExitCode(code, error));
+  EXPECT_EQ(code, 3u);
 }
 
 TEST(Win32ThreadsTest, StartedThreadRunsItsBody) {

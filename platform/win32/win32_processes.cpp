@@ -35,11 +35,14 @@ class Win32Process : public IProcess {
   explicit Win32Process(const PROCESS_INFORMATION& info)
       : thread_(info.hThread), process_(info.hProcess), id_(info.dwProcessId) {}
   uint32_t id() const override { return id_; }
-  WaitResult Wait(uint32_t timeout_ms) override {
-    switch (::WaitForSingleObject(process_.get(), timeout_ms)) {
+  WaitResult Wait(uint32_t timeout_ms, uint32_t& error) override {
+    const DWORD result = ::WaitForSingleObject(process_.get(), timeout_ms);
+    switch (result) {
       case WAIT_OBJECT_0: return WaitResult::kSignalled;
       case WAIT_TIMEOUT: return WaitResult::kTimeout;
-      default: return WaitResult::kFailed;
+      default:
+        error = result == WAIT_FAILED ? ::GetLastError() : result;
+        return WaitResult::kFailed;
     }
   }
   bool GetExitCode(uint32_t& code, uint32_t& error) override {
@@ -83,6 +86,12 @@ void Win32Processes::RevertFsRedirection() {
 }
 
 std::unique_ptr<IProcess> Win32Processes::CreateProcess(std::u16string& command_line) {
+  // Windows refuses a command line of more than 32,767 units with its terminator; Wine
+  // would start the program with the line cut short instead. Refuse it the same way.
+  if (command_line.size() >= 32767) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};

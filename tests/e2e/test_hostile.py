@@ -15,6 +15,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 import typing
 import unittest
 
@@ -120,7 +121,167 @@ NAME_CASES = []
 
 # ---- the wizard's command line ----
 
-COMMAND_LINE_CASES = []
+WATCH_LINE = re.compile(r"t=\d+ (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) class=.*")
+MAX_COMMAND_LINE = 32767  # CreateProcessW's limit, in UTF-16 units with the terminator
+
+
+def c_runtime_argv(line):
+    """Splits a command line by the Microsoft C run-time's rules (CommandLineToArgvW
+    reads the lines composed here the same way): the program ends at the first blank
+    outside quotes; then 2n backslashes and a quote give n backslashes and toggle
+    quoting ("" inside quotes is a literal quote), 2n+1 backslashes and a quote give n
+    backslashes and a literal quote, other backslashes are themselves."""
+    i, program, quoted = 0, "", False
+    while i < len(line) and (quoted or line[i] not in " \t"):
+        if line[i] == '"':
+            quoted = not quoted
+        else:
+            program += line[i]
+        i += 1
+    argv, current, started, quoted = [program], "", False, False
+    while True:
+        while i < len(line) and not started and not quoted and line[i] in " \t":
+            i += 1
+        if i >= len(line):
+            break
+        run = 0
+        while i < len(line) and line[i] == "\\":
+            run, i = run + 1, i + 1
+        started = True
+        if i < len(line) and line[i] == '"':
+            current += "\\" * (run // 2)
+            if run % 2:
+                current += '"'
+            elif quoted and line[i + 1:i + 2] == '"':
+                current, i = current + '"', i + 1
+            else:
+                quoted = not quoted
+            i += 1
+            continue
+        current += "\\" * run
+        if i >= len(line) or (not quoted and line[i] in " \t"):
+            argv.append(current)
+            current, started = "", False
+            continue
+        current, i = current + line[i], i + 1
+    if started:
+        argv.append(current)
+    return argv
+
+
+def start_window_watch(ctx, milliseconds):
+    """Starts peek.exe watch for the run to come (its output goes outside the case's
+    folder, which is under snapshot); ctx.watched() then waits for it and answers the
+    (show|hide, exe) of every visible top-level window that came or went."""
+    out_path = os.path.join(ctx.session.tmp_root, f".watch-{os.path.basename(ctx.tmp)}.txt")
+    out = open(out_path, "wb")
+    watcher = subprocess.Popen(["wine", PEEK, "watch", str(milliseconds)], env=ctx.session.env,
+                               stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while b"ready" not in harness.read_bytes(out_path):
+        if time.monotonic() > deadline or watcher.poll() is not None:
+            raise AssertionError("the window watcher did not start")
+        time.sleep(0.05)
+
+    def watched():
+        watcher.wait(timeout=milliseconds / 1000 + 60)
+        out.close()
+        shown, events = {}, []
+        for line in harness.read_bytes(out_path).decode("utf-8").replace("\r\n", "\n").splitlines():
+            match = WATCH_LINE.fullmatch(line)
+            if match:
+                exe = match["exe"].lower()
+                if match["what"] == "show":
+                    shown[match["hwnd"]] = exe
+                events.append((match["what"], shown.get(match["hwnd"], exe)))
+        os.remove(out_path)
+        return events
+    ctx.watched = watched
+
+
+def silent_wizard_run(temp_value_raw, extra=""):
+    """A silent run of the sample wizard (never a window) with the base folder given to
+    temp as temp_value_raw, the raw text after "temp " in which {base} stands for it."""
+    def prepare(ctx):
+        ctx.exe = WIZARD_EXE
+        ctx.args = (f'/IAgreeToTheEULA log "{{log}}" temp {temp_value_raw} /zeroguid {extra}'
+                    f'WIZARD_WINDOW=never WIZARD_RUN_MS=200')
+        start_window_watch(ctx, 6000)
+    return prepare
+
+
+def wizard_reads_back(values):
+    """Checks that the wizard was started with exactly the composed line; that the C
+    run-time's rules give it back, after each option named in values, the value that
+    values[name](ctx) gives, and every word of the run; that no window showed; and that
+    the private folder went."""
+    def check(test, ctx, result, log):
+        events = ctx.watched()
+        test.assertEqual([], [e for e in events if e[1] in ("wizard app.exe", "e2e_wizard.exe")],
+                         "a silent run shows no window")
+        composed = re.search(r"^RunProgram program '(.*)'$", log, re.M)
+        test.assertIsNotNone(composed, log)
+        line = composed[1]
+        test.assertIn(f"Wizard: command line {line}\n", log, "the wizard sees exactly the composed line")
+        argv = c_runtime_argv(line)
+        expected = dict({"/log": lambda ctx: ctx.win(ctx.log)}, **values)
+        for name, value in expected.items():
+            test.assertIn(name, argv)
+            test.assertEqual(value(ctx), argv[argv.index(name) + 1], argv)
+        words = ["/IAgreeToTheEULA", "WIZARD_WINDOW=never", "WIZARD_RUN_MS=200"]
+        for word in words:
+            test.assertIn(word, argv)
+        test.assertEqual("VH_I=SQL Carryall", argv[-1])
+        test.assertEqual(1 + 2 * len(expected) + len(words) + 1, len(argv), argv)
+        test.assertIn("Wizard: exit code 0\nRunProgram returned 0\nRemove folder 'Yes'\n", log)
+        test.assertEqual([], os.listdir(ctx.base), "the private folder is removed")
+    return check
+
+
+def prepare_too_long(ctx):
+    """A bootstrapper line of 32,766 characters, the longest that starts, whose composed
+    wizard line comes out longer: log and extract are given relative and handed on
+    absolute, and the wizard's path in the private folder and VH_I are added."""
+    ctx.exe = WIZARD_EXE
+    head = f'"{ctx.win(ctx.exe)}" '
+    args = "/IAgreeToTheEULA log run.log temp base extract x /zeroguid LONG_WORD="
+    ctx.long_word = "LONG_WORD=" + "W" * (MAX_COMMAND_LINE - 1 - len(head) - len(args))
+    ctx.args = args[:-len("LONG_WORD=")] + ctx.long_word
+
+
+def check_too_long(test, ctx, result, log):
+    test.assertIn(f"Command line params {ctx.long_word} ", log, "the bootstrapper got its whole line")
+    length = re.search(r"^Run Program command line is (\d+) characters long, "
+                       r"the system takes at most 32766$", log, re.M)
+    test.assertIsNotNone(length, log)
+    test.assertGreater(int(length[1]), 32900)
+    test.assertIn("Failed to run SQL Carryall error 0x80070057.\n", log)
+    test.assertNotIn("Wizard:", log, "nothing was started")
+    test.assertNotIn("RunProgram returned", log)
+    test.assertIn("Run Program returned error\nRemove folder 'Yes'\n", log)
+    test.assertEqual([], os.listdir(ctx.base), "the private folder is removed")
+
+
+COMMAND_LINE_CASES = [
+    # The value ends in two backslashes (raw \\\\ before the closing quote): composed as
+    # \\\\ again, not \\\ which made the wizard swallow /log and WIZARD_WINDOW=never.
+    Case("temp_ending_in_two_backslashes", silent_wizard_run('"{base}\\\\\\\\"'), 0,
+         r"Wizard: command line .* /temp \"[^\"]*\\base\\\\\\\\\" .*",
+         wizard_reads_back({"/temp": lambda ctx: ctx.win(ctx.base) + "\\\\"})),
+    # Raw \\ before the closing quote is one backslash of the value: composed as before.
+    Case("temp_ending_in_one_backslash", silent_wizard_run('"{base}\\\\"'), 0,
+         r"Wizard: command line .* /temp \"[^\"]*\\base\\\\\" .*",
+         wizard_reads_back({"/temp": lambda ctx: ctx.win(ctx.base) + "\\"})),
+    # A value that is one backslash (LOG in capitals opens no log, it is only handed on)
+    # and one with an embedded quote (extract is handed on, made absolute).
+    Case("values_of_a_backslash_and_with_a_quote",
+         silent_wizard_run('"{base}"', extra='LOG \\ extract "a\\"b" '), 0,
+         r"Wizard: command line .* /LOG \"\\\\\" .*",
+         wizard_reads_back({"/temp": lambda ctx: ctx.win(ctx.base), "/LOG": lambda ctx: "\\",
+                            "/extract": lambda ctx: ctx.win(ctx.tmp) + '\\a"b'})),
+    Case("wizard_command_line_too_long", prepare_too_long, E_INVALIDARG, r"Run Program returned error",
+         check_too_long),
+]
 
 # ---- odd base folders and free space ----
 
