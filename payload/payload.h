@@ -32,8 +32,8 @@ struct EmbeddedInformation {
 // the marker nearest the end leaves no information.
 std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window, uint32_t size);
 
-// Deletes a folder's contents depth first, then the folder. Links inside it are
-// removed themselves, never followed. Always false.
+// Deletes a folder's contents depth first, then the folder. A link at the folder's
+// place or inside it is removed itself, never followed. Always false.
 bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder);
 
 }  // namespace carryall
