@@ -31,6 +31,10 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
     return kOk;
   }
 
+  // zeroguid names the private folder: the flag is set before the base folder is
+  // proved, so that SetTempFolder can look at what stands at that name already, and
+  // before the information file, the first to ask for the folder.
+  if (m_bZeroGuid) SetZeroGuid(*this);
   result = SetTempFolder(*this, m_strTempFolder);
   if (result != kOk) {
     result = PromptForTempFolder(m_strTempFolder);
@@ -38,9 +42,6 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
   }
   if (result != kOk) return result;
 
-  // zeroguid names the private folder: the information file below is the first to ask
-  // for the folder, so the flag is set before it.
-  if (m_bZeroGuid) SetZeroGuid(*this);
   WriteInfoFile();
 
   Text program_path;

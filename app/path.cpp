@@ -27,6 +27,12 @@ Text PathRemoveFileSpec(const Text& path) {
   return path.substr(0, cut);
 }
 
+std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value) {
+  std::optional<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
+  if (!full || full->empty() || full->size() > kMaxPath) return std::nullopt;
+  return full;
+}
+
 bool IsContainedRelativePath(std::u16string_view name) {
   if (name.empty() || IsSeparator(name.front())) return false;
   if (name.find(u':') != std::u16string_view::npos) return false;
@@ -63,6 +69,37 @@ bool IsDevicePath(std::u16string_view path) {
   bool drive = rest.size() >= 2 && rest[1] == u':' &&
                ((rest[0] >= u'A' && rest[0] <= u'Z') || (rest[0] >= u'a' && rest[0] <= u'z'));
   return !drive && !starts_with(u"UNC\\") && !starts_with(u"VOLUME{");
+}
+
+bool IsReservedDeviceName(std::u16string_view component) {
+  // The device is named by what comes before the first dot (or stream colon), without
+  // the blanks before it: "COM1 .log" and "nul...." open the device.
+  std::u16string_view stem = component.substr(0, component.find_first_of(u".:"));
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  auto is = [&](std::u16string_view word) {
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      char16_t c = stem[i];
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+      if (c != word[i]) return false;
+    }
+    return true;
+  };
+  if (stem.size() == 3) return is(u"CON") || is(u"PRN") || is(u"AUX") || is(u"NUL");
+  if (stem.size() == 4 && (is(u"COM") || is(u"LPT"))) {
+    char16_t digit = stem[3];
+    return (digit >= u'1' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' || digit == u'\u00B3';
+  }
+  return false;
+}
+
+bool NamesReservedDevice(std::u16string_view name) {
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = name.find_first_of(u"\\/", start);
+    if (IsReservedDeviceName(name.substr(start, end == std::u16string_view::npos ? end : end - start))) return true;
+    if (end == std::u16string_view::npos) return false;
+    start = end + 1;
+  }
 }
 
 }  // namespace carryall

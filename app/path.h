@@ -1,6 +1,7 @@
 // Portable layer. Windows path rules the core needs, written once so that both builds
-// agree: joining with a bounded length, splitting off the last component, and telling
-// a payload name that stays below its folder from one that would leave it.
+// agree: joining with a bounded length, splitting off the last component, resolving
+// against the current directory, and telling a payload name that stays below its
+// folder and names a file from one that would leave it or name a device.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,11 @@ std::optional<Text> PathAppend(const Text& path, std::u16string_view more, std::
 // before it, except at a root such as "C:\").
 Text PathRemoveFileSpec(const Text& path);
 
+// The value resolved against the current directory (GetFullPathNameW); an empty value
+// names the current directory itself. nullopt when the system cannot resolve it or the
+// result does not fit in MAX_PATH characters.
+std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value);
+
 // True when a relative payload name keeps its file below the folder it is joined to:
 // no drive or stream colon, no leading separator, no ".." component, with either slash
 // counted as a separator.
@@ -32,5 +38,15 @@ bool IsContainedRelativePath(std::u16string_view name);
 // a share ("\\?\UNC\server\share") or a volume ("\\?\Volume{...}\"). GetFullPathNameW
 // gives "CON", "NUL" or "COM1" that form ("\\.\CON").
 bool IsDevicePath(std::u16string_view path);
+
+// True when a path component names a reserved device, which Windows opens instead of a
+// file: CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 and COM¹, COM², COM³, LPT¹,
+// LPT², LPT³ (superscript digits), with ASCII letters in any case, alone or followed
+// by blanks, dots or an extension ("nul.txt", "COM1 .log", "Aux...").
+bool IsReservedDeviceName(std::u16string_view component);
+
+// True when any component of a relative name (either slash separates) names a
+// reserved device.
+bool NamesReservedDevice(std::u16string_view name);
 
 }  // namespace carryall

@@ -28,14 +28,6 @@ Text DefaultTempFolder(IFileSystem& files) {
   return *common;
 }
 
-// The value resolved against the current directory; an empty value names the current
-// directory itself. nullopt when the result does not fit in MAX_PATH characters.
-std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value) {
-  std::optional<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
-  if (!full || full->empty() || full->size() > kMaxPath) return std::nullopt;
-  return full;
-}
-
 }  // namespace
 
 int32_t CCarryallInstallerApp::ProcessOptions() {

@@ -195,7 +195,7 @@ TEST_F(LaunchTest, CommandLineTooLongToStartFailsLikeAFailedCreationAndStartsNot
   // One unit more is refused before CreateProcess, with redirection back on, the log
   // left open, and the line and result of a failed creation.
   machine.processes.events.clear();
-  log.Open("C:\\Work\\run.log");
+  log.Open(u"C:\\Work\\run.log");
   log.Write(u"second\n");
   EXPECT_EQ(Run(longest + u"A"), kInvalidArg);
   EXPECT_EQ(machine.processes.command_lines.size(), 1u) << "nothing handed over to be cut short";
@@ -237,7 +237,7 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
     m.files.MakeDirectories(u"C:\\Work");
-    l.Open("C:\\Work\\run.log");
+    l.Open(u"C:\\Work\\run.log");
     m.processes.child = c.child;
     EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), c.status) << c.what;
     EXPECT_EQ(a.m_nExitCode, 0) << c.what << ": an exit code that was never read";

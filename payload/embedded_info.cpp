@@ -77,7 +77,13 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
   text = text.substr(0, text.find('\0'));
   log_.Printf(u"Found embedded information '%s'\r\n", EscapeForLog(platform_.code_page.FromAnsi(text)));
 
-  std::unique_ptr<IFile> out = files.CreateNewFile(output_path, error);
+  // Never through a link at the private folder's place or at the file's own.
+  std::unique_ptr<IFile> out;
+  if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
+    out = files.CreateNewFile(output_path, error);
+  } else {
+    error = kErrorStoppedOnLink;
+  }
   if (!out) {
     log_.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
     return 0;

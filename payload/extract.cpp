@@ -58,6 +58,12 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
     log.Printf(u"%s Create file has failed\n", GetTempFolder(app) + u"\\" + m_strFileName);
     return kFail;
   }
+  // Checked before any folder on the way is made: a link on the way, or at the file's
+  // own place, would take the folders and the bytes to its target.
+  if (!IsLinkFree(app.platform().files, GetTempFolder(app), path, /*including_path=*/true)) {
+    log.Printf(u"%s Create file has failed\n", path);
+    return kFail;
+  }
   Text folder = PathRemoveFileSpec(path);
   if (folder.size() < kFolderBuffer) CreateFolder(app, folder);
 

@@ -39,8 +39,8 @@ std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window
 // unchanged; "\r" in the log may therefore also be the two characters themselves.
 Text EscapeForLog(const Text& information);
 
-// Deletes a folder's contents depth first, then the folder. Links inside it are
-// removed themselves, never followed. Always false.
+// Deletes a folder's contents depth first, then the folder. A link at the folder's
+// place or inside it is removed itself, never followed. Always false.
 bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder);
 
 }  // namespace carryall

@@ -10,6 +10,7 @@
 using namespace std::string_literals;
 
 #include "app/carryall_app.h"
+#include "app/path.h"
 #include "app/result_codes.h"
 #include "payload/temp_folder.h"
 #include "platform/sim/installer_test.h"
@@ -87,7 +88,7 @@ TEST_F(PayloadTest, UnwritableOrTooLongBaseFails) {
   EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
 }
 
-TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryone) {
+TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryoneForReadingAndRunning) {
   ASSERT_EQ(SetTempFolder(app, base), kOk);
   Text first = GetTempFolder(app);
   EXPECT_EQ(Narrow(first), "C:\\Work\\{A0A0A002-0000-0000-0000-000000000000}");
@@ -96,7 +97,10 @@ TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryone) {
   EXPECT_EQ(GetTempFolder(app), first);
   EXPECT_TRUE(machine.files.IsDirectory(first));
   ASSERT_EQ(machine.files.access_granted.size(), 1u);
-  EXPECT_EQ(machine.files.access_granted[0], std::make_pair(first, 0x10000000u));
+  // FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, inherited (SetFolderAccess's contract):
+  // no data, append, attribute, delete, DAC, owner or generic write or all bit.
+  EXPECT_EQ(machine.files.access_granted[0], std::make_pair(first, 0x1200A9u));
+  EXPECT_EQ(machine.files.access_granted[0].second & 0x500D0156u, 0u);
 }
 
 TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
@@ -122,14 +126,14 @@ TEST_F(PayloadTest, PromptIsRefusedInSilentRuns) {
   EXPECT_TRUE(machine.ui.events.empty());
 }
 
-TEST_F(PayloadTest, PromptTakesTheTextAsTypedAndHidesTheSplashMeanwhile) {
+TEST_F(PayloadTest, PromptTakesTheTextMadeAbsoluteAndHidesTheSplashMeanwhile) {
   int count_during = -1;
   machine.ui.during_prompt = [&] { count_during = app.m_nSplashHideCount; };
   machine.ui.prompt_answer = 1;
   machine.ui.prompt_typed = u"E:";
   Text folder = kBase;
   EXPECT_EQ(app.PromptForTempFolder(folder), kOk);
-  EXPECT_EQ(folder, u"E:");
+  EXPECT_EQ(Narrow(folder), "E:\\");
   EXPECT_EQ(count_during, 1);
   EXPECT_EQ(app.m_nSplashHideCount, 0);
   EXPECT_EQ(Narrow(machine.ui.prompt_caption), "SQL Carryall");
@@ -137,8 +141,22 @@ TEST_F(PayloadTest, PromptTakesTheTextAsTypedAndHidesTheSplashMeanwhile) {
 
   machine.ui.prompt_answer = 2;
   EXPECT_EQ(app.PromptForTempFolder(folder), kFail);
-  EXPECT_EQ(folder, u"E:");
+  EXPECT_EQ(Narrow(folder), "E:\\");
   EXPECT_EQ(LogText(), "");
+}
+
+TEST_F(PayloadTest, PromptAnswerIsResolvedLikeTheTempOption) {
+  machine.files.current_directory = u"C:\\here\\now";
+  machine.ui.prompt_answer = 1;
+  const std::pair<Text, const char*> cases[] = {  // typed, then the base (nullptr: refused)
+      {u"base", "C:\\here\\now\\base"}, {u"..\\x\\.\\y", "C:\\here\\x\\y"}, {u"\\top", "C:\\top"},
+      {u"", "C:\\here\\now"},         {u"D:\\Abs", "D:\\Abs"},               {Text(250, u'n'), nullptr}};
+  for (const auto& [typed, resolved] : cases) {
+    machine.ui.prompt_typed = typed;
+    Text folder = kBase;
+    EXPECT_EQ(app.PromptForTempFolder(folder), resolved ? kOk : kFail) << Narrow(typed);
+    EXPECT_EQ(Narrow(folder), resolved ? resolved : "D:\\Work") << Narrow(typed);
+  }
 }
 
 // ---- extraction ----
@@ -224,9 +242,11 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
   }
 }
 
-TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderAreNeverWritten) {
+TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWritten) {
   const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt",
-                         "\\\\server\\share\\evil.txt", "ok.txt:stream", "../evil.txt", "sub\\.. \\evil.txt"};
+                         "\\\\server\\share\\evil.txt", "ok.txt:stream", "../evil.txt", "sub\\.. \\evil.txt",
+                         // A device would take the bytes: a serial port, or nowhere.
+                         "COM1.log", "NUL", "con.exe", "sub\\Aux\\x.txt", "lpt\xB9.prn", "Prn .txt"};
   for (const char* name : names) {
     sim::SimMachine m;
     Log l(m.files, m.code_page);
@@ -254,6 +274,19 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderAreNeverWritten) {
   }
 }
 
+TEST(DeviceNameTest, ReservedNamesInAnyFormAndAnyComponentAndOnlyThoseAreDevices) {
+  const std::pair<const char16_t*, bool> cases[] = {
+      {u"CON", true}, {u"prn", true}, {u"Aux", true}, {u"nUl", true}, {u"COM1", true}, {u"com9", true},
+      {u"LPT1", true}, {u"lpt9", true}, {u"COM\u00B9", true}, {u"com\u00B2", true}, {u"LPT\u00B3.txt", true},
+      {u"COM1.log", true}, {u"CON.tar.gz", true}, {u"Nul....", true}, {u"NUL ", true}, {u"COM1 .log", true},
+      {u"sub\\con\\x.txt", true}, {u"sub/dir/Aux.h", true}, {u"nul\\", true},
+      {u"", false}, {u"CONSOLE", false}, {u"NULL", false}, {u"CON_", false}, {u" CON", false}, {u"a.con", false},
+      {u"COM", false}, {u"COM0", false}, {u"LPT10", false}, {u"COM1x", false}, {u"COM\u2074", false},
+      {u"\uFF23\uFF2F\uFF2E", false}, {u"sub\\connect\\x.txt", false}, {u"docs\\com10.txt", false},
+  };
+  for (const auto& [name, device] : cases) EXPECT_EQ(NamesReservedDevice(name), device) << Narrow(name);
+}
+
 TEST_F(PayloadTest, ANameTooLongForAPathFailsThatFile) {
   std::string long_name(230, 'n');
   EXPECT_EQ(Extract("102*" + long_name + "*1", {{102, "x"}}), kFail);
@@ -264,6 +297,88 @@ TEST_F(PayloadTest, ANameTooLongForAPathFailsThatFile) {
 TEST_F(PayloadTest, ZeroGuidOptionIsSetAfterEnumerationAndBeforeNaming) {
   EXPECT_EQ(Extract("102*a.exe*1", {{102, "x"}}, /*zero_guid=*/true), kOk);
   EXPECT_EQ(Narrow(program), "C:\\Work\\{00000000-0000-0000-0000-000000000000}\\a.exe");
+}
+
+// ---- links: nothing is created, written or deleted through one ----
+
+TEST(LinkFreeTest, EveryEntryFromTheFolderDownIsLookedAt) {
+  sim::SimMachine m;
+  m.files.MakeDirectories(u"C:\\p\\real");
+  m.files.MakeLink(u"C:\\p\\link", u"C:\\theirs");
+  m.files.MakeLink(u"C:\\p\\real\\last", u"C:\\theirs");
+  struct Case {
+    const char16_t* path;  // below C:\p
+    bool including_path, free;
+  } cases[] = {
+      {u"C:\\p\\missing\\link\\x.bin", true, true},  // nothing exists below a missing entry
+      {u"C:\\p/link/x.bin", false, false},
+      {u"C:\\p\\real\\last", true, false},
+      {u"C:\\p\\real\\last", false, true},  // deleting a link removes the link
+      {u"C:\\pp\\x.bin", true, false},        // not below the folder
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsLinkFree(m.files, u"C:\\p", c.path, c.including_path), c.free) << Narrow(c.path) << c.including_path;
+  }
+}
+
+class LinkTest : public PayloadTest {
+ protected:
+  static constexpr char16_t kZero[] = u"C:\\Work\\{00000000-0000-0000-0000-000000000000}";
+  static constexpr char16_t kTheirs[] = u"C:\\Users\\me\\Documents";
+  void SetUp() override {
+    PayloadTest::SetUp();
+    machine.files.Put(Text(kTheirs) + u"\\b file.bin", "mine");  // under a payload file's name
+    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*1*103*Sub Dir\\b file.bin*1*104*Sub Dir\\deeper\\c.bin*1");
+    for (uint32_t id : {102u, 103u, 104u}) machine.resources.Add(u"TOOLKIT", id, "x");
+  }
+  int32_t Extract() { return ExtractResources(app, &machine.resources, false, app.m_resources, program); }
+  // What removal logs, and that the user's folder is as it was.
+  std::string Remove() {
+    std::size_t before = log.pending().size();
+    app.RemoveTempFolder();
+    EXPECT_EQ(machine.files.List(kTheirs), std::vector<std::string>{"b file.bin"});
+    EXPECT_EQ(machine.files.Contents(Text(kTheirs) + u"\\b file.bin"), "mine");
+    return Narrow(log.pending().substr(before));
+  }
+  const std::string f = Narrow(kZero);
+};
+
+TEST_F(LinkTest, ZeroGuidPlaceMustBeAbsentOrARealFolder) {
+  SetZeroGuid(app);
+  machine.files.MakeLink(kZero, kTheirs);
+  EXPECT_EQ(SetTempFolder(app, base), kFail);
+  machine.files.RemoveDirectory(kZero);
+  machine.files.Put(kZero, "a file");
+  EXPECT_EQ(SetTempFolder(app, base), kFail);
+  EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
+  machine.files.DeleteFile(kZero);
+  machine.files.MakeDirectories(kZero);  // a real folder, as a /keep run leaves it
+  EXPECT_EQ(SetTempFolder(app, base), kOk);
+}
+
+TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndOnlyTheLinkIsRemoved) {
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  SetZeroGuid(app);  // planted after the probe: only GetTempFolder can see it
+  machine.files.MakeLink(kZero, kTheirs);
+  EXPECT_EQ(Extract(), kFail);
+  EXPECT_TRUE(machine.files.access_granted.empty()) << "the target's access list stays as it was";
+  EXPECT_TRUE(Logged("GetTempFolder has failed\n"));
+  EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
+  EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nRemove Folder '" + f + "'\n");
+  EXPECT_FALSE(machine.files.Exists(kZero));
+}
+
+TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalLeavesItsTargetAlone) {
+  SetZeroGuid(app);
+  machine.files.MakeLink(Text(kZero) + u"\\sub dir", kTheirs);
+  machine.files.Put(Text(kZero) + u"\\a.txt", "x");
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  EXPECT_EQ(Extract(), kFail);
+  EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
+  EXPECT_EQ(Remove(), "Manual Deletion of '" + f + "\\a.txt'\nManual Deletion of '" + f + "'\nDeletion Folder of '" + f +
+                          "'\nDeletion subfolder Folder of '" + f + "\\sub dir'\nRemove Folder '" + f +
+                          "\\sub dir'\nRemove Folder '" + f + "'\n");
+  EXPECT_FALSE(machine.files.Exists(kZero));
 }
 
 // ---- the information block ----
@@ -351,6 +466,16 @@ TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
   WithExecutable(exe);
   app.WriteInfoFile();
   EXPECT_FALSE(machine.files.Exists(Folder() + u"\\info.xml"));
+}
+
+TEST_F(InfoFileTest, NoInformationFileIsWrittenThroughALink) {
+  machine.files.Put(u"C:\\Users\\me\\info.xml", "mine");
+  WithExecutable(std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
+  SetZeroGuid(app);
+  machine.files.MakeLink(u"C:\\Work\\{00000000-0000-0000-0000-000000000000}", u"C:\\Users\\me");
+  app.WriteInfoFile();
+  EXPECT_EQ(machine.files.Contents(u"C:\\Users\\me\\info.xml"), "mine");
+  EXPECT_TRUE(Logged("Failed to create temp file C:\\Work\\{00000000-0000-0000-0000-000000000000}\\info.xml 681\r\n"));
 }
 
 TEST_F(InfoFileTest, UnreadableExecutableIsLogged) {

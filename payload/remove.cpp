@@ -12,14 +12,17 @@ constexpr std::size_t kFindBuffer = 265;
 
 int32_t CCarryallInstallerApp::RemoveTempFolder() {
   IFileSystem& files = platform_.files;
+  Text folder = GetTempFolder(*this);
   for (const CResource* record : m_resources) {
     Text path;
-    // A name that would leave the private folder has no path and is never deleted.
+    // A name that would leave the private folder or name a device has no path and is
+    // never deleted; nor is a file with a link on the way to it: the deletion would
+    // reach into the link's target.
     if (!record->GetFilePath(*this, path) || path.empty()) continue;
+    if (!IsLinkFree(files, folder, path, /*including_path=*/false)) continue;
     log_.Printf(u"Manual Deletion of '%s'\n", path);
     files.DeleteFile(path);
   }
-  Text folder = GetTempFolder(*this);
   files.SetCurrentDirectory(u"\\");
   log_.Printf(u"Deletion Folder of '%s'\n", folder);
   DeleteFolder(*this, folder);
@@ -29,6 +32,13 @@ int32_t CCarryallInstallerApp::RemoveTempFolder() {
 bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder) {
   IFileSystem& files = app.platform().files;
   Log& log = app.log();
+  std::optional<uint32_t> own = files.GetFileAttributes(folder);
+  if (own && (*own & kFileAttributeReparsePoint)) {
+    // A link at the folder's place: remove the link, never what it points to.
+    log.Printf(u"Remove Folder '%s'\n", folder);
+    files.RemoveDirectory(folder);
+    return false;
+  }
   Text base = folder;
   if (base.empty() || base.back() != u'\\') base.push_back(u'\\');
   std::optional<Text> pattern = PathAppend(base, u"*.*", kFindBuffer);

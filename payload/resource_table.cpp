@@ -87,7 +87,11 @@ bool CResource::IsExecutable() {
 
 bool CResource::GetFilePath(CCarryallInstallerApp& app, Text& path) const {
   Text folder = GetTempFolder(app);
-  if (!m_strFileName.empty() && !IsContainedRelativePath(m_strFileName)) return false;
+  // A device name is refused like a name that leaves the folder: the bytes would go
+  // to a serial port or nowhere, not into a file.
+  if (!m_strFileName.empty() && (!IsContainedRelativePath(m_strFileName) || NamesReservedDevice(m_strFileName))) {
+    return false;
+  }
   std::optional<Text> joined = PathAppend(folder, m_strFileName, std::min(kFilePathBuffer, kMaxPath));
   if (!joined) return false;
   path = *joined;

@@ -27,7 +27,8 @@ class CResource {
   // occurs in it after its first character.
   bool IsExecutable();
   // The private temporary folder joined with the file name. False when the joined path
-  // would not fit in a path buffer or the name would leave the folder.
+  // would not fit in a path buffer, the name would leave the folder or a component of
+  // it names a device (IsReservedDeviceName).
   bool GetFilePath(CCarryallInstallerApp& app, Text& path) const;
   // Writes the resource to its file. 0, 0x80004005 or 0x80040167.
   int32_t ExtractFile(CCarryallInstallerApp& app) const;

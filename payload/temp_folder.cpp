@@ -1,6 +1,8 @@
 // Portable layer. The private temporary folder.
 #include "payload/temp_folder.h"
 
+#include <vector>
+
 #include "app/carryall_app.h"
 #include "app/path.h"
 #include "app/result_codes.h"
@@ -36,7 +38,13 @@ int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base) {
   if (auto made = app.platform().system.CreateGuid()) guid = *made;
   // A base too long to hold the probe cannot hold the private folder either.
   std::optional<Text> probe = PathAppend(base, FormatGuid(guid));
-  if (!probe || !files.CreateProbeFile(*probe)) {
+  bool usable = probe && files.CreateProbeFile(*probe);
+  if (usable && app.m_tempFolder.zero_guid) {
+    // The name is known in advance, so something may be waiting at its place.
+    std::optional<Text> place = PathAppend(base, FormatGuid({}));
+    usable = place && (!files.GetFileAttributes(*place) || IsRealFolder(files, *place));
+  }
+  if (!usable) {
     app.log().Write(u"SetTempFolder has failed\n");
     return kFail;
   }
@@ -53,7 +61,13 @@ Text GetTempFolder(CCarryallInstallerApp& app) {
   // a base it never accepted, and then every later path built on it fails to fit.
   state.private_folder = PathAppend(state.base, name, SIZE_MAX).value_or(state.base + u"\\" + name);
   CreateFolder(app, state.private_folder);
-  app.platform().files.SetFolderAccess(state.private_folder, kGenericAll);
+  IFileSystem& files = app.platform().files;
+  if (files.GetFileAttributes(state.private_folder) && !IsRealFolder(files, state.private_folder)) {
+    // A link here would take the access entries, and every file, to its target.
+    app.log().Write(u"GetTempFolder has failed\n");
+    return state.private_folder;
+  }
+  files.SetFolderAccess(state.private_folder, kEveryoneAccess);
   return state.private_folder;
 }
 
@@ -61,6 +75,29 @@ void SetZeroGuid(CCarryallInstallerApp& app) { app.m_tempFolder.zero_guid = true
 
 bool CreateFolder(CCarryallInstallerApp& app, const Text& path) {
   return app.platform().files.CreateDirectoryTree(path) == 0;
+}
+
+bool IsRealFolder(IFileSystem& files, const Text& path) {
+  std::optional<uint32_t> attributes = files.GetFileAttributes(path);
+  return attributes && (*attributes & kFileAttributeDirectory) && !(*attributes & kFileAttributeReparsePoint);
+}
+
+bool IsLinkFree(IFileSystem& files, const Text& folder, const Text& path, bool including_path) {
+  Text prefix = folder.empty() || folder.back() == u'\\' ? folder : folder + u'\\';
+  if (path != folder && (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0)) return false;
+  // Where each entry's path ends: the folder, every folder on the way, then path itself.
+  std::vector<std::size_t> ends = {folder.size()};
+  for (std::size_t at = path.find_first_of(u"\\/", prefix.size()); at != Text::npos;
+       at = path.find_first_of(u"\\/", at + 1)) {
+    ends.push_back(at);
+  }
+  if (including_path && path.size() > folder.size()) ends.push_back(path.size());
+  for (std::size_t end : ends) {
+    std::optional<uint32_t> attributes = files.GetFileAttributes(path.substr(0, end));
+    if (!attributes) return true;  // nothing exists below a missing entry
+    if (*attributes & kFileAttributeReparsePoint) return false;
+  }
+  return true;
 }
 
 int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
@@ -78,7 +115,11 @@ int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
   --m_nSplashHideCount;
   platform_.threads.WakeMainThread();
   if (answer != kIdOk) return kFail;
-  base = drive;
+  // Resolved like the option "temp": a relative answer would pass the probe and then
+  // fail every file.
+  std::optional<Text> full = MakeAbsolute(platform_.files, drive);
+  if (!full) return kFail;
+  base = *full;
   return kOk;
 }
 

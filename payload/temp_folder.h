@@ -1,6 +1,8 @@
 // Portable layer. The private temporary folder: a GUID-named folder below the base
-// folder, fixed on first use and opened to everyone, so the wizard and what it starts
-// can use it.
+// folder, fixed on first use and opened to everyone for reading and running, so the
+// wizard and what it starts can use it. It must be a real folder: the bootstrapper
+// never creates, writes or deletes anything through a link (a junction or symbolic
+// link) at its place or below it.
 #pragma once
 
 #include <array>
@@ -19,16 +21,27 @@ struct TempFolderState {
   bool zero_guid = false;
 };
 
-constexpr uint32_t kGenericAll = 0x10000000;
+// What Everyone may do in the private folder and below it: FILE_GENERIC_READ |
+// FILE_GENERIC_EXECUTE (GENERIC_READ | GENERIC_EXECUTE mapped for files), not write:
+// in a shared base folder anyone could otherwise replace the wizard before it starts.
+constexpr uint32_t kEveryoneAccess = 0x1200A9;
+
+// ERROR_STOPPED_ON_SYMLINK: what a refused file creation reports as its error.
+constexpr uint32_t kErrorStoppedOnLink = 681;
 
 // StringFromGUID2's form: braces, upper-case hexadecimal, 38 characters.
 Text FormatGuid(const std::array<uint8_t, 16>& guid);
 
-// Records base, creates its last level and proves a file can be made in it.
-// 0, or 0x80004005 with "SetTempFolder has failed"; a device ("\\.\CON") fails untouched.
+// Records base, creates its last level and proves a file can be made in it. When the
+// private folder's name is known already (the zero-GUID flag), something other than a
+// real folder at its place (a link, say) fails it too; a device ("\\.\CON") fails
+// untouched. 0, or 0x80004005 with "SetTempFolder has failed".
 int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base);
 
-// The private folder's path; the first call names, creates and opens it.
+// The private folder's path; the first call names, creates and opens it. When
+// something other than a real folder stands at its place (a link planted there), it
+// logs "GetTempFolder has failed", leaves its access list alone and still answers the
+// path: every file written or deleted below it is then refused (IsLinkFree).
 Text GetTempFolder(CCarryallInstallerApp& app);
 
 // Sets the zero-GUID flag; it names the folder only when no folder is named yet.
@@ -36,5 +49,15 @@ void SetZeroGuid(CCarryallInstallerApp& app);
 
 // SHCreateDirectoryExW; true when it answered 0.
 bool CreateFolder(CCarryallInstallerApp& app, const Text& path);
+
+// True when path exists as a folder that is not a link.
+bool IsRealFolder(IFileSystem& files, const Text& path);
+
+// True when no link (reparse point) stands at folder's place or at any entry between
+// folder and path, and, with including_path, at path's own place (a file created
+// there would land in the link's target; a file deleted there is the link itself).
+// The walk stops at the first entry that does not exist: nothing exists below it.
+// False too when path does not lie below folder.
+bool IsLinkFree(IFileSystem& files, const Text& folder, const Text& path, bool including_path);
 
 }  // namespace carryall

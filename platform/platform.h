@@ -41,6 +41,7 @@ class IReadFile {
 
 constexpr uint32_t kFileAttributeReadOnly = 0x1;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
+constexpr uint32_t kFileAttributeNormal = 0x80;
 constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 
 struct FindEntry {
@@ -103,6 +104,11 @@ class IFileSystem {
   // Grants the group Everyone the access mask on the folder, inherited by sub-folders
   // and files, keeping the other entries of its access list. Failures are silent.
   virtual void SetFolderAccess(const Text& path, uint32_t mask) = 0;
+  // GetFileAttributesW: the entry's own attributes. A link (junction or symbolic link)
+  // that the path's last component names is reported with kFileAttributeReparsePoint,
+  // not followed; links above it are followed. nullopt when nothing is there or the
+  // attributes cannot be read.
+  virtual std::optional<uint32_t> GetFileAttributes(const Text& path) = 0;
 };
 
 // Conversion between UTF-16 and the calling thread's ANSI code page (CP_THREAD_ACP).

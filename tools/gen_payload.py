@@ -12,7 +12,9 @@ List format (UTF-8, one entry per line, fields separated by single tabs):
 - file name: the name the bootstrapper writes the file under, relative to its private
   folder, taken verbatim: spaces, dots and backslashes (sub-folders) are allowed, '*' is
   not (it separates the manifest's fields), and every character must exist in Windows
-  code page 1252, the manifest's encoding;
+  code page 1252, the manifest's encoding; no two names of a list may name the same file
+  on Windows (same_file_key): letter case, either slash and trailing dots and blanks
+  of a component do not tell files apart;
 - source path: the file whose bytes become the resource; a relative path is relative to
   the folder that holds the list;
 - manifest size: optional decimal number written into the manifest instead of the source
@@ -80,6 +82,7 @@ def read_list(path, generated=()):
     entries = []
     errors = []
     seen = {}
+    files = {}  # same_file_key -> the entry that names that file first
     for number, raw in enumerate(raw_lines, start=1):
         where = "%s:%d" % (path, number)
         try:
@@ -87,13 +90,28 @@ def read_list(path, generated=()):
         except ListError as e:
             errors.append("%s: %s" % (where, e))
             continue
-        if entry is not None:
-            entries.append(entry)
+        if entry is None:
+            continue
+        first = files.setdefault(same_file_key(entry.name), entry)
+        if first is not entry:
+            # The bootstrapper would write both into one file.
+            errors.append("%s: file name %r becomes the same file as %r on line %d"
+                          % (where, entry.name, first.name, first.line))
+            continue
+        entries.append(entry)
     if errors:
         raise ListError("\n".join(errors))
     if not entries:
         raise ListError("%s: the list names no payload file" % path)
     return entries
+
+
+def same_file_key(name):
+    """What tells name's file apart on Windows: the bootstrapper lower-cases names and
+    the file system ignores letter case (beyond ASCII too, though 'ß' is not "ss"),
+    either slash separates, and trailing dots and blanks of a component are dropped."""
+    parts = name.lower().replace("/", "\\").split("\\")
+    return "\\".join(part.rstrip(". ") for part in parts)
 
 
 def _read_line(raw, number, base_dir, generated, seen):

@@ -162,6 +162,15 @@ class Refusals(Workspace):
              "file name '\u65e5\u672c.txt' holds '\u65e5\u672c', which code page 1252 cannot encode"),
             ("102\ta\u2713.txt\tok.bin\n", 1, "file name 'a\u2713.txt' holds '\u2713', which code page 1252 cannot encode"),
             (b"102\ta\tok.bin\n103\t\xff.txt\tok.bin\n", 2, "not valid UTF-8 (byte 5)"),
+            # Two names of one file: the later line is refused, naming the earlier one.
+            ("102\tSetup.exe\tok.bin\n# c\n103\tsetup.EXE\tok.bin\n", 3,
+             "file name 'setup.EXE' becomes the same file as 'Setup.exe' on line 1"),
+            ("102\t\u00c9t\u00e9.txt\tok.bin\n103\t\u00e9T\u00c9.TXT\tok.bin\n", 2,
+             "file name '\u00e9T\u00c9.TXT' becomes the same file as '\u00c9t\u00e9.txt' on line 1"),
+            ("102\tSub\\x.bin\tok.bin\n103\tsub/X.bin\tok.bin\n", 2,
+             "file name 'sub/X.bin' becomes the same file as 'Sub\\\\x.bin' on line 1"),
+            ("102\tdocs. \\a.txt\tok.bin\n103\tdocs\\a.txt..\tok.bin\n", 2,
+             "file name 'docs\\\\a.txt..' becomes the same file as 'docs. \\\\a.txt' on line 1"),
         ]
         for list_text, line, message in cases:
             with self.subTest(list=list_text):
@@ -184,6 +193,24 @@ class Refusals(Workspace):
             "gen_payload.py: error: %s:4: id 103 is already given on line 3\n" % (list_path, list_path),
             result.stderr.decode())
         self.assertEqual(b"", result.stdout)
+
+    def test_every_name_of_one_file_after_the_first_is_reported(self):
+        self.write("ok.bin", b"ok")
+        list_path = self.write("list.txt", "102\ta.txt\tok.bin\n103\tA.txt\tok.bin\n104\tb.txt\tok.bin\n"
+                                           "105\ta.TXT\tok.bin\n")
+        result = run_generator("--list", list_path, "--check")
+        self.assertEqual(1, result.returncode)
+        self.assertEqual(
+            "gen_payload.py: error: %s:2: file name 'A.txt' becomes the same file as 'a.txt' on line 1\n"
+            "gen_payload.py: error: %s:4: file name 'a.TXT' becomes the same file as 'a.txt' on line 1\n"
+            % (list_path, list_path), result.stderr.decode())
+
+    def test_names_of_different_files_are_kept_apart(self):
+        self.write("ok.bin", b"ok")
+        list_text = ("102\ta.txt\tok.bin\n103\ta.txt.bak\tok.bin\n104\t.a.txt\tok.bin\n105\tsub\\a.txt\tok.bin\n"
+                     "106\tstra\u00dfe\tok.bin\n107\tstrasse\tok.bin\n108\ta txt\tok.bin\n")
+        self.assertEqual(b"102*a.txt*2*103*a.txt.bak*2*104*.a.txt*2*105*sub\\a.txt*2*106*stra\xdfe*2*107*strasse*2"
+                         b"*108*a txt*2", self.generate(list_text))
 
     def test_list_that_names_nothing_or_cannot_be_read(self):
         cases = [

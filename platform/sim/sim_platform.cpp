@@ -402,6 +402,19 @@ std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindE
 
 void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) { access_granted.emplace_back(path, mask); }
 
+std::optional<uint32_t> SimFileSystem::GetFileAttributes(const Text& path) {
+  // Resolve follows links above the last component only: a link is reported as itself.
+  std::string key = Resolve(path);
+  if (key.size() == 2 && key[1] == ':') {
+    if (key == "c:") return kFileAttributeDirectory;  // the one drive's root
+    return std::nullopt;
+  }
+  const Node* node = Find(key);
+  if (!node) return std::nullopt;
+  uint32_t attributes = node->attributes | (node->directory ? kFileAttributeDirectory : 0);
+  return attributes ? attributes : kFileAttributeNormal;
+}
+
 // ---- code page ----
 
 std::optional<std::string> SimCodePage::ToAnsi(const Text& text) {

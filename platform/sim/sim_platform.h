@@ -59,6 +59,7 @@ class SimFileSystem : public IFileSystem {
   bool SetCurrentDirectory(const Text& path) override;
   std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) override;
   void SetFolderAccess(const Text& path, uint32_t mask) override;
+  std::optional<uint32_t> GetFileAttributes(const Text& path) override;
 
   // Test helpers. Paths are full Windows paths; std::string ones are Latin-1.
   std::string Contents(const std::string& path) const;

@@ -244,6 +244,12 @@ void Win32FileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
                           /*psidGroup=*/nullptr, new_dacl.get(), /*pSacl=*/nullptr);
 }
 
+std::optional<uint32_t> Win32FileSystem::GetFileAttributes(const Text& path) {
+  DWORD attributes = ::GetFileAttributesW(W(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
+
 // ---- resources ----
 
 std::optional<Text> Win32Resources::LoadString(uint32_t id) {

@@ -39,6 +39,7 @@ class Win32FileSystem : public IFileSystem {
   bool SetCurrentDirectory(const Text& path) override;
   std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) override;
   void SetFolderAccess(const Text& path, uint32_t mask) override;
+  std::optional<uint32_t> GetFileAttributes(const Text& path) override;
 };
 
 class Win32CodePage : public ICodePage {

@@ -224,11 +224,11 @@ TEST(Win32FolderTest, ProbeLeavesNothingAndTreesAreMadeWholeWhileCreateMakesOneL
   EXPECT_TRUE(files.RemoveDirectory(T(dir + L"\\a\\b")));
 }
 
-TEST(Win32FolderTest, EveryoneGetsInheritedFullAccessAndOtherEntriesStay) {
+TEST(Win32FolderTest, EveryoneGetsInheritedReadAndExecuteAccessOnly) {
   std::wstring dir = TempDir() + L"\\acl";
   ::CreateDirectoryW(dir.c_str(), nullptr);
   Win32FileSystem files;
-  files.SetFolderAccess(T(dir), 0x10000000);
+  files.SetFolderAccess(T(dir), 0x1200A9);
   PACL dacl = nullptr;
   UniqueLocal<void> descriptor;
   ASSERT_EQ(::GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
@@ -238,16 +238,20 @@ TEST(Win32FolderTest, EveryoneGetsInheritedFullAccessAndOtherEntriesStay) {
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   UniqueSid everyone;
   ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()));
-  bool found = false;
+  int found = 0;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
     if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    if (::EqualSid(&ace->SidStart, everyone.get()) && (ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
-                                                    (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) {
-      found = true;
-    }
+    if (!::EqualSid(&ace->SidStart, everyone.get())) continue;
+    ++found;
+    EXPECT_EQ(ace->Mask, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+    EXPECT_EQ(ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                           FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL),
+              0u);
+    EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+              OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
   }
-  EXPECT_TRUE(found);
+  EXPECT_EQ(found, 1);
 }
 
 TEST(Win32GuidTest, GuidsAreFreshEachTime) {
