@@ -9,7 +9,10 @@ the certificate table; then the section headers, 40 bytes each.
 """
 
 import hashlib
+import os
+import shutil
 import struct
+import tempfile
 
 SECURITY_DIRECTORY = 4
 WIN_CERT_REVISION_2_0 = 0x0200
@@ -181,3 +184,25 @@ def der_children(data, start, end):
         children.append((tag, pos, content, after))
         pos = after
     return children
+
+
+def write_whole(path, data, mode_from):
+    """Writes data to path through a temporary file beside it, so that path holds either
+    its old content or all of data, with the permissions of mode_from (which may be
+    path itself). Raises PeError naming path when it cannot be written."""
+    directory = os.path.dirname(os.path.abspath(path))
+    try:
+        handle, tmp = tempfile.mkstemp(prefix=".carryall_", dir=directory)
+    except OSError as e:
+        raise PeError("%s: cannot write: %s" % (path, e.strerror))
+    try:
+        with os.fdopen(handle, "wb") as f:
+            f.write(data)
+        shutil.copymode(mode_from, tmp)
+        os.replace(tmp, path)
+    except OSError as e:
+        try:
+            os.remove(tmp)
+        except OSError:
+            pass
+        raise PeError("%s: cannot write: %s" % (path, e.strerror))

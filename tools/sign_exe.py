@@ -32,7 +32,6 @@ import base64
 import hashlib
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -285,24 +284,6 @@ def sign(data, cert_path, key_path, chain_path, name, url):
     return bytes(image)
 
 
-def write_whole(path, data, mode_from):
-    """Writes data to path through a temporary file beside it, so that path holds either
-    its old content or all of data; path may be the file that mode_from names."""
-    directory = os.path.dirname(os.path.abspath(path))
-    handle, tmp = tempfile.mkstemp(prefix=".sign_exe_", dir=directory)
-    try:
-        with os.fdopen(handle, "wb") as f:
-            f.write(data)
-        shutil.copymode(mode_from, tmp)
-        os.replace(tmp, path)
-    except OSError as e:
-        try:
-            os.remove(tmp)
-        except OSError:
-            pass
-        raise SignError("%s: cannot write: %s" % (path, e.strerror))
-
-
 def main(argv):
     parser = argparse.ArgumentParser(description="Sign a PE file with an Authenticode signature.")
     parser.add_argument("input", metavar="IN", help="the file to sign")
@@ -326,8 +307,8 @@ def main(argv):
             signed = sign(data, args.cert, args.key, args.chain, args.name, args.url)
         except PeError as e:
             raise SignError("%s: %s" % (args.input, e))
-        write_whole(args.output, signed, args.input)
-    except SignError as e:
+        pe_image.write_whole(args.output, signed, args.input)
+    except (SignError, PeError) as e:
         print("sign_exe.py: error: %s" % e, file=sys.stderr)
         return 1
     return 0

@@ -106,18 +106,10 @@ def tag(in_path, out_path, info):
     if len(data) <= SCAN_WINDOW:
         raise TagError("the result would have %d bytes; the bootstrapper scans only files of more than %d"
                        % (len(data), SCAN_WINDOW))
-    tmp = out_path + ".tmp"
     try:
-        with open(tmp, "wb") as f:
-            f.write(data)
-        os.chmod(tmp, os.stat(in_path).st_mode & 0o7777)
-        os.replace(tmp, out_path)
-    except OSError as e:
-        try:
-            os.remove(tmp)
-        except OSError:
-            pass
-        raise TagError("%s: cannot write: %s" % (out_path, e.strerror))
+        pe_image.write_whole(out_path, data, in_path)
+    except pe_image.PeError as e:
+        raise TagError(str(e))
 
 
 def main(argv):
