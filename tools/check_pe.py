@@ -17,6 +17,7 @@ leaves these fields as they are). Exit status 0 when every check passes, 1 other
 """
 
 import argparse
+import mmap
 import os
 import struct
 import sys
@@ -82,9 +83,10 @@ def main(argv):
     parser.add_argument("--file-alignment", type=int, default=4096)
     args = parser.parse_args(argv)
     try:
-        with open(args.exe, "rb") as f:
-            image = Image(f.read())
-    except (OSError, PeError) as error:
+        # Mapped, not read: a bootstrapper carries its payload, up to gigabytes.
+        with open(args.exe, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
+            image = Image(data)
+    except (OSError, ValueError, PeError) as error:
         print("check_pe: %s: %s" % (args.exe, error), file=sys.stderr)
         return 1
     problems = check_file_alignment(image, args.file_alignment)
