@@ -33,8 +33,11 @@ CMainWindowIterator::CMainWindowIterator(IProcesses& processes, uint32_t process
     : CWindowIterator(processes, capacity), m_processId(process_id), m_visibleOnly(visible_only) {}
 
 bool CMainWindowIterator::Accept(WindowHandle window) {
-  if (m_visibleOnly && !(processes_.GetWindowStyle(window) & kWindowStyleVisible)) return false;
-  return processes_.GetWindowProcessId(window) == m_processId;
+  // The owner first: asking about another process's window costs a round trip to the
+  // window system each time, and nearly every window belongs to another process, so
+  // the style is read only for the few that pass.
+  if (processes_.GetWindowProcessId(window) != m_processId) return false;
+  return !m_visibleOnly || (processes_.GetWindowStyle(window) & kWindowStyleVisible);
 }
 
 bool ProcessHasVisibleWindow(IProcesses& processes, uint32_t process_id) {

@@ -10,7 +10,8 @@
 #                                         bin/<name>.exe, with the payload of <list>,
 #                                         signed as resources/signing.cmake says
 #   carryall_add_payload_tool_tests()     ctest entries for tools/gen_payload.py,
-#                                         tools/tag_exe.py and tools/sign_exe.py
+#                                         tools/tag_exe.py, tools/sign_exe.py and
+#                                         tools/check_pe.py
 #
 # Cache variables of the Windows build:
 #   CARRYALL_PAYLOAD          the payload list (format: tools/gen_payload.py); empty
@@ -38,6 +39,7 @@ set(CARRYALL_PAYLOAD_GEN_DIR "${CMAKE_BINARY_DIR}/gen/payload")
 # Where samples/wizard/CMakeLists.txt puts the sample wizard.
 set(CARRYALL_SAMPLE_WIZARD_EXE "${CMAKE_BINARY_DIR}/bin/sample_wizard.exe")
 
+include("${CMAKE_CURRENT_LIST_DIR}/post_link.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/signing.cmake")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
@@ -247,8 +249,9 @@ endfunction()
 # CarryallInstaller's. Relative paths are taken from the calling CMakeLists.txt's folder.
 # The list may name files that the build makes, in the build folder; DEPENDS names the
 # targets that make them (not needed for the sample wizard, bin/sample_wizard.exe).
-# The bootstrapper is signed like CarryallInstaller (its default program name comes from
-# its own string table), unless UNSIGNED is given or CARRYALL_SIGN is OFF.
+# The bootstrapper is checked after linking (resources/post_link.cmake) and signed like
+# CarryallInstaller (its default program name comes from its own string table), unless
+# UNSIGNED is given or CARRYALL_SIGN is OFF.
 #
 #   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [DEPENDS <target>...] [UNSIGNED])
 function(carryall_add_bootstrapper NAME LIST)
@@ -322,6 +325,7 @@ function(carryall_add_bootstrapper NAME LIST)
   _carryall_link_object(${NAME} "${payload_object}")
   add_dependencies(${NAME} carryall_payload_${NAME})
 
+  carryall_post_link_checks(${NAME})
   if(NOT arg_UNSIGNED)
     if(arg_STRINGS)
       carryall_sign_bootstrapper(${NAME} STRINGS "${arg_STRINGS}")
@@ -340,4 +344,6 @@ function(carryall_add_payload_tool_tests)
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_tag_exe.py")
   add_test(NAME sign_exe
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_sign_exe.py")
+  add_test(NAME check_pe
+           COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_check_pe.py")
 endfunction()

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Benchmark, not a test: what the bootstrapper costs under Wine next to what the same work
+# costs without it, side by side in one run, and whether the targets are met.
+#
+#   bash bench/run.sh [RUNS]        RUNS whole-process runs of everything (default 5)
+#
+# Builds the win32 preset with the default 64 MiB demo payload and the benchmark's own
+# programs (bench/CMakeLists.txt: bootstrappers of 1, 16 and 256 MiB, a trivial program,
+# the window-probe helper) into build/bench, a folder of its own, so that a build/win32
+# configured otherwise is left as it is; starts a Wine session in build/bench/wine; and
+# prints, each a median of RUNS runs (bench/bench.py says how each is taken):
+#   - unpacking the demo payload (silent, /dontrun /keep) against `cmd /c copy` of its
+#     install.bin into the same folder, and the ratio;
+#   - a whole silent installation of a small payload whose wizard exits at once,
+#     against starting that wizard alone, and the ratio;
+#   - peak working set and peak private memory of the 64 MiB unpack against a trivial
+#     Win32 program;
+#   - one poll of the wizard-window probe with 200 top-level windows open;
+#   - the payload sweep: unpack, copy and memory at 16, 64 and 256 MiB.
+# Then which targets are met. Exit status: 0 all met, 3 a target missed, 1 a failure.
+#
+#   bash bench/run.sh --compare FIRST.exe SECOND.exe [RUNS]
+#
+# times and measures the 64 MiB unpack of two builds of the bootstrapper (each carrying
+# the demo payload) alternately instead: how a change to it is judged.
+set -euo pipefail
+shopt -s inherit_errexit
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+repo=$PWD
+
+compare=()
+if [ "${1:-}" = --compare ]; then
+  [ $# -ge 3 ] || { echo "usage: bench/run.sh --compare FIRST.exe SECOND.exe [RUNS]" >&2; exit 2; }
+  compare=(--compare "$(realpath "$2")" "$(realpath "$3")")
+  shift 3
+fi
+runs=${1:-5}
+case "$runs" in
+  '' | *[!0-9]* | 0) echo "usage: bench/run.sh [RUNS]  (RUNS a positive number)" >&2; exit 2 ;;
+esac
+
+build=$repo/build/bench
+echo "== Building the benchmark's programs in $build" >&2
+cmake --preset win32 -B "$build" -DCARRYALL_PAYLOAD= -DCARRYALL_DEMO_PAYLOAD_MB=64 -DCARRYALL_BENCH=ON >/dev/null
+cmake --build "$build" --target bench_programs -j2 >/dev/null
+
+state=$build/wine
+bash scripts/wine-env.sh start "$state" >/dev/null
+trap 'bash "$repo/scripts/wine-env.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
+# shellcheck disable=SC1091
+source "$state/env.sh"
+
+# The session's prefix has .NET Framework 4.8; 2.0 SP 2 as well, whichever version the
+# build's string table asks for.
+ndp='HKLM\Software\Microsoft\NET Framework Setup\NDP'
+for value in "v2.0.50727 Install 1" "v2.0.50727 SP 2"; do
+  read -r key name data <<<"$value"
+  wine reg add "$ndp\\$key" /v "$name" /t REG_DWORD /d "$data" /f </dev/null >/dev/null 2>&1
+done
+
+temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')")
+[ -d "$temp_dir" ] || { echo "bench: Wine's temporary folder $temp_dir is missing" >&2; exit 1; }
+
+echo "== Measuring" >&2
+status=0
+/usr/bin/python3 -B bench/bench.py --build "$build" --temp "$temp_dir" --runs "$runs" "${compare[@]}" || status=$?
+exit "$status"
