@@ -195,7 +195,10 @@ class SplashTest(LaunchTestCase):
         hidden = self.events_of(events, "e2e_wizard.exe", "hide")
         self.assertEqual(1, len(shown), events)
         self.assertEqual(1, len(hidden), events)
-        self.assertGreaterEqual(hidden[0][0] - shown[0][0], 1500, "shown for the whole wizard run")
+        # The watcher looks every 20 ms, so each of the two moments may be seen up to one
+        # look late: the splash stayed for the whole 1500 ms run when the gap seen is
+        # within two looks of it.
+        self.assertGreaterEqual(hidden[0][0] - shown[0][0], 1500 - 2 * 20, "shown for the whole wizard run")
 
     def test_silent_run_shows_no_window_of_its_own(self):
         finish = self.watch(5000)
