@@ -11,6 +11,14 @@ The checks (each prints one line naming the file on failure):
                   smaller alignment Windows and Wine read the whole image, payload
                   resources included, into private memory at start-up, which costs a
                   read and the payload's size in memory before the first byte is unpacked.
+  imports         every DLL in the import table is one that Windows loads from its
+                  KnownDLLs list (KNOWN_DLLS below). Any other DLL is looked for in the
+                  program's own folder first, where a downloaded bootstrapper may find a
+                  planted version.dll beside it; the program loads those from the system
+                  folder at run time instead (platform/win32/system_dlls.h).
+  hardening       the optional header's DllCharacteristics has DYNAMIC_BASE (ASLR),
+                  NX_COMPAT (DEP) and TERMINAL_SERVER_AWARE, and the image keeps its base
+                  relocations, without which the loader cannot move it and ASLR is void.
 
 The checks read the file only; a signature, if there is one, is not looked at (signing
 leaves these fields as they are). Exit status 0 when every check passes, 1 otherwise.
@@ -26,6 +34,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 from pe_image import PeError  # noqa: E402
+
+# The DLLs in the KnownDLLs key of every Windows the bootstrapper runs on (7 to 11), and
+# ntdll, which the loader maps before anything else. Only these may be imported.
+KNOWN_DLLS = frozenset("""
+    advapi32 clbcatq comdlg32 gdi32 imagehlp imm32 kernel32 msctf msvcrt normaliz nsi
+    ntdll ole32 oleaut32 psapi rpcrt4 sechost setupapi shell32 shlwapi user32 wldap32
+    ws2_32""".split())
+
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+# (flag, name) of the DllCharacteristics bits the image must have.
+HARDENING_FLAGS = [(0x0040, "DYNAMIC_BASE"), (0x0100, "NX_COMPAT"), (0x8000, "TERMINAL_SERVER_AWARE")]
+IMPORT_DIRECTORY = 1
+BASE_RELOCATION_DIRECTORY = 5
 
 
 def _u16(data, pos):
@@ -53,13 +74,53 @@ class Image:
             raise PeError("the headers run past the end of the file")
         self.section_alignment = _u32(data, optional + 32)
         self.file_alignment = _u32(data, optional + 36)
-        # (name, PointerToRawData, SizeOfRawData) of each section.
+        self.characteristics = _u16(data, pe + 22)
+        self.dll_characteristics = _u16(data, optional + 70)
+        magic = _u16(data, optional)
+        directories = optional + (112 if magic == 0x20B else 96)
+        count_at = directories - 4
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * index)
+                            for index in range(min(_u32(data, count_at), 16))
+                            if directories + 8 * index + 8 <= table]
+        # (name, PointerToRawData, SizeOfRawData) of each section, and its
+        # (VirtualAddress, PointerToRawData, SizeOfRawData) for reading RVAs.
         self.sections = []
+        self._mapping = []
         for index in range(count):
             header = table + 40 * index
             name = data[header:header + 8].rstrip(b"\0").decode("latin-1")
-            raw_size, raw_at = struct.unpack_from("<II", data, header + 16)
+            virtual_at, raw_size, raw_at = struct.unpack_from("<III", data, header + 12)
             self.sections.append((name, raw_at, raw_size))
+            self._mapping.append((virtual_at, raw_at, raw_size))
+        self.imports = self._read_imports(data)
+
+    def directory(self, index):
+        """(RVA, size) of a data directory; (0, 0) when the image has none."""
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def _offset(self, data, rva, size):
+        """The file offset of size bytes at rva; PeError when they are not in the file."""
+        for virtual_at, raw_at, raw_size in self._mapping:
+            if virtual_at <= rva and rva + size <= virtual_at + raw_size and raw_at + raw_size <= len(data):
+                return raw_at + (rva - virtual_at)
+        raise PeError("the import table points outside the file (RVA 0x%x)" % rva)
+
+    def _read_imports(self, data):
+        """The DLL names of the import directory, in its order."""
+        rva, size = self.directory(IMPORT_DIRECTORY)
+        names = []
+        while rva and size:
+            descriptor = self._offset(data, rva, 20)
+            name_rva = _u32(data, descriptor + 12)
+            if not any(data[descriptor:descriptor + 20]):
+                break
+            at = self._offset(data, name_rva, 1)
+            end = data.find(b"\0", at, at + 260)
+            if end < 0:
+                raise PeError("an imported DLL's name has no end (RVA 0x%x)" % name_rva)
+            names.append(data[at:end].decode("latin-1"))
+            rva += 20
+        return names
 
 
 def check_file_alignment(image, expected):
@@ -77,6 +138,22 @@ def check_file_alignment(image, expected):
     return problems
 
 
+def check_imports(image):
+    """One line for each imported DLL outside KNOWN_DLLS."""
+    return ["imports %s, which Windows would look for beside the program first" % name
+            for name in image.imports
+            if name.lower().removesuffix(".dll") not in KNOWN_DLLS]
+
+
+def check_hardening(image):
+    """One line for each missing DllCharacteristics flag and for stripped relocations."""
+    problems = ["DllCharacteristics 0x%04x lacks %s" % (image.dll_characteristics, name)
+                for flag, name in HARDENING_FLAGS if not image.dll_characteristics & flag]
+    if image.characteristics & IMAGE_FILE_RELOCS_STRIPPED or not image.directory(BASE_RELOCATION_DIRECTORY)[1]:
+        problems.append("the base relocations are stripped: the image cannot be moved")
+    return problems
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description="Checks a linked bootstrapper's image.")
     parser.add_argument("exe")
@@ -89,7 +166,8 @@ def main(argv):
     except (OSError, ValueError, PeError) as error:
         print("check_pe: %s: %s" % (args.exe, error), file=sys.stderr)
         return 1
-    problems = check_file_alignment(image, args.file_alignment)
+    problems = (check_file_alignment(image, args.file_alignment) + check_imports(image)
+                + check_hardening(image))
     for problem in problems:
         print("check_pe: %s: %s" % (args.exe, problem), file=sys.stderr)
     return 1 if problems else 0

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Tests of check_pe.py: the exact complaints about images that the loader cannot map,
-and that a signed, mapped image still passes and still verifies (osslsigncode judges).
+that import a DLL outside KnownDLLs or that lack a hardening flag, and that a signed,
+mapped image still passes and still verifies (osslsigncode judges).
 
     python3 tools/test_check_pe.py [-v]
 """
@@ -14,15 +15,30 @@ OPTIONAL = 0x40 + 24
 SECTION = OPTIONAL + 224
 
 
-def mapped_pe(raw_at=0x1000):
+KNOWN_IMPORTS = ("KERNEL32.dll", "msvcrt.dll", "SHELL32.dll", "ole32.dll")
+
+
+def mapped_pe(raw_at=0x1000, imports=KNOWN_IMPORTS, dll_characteristics=0x8140, relocations=8,
+              coff_characteristics=0x0102):
     """make_pe's image relinked with a 4 KiB file alignment: headers padded to 0x1000,
-    the section's raw data at raw_at."""
+    the section's raw data at raw_at (RVA 0x1000); the import table at the section's
+    start names imports; the base relocation directory is relocations bytes at RVA 0x1800."""
     data = bytearray(make_pe(raw_size=0x2000))
-    body = bytes(data[0x200:])
+    body = bytearray(data[0x200:])
+    names_at = 20 * (len(imports) + 1)
+    for index, name in enumerate(imports):
+        struct.pack_into("<I", body, 20 * index + 12, 0x1000 + names_at)  # Name
+        body[names_at:names_at + len(name) + 1] = name.encode() + b"\0"
+        names_at += len(name) + 1
+    body[20 * len(imports):20 * len(imports) + 20] = bytes(20)
+    struct.pack_into("<H", data, 0x40 + 22, coff_characteristics)
     struct.pack_into("<I", data, OPTIONAL + 36, 0x1000)  # FileAlignment
     struct.pack_into("<I", data, OPTIONAL + 60, 0x1000)  # SizeOfHeaders
+    struct.pack_into("<H", data, OPTIONAL + 70, dll_characteristics)
+    struct.pack_into("<II", data, OPTIONAL + 96 + 8, 0x1000, 20 * (len(imports) + 1))
+    struct.pack_into("<II", data, OPTIONAL + 96 + 40, 0x1800, relocations)
     struct.pack_into("<I", data, SECTION + 20, raw_at)   # PointerToRawData
-    return bytes(data[:0x200]) + b"\0" * (raw_at - 0x200) + body
+    return bytes(data[:0x200]) + b"\0" * (raw_at - 0x200) + bytes(body)
 
 
 class CheckPeTest(SigningCase):
@@ -40,9 +56,21 @@ class CheckPeTest(SigningCase):
             ("default.exe", make_pe(), 1, [
                 "file alignment is 512 bytes, not 4096",
                 "file alignment 512 differs from section alignment 4096",
-                "section .text starts at file offset 0x200, not a multiple of 4096"]),
+                "section .text starts at file offset 0x200, not a multiple of 4096",
+                "the base relocations are stripped: the image cannot be moved"]),
             ("shifted.exe", mapped_pe(raw_at=0x1200), 1, [
                 "section .text starts at file offset 0x1200, not a multiple of 4096"]),
+            ("planting.exe", mapped_pe(imports=("KERNEL32.dll", "VERSION.dll", "Shlwapi.DLL", "wintrust.dll")), 1, [
+                "imports VERSION.dll, which Windows would look for beside the program first",
+                "imports wintrust.dll, which Windows would look for beside the program first"]),
+            ("no_imports.exe", mapped_pe(imports=()), 0, []),
+            ("unhardened.exe", mapped_pe(dll_characteristics=0x0140 ^ 0x0100, relocations=0), 1, [
+                "DllCharacteristics 0x0040 lacks NX_COMPAT",
+                "DllCharacteristics 0x0040 lacks TERMINAL_SERVER_AWARE",
+                "the base relocations are stripped: the image cannot be moved"]),
+            ("stripped.exe", mapped_pe(dll_characteristics=0x8100, coff_characteristics=0x0103), 1, [
+                "DllCharacteristics 0x8100 lacks DYNAMIC_BASE",
+                "the base relocations are stripped: the image cannot be moved"]),
             ("text.exe", b"MZ just text", 1, ["not a PE file (no MZ header)"]),
         ]
         for name, data, status, problems in cases:

@@ -4,6 +4,7 @@
 
 #include "app/carryall_app.h"
 #include "app/log.h"
+#include "platform/win32/system_dlls.h"
 #include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_processes.h"
@@ -11,6 +12,9 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
   using namespace carryall;
+  // Before anything else can load a DLL: from here on a DLL named without a path comes
+  // from the system folder, never from the Downloads folder the program was started in.
+  win32::RestrictDllSearch();
   // Process lifetime: the worker thread may still be leaving when this function returns.
   static win32::Win32FileSystem files;
   static win32::Win32CodePage code_page;

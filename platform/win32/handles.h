@@ -11,6 +11,7 @@
 #include <wincrypt.h>
 
 #include "platform/unique_handle.h"
+#include "platform/win32/system_dlls.h"
 
 namespace carryall::win32 {
 
@@ -100,21 +101,21 @@ using UniqueLoadedResource = UniqueHandle<LoadedResourceTraits>;
 struct CertStoreTraits {
   using pointer = HCERTSTORE;
   static pointer Invalid() { return nullptr; }
-  static void Close(pointer value) { ::CertCloseStore(value, /*dwFlags=*/0); }
+  static void Close(pointer value) { sysdll::CertCloseStore(value, /*dwFlags=*/0); }
 };
 using UniqueCertStore = UniqueHandle<CertStoreTraits>;
 
 struct CryptMsgTraits {
   using pointer = HCRYPTMSG;
   static pointer Invalid() { return nullptr; }
-  static void Close(pointer value) { ::CryptMsgClose(value); }
+  static void Close(pointer value) { sysdll::CryptMsgClose(value); }
 };
 using UniqueCryptMsg = UniqueHandle<CryptMsgTraits>;
 
 struct CertContextTraits {
   using pointer = PCCERT_CONTEXT;
   static pointer Invalid() { return nullptr; }
-  static void Close(pointer value) { ::CertFreeCertificateContext(value); }
+  static void Close(pointer value) { sysdll::CertFreeCertificateContext(value); }
 };
 using UniqueCertContext = UniqueHandle<CertContextTraits>;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/system_dlls.h"
 #include "platform/win32/win32_platform.h"
 
 namespace carryall::win32 {
@@ -56,14 +57,14 @@ std::optional<Text> Win32MachineInfo::GetSystemFolder() {
 
 std::optional<std::string> Win32MachineInfo::ReadFixedFileInfo(const Text& path) {
   DWORD handle = 0;
-  DWORD size = ::GetFileVersionInfoSizeW(W(path), &handle);
+  DWORD size = sysdll::GetFileVersionInfoSizeW(W(path), &handle);
   if (size == 0) return std::nullopt;
   std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
   if (!data) return std::nullopt;
-  if (!::GetFileVersionInfoW(W(path), /*dwHandle=*/0, size, data.get())) return std::nullopt;
+  if (!sysdll::GetFileVersionInfoW(W(path), /*dwHandle=*/0, size, data.get())) return std::nullopt;
   void* block = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueW(data.get(), L"\\", &block, &length) || block == nullptr) return std::nullopt;
+  if (!sysdll::VerQueryValueW(data.get(), L"\\", &block, &length) || block == nullptr) return std::nullopt;
   // A root block shorter than the fixed record would be read past its end.
   if (length < kFixedFileInfoSize) return std::nullopt;
   return std::string(static_cast<const char*>(block), kFixedFileInfoSize);

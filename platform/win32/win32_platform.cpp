@@ -318,7 +318,7 @@ Text Win32System::GetCommandLine() {
 
 void Win32System::InitCommonControls() {
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
-  ::InitCommonControlsEx(&controls);
+  sysdll::InitCommonControlsEx(&controls);
 }
 
 void Win32System::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }

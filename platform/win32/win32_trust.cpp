@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/system_dlls.h"
 #include "platform/win32/win32_platform.h"
 
 namespace carryall::win32 {
@@ -59,7 +60,7 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
   }
   const CRYPT_ATTR_BLOB& value = opus->rgValue[0];
   DWORD size = 0;
-  if (!::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0,
+  if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0,
                            /*pvStructInfo=*/nullptr, &size)) {
     signature.opus = EmbeddedSignature::Opus::kDecodeSize;
     return;
@@ -69,7 +70,7 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
     signature.opus = EmbeddedSignature::Opus::kAllocate;
     return;
   }
-  if (!::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0, info.get(),
+  if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0, info.get(),
                            &size)) {
     signature.opus = EmbeddedSignature::Opus::kDecode;
     return;
@@ -84,11 +85,11 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
 // The certificate's simple display name: of its issuer with CERT_NAME_ISSUER_FLAG, of its
 // subject with no flags. nullopt when the name has no length.
 std::optional<Text> ReadName(PCCERT_CONTEXT certificate, DWORD flags) {
-  DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr,
+  DWORD length = sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr,
                                       /*pszNameString=*/nullptr, /*cchNameString=*/0);
   if (length == 0) return std::nullopt;
   std::vector<wchar_t> name(length, L'\0');
-  ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr, name.data(),
+  sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr, name.data(),
                        length);
   name.back() = L'\0';
   return CopyWideText(name.data());
@@ -100,7 +101,7 @@ std::optional<SignerCertificate> ReadCertificate(HCERTSTORE store, const CMSG_SI
   CERT_INFO key = {};
   key.Issuer = signer.Issuer;
   key.SerialNumber = signer.SerialNumber;
-  UniqueCertContext certificate(::CertFindCertificateInStore(store, kEncoding, /*dwFindFlags=*/0,
+  UniqueCertContext certificate(sysdll::CertFindCertificateInStore(store, kEncoding, /*dwFindFlags=*/0,
                                                              CERT_FIND_SUBJECT_CERT, &key,
                                                              /*pPrevCertContext=*/nullptr));
   if (!certificate) return std::nullopt;
@@ -143,7 +144,7 @@ TrustVerdict Win32Trust::VerifyFile(const Text& path) {
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   TrustVerdict verdict;
-  verdict.status = ::WinVerifyTrust(/*hwnd=*/nullptr, &action, &request);
+  verdict.status = sysdll::WinVerifyTrust(/*hwnd=*/nullptr, &action, &request);
   verdict.last_error = ::GetLastError();
   return verdict;
 }
@@ -154,7 +155,7 @@ EmbeddedSignature Win32Trust::ReadEmbeddedSignature(const Text& path) {
   // Declared so that they go in the order signer information, store, message.
   UniqueCryptMsg message;
   UniqueCertStore store;
-  if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, W(path), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+  if (!sysdll::CryptQueryObject(CERT_QUERY_OBJECT_FILE, W(path), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
                           CERT_QUERY_FORMAT_FLAG_BINARY, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
                           /*pdwContentType=*/nullptr, /*pdwFormatType=*/nullptr, store.put(), message.put(),
                           /*ppvContext=*/nullptr)) {
@@ -162,7 +163,7 @@ EmbeddedSignature Win32Trust::ReadEmbeddedSignature(const Text& path) {
     return signature;
   }
   DWORD size = 0;
-  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*dwIndex=*/0, /*pvData=*/nullptr, &size)) {
+  if (!sysdll::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*dwIndex=*/0, /*pvData=*/nullptr, &size)) {
     signature.reached = Step::kSignerInfoSize;
     return signature;
   }
@@ -171,7 +172,7 @@ EmbeddedSignature Win32Trust::ReadEmbeddedSignature(const Text& path) {
     signature.reached = Step::kAllocate;
     return signature;
   }
-  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*dwIndex=*/0, signer.get(), &size)) {
+  if (!sysdll::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*dwIndex=*/0, signer.get(), &size)) {
     signature.reached = Step::kSignerInfo;
     return signature;
   }
