@@ -29,11 +29,25 @@ Text CCarryallInstallerApp::LoadString(uint32_t id) {
 bool CCarryallInstallerApp::InitInstance() {
   int32_t result = kOk;
   m_nSplashHideCount = 0;
-  platform_.system.InitCommonControls();
+  // A "<program>.local" file or folder beside the program asks Windows to load the
+  // program's DLLs from that folder. It is looked for before anything loads a DLL (the
+  // common controls come from comctl32); the run then goes only as far as opening the
+  // log that the command line names, and refuses.
+  const Text redirection = GetModulePath(platform_.files) + u".local";
+  const bool redirected = platform_.files.GetFileAttributes(redirection).has_value();
+  if (!redirected) platform_.system.InitCommonControls();
   platform_.system.ComInitialize();
   m_lpCmdLine = CommandLineAfterProgram(platform_.system.GetCommandLine());
 
   result = ProcessOptions();
+  if (redirected) {
+    const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
+                                LoadString(kIdsProductName), redirection);
+    log_.Write(message + u"\n");
+    if (!m_bSilent) platform_.ui.ShowReport(message, Text());
+    m_nExitCode = kFail;
+    return false;
+  }
   bool worker_started = false;
   if (result == kOk) {
     log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));

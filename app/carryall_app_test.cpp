@@ -17,22 +17,26 @@ namespace {
 
 using sim::Narrow;
 
+// A one-file payload, so that a run succeeds end to end.
+void AddOneFilePayload(sim::SimMachine& machine) {
+  machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*Wizard.exe*1");
+  machine.resources.Add(u"TOOLKIT", 102, "abc");
+  machine.resources.Add(u"TOOLKIT", 103, "w");
+}
+
+// Runs the whole process: InitInstance, then ExitInstance; returns the exit code.
+int32_t RunProcessOn(sim::SimMachine& machine, CCarryallInstallerApp& app, const Text& args) {
+  machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
+  EXPECT_FALSE(app.InitInstance());
+  int32_t code = app.ExitInstance();
+  machine.threads.JoinAll();
+  return code;
+}
+
 class StartupTest : public sim::InstallerTest {
  protected:
-  void SetUp() override {
-    // A one-file payload, so that a run succeeds end to end.
-    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*Wizard.exe*1");
-    machine.resources.Add(u"TOOLKIT", 102, "abc");
-    machine.resources.Add(u"TOOLKIT", 103, "w");
-  }
-  // Runs the whole process: InitInstance, then ExitInstance; returns the exit code.
-  int32_t RunProcess(const Text& args) {
-    machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
-    EXPECT_FALSE(app.InitInstance());
-    int32_t code = app.ExitInstance();
-    machine.threads.JoinAll();
-    return code;
-  }
+  void SetUp() override { AddOneFilePayload(machine); }
+  int32_t RunProcess(const Text& args) { return RunProcessOn(machine, app, args); }
   std::string LogFile() { return machine.files.Contents("C:\\work\\run.log"); }
 
 };
@@ -117,6 +121,45 @@ TEST_F(StartupTest, InteractiveBadCommandLineShowsTheReport) {
   EXPECT_EQ(RunProcess(u"/?"), kBadCommandLine);
   EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"report"}));
   EXPECT_EQ(Narrow(machine.ui.report_message).substr(0, 24), "Command line '/?' incorr");
+}
+
+TEST_F(StartupTest, RedirectionBesideTheProgramRefusesTheRunBeforeAnyDllIsLoaded) {
+  const std::string refusal =
+      "SQL Carryall will not run while 'C:\\work\\CarryallInstaller.exe.local' is beside it: it would redirect "
+      "the DLLs the program loads.";
+  struct Row {
+    const char16_t* planted;  // a file, or a folder when it ends in a backslash
+    const char16_t* args;
+    bool refused;
+    std::vector<std::string> ui_events;
+  };
+  const Row rows[] = {
+      {u"C:\\work\\CarryallInstaller.exe.local", u"log run.log /IAgreeToTheEULA", true, {}},
+      {u"C:\\work\\CarryallInstaller.exe.local\\", u"log run.log", true, {"report"}},
+      {u"C:\\work\\Other.exe.local\\", u"log run.log /IAgreeToTheEULA /dontrun", false,
+       {"splash created", "splash end 5", "splash destroyed"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Narrow(row.planted));
+    sim::SimMachine machine;
+    Log log(machine.files, machine.code_page);
+    CCarryallInstallerApp app(machine.platform, log);
+    AddOneFilePayload(machine);
+    const Text planted = row.planted;
+    if (planted.back() == u'\\') {
+      machine.files.MakeDirectories(planted.substr(0, planted.size() - 1));
+    } else {
+      machine.files.Put(planted, "");
+    }
+
+    EXPECT_EQ(RunProcessOn(machine, app, row.args), row.refused ? kFail : kOk);
+    const std::string log_file = machine.files.Contents("C:\\work\\run.log");
+    EXPECT_EQ(log_file.find(refusal + "\r\nEnded 1016\r\n") != std::string::npos, row.refused);
+    EXPECT_EQ(log_file.find("Started") == std::string::npos, row.refused);
+    EXPECT_EQ(machine.system.common_controls, row.refused ? 0 : 1);
+    EXPECT_EQ(machine.ui.events, row.ui_events);
+    if (!row.ui_events.empty() && row.ui_events[0] == "report") EXPECT_EQ(Narrow(machine.ui.report_message), refusal);
+  }
 }
 
 TEST_F(StartupTest, ThreadThatCannotStartFailsTheRunInsteadOfSucceeding) {
