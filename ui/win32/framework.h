@@ -57,6 +57,9 @@ class CWinApp {
   ICodePage& code_page;
   // Set while a dialog of the main thread is the application's main window; a modal
   // dialog made without a parent is owned by it when it belongs to the same thread.
+  // Unlike the framework it stands in for, the main window's end posts no quit
+  // request: there is no application message loop to end, and the report that follows
+  // a declined question must not be ended by one.
   CWnd* m_pMainWnd = nullptr;
 };
 
