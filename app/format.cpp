@@ -240,6 +240,9 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
         const FormatArg* a = take();
         if (!a) break;
         std::u16string_view s = a->AsText();
+        // A C string ends at its first NUL: the rest of the argument is not printed,
+        // and the rest of the format is.
+        s = s.substr(0, s.find(u'\0'));
         if (fmt.precision >= 0 && s.size() > static_cast<std::size_t>(fmt.precision)) {
           s = s.substr(0, static_cast<std::size_t>(fmt.precision));
         }

@@ -2,7 +2,8 @@
 // Windows C run-time's wide printf, so that the log and the messages read the same on
 // every build: %s takes UTF-16 text, %d/%i/%ld a 32-bit signed value, %I64d a 64-bit
 // one, %u/%x/%X/%o unsigned values, %c one UTF-16 unit, %p a pointer as eight upper-case
-// hexadecimal digits, %e/%f/%g floating point, %% a percent sign. Flags - + space # 0,
+// hexadecimal digits, %e/%f/%g floating point, %% a percent sign. A %s argument ends
+// at its first NUL, as a C string does. Flags - + space # 0,
 // a width and a precision (also given as *) are understood.
 //
 // Arguments are typed values, not varargs: a missing argument prints nothing and a

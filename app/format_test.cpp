@@ -69,6 +69,14 @@ TEST(FormatTest, TextArgumentsKeepEveryUtf16Unit) {
   EXPECT_EQ(Format(u"[%s]", odd), u"[" + odd + u"]");
 }
 
+TEST(FormatTest, TextArgumentEndsAtItsFirstNulAndTheFormatGoesOn) {
+  const Text cut(u"name\0hidden", 11);
+  const Text nul_only(u"\0", 1);
+  EXPECT_EQ(Format(u"File '%s' size %d\n", cut, 7), u"File 'name' size 7\n");
+  EXPECT_EQ(Format(u"[%-6s|%.2s]", cut, cut), u"[name  |na]");
+  EXPECT_EQ(Format(u"<%s>", nul_only), u"<>");
+}
+
 TEST(FormatTest, LongOutputHasNoFixedLimit) {
   Text big(100000, u'x');
   EXPECT_EQ(Format(u"%s!", big).size(), 100001u);

@@ -24,6 +24,14 @@ TEST_F(LogTest, LinesBeforeOpenGoToTheTopInOrder) {
   EXPECT_TRUE(log.pending().empty());
 }
 
+TEST_F(LogTest, ANameHoldingANulEndsThereAndTheLineGoesOn) {
+  log.Open(u"C:\\log.txt");
+  log.Printf(u"Resource %d '%s' written\n", 102, Text(u"a.txt\0junk", 10));
+  log.Write(u"next\n");
+  log.Close();
+  EXPECT_EQ(files.Contents("C:\\log.txt"), "Resource 102 'a.txt' written\r\nnext\r\n");
+}
+
 TEST_F(LogTest, OpeningTheSameFileAgainNeitherTruncatesNorDuplicates) {
   log.Write(u"early\n");
   log.Open(u"C:\\log.txt");

@@ -7,11 +7,21 @@
 #
 #   bash scripts/demo.sh            interactive run (under Xvfb)
 #   bash scripts/demo.sh --silent   the same run as a deployment script does it
+#   bash scripts/demo.sh --gallery  runs into each dialog instead (splash, the report of
+#                                   a missing .NET and of a failed wizard, the question
+#                                   of an unsigned build, About) and writes a picture of
+#                                   each window to build/win32/demo/ (scripts/gallery.py)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$PWD
 silent=""
-[ "${1:-}" = "--silent" ] && silent="/IAgreeToTheEULA "
+gallery=0
+case "${1:-}" in
+  --silent) silent="/IAgreeToTheEULA " ;;
+  --gallery) gallery=1 ;;
+  "") ;;
+  *) echo "usage: demo.sh [--silent | --gallery]" >&2; exit 2 ;;
+esac
 
 bash scripts/setup.sh
 cmake --preset win32 >/dev/null
@@ -27,6 +37,11 @@ source "$state/env.sh"
 
 rm -rf "$out"
 mkdir -p "$out"
+if [ "$gallery" = 1 ]; then
+  echo "== Gallery under Wine (display $DISPLAY)"
+  python3 scripts/gallery.py "$state" "$bin" "$out"
+  exit 0
+fi
 exe_w=$(winepath -w "$bin/CarryallInstaller.exe")
 log_w=$(winepath -w "$out/install.log")
 # The sample wizard shows its window after a second and a half, so the splash can be seen.

@@ -10,7 +10,7 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 for p in cmake g++ make python3 googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
-         xvfb imagemagick xdotool osslsigncode openssl x11-utils; do
+         xvfb imagemagick xdotool osslsigncode openssl x11-utils libx11-6; do
   have_pkg "$p" || need+=("$p")
 done
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

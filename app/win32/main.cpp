@@ -9,6 +9,7 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_processes.h"
 #include "platform/win32/win32_trust.h"
+#include "ui/win32/win32_ui.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
   using namespace carryall;
@@ -21,7 +22,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   win32::Win32Resources resources(instance);
   static win32::Win32System system;
   static win32::Win32Threads threads;
-  win32::Win32UserInterface ui(instance);
+  win32::Win32UserInterface ui(instance, resources, code_page);
   static win32::Win32MachineInfo machine;
   static win32::Win32Processes processes;
   static win32::Win32Trust trust;

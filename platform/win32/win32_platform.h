@@ -1,5 +1,8 @@
 // Win32 layer. The real platform: thin wrappers over the Windows API, with the flags,
-// sizes and orders the core relies on. Only the Windows build compiles this.
+// sizes and orders the core relies on. Only the Windows build compiles this. Files and
+// code pages are in win32_files.cpp, resources in win32_resources.cpp, the system's
+// services in win32_system.cpp, threads and waits in win32_threads.cpp; the dialogs
+// are the user interface's own (ui/win32/).
 #pragma once
 
 #include <windows.h>
@@ -83,18 +86,6 @@ class Win32Threads : public IThreads {
 
  private:
   DWORD main_thread_ = ::GetCurrentThreadId();
-};
-
-class Win32UserInterface : public IUserInterface {
- public:
-  explicit Win32UserInterface(HINSTANCE module) : module_(module) {}
-  std::unique_ptr<ISplash> CreateSplash() override;
-  int AskQuestion(const Text& heading, const Text& details) override;
-  void ShowReport(const Text& message, const Text& link) override;
-  int PromptForFolder(const Text& caption, Text& folder) override;
-
- private:
-  HINSTANCE module_;
 };
 
 }  // namespace carryall::win32

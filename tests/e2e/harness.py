@@ -22,6 +22,9 @@ Typical use in a test module:
             result = self.session.run('log x.txt', exe=EXE, cwd=self.tmp)
 """
 
+import contextlib
+import ctypes
+import ctypes.util
 import dataclasses
 import itertools
 import os
@@ -29,6 +32,8 @@ import re
 import shlex
 import shutil
 import subprocess
+import threading
+import time
 import unittest
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir, os.pardir))
@@ -279,3 +284,315 @@ class WineTestCase(unittest.TestCase):
                  for i, e in enumerate(expected)] + actual[len(expected):]
         shown = [line for line in shown if line is not None]
         self.assertEqual(list(expected), shown)
+
+
+# -- windows of other programs (peek.exe) -------------------------------------------------
+
+_RECT = r"(?P<l>-?\d+),(?P<t>-?\d+),(?P<r>-?\d+),(?P<b>-?\d+)"
+_WINDOW_LINE = re.compile(r"window caption=(?P<caption>.*) rect=" + _RECT + r" client=(?P<w>\d+)x(?P<h>\d+)")
+_CONTROL_LINE = re.compile(r"control id=(?P<id>-?\d+) class=(?P<cls>\S*) visible=(?P<visible>[01]) "
+                           r"style=(?P<style>[0-9a-f]{8}) rect=" + _RECT + r" text=(?P<text>.*)")
+
+
+def _rect(match):
+    return tuple(int(match[k]) for k in "ltrb")
+
+
+@dataclasses.dataclass
+class Control:
+    id: int
+    cls: str
+    visible: bool
+    style: int
+    rect: tuple  # left, top, right, bottom on the screen
+    text: str
+
+
+@dataclasses.dataclass
+class Window:
+    caption: str
+    rect: tuple  # left, top, right, bottom on the screen
+    client: tuple  # width, height
+    controls: list
+
+    def control(self, id_):
+        """The first control with this id (ids -1 are not unique)."""
+        return next((c for c in self.controls if c.id == id_), None)
+
+    def text(self, id_):
+        """The text of the first control with this id; None when there is none."""
+        control = self.control(id_)
+        return control.text if control else None
+
+    def visible_buttons(self):
+        return [c.text for c in self.controls if c.cls == "Button" and c.visible]
+
+
+class Peek:
+    """peek.exe in the session: finds and drives the windows of the programs it runs."""
+
+    def __init__(self, session, exe=None):
+        self.session = session
+        self.exe = exe or os.environ.get("CARRYALL_PEEK")
+
+    def __call__(self, *args, timeout=90):
+        """Runs peek.exe; its exit status and its output (UTF-8, LF line ends)."""
+        completed = subprocess.run(["wine", self.exe, *map(str, args)], env=self.session.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL, timeout=timeout)
+        return completed.returncode, completed.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def find(self, name, wait_ms=20000, where=None):
+        """The visible top-level window named name (caption, or "exe=NAME") with its
+        controls, or None when none came within wait_ms; with where, the first one seen
+        for which where(window) is true (a window that replaces another of the same
+        name)."""
+        deadline = time.monotonic() + wait_ms / 1000
+        while True:
+            window = self._find_once(name, max(0, int((deadline - time.monotonic()) * 1000)))
+            if window is not None and (where is None or where(window)):
+                return window
+            if time.monotonic() >= deadline:
+                return None
+            time.sleep(0.1)
+
+    def _find_once(self, name, wait_ms):
+        status, output = self("find", name, wait_ms)
+        if status != 0:
+            return None
+        window = None
+        for line in output.split("\n"):
+            if window is None:
+                match = _WINDOW_LINE.fullmatch(line)
+                if match:
+                    window = Window(match["caption"], _rect(match), (int(match["w"]), int(match["h"])), [])
+                continue
+            match = _CONTROL_LINE.fullmatch(line)
+            if match:
+                window.controls.append(Control(int(match["id"]), match["cls"], match["visible"] == "1",
+                                               int(match["style"], 16), _rect(match), match["text"]))
+            elif window.controls and line:
+                window.controls[-1].text += "\n" + line  # a text with line breaks
+        return window
+
+    def gone(self, name, wait_ms=20000):
+        """Waits until no visible top-level window is named name; True when none is."""
+        deadline = time.monotonic() + wait_ms / 1000
+        while True:
+            if self("find", name, 0)[0] != 0:
+                return True
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.1)
+
+    def act(self, *args):
+        """One of peek.exe's actions (command, syscommand, button-up, char, key,
+        set-text); raises when the window or control is missing."""
+        status, output = self(*args)
+        if status != 0:
+            raise AssertionError(f"peek.exe {' '.join(map(str, args))} failed ({status}): {output}")
+
+
+def wait_for(probe, ready=bool, timeout_s=10.0):
+    """Calls probe until ready(its answer) holds or timeout_s has passed; the last answer."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        answer = probe()
+        if ready(answer) or time.monotonic() >= deadline:
+            return answer
+        time.sleep(0.1)
+
+
+def screenshot(session, path, rect=None):
+    """Writes a PNG of the session's screen, or of rect (left, top, right, bottom) on it."""
+    crop = [] if rect is None else ["-crop", f"{rect[2] - rect[0]}x{rect[3] - rect[1]}+{rect[0]}+{rect[1]}",
+                                    "+repage"]
+    subprocess.run(["import", "-window", "root", *crop, path], env=session.env, check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+
+
+def count_colors(session, rect, colors):
+    """How many pixels of rect (left, top, right, bottom) on the screen have each of the
+    colors ((r, g, b) tuples), exactly."""
+    width, height = rect[2] - rect[0], rect[3] - rect[1]
+    data = subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{rect[0]}+{rect[1]}",
+                           "+repage", "-depth", "8", "rgb:-"], env=session.env, check=True,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=60).stdout
+    counts = {color: 0 for color in colors}
+    for i in range(0, len(data) - 2, 3):
+        pixel = (data[i], data[i + 1], data[i + 2])
+        if pixel in counts:
+            counts[pixel] += 1
+    return counts
+
+
+class BellWatcher:
+    """Counts the bells of the session's X display: under Wine, MessageBeep rings the X
+    bell, which the XKB extension reports as a bell event."""
+
+    XKB_USE_CORE_KBD = 0x100
+    XKB_BELL_NOTIFY = 8
+
+    def __init__(self, session):
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XkbQueryExtension.argtypes = [ctypes.c_void_p] + [ctypes.POINTER(ctypes.c_int)] * 5
+        x11.XkbSelectEvents.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+        x11.XPending.argtypes = [ctypes.c_void_p]
+        x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.x11 = x11
+        self.display = x11.XOpenDisplay(session.env["DISPLAY"].encode())
+        if not self.display:
+            raise RuntimeError(f"cannot open display {session.env['DISPLAY']}")
+        opcode, self.event_base, error, major, minor = (ctypes.c_int() for _ in range(5))
+        major.value = 1
+        if not x11.XkbQueryExtension(self.display, ctypes.byref(opcode), ctypes.byref(self.event_base),
+                                     ctypes.byref(error), ctypes.byref(major), ctypes.byref(minor)):
+            raise RuntimeError("the X server has no XKB extension")
+        bell_mask = 1 << self.XKB_BELL_NOTIFY
+        x11.XkbSelectEvents(self.display, self.XKB_USE_CORE_KBD, bell_mask, bell_mask)
+        x11.XSync(self.display, 0)
+        self.bells = 0
+
+    def count(self, settle_s=1.0):
+        """The bells rung since the watch began, after waiting settle_s for late ones."""
+        deadline = time.monotonic() + settle_s
+        event = (ctypes.c_long * 24)()  # an XEvent
+        while True:
+            while self.x11.XPending(self.display):
+                self.x11.XNextEvent(self.display, event)
+                raw = bytes(event)
+                # XkbAnyEvent: int type, then (LP64) serial, send_event, display and
+                # time, then int xkb_type at byte 40.
+                if (int.from_bytes(raw[0:4], "little") == self.event_base.value and
+                        int.from_bytes(raw[40:44], "little") == self.XKB_BELL_NOTIFY):
+                    self.bells += 1
+            if time.monotonic() >= deadline:
+                return self.bells
+            time.sleep(0.05)
+
+    def close(self):
+        if self.display:
+            self.x11.XCloseDisplay(self.display)
+            self.display = None
+
+
+class BackgroundRun:
+    """A program run that goes on while the test drives its windows; result() waits."""
+
+    def __init__(self, session, args, exe, cwd=None, timeout_ms=60000):
+        self._outcome = {}
+
+        def run():
+            try:
+                self._outcome["result"] = session.run(args, exe=exe, cwd=cwd, timeout_ms=timeout_ms)
+            except Exception as error:  # reported by result()
+                self._outcome["error"] = error
+        self._thread = threading.Thread(target=run, daemon=True)
+        self._thread.start()
+
+    def done(self):
+        return not self._thread.is_alive()
+
+    def wait(self, timeout_s):
+        self._thread.join(timeout_s)
+
+    def result(self, timeout_s=120):
+        self._thread.join(timeout_s)
+        if self._thread.is_alive():
+            raise AssertionError("the run did not end")
+        if "error" in self._outcome:
+            raise self._outcome["error"]
+        return self._outcome["result"]
+
+
+# -- the registry of the session ------------------------------------------------------------
+
+DOTNET_SETUP_KEY = r"HKLM\Software\Microsoft\NET Framework Setup\NDP"
+
+
+def reg(session, cwd, *args):
+    """One "wine reg" call on the session's live registry: its status and output."""
+    out_path = os.path.join(cwd, "reg.out")
+    # Output to a file, not a pipe: see WineSession.run_command_line.
+    with open(out_path, "wb") as out:
+        status = subprocess.run(["wine", "reg", *args], env=session.env, cwd=cwd,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                timeout=60).returncode
+    with open(out_path, "rb") as f:
+        output = f.read().decode("utf-8", errors="replace")
+    os.remove(out_path)
+    return status, output
+
+
+_saves = itertools.count()
+
+
+@contextlib.contextmanager
+def dotnet_keys(session, cwd, commands):
+    """Within the block, the .NET setup keys are only what the "wine reg" commands (lists
+    of arguments) write; afterwards the prefix's own keys are back."""
+    saved = os.path.join(cwd, f"ndp-saved-{next(_saves)}.reg")
+    exported = reg(session, cwd, "export", DOTNET_SETUP_KEY, session.to_windows(saved), "/y")[0] == 0
+    try:
+        if exported:
+            _reg_ok(session, cwd, "delete", DOTNET_SETUP_KEY, "/f")
+        for command in commands:
+            _reg_ok(session, cwd, *command)
+        yield
+    finally:
+        reg(session, cwd, "delete", DOTNET_SETUP_KEY, "/f")
+        if exported:
+            _reg_ok(session, cwd, "import", session.to_windows(saved))
+
+
+def _reg_ok(session, cwd, *args):
+    status, output = reg(session, cwd, *args)
+    if status != 0:
+        raise AssertionError(f"wine reg {' '.join(args)}: {output}")
+
+
+# -- watching windows come and go -----------------------------------------------------------
+
+WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) "
+                        r"class=(?P<cls>.*?) caption=(?P<caption>.*)")
+
+
+def start_window_watch(session, milliseconds, peek=None):
+    """Starts peek.exe watch and waits until it runs; returns a function that waits for
+    the watch to end and answers its events as (time, show|hide, exe in lower case,
+    caption) tuples (a window that hides as its process ends is known by its handle)."""
+    out_path = os.path.join(session.tmp_root, f".watch-{os.getpid()}-{next(session._serial)}.txt")
+    out = open(out_path, "wb")
+    watcher = subprocess.Popen(["wine", peek or os.environ.get("CARRYALL_PEEK"), "watch", str(milliseconds)],
+                               env=session.env, stdout=out, stderr=subprocess.DEVNULL,
+                               stdin=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while b"ready" not in read_bytes(out_path):
+        if time.monotonic() > deadline or watcher.poll() is not None:
+            out.close()
+            raise AssertionError("the window watcher did not start")
+        time.sleep(0.05)
+
+    def finish():
+        watcher.wait(timeout=milliseconds / 1000 + 60)
+        out.close()
+        shown, events = {}, []
+        for line in read_bytes(out_path).decode("utf-8").replace("\r\n", "\n").splitlines():
+            match = WATCH_LINE.fullmatch(line)
+            if not match:
+                continue
+            who = (match["exe"].lower(), match["caption"])
+            if match["what"] == "show":
+                shown[match["hwnd"]] = who
+            else:
+                who = shown.get(match["hwnd"], who)
+            events.append((int(match["t"]), match["what"]) + who)
+        os.remove(out_path)
+        return events
+    return finish

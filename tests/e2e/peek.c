@@ -1,5 +1,10 @@
 /* Test helper (Windows console program). Looks at and drives the windows of other
- * programs in the same Wine session, deterministically, without synthetic input.
+ * programs in the same Wine session, deterministically, without synthetic input: every
+ * action is a message posted to the window or control, which its own message loop
+ * handles as it would the user's.
+ *
+ * WINDOW names a visible top-level window: its exact caption, or "exe=NAME" for the
+ * first visible top-level window of a process whose executable is NAME (any case).
  *
  *   peek.exe watch MS                 for MS milliseconds, every 20 ms, print one
  *                                          line per change of a visible top-level window:
@@ -8,14 +13,25 @@
  *                                          (a window that hides as its process ends
  *                                          shows exe=? and no class: match it by hwnd);
  *                                          the first line, "t=0 ready", says it runs
- *   peek.exe find CAPTION MS          wait up to MS milliseconds for a visible
- *                                          top-level window with exactly this caption;
- *                                          print "window caption=..." and one line per
- *                                          control: "control id=<id> class=<class>
- *                                          visible=<0|1> style=<hex> text=<text>"
- *   peek.exe set-text CAPTION ID TEXT set a control's text (WM_SETTEXT)
- *   peek.exe command CAPTION ID       post WM_COMMAND for the control id (a button
+ *   peek.exe find WINDOW MS           wait up to MS milliseconds for the window; print
+ *                                          "window caption=<caption> rect=<l>,<t>,<r>,<b>
+ *                                          client=<w>x<h>" (screen coordinates, client
+ *                                          size) and one line per control: "control
+ *                                          id=<id> class=<class> visible=<0|1>
+ *                                          style=<hex> rect=<l>,<t>,<r>,<b> text=<text>"
+ *                                          (the text last: it may hold line breaks)
+ *   peek.exe set-text WINDOW ID TEXT  set a control's text (WM_SETTEXT)
+ *   peek.exe command WINDOW ID        post WM_COMMAND for the control id (a button
  *                                          press as the dialog sees it)
+ *   peek.exe syscommand WINDOW CMD    post WM_SYSCOMMAND with CMD (decimal or 0x hex):
+ *                                          a system-menu entry chosen
+ *   peek.exe button-up WINDOW ID      post WM_LBUTTONUP at the control's centre: the
+ *                                          mouse button released over it
+ *   peek.exe char WINDOW ID CODE      post WM_CHAR with the character code to the
+ *                                          control
+ *   peek.exe key WINDOW VK            post WM_KEYDOWN and WM_KEYUP with the virtual
+ *                                          key to the window's keyboard focus (the
+ *                                          window itself when its thread names none)
  *
  * Output is UTF-8. Exit code 0 on success, 1 when the window or control is missing,
  * 2 on bad usage. */
@@ -106,30 +122,41 @@ static int Watch(DWORD duration) {
 }
 
 typedef struct {
-  const wchar_t *caption;
+  const wchar_t *name;
   HWND found;
 } FindContext;
 
-static BOOL CALLBACK MatchCaption(HWND window, LPARAM context) {
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
   FindContext *find = (FindContext *)context;
-  wchar_t caption[512];
+  wchar_t text[512];
   if (!IsWindowVisible(window)) return TRUE;
-  GetWindowTextW(window, caption, 512);
-  if (wcscmp(caption, find->caption) == 0) {
-    find->found = window;
-    return FALSE;
+  if (wcsncmp(find->name, L"exe=", 4) == 0) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    ExeName(pid, text, 512);
+    if (_wcsicmp(text, find->name + 4) != 0) return TRUE;
+  } else {
+    GetWindowTextW(window, text, 512);
+    if (wcscmp(text, find->name) != 0) return TRUE;
   }
-  return TRUE;
+  find->found = window;
+  return FALSE;
 }
 
-static HWND FindTopLevel(const wchar_t *caption, DWORD wait_ms) {
+static HWND FindTopLevel(const wchar_t *name, DWORD wait_ms) {
   DWORD start = GetTickCount();
   for (;;) {
-    FindContext find = {caption, NULL};
-    EnumWindows(MatchCaption, (LPARAM)&find);
+    FindContext find = {name, NULL};
+    EnumWindows(MatchWindow, (LPARAM)&find);
     if (find.found || GetTickCount() - start >= wait_ms) return find.found;
     Sleep(20);
   }
+}
+
+static void PrintRect(HWND window) {
+  RECT rect = {0, 0, 0, 0};
+  GetWindowRect(window, &rect);
+  printf(" rect=%ld,%ld,%ld,%ld", rect.left, rect.top, rect.right, rect.bottom);
 }
 
 static BOOL CALLBACK DumpChild(HWND child, LPARAM context) {
@@ -141,43 +168,90 @@ static BOOL CALLBACK DumpChild(HWND child, LPARAM context) {
   SendMessageTimeoutW(child, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &copied);
   printf("control id=%d class=", GetDlgCtrlID(child));
   PrintUtf8(cls);
-  printf(" visible=%d style=%08lx text=", IsWindowVisible(child) ? 1 : 0,
+  printf(" visible=%d style=%08lx", IsWindowVisible(child) ? 1 : 0,
          (unsigned long)GetWindowLongW(child, GWL_STYLE));
+  PrintRect(child);
+  fputs(" text=", stdout);
   PrintUtf8(text);
   fputs("\n", stdout);
   return TRUE;
+}
+
+/* The control ID of the window named by argv[2], or NULL (the window too when asked). */
+static HWND FindControl(const wchar_t *name, const wchar_t *id, HWND *window) {
+  HWND top = FindTopLevel(name, 5000);
+  if (window) *window = top;
+  return top ? GetDlgItem(top, _wtoi(id)) : NULL;
 }
 
 int wmain(int argc, wchar_t **argv) {
   if (argc >= 3 && wcscmp(argv[1], L"watch") == 0) return Watch((DWORD)wcstoul(argv[2], NULL, 10));
   if (argc >= 4 && wcscmp(argv[1], L"find") == 0) {
     HWND window = FindTopLevel(argv[2], (DWORD)wcstoul(argv[3], NULL, 10));
+    wchar_t caption[512] = L"";
+    RECT client = {0, 0, 0, 0};
     if (!window) {
       puts("missing");
       return 1;
     }
+    GetWindowTextW(window, caption, 512);
+    GetClientRect(window, &client);
     fputs("window caption=", stdout);
-    PrintUtf8(argv[2]);
-    fputs("\n", stdout);
+    PrintUtf8(caption);
+    PrintRect(window);
+    printf(" client=%ldx%ld\n", client.right - client.left, client.bottom - client.top);
     EnumChildWindows(window, DumpChild, 0);
     return 0;
   }
   if (argc >= 5 && wcscmp(argv[1], L"set-text") == 0) {
-    HWND window = FindTopLevel(argv[2], 5000);
-    HWND control = window ? GetDlgItem(window, _wtoi(argv[3])) : NULL;
+    HWND control = FindControl(argv[2], argv[3], NULL);
     if (!control) return 1;
     SendMessageW(control, WM_SETTEXT, 0, (LPARAM)argv[4]);
     return 0;
   }
   if (argc >= 4 && wcscmp(argv[1], L"command") == 0) {
-    HWND window = FindTopLevel(argv[2], 5000);
-    int id = _wtoi(argv[3]);
-    HWND control = window ? GetDlgItem(window, id) : NULL;
+    HWND window;
+    HWND control = FindControl(argv[2], argv[3], &window);
     if (!window) return 1;
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), BN_CLICKED), (LPARAM)control);
     return 0;
   }
-  fputs("usage: peek.exe watch MS | find CAPTION MS | set-text CAPTION ID TEXT | command CAPTION ID\n",
+  if (argc >= 4 && wcscmp(argv[1], L"syscommand") == 0) {
+    HWND window = FindTopLevel(argv[2], 5000);
+    if (!window) return 1;
+    PostMessageW(window, WM_SYSCOMMAND, (WPARAM)wcstoul(argv[3], NULL, 0), 0);
+    return 0;
+  }
+  if (argc >= 4 && wcscmp(argv[1], L"button-up") == 0) {
+    HWND control = FindControl(argv[2], argv[3], NULL);
+    RECT client;
+    if (!control) return 1;
+    GetClientRect(control, &client);
+    PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(client.right / 2, client.bottom / 2));
+    return 0;
+  }
+  if (argc >= 5 && wcscmp(argv[1], L"char") == 0) {
+    HWND control = FindControl(argv[2], argv[3], NULL);
+    if (!control) return 1;
+    PostMessageW(control, WM_CHAR, (WPARAM)wcstoul(argv[4], NULL, 0), 1);
+    return 0;
+  }
+  if (argc >= 4 && wcscmp(argv[1], L"key") == 0) {
+    HWND window = FindTopLevel(argv[2], 5000);
+    GUITHREADINFO info;
+    HWND target;
+    WPARAM key = (WPARAM)wcstoul(argv[3], NULL, 0);
+    if (!window) return 1;
+    info.cbSize = sizeof info;
+    target = GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info) && info.hwndFocus
+                 ? info.hwndFocus
+                 : window;
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, (LPARAM)0xC0000001);
+    return 0;
+  }
+  fputs("usage: peek.exe watch MS | find WINDOW MS | set-text WINDOW ID TEXT | command WINDOW ID |\n"
+        "       syscommand WINDOW CMD | button-up WINDOW ID | char WINDOW ID CODE | key WINDOW VK\n",
         stderr);
   return 2;
 }

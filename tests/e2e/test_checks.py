@@ -12,11 +12,8 @@ Tests that need another .NET state change the live registry with "wine reg" and 
 prefix's own keys back afterwards.
 """
 
-import contextlib
-import itertools
 import os
 import shutil
-import subprocess
 import unittest
 
 import harness
@@ -32,7 +29,7 @@ NOT_ADMINISTRATOR = 0x80110413
 
 ENDED = Re(r"Ended -?\d+")
 
-NDP = r"HKLM\Software\Microsoft\NET Framework Setup\NDP"
+NDP = harness.DOTNET_SETUP_KEY
 V20 = NDP + r"\v2.0.50727"
 V30 = NDP + r"\v3.0"
 V30_SETUP = NDP + r"\v3.0\Setup"
@@ -76,42 +73,10 @@ def text(key, name, value):
 
 class ChecksTestCase(harness.WineTestCase):
 
-    def setUp(self):
-        super().setUp()
-        self._saves = itertools.count()
-
-    def reg(self, *args):
-        """One "wine reg" call on the session's live registry: its status and output."""
-        out_path = os.path.join(self.tmp, "reg.out")
-        # Output to a file, not a pipe: see harness.run_command_line.
-        with open(out_path, "wb") as out:
-            status = subprocess.run(["wine", "reg", *args], env=self.session.env, cwd=self.tmp,
-                                    stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.STDOUT, timeout=60).returncode
-        with open(out_path, "rb") as f:
-            output = f.read().decode("utf-8", errors="replace")
-        return status, output
-
-    def reg_ok(self, *args):
-        status, output = self.reg(*args)
-        self.assertEqual(0, status, f"wine reg {' '.join(args)}: {output}")
-
-    @contextlib.contextmanager
     def dotnet_keys(self, commands):
         """Within the block, the .NET setup keys are only what the reg commands write;
         afterwards the prefix's own keys are back."""
-        saved = os.path.join(self.tmp, f"ndp-saved-{next(self._saves)}.reg")
-        exported = self.reg("export", NDP, self.session.to_windows(saved), "/y")[0] == 0
-        try:
-            if exported:
-                self.reg_ok("delete", NDP, "/f")
-            for command in commands:
-                self.reg_ok(*command)
-            yield
-        finally:
-            self.reg("delete", NDP, "/f")
-            if exported:
-                self.reg_ok("import", self.session.to_windows(saved))
+        return harness.dotnet_keys(self.session, self.tmp, commands)
 
     def run_silent(self, exe, extra=""):
         """A silent run with a log and /dontrun (nothing is started after unpacking);

@@ -5,7 +5,7 @@ declined file stops before anything is checked or unpacked.
     python3 test_signature.py [unittest options]
 
 Bootstrappers: CARRYALL_WIZARD_EXE and CARRYALL_SMALL_EXE (signed by the build),
-CARRYALL_UNSIGNED_EXE (built unsigned). Tools: CARRYALL_TAG_TOOL, CARRYALL_PEEK, and
+CARRYALL_UNSIGNED_EXE (built unsigned, with the sample wizard). Tools: CARRYALL_TAG_TOOL, CARRYALL_PEEK, and
 CARRYALL_SIGN_DIR, the folder of the development certificate (its CA is what
 osslsigncode checks the chain against).
 """
@@ -15,7 +15,6 @@ import re
 import shutil
 import subprocess
 import sys
-import threading
 import unittest
 
 import harness
@@ -65,12 +64,13 @@ class SignatureTestCase(harness.WineTestCase):
         os.makedirs(self.base)
         self.log_path = os.path.join(self.tmp, "install.log")
 
-    def run_bootstrapper(self, exe, words="", silent=True, timeout_ms=60000):
+    def run_line(self, words="", silent=True):
         line = (f'log "{self.session.to_windows(self.log_path)}" '
                 f'temp "{self.session.to_windows(self.base)}" {words}').rstrip()
-        if silent:
-            line = "/IAgreeToTheEULA " + line
-        return self.session.run(line, exe=exe, cwd=self.tmp, timeout_ms=timeout_ms)
+        return "/IAgreeToTheEULA " + line if silent else line
+
+    def run_bootstrapper(self, exe, words="", silent=True, timeout_ms=60000):
+        return self.session.run(self.run_line(words, silent), exe=exe, cwd=self.tmp, timeout_ms=timeout_ms)
 
     def log_text(self):
         return harness.read_bytes(self.log_path).decode(harness.ANSI).replace("\r\n", "\n")
@@ -160,40 +160,47 @@ class UnverifiedFileTest(SignatureTestCase):
 
 
 class QuestionTest(SignatureTestCase):
-    """An interactive run asks whether to go on; only Yes goes on."""
+    """An interactive run of the unsigned build asks in the report dialog's question mode
+    whether to go on; only Yes goes on."""
 
-    def answer_question(self, button):
-        """Starts an interactive run of the unsigned build, waits for the question and
-        presses button; returns the run's result."""
-        heading = f"Verification of {PRODUCT} failed. Do you wish to continue?"
-        outcome = {}
-
-        def run():
-            outcome["result"] = self.run_bootstrapper(UNSIGNED_EXE, "/dontrun", silent=False)
-        thread = threading.Thread(target=run)
-        thread.start()
-        found = subprocess.run(["wine", PEEK, "find", heading, "30000"], env=self.session.env,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               stdin=subprocess.DEVNULL, timeout=90)
-        shown = found.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
-        pressed = subprocess.run(["wine", PEEK, "command", heading, str(button)], env=self.session.env,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                 stdin=subprocess.DEVNULL, timeout=90)
-        thread.join(timeout=120)
-        self.assertEqual(0, pressed.returncode, shown)
-        return outcome["result"], shown
-
-    def test_no_ends_the_run_and_yes_goes_on(self):
-        for button, exit_code in [(7, NOT_SIGNED), (6, 0)]:  # IDNO, IDYES
-            with self.subTest(button=button):
-                result, shown = self.answer_question(button)
-                path = self.session.to_windows(UNSIGNED_EXE)
-                self.assertIn(f'The file "{path}" is not signed. Error 0x800b0100', shown)
+    def test_question_and_its_answers(self):
+        peek = harness.Peek(self.session, PEEK)
+        path = self.session.to_windows(UNSIGNED_EXE)
+        # How the user answers, and what follows: No and Escape end the run after the
+        # report, Yes runs the whole installation (the sample wizard).
+        answers = [("No", ("command", 2), NOT_SIGNED),
+                   ("Escape", ("key", 0x1B), NOT_SIGNED),
+                   ("Yes", ("command", 1), 0)]
+        for name, action, exit_code in answers:
+            with self.subTest(name):
+                run = harness.BackgroundRun(
+                    self.session, self.run_line("WIZARD_WINDOW=never WIZARD_RUN_MS=100", silent=False),
+                    exe=UNSIGNED_EXE, cwd=self.tmp)
+                question = peek.find(PRODUCT)
+                self.assertIsNotNone(question, "the question is shown")
+                self.assertEqual(f"Verification of {PRODUCT} failed. Do you wish to continue?",
+                                 question.text(1003))
+                self.assertEqual(f'The file "{path}" is not signed. Error 0x800b0100', question.text(1000))
+                self.assertEqual(["Yes", "No"], question.visible_buttons())
+                peek.act(*action[:1], PRODUCT, *action[1:])
+                if exit_code:
+                    report = peek.find(PRODUCT, where=lambda w: w.text(1003) == "Error")
+                    self.assertIsNotNone(report, "the report follows")
+                    self.assertEqual(["Error", FAILED_TO_RUN, "", ["Cancel"]],
+                                     [report.text(1003), report.text(1000), report.text(1001),
+                                      report.visible_buttons()])
+                    peek.act("command", PRODUCT, 2)
+                result = run.result()
                 self.assertExitCode(exit_code, result)
                 log = self.log_text()
                 self.assertIn("Not signed correctly\n", log)
-                self.assertEqual(exit_code == 0, "GetAuthenticodeInformation \n" in log)
-                self.assertEqual(exit_code != 0, FAILED_TO_RUN in log)
+                if exit_code:
+                    self.assertIn(f"Not signed correctly\n{FAILED_TO_RUN}\n", log)
+                    self.assertNotIn("GetAuthenticodeInformation", log)
+                else:
+                    self.assertIn("GetAuthenticodeInformation \n", log)
+                    self.assertIn("Wizard: exit code 0\n", log)
+                    self.assertNotIn(FAILED_TO_RUN, log)
 
 
 if __name__ == "__main__":

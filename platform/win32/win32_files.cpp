@@ -1,16 +1,13 @@
-// Win32 layer. The real platform.
+// Win32 layer. Files and folders, and text in a code page: thin wrappers over the
+// Windows API with the flags, sizes and orders the core relies on.
 #include "platform/win32/win32_platform.h"
 
 #include <aclapi.h>
-#include <commctrl.h>
-#include <objbase.h>
-#include <process.h>
 #include <shlobj.h>
 
 #include <vector>
 
 #include "platform/win32/handles.h"
-#include "resources/resource_ids.h"
 
 namespace carryall::win32 {
 
@@ -99,8 +96,6 @@ Text CodePageToWide(UINT code_page, const std::string& bytes) {
   ::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), needed);
   return FromW(out.data(), out.size());
 }
-
-// ---- files ----
 
 std::unique_ptr<IFile> Win32FileSystem::OpenExclusive(const Text& path, OpenMode mode) {
   if (path.empty()) return nullptr;
@@ -248,248 +243,6 @@ std::optional<uint32_t> Win32FileSystem::GetFileAttributes(const Text& path) {
   DWORD attributes = ::GetFileAttributesW(W(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return attributes;
-}
-
-// ---- resources ----
-
-std::optional<Text> Win32Resources::LoadString(uint32_t id) {
-  // With a zero buffer size LoadStringW hands out a read-only pointer into the resource,
-  // so no entry is ever cut at a buffer's end.
-  const wchar_t* text = nullptr;
-  int length = ::LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
-  if (length <= 0 || text == nullptr) return std::nullopt;
-  return FromW(text, static_cast<std::size_t>(length));
-}
-
-namespace {
-struct EnumContext {
-  const std::function<void(const IResources::Name&)>* each;
-};
-
-BOOL CALLBACK EnumNamesProc(HMODULE /*module*/, LPCWSTR /*type*/, LPWSTR name, LONG_PTR context) {
-  const auto& each = *reinterpret_cast<EnumContext*>(context)->each;
-  IResources::Name entry;
-  if (IS_INTRESOURCE(name)) {
-    entry.id = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name));
-  } else {
-    entry.is_integer = false;
-    entry.text = FromW(name, wcslen(name));
-  }
-  each(entry);
-  return TRUE;  // always go on
-}
-}  // namespace
-
-bool Win32Resources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
-  EnumContext context{&each};
-  return ::EnumResourceNamesW(module_, W(type), EnumNamesProc, reinterpret_cast<LONG_PTR>(&context)) != FALSE;
-}
-
-IResources::Locked Win32Resources::LockResource(uint16_t id, const Text& type) {
-  Locked locked;
-  HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(id), W(type));
-  if (!found) {
-    locked.failure = Locked::Failure::kFind;
-    return locked;
-  }
-  UniqueLoadedResource loaded(::LoadResource(module_, found));
-  if (!loaded) {
-    locked.failure = Locked::Failure::kLoad;
-    return locked;
-  }
-  const void* data = ::LockResource(loaded.get());
-  if (!data) {
-    locked.failure = Locked::Failure::kLock;
-    return locked;
-  }
-  // Resources of a loaded module stay mapped for its life: the data outlives this call.
-  loaded.release();
-  locked.data = static_cast<const uint8_t*>(data);
-  locked.size = ::SizeofResource(module_, found);
-  return locked;
-}
-
-// ---- system ----
-
-Text Win32System::GetCommandLine() {
-  const wchar_t* line = ::GetCommandLineW();
-  return FromW(line, wcslen(line));
-}
-
-void Win32System::InitCommonControls() {
-  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
-  sysdll::InitCommonControlsEx(&controls);
-}
-
-void Win32System::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
-void Win32System::ComUninitialize() { ::CoUninitialize(); }
-
-std::optional<std::array<uint8_t, 16>> Win32System::CreateGuid() {
-  GUID guid;
-  if (FAILED(::CoCreateGuid(&guid))) return std::nullopt;
-  std::array<uint8_t, 16> bytes;
-  static_assert(sizeof guid == 16);
-  memcpy(bytes.data(), &guid, 16);
-  return bytes;
-}
-
-// ---- threads ----
-
-EventHandle Win32Threads::CreateManualResetEvent() {
-  return ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
-                        /*lpName=*/nullptr);
-}
-
-namespace {
-unsigned __stdcall ThreadEntry(void* argument) {
-  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-  (*body)();
-  return 0;
-}
-}  // namespace
-
-bool Win32Threads::StartThread(std::function<void()> body) {
-  auto heap_body = std::make_unique<std::function<void()>>(std::move(body));
-  // Nobody waits for the thread: its handle is closed as this returns, which lets it run on.
-  UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(
-      /*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(), /*initflag=*/0, /*thrdaddr=*/nullptr)));
-  if (!thread) return false;
-  heap_body.release();  // the thread owns it now
-  return true;
-}
-
-uint32_t Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
-  std::vector<HANDLE> list(handles, handles + count);
-  DWORD result = ::MsgWaitForMultipleObjects(count, list.data(), /*fWaitAll=*/FALSE, INFINITE, QS_ALLINPUT);
-  if (result == WAIT_FAILED) error = ::GetLastError();
-  return result - WAIT_OBJECT_0;
-}
-
-bool Win32Threads::WaitForEvent(EventHandle event, uint32_t& error) {
-  const DWORD result = ::WaitForSingleObject(event, INFINITE);
-  if (result == WAIT_OBJECT_0) return true;
-  error = result == WAIT_FAILED ? ::GetLastError() : result;
-  return false;
-}
-
-bool Win32Threads::PeekMessage(Message& message) {
-  MSG msg;
-  if (!::PeekMessageW(&msg, /*hWnd=*/nullptr, 0, 0, PM_REMOVE)) return false;
-  message.window = msg.hwnd;
-  message.message = msg.message;
-  message.wparam = msg.wParam;
-  message.lparam = msg.lParam;
-  message.time = msg.time;
-  message.x = msg.pt.x;
-  message.y = msg.pt.y;
-  return true;
-}
-
-void Win32Threads::DispatchMessage(const Message& message) {
-  MSG msg = {};
-  msg.hwnd = static_cast<HWND>(message.window);
-  msg.message = message.message;
-  msg.wParam = message.wparam;
-  msg.lParam = message.lparam;
-  msg.time = message.time;
-  msg.pt.x = message.x;
-  msg.pt.y = message.y;
-  ::DispatchMessageW(&msg);
-}
-
-void Win32Threads::WakeMainThread() { ::PostThreadMessageW(main_thread_, WM_NULL, 0, 0); }
-
-// ---- user interface ----
-
-namespace {
-
-INT_PTR CALLBACK SplashProc(HWND dialog, UINT message, WPARAM /*wparam*/, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    HICON icon = reinterpret_cast<HICON>(lparam);
-    ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    return TRUE;
-  }
-  return FALSE;
-}
-
-class Win32Splash : public ISplash {
- public:
-  explicit Win32Splash(UniqueWindow window) : window_(std::move(window)) {}
-  void Show() override { ::ShowWindow(window_.get(), SW_SHOW); }
-  void Hide() override { ::ShowWindow(window_.get(), SW_HIDE); }
-  void End(int result) override { ::EndDialog(window_.get(), result); }
-
- private:
-  UniqueWindow window_;
-};
-
-}  // namespace
-
-std::unique_ptr<ISplash> Win32UserInterface::CreateSplash() {
-  HICON icon = ::LoadIconW(module_, MAKEINTRESOURCEW(IDI_APP));
-  UniqueWindow window(::CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_SPLASH), /*hWndParent=*/nullptr,
-                                           SplashProc, reinterpret_cast<LPARAM>(icon)));
-  if (!window) return nullptr;
-  return std::make_unique<Win32Splash>(std::move(window));
-}
-
-int Win32UserInterface::AskQuestion(const Text& heading, const Text& details) {
-  int answer = ::MessageBoxW(nullptr, W(details), W(heading), MB_YESNO | MB_ICONWARNING);
-  return answer == IDYES ? IDOK : IDCANCEL;
-}
-
-namespace {
-
-struct FolderPrompt {
-  const Text* caption;
-  Text folder;
-};
-
-INT_PTR CALLBACK FolderPromptProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_INITDIALOG: {
-      auto* prompt = reinterpret_cast<FolderPrompt*>(lparam);
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      HWND edit = ::GetDlgItem(dialog, IDC_TEMP_FOLDER_EDIT);
-      ::SetWindowTextW(edit, W(prompt->folder));
-      ::SetWindowTextW(dialog, W(*prompt->caption));
-      ::SetFocus(edit);
-      ::SendMessageW(edit, EM_SETSEL, 0, -1);
-      ::SendMessageW(edit, EM_SCROLLCARET, 0, 0);
-      return FALSE;  // the focus is set
-    }
-    case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK) {
-        auto* prompt = reinterpret_cast<FolderPrompt*>(::GetWindowLongPtrW(dialog, DWLP_USER));
-        HWND edit = ::GetDlgItem(dialog, IDC_TEMP_FOLDER_EDIT);
-        std::vector<wchar_t> text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1);
-        int length = ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
-        prompt->folder = FromW(text.data(), static_cast<std::size_t>(length > 0 ? length : 0));
-        ::EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        ::EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
-      break;
-  }
-  return FALSE;
-}
-
-}  // namespace
-
-int Win32UserInterface::PromptForFolder(const Text& caption, Text& folder) {
-  FolderPrompt prompt{&caption, folder};
-  INT_PTR answer = ::DialogBoxParamW(module_, MAKEINTRESOURCEW(IDD_TEMP_FOLDER), /*hWndParent=*/nullptr,
-                                     FolderPromptProc, reinterpret_cast<LPARAM>(&prompt));
-  if (answer == IDOK) folder = prompt.folder;
-  return static_cast<int>(answer);
-}
-
-void Win32UserInterface::ShowReport(const Text& /*message*/, const Text& /*link*/) {
-  // The report dialog is not built yet: an interactive failure is written to the log only.
 }
 
 }  // namespace carryall::win32

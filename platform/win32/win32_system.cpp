@@ -1,0 +1,36 @@
+// Win32 layer. The process and system services: command line, common controls, COM,
+// GUIDs.
+#include "platform/win32/win32_platform.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <cstring>
+
+#include "platform/win32/system_dlls.h"
+
+namespace carryall::win32 {
+
+Text Win32System::GetCommandLine() {
+  const wchar_t* line = ::GetCommandLineW();
+  return FromW(line, wcslen(line));
+}
+
+void Win32System::InitCommonControls() {
+  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
+  sysdll::InitCommonControlsEx(&controls);
+}
+
+void Win32System::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
+void Win32System::ComUninitialize() { ::CoUninitialize(); }
+
+std::optional<std::array<uint8_t, 16>> Win32System::CreateGuid() {
+  GUID guid;
+  if (FAILED(::CoCreateGuid(&guid))) return std::nullopt;
+  std::array<uint8_t, 16> bytes;
+  static_assert(sizeof guid == 16);
+  memcpy(bytes.data(), &guid, 16);
+  return bytes;
+}
+
+}  // namespace carryall::win32

@@ -1,0 +1,76 @@
+// Win32 layer. Threads, events, waits and the main thread's message queue.
+#include "platform/win32/win32_platform.h"
+
+#include <process.h>
+
+#include <vector>
+
+#include "platform/win32/handles.h"
+
+namespace carryall::win32 {
+
+EventHandle Win32Threads::CreateManualResetEvent() {
+  return ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
+                        /*lpName=*/nullptr);
+}
+
+namespace {
+unsigned __stdcall ThreadEntry(void* argument) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+  (*body)();
+  return 0;
+}
+}  // namespace
+
+bool Win32Threads::StartThread(std::function<void()> body) {
+  auto heap_body = std::make_unique<std::function<void()>>(std::move(body));
+  // Nobody waits for the thread: its handle is closed as this returns, which lets it run on.
+  UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(
+      /*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(), /*initflag=*/0, /*thrdaddr=*/nullptr)));
+  if (!thread) return false;
+  heap_body.release();  // the thread owns it now
+  return true;
+}
+
+uint32_t Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
+  std::vector<HANDLE> list(handles, handles + count);
+  DWORD result = ::MsgWaitForMultipleObjects(count, list.data(), /*fWaitAll=*/FALSE, INFINITE, QS_ALLINPUT);
+  if (result == WAIT_FAILED) error = ::GetLastError();
+  return result - WAIT_OBJECT_0;
+}
+
+bool Win32Threads::WaitForEvent(EventHandle event, uint32_t& error) {
+  const DWORD result = ::WaitForSingleObject(event, INFINITE);
+  if (result == WAIT_OBJECT_0) return true;
+  error = result == WAIT_FAILED ? ::GetLastError() : result;
+  return false;
+}
+
+bool Win32Threads::PeekMessage(Message& message) {
+  MSG msg;
+  if (!::PeekMessageW(&msg, /*hWnd=*/nullptr, 0, 0, PM_REMOVE)) return false;
+  message.window = msg.hwnd;
+  message.message = msg.message;
+  message.wparam = msg.wParam;
+  message.lparam = msg.lParam;
+  message.time = msg.time;
+  message.x = msg.pt.x;
+  message.y = msg.pt.y;
+  return true;
+}
+
+void Win32Threads::DispatchMessage(const Message& message) {
+  MSG msg = {};
+  msg.hwnd = static_cast<HWND>(message.window);
+  msg.message = message.message;
+  msg.wParam = message.wparam;
+  msg.lParam = message.lparam;
+  msg.time = message.time;
+  msg.pt.x = message.x;
+  msg.pt.y = message.y;
+  ::DispatchMessageW(&msg);
+}
+
+void Win32Threads::WakeMainThread() { ::PostThreadMessageW(main_thread_, WM_NULL, 0, 0); }
+
+}  // namespace carryall::win32
