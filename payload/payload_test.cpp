@@ -512,6 +512,14 @@ TEST_F(PayloadTest, RemovalDeletesEverythingDepthFirstAndKeepsTheBase) {
   EXPECT_EQ(Narrow(machine.files.current_directory), "C:\\");
 }
 
+TEST_F(PayloadTest, RepeatedSeparatorsInANameCountAsOneAsOnWindows) {
+  ASSERT_EQ(Extract("102*a\\\\b\\c.txt*1*103*d//e*1", {{102, "c"}, {103, "e"}}), kOk);
+  Text folder = Folder();
+  EXPECT_EQ(machine.files.List(folder), (std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\c.txt", "d\\", "d\\e"}));
+  EXPECT_EQ(app.RemoveTempFolder(), 0);
+  EXPECT_FALSE(machine.files.Exists(folder));
+}
+
 TEST_F(PayloadTest, ReadOnlyFileStaysWithItsFolders) {
   ASSERT_EQ(Extract("102*a.txt*1", {{102, "a"}}), kOk);
   Text folder = Folder();

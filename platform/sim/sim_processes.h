@@ -29,7 +29,7 @@ class SimProcesses : public IProcesses {
     uint32_t wait_error = 6;       // ERROR_INVALID_HANDLE
   };
 
-  bool IsRunningUnderWow64() override { return wow64 && !Injected(faults, "IProcesses::IsRunningUnderWow64"); }
+  bool IsRunningUnderWow64() override { return !Injected(faults, "IProcesses::IsRunningUnderWow64") && wow64; }
   void DisableFsRedirection() override { events.push_back("redirection off"); }
   void RevertFsRedirection() override { events.push_back("redirection on"); }
   std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line) override;
