@@ -34,15 +34,49 @@ Text Widen(const std::string& latin1) {
 namespace {
 bool IsSep(char16_t c) { return c == u'\\' || c == u'/'; }
 
-// Windows reads a run of separators as one ("a\\\\b\\c" is "a\\b\\c"), except the two that
-// begin a share ("\\\\server"); a separator at the end names the same entry as none.
-Text SinglySeparated(const Text& path) {
-  Text out;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (IsSep(path[i]) && i > 1 && IsSep(path[i - 1])) continue;
-    out.push_back(path[i]);
+// A path as Windows reads it before it looks for the entry: a run of separators is one,
+// a "." component names the folder it is in and ".." the one above (never above the
+// root), and a separator at the end names the same entry as none. A path in the
+// verbatim namespace ("\\?\") is taken as it is.
+Text Normalized(const Text& path) {
+  auto starts = [&](std::u16string_view prefix) {
+    if (path.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      if (prefix[i] == u'\\' ? !IsSep(path[i]) : path[i] != prefix[i]) return false;
+    }
+    return true;
+  };
+  if (starts(u"\\\\?\\")) return path;
+  Text root;
+  if (starts(u"\\\\.\\")) {
+    root = path.substr(0, 4);
+  } else if (starts(u"\\\\")) {
+    root = u"\\\\";
+  } else if (path.size() >= 2 && path[1] == u':') {
+    root = path.substr(0, path.size() >= 3 && IsSep(path[2]) ? 3 : 2);
+  } else if (!path.empty() && IsSep(path[0])) {
+    root = path.substr(0, 1);
   }
-  while (out.size() > 3 && IsSep(out.back())) out.pop_back();
+  std::vector<Text> parts;
+  Text part;
+  for (std::size_t i = root.size(); i <= path.size(); ++i) {
+    if (i < path.size() && !IsSep(path[i])) {
+      part.push_back(path[i]);
+      continue;
+    }
+    if (part == u"..") {
+      if (!parts.empty() && parts.back() != u"..") {
+        parts.pop_back();
+      } else if (root.empty()) {
+        parts.push_back(part);  // a relative path keeps what it cannot resolve
+      }
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  Text out = root;
+  for (std::size_t i = 0; i < parts.size(); ++i) out += (i == 0 ? u"" : u"\\") + parts[i];
   return out;
 }
 
@@ -139,7 +173,7 @@ SimFileSystem::SimFileSystem() {
 
 std::string SimFileSystem::Key(const Text& path) {
   std::string key;
-  for (char16_t u : SinglySeparated(path)) {
+  for (char16_t u : Normalized(path)) {
     if (u >= 0x100) {
       // Kept apart from every other unit: '<' cannot appear in a Windows file name.
       static const char kHex[] = "0123456789abcdef";
@@ -188,7 +222,7 @@ bool SimFileSystem::CanCreateIn(const std::string& key) const {
 
 SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& path, bool directory) {
   Node& node = nodes_[key];
-  node.path = SinglySeparated(path);
+  node.path = Normalized(path);
   node.directory = directory;
   node.order = next_order_++;
   return node;
