@@ -1,17 +1,35 @@
 // Portable layer. The one formatter of the log and the messages.
 #include "app/format.h"
 
+#include <climits>
 #include <cstdio>
 #include <string>
 
 namespace carryall {
+
+namespace {
+
+// 2^63 and 2^64, exactly representable: the first values past the integer ranges.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+// The double truncated towards zero, saturated at the limits; NaN reads 0. A plain
+// conversion of a value outside the range is undefined.
+long long SaturatedSigned(double d) {
+  if (d != d) return 0;
+  if (d >= kTwoTo63) return LLONG_MAX;
+  if (d < -kTwoTo63) return LLONG_MIN;
+  return static_cast<long long>(d);
+}
+
+}  // namespace
 
 long long FormatArg::AsSigned() const {
   switch (kind_) {
     case Kind::kSigned: return i_;
     case Kind::kUnsigned:
     case Kind::kPointer: return static_cast<long long>(u_);
-    case Kind::kDouble: return static_cast<long long>(d_);
+    case Kind::kDouble: return SaturatedSigned(d_);
     case Kind::kText: return 0;
   }
   return 0;
@@ -22,7 +40,12 @@ unsigned long long FormatArg::AsUnsigned() const {
     case Kind::kSigned: return static_cast<unsigned long long>(i_);
     case Kind::kUnsigned:
     case Kind::kPointer: return u_;
-    case Kind::kDouble: return static_cast<unsigned long long>(static_cast<long long>(d_));
+    case Kind::kDouble:
+      // A negative value wraps as its signed integer would (-1.0 reads as all ones); a
+      // positive one saturates at the unsigned limit.
+      if (d_ >= kTwoTo64) return ULLONG_MAX;
+      if (d_ >= kTwoTo63) return static_cast<unsigned long long>(d_);
+      return static_cast<unsigned long long>(SaturatedSigned(d_));
     case Kind::kText: return 0;
   }
   return 0;
@@ -168,8 +191,10 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
       const FormatArg* w = take();
       long long v = w ? w->AsSigned() : 0;
       if (v < 0) {
+        // A negative width means left alignment; its size is clamped before it is
+        // negated, since the most negative value has no positive counterpart.
         fmt.left = true;
-        v = -v;
+        v = v < -4096 ? 4096 : -v;
       }
       fmt.width = static_cast<int>(v > 4096 ? 4096 : v);
     } else {

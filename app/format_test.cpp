@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <limits>
 
 namespace carryall {
 namespace {
@@ -52,6 +54,22 @@ TEST(FormatTest, ConversionsMatchTheWideCRunTime) {
   for (const Case& c : cases) {
     EXPECT_EQ(N(FormatList(c.format, c.args)), c.expected) << N(c.format);
   }
+}
+
+// A double read as an integer is truncated and saturated, never converted out of range.
+TEST(FormatTest, DoublesOutOfIntegerRangeSaturate) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const Case cases[] = {
+      {u"%I64d %I64d %I64d", {inf, -inf, std::nan("")}, "9223372036854775807 -9223372036854775808 0"},
+      {u"%I64d %I64u %I64u", {1e300, 1e300, 1.8446744073709552e19}, "9223372036854775807 18446744073709551615 18446744073709551615"},
+      {u"%I64u %u %d", {-1.0, -1.0, -2.9}, "18446744073709551615 4294967295 -2"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(N(FormatList(c.format, c.args)), c.expected) << N(c.format);
+}
+
+TEST(FormatTest, StarWidthOfTheMostNegativeValueIsClampedAndLeftAligned) {
+  EXPECT_EQ(N(Format(u"[%*d]", LLONG_MIN, 5)), "[5" + std::string(4095, ' ') + "]");
+  EXPECT_EQ(N(Format(u"[%*d]", -3, 5)), "[5  ]");
 }
 
 TEST(FormatTest, MissingArgumentsPrintNothingAndNeverReadPastTheList) {

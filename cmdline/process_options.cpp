@@ -14,8 +14,10 @@ constexpr std::size_t kTempPathLimit = 100;
 constexpr std::size_t kAppendNameLimit = 90;
 
 Text DefaultTempFolder(IFileSystem& files) {
-  Text temp = files.GetTempPath().value_or(Text());
-  if (temp.size() <= kTempPathLimit) return temp;
+  // An unreadable temporary path is passed over like one too long: an empty base would
+  // be measured for free space as drive '' and fail the run as a full disk.
+  std::optional<Text> temp = files.GetTempPath();
+  if (temp && temp->size() <= kTempPathLimit) return *temp;
 
   std::optional<Text> app_data = files.GetFolderPath(kCsidlAppData);
   if (app_data && app_data->size() <= kTempPathLimit) return *app_data;
@@ -73,6 +75,10 @@ int32_t CCarryallInstallerApp::ProcessOptions() {
       info.SetOption(u"log", *full);
       log_.Open(*full);
     } else {
+      // The run stops here. When the system could not resolve a name that fits, the
+      // file is opened by the name as given (the system resolves it the same way), so
+      // that the log still says why; a name too long for a path gets no log.
+      if (value.size() < kMaxPath) log_.Open(value);
       result = kBadCommandLine;
     }
   }

@@ -144,7 +144,7 @@ TEST_F(ProcessOptionsTest, DefaultTemporaryFolderFallsBackWhenPathsAreTooLong) {
       {long101, long101, Text(u"C:\\P\\"), "C:\\P\\Varnhold"},
       {long101, long101, long101, "C:"},
       {long101, long101, std::nullopt, "C:"},
-      {std::nullopt, Text(u"C:\\A"), Text(u"C:\\P"), ""},  // unreadable: empty text
+      {std::nullopt, Text(u"C:\\A"), Text(u"C:\\P"), "C:\\A"},  // unreadable: passed over
   };
   for (const Case& c : cases) {
     machine.files.temp_path = c.temp;

@@ -64,6 +64,12 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
     log.Printf(u"%s Create file has failed\n", path);
     return kFail;
   }
+  // The private folder is made and opened to everyone once, when it is named; one that
+  // is missing now was never opened, and made here it would keep the base's access.
+  if (!IsRealFolder(app.platform().files, GetTempFolder(app))) {
+    log.Printf(u"%s Create file has failed\n", path);
+    return kFail;
+  }
   Text folder = PathRemoveFileSpec(path);
   if (folder.size() < kFolderBuffer) CreateFolder(app, folder);
 

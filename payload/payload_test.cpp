@@ -512,6 +512,18 @@ TEST_F(PayloadTest, RemovalDeletesEverythingDepthFirstAndKeepsTheBase) {
   EXPECT_EQ(Narrow(machine.files.current_directory), "C:\\");
 }
 
+TEST_F(PayloadTest, NamesAreReadAsWindowsReadsThemAndRemovedWhole) {
+  // A run of separators is one, and a "." component names its own folder.
+  ASSERT_EQ(Extract("102*a\\\\b\\c.txt*1*103*d//e*1*104*.\\f.txt*1*105*g\\.\\h.txt*1",
+                    {{102, "c"}, {103, "e"}, {104, "f"}, {105, "h"}}),
+            kOk);
+  Text folder = Folder();
+  EXPECT_EQ(machine.files.List(folder),
+            (std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\c.txt", "d\\", "d\\e", "f.txt", "g\\", "g\\h.txt"}));
+  EXPECT_EQ(app.RemoveTempFolder(), 0);
+  EXPECT_FALSE(machine.files.Exists(folder));
+}
+
 TEST_F(PayloadTest, ReadOnlyFileStaysWithItsFolders) {
   ASSERT_EQ(Extract("102*a.txt*1", {{102, "a"}}), kOk);
   Text folder = Folder();

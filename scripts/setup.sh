@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the builds and the tests need on a Debian 12 machine, and nothing
 # that is already there. Safe to run again.
+#   --fuzz   only what fuzz/run.sh needs: clang 14 with libFuzzer and the sanitizers'
+#            run-time libraries, and the symbolizer that names the lines of a finding
 set -euo pipefail
 
 SUDO=""
@@ -8,6 +10,18 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if [ "${1:-}" = "--fuzz" ]; then
+  for p in cmake make python3 clang-14 libclang-rt-14-dev llvm-14; do
+    have_pkg "$p" || need+=("$p")
+  done
+  if [ ${#need[@]} -gt 0 ]; then
+    echo "setup: installing ${need[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+  fi
+  exit 0
+fi
 
 for p in cmake g++ make python3 googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
          xvfb imagemagick xdotool osslsigncode openssl x11-utils libx11-6; do

@@ -27,6 +27,7 @@ SimMachineInfo::SimMachineInfo() { InstallDotNet48(); }
 
 std::optional<std::string> SimMachineInfo::ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) {
   registry_reads.push_back(Narrow(key) + "\\" + Narrow(value));
+  if (Injected(faults, "IMachineInfo::ReadRegistryValue")) return std::nullopt;
   auto k = registry_.find(Lower(key));
   if (k == registry_.end()) return std::nullopt;
   auto v = k->second.find(Lower(value));
@@ -36,6 +37,7 @@ std::optional<std::string> SimMachineInfo::ReadRegistryValue(const Text& key, co
 
 std::optional<std::string> SimMachineInfo::ReadFixedFileInfo(const Text& path) {
   version_reads.push_back(Narrow(path));
+  if (Injected(faults, "IMachineInfo::ReadFixedFileInfo")) return std::nullopt;
   auto it = version_blocks.find(Lower(path));
   if (it == version_blocks.end() || it->second.size() < kFixedFileInfoSize) return std::nullopt;
   return it->second.substr(0, kFixedFileInfoSize);
@@ -43,17 +45,20 @@ std::optional<std::string> SimMachineInfo::ReadFixedFileInfo(const Text& path) {
 
 std::optional<int32_t> SimMachineInfo::AdministratorsMembership() {
   ++membership_queries;
+  if (Injected(faults, "IMachineInfo::AdministratorsMembership")) return std::nullopt;
   return administrators_membership;
 }
 
 std::optional<uint64_t> SimMachineInfo::FreeBytesForCaller(const Text& directory) {
   free_space_queries.push_back(Narrow(directory));
+  if (Injected(faults, "IMachineInfo::FreeBytesForCaller")) return std::nullopt;
   auto it = free_bytes.find(Lower(directory));
   if (it == free_bytes.end()) return std::nullopt;
   return it->second;
 }
 
 std::optional<Text> SimMachineInfo::GetVolumePathName(const Text& path) {
+  if (Injected(faults, "IMachineInfo::GetVolumePathName")) return std::nullopt;
   const std::string lower = Lower(path) + "\\";
   std::optional<Text> found;
   for (const Text& root : volume_roots) {

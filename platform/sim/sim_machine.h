@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/sim/faults.h"
 
 namespace carryall::sim {
 
@@ -20,9 +21,13 @@ class SimMachineInfo : public IMachineInfo {
   std::optional<std::string> ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) override;
   std::optional<OsVersion> GetVersion() override {
     ++version_queries;
+    if (Injected(faults, "IMachineInfo::GetVersion")) return std::nullopt;
     return version;
   }
-  std::optional<Text> GetSystemFolder() override { return system_folder; }
+  std::optional<Text> GetSystemFolder() override {
+    if (Injected(faults, "IMachineInfo::GetSystemFolder")) return std::nullopt;
+    return system_folder;
+  }
   std::optional<std::string> ReadFixedFileInfo(const Text& path) override;
   std::optional<int32_t> AdministratorsMembership() override;
   std::optional<uint64_t> FreeBytesForCaller(const Text& directory) override;
@@ -59,6 +64,7 @@ class SimMachineInfo : public IMachineInfo {
   std::vector<std::string> free_space_queries;
   int membership_queries = 0;
   int version_queries = 0;
+  FaultPlan* faults = nullptr;
 
  private:
   std::map<std::string, std::map<std::string, std::string>> registry_;  // lower-case key -> value -> bytes

@@ -34,6 +34,52 @@ Text Widen(const std::string& latin1) {
 namespace {
 bool IsSep(char16_t c) { return c == u'\\' || c == u'/'; }
 
+// A path as Windows reads it before it looks for the entry: a run of separators is one,
+// a "." component names the folder it is in and ".." the one above (never above the
+// root), and a separator at the end names the same entry as none. A path in the
+// verbatim namespace ("\\?\") is taken as it is.
+Text Normalized(const Text& path) {
+  auto starts = [&](std::u16string_view prefix) {
+    if (path.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      if (prefix[i] == u'\\' ? !IsSep(path[i]) : path[i] != prefix[i]) return false;
+    }
+    return true;
+  };
+  if (starts(u"\\\\?\\")) return path;
+  Text root;
+  if (starts(u"\\\\.\\")) {
+    root = path.substr(0, 4);
+  } else if (starts(u"\\\\")) {
+    root = u"\\\\";
+  } else if (path.size() >= 2 && path[1] == u':') {
+    root = path.substr(0, path.size() >= 3 && IsSep(path[2]) ? 3 : 2);
+  } else if (!path.empty() && IsSep(path[0])) {
+    root = path.substr(0, 1);
+  }
+  std::vector<Text> parts;
+  Text part;
+  for (std::size_t i = root.size(); i <= path.size(); ++i) {
+    if (i < path.size() && !IsSep(path[i])) {
+      part.push_back(path[i]);
+      continue;
+    }
+    if (part == u"..") {
+      if (!parts.empty() && parts.back() != u"..") {
+        parts.pop_back();
+      } else if (root.empty()) {
+        parts.push_back(part);  // a relative path keeps what it cannot resolve
+      }
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  Text out = root;
+  for (std::size_t i = 0; i < parts.size(); ++i) out += (i == 0 ? u"" : u"\\") + parts[i];
+  return out;
+}
+
 std::string ParentKey(const std::string& key) {
   std::size_t cut = key.find_last_of('\\');
   return cut == std::string::npos ? std::string() : key.substr(0, cut);
@@ -42,14 +88,22 @@ std::string ParentKey(const std::string& key) {
 
 class SimFile : public IFile {
  public:
-  SimFile(SimFileSystem& fs, std::string key) : fs_(fs), key_(std::move(key)) {}
+  SimFile(SimFileSystem& fs, std::string key) : fs_(fs), key_(std::move(key)) { ++fs_.open_handles; }
   ~SimFile() override {
+    --fs_.open_handles;
     if (SimFileSystem::Node* node = fs_.Find(key_)) --node->writers;
   }
   bool Write(const void* data, std::size_t size) override {
-    return WriteOnce(data, static_cast<uint32_t>(size)) == size;
+    if (Injected(fs_.faults, "IFile::Write")) return false;  // nothing written
+    return Put(data, static_cast<uint32_t>(size)) == size;
   }
   uint32_t WriteOnce(const void* data, uint32_t size) override {
+    if (Injected(fs_.faults, "IFile::WriteOnce")) return Put(data, size / 2);  // a short write
+    return Put(data, size);
+  }
+
+ private:
+  uint32_t Put(const void* data, uint32_t size) {
     SimFileSystem::Node* node = fs_.Find(key_);
     if (!node) return 0;
     auto limit = fs_.short_writes.find(key_);
@@ -58,22 +112,27 @@ class SimFile : public IFile {
     return count;
   }
 
- private:
   SimFileSystem& fs_;
   std::string key_;
 };
 
 class SimReadFile : public IReadFile {
  public:
-  explicit SimReadFile(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::optional<uint32_t> Size() override { return static_cast<uint32_t>(bytes_.size()); }
+  SimReadFile(SimFileSystem& fs, std::string bytes) : fs_(fs), bytes_(std::move(bytes)) { ++fs_.open_handles; }
+  ~SimReadFile() override { --fs_.open_handles; }
+  std::optional<uint32_t> Size() override {
+    if (Injected(fs_.faults, "IReadFile::Size")) return std::nullopt;
+    return static_cast<uint32_t>(bytes_.size());
+  }
   bool SeekFromEnd(int32_t distance) override {
+    if (Injected(fs_.faults, "IReadFile::SeekFromEnd")) return false;
     long long at = static_cast<long long>(bytes_.size()) + distance;
     if (at < 0) return false;
     pos_ = static_cast<std::size_t>(at);
     return true;
   }
   bool Read(void* buffer, uint32_t size, uint32_t& got) override {
+    if (Injected(fs_.faults, "IReadFile::Read")) return false;
     got = pos_ >= bytes_.size() ? 0 : static_cast<uint32_t>(std::min<std::size_t>(size, bytes_.size() - pos_));
     std::copy_n(bytes_.data() + pos_, got, static_cast<char*>(buffer));
     pos_ += got;
@@ -81,20 +140,26 @@ class SimReadFile : public IReadFile {
   }
 
  private:
+  SimFileSystem& fs_;
   std::string bytes_;
   std::size_t pos_ = 0;
 };
 
 class SimFind : public IFindHandle {
  public:
-  explicit SimFind(std::vector<FindEntry> entries) : entries_(std::move(entries)) {}
+  SimFind(SimFileSystem& fs, std::vector<FindEntry> entries) : fs_(fs), entries_(std::move(entries)) {
+    ++fs_.open_handles;
+  }
+  ~SimFind() override { --fs_.open_handles; }
   bool Next(FindEntry& entry) override {
     if (next_ >= entries_.size()) return false;
+    if (Injected(fs_.faults, "IFindHandle::Next")) return false;
     entry = entries_[next_++];
     return true;
   }
 
  private:
+  SimFileSystem& fs_;
   std::vector<FindEntry> entries_;
   std::size_t next_ = 1;  // the first entry went out with FindFirst
 };
@@ -108,7 +173,7 @@ SimFileSystem::SimFileSystem() {
 
 std::string SimFileSystem::Key(const Text& path) {
   std::string key;
-  for (char16_t u : path) {
+  for (char16_t u : Normalized(path)) {
     if (u >= 0x100) {
       // Kept apart from every other unit: '<' cannot appear in a Windows file name.
       static const char kHex[] = "0123456789abcdef";
@@ -157,13 +222,14 @@ bool SimFileSystem::CanCreateIn(const std::string& key) const {
 
 SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& path, bool directory) {
   Node& node = nodes_[key];
-  node.path = path;
+  node.path = Normalized(path);
   node.directory = directory;
   node.order = next_order_++;
   return node;
 }
 
 std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const Text& path, OpenMode mode) {
+  if (Injected(faults, "IFileSystem::OpenExclusive")) return nullptr;
   std::string key = Resolve(path);
   if (path.empty()) return nullptr;
   Node* node = Find(key);
@@ -178,6 +244,7 @@ std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const Text& path, OpenMode m
 }
 
 std::optional<Text> SimFileSystem::GetFullPathName(const Text& path) {
+  if (Injected(faults, "IFileSystem::GetFullPathName")) return std::nullopt;
   if (path.empty()) return std::nullopt;
   Text joined;
   auto is_sep = [](char16_t c) { return c == u'\\' || c == u'/'; };
@@ -222,12 +289,14 @@ std::optional<Text> SimFileSystem::GetFullPathName(const Text& path) {
 }
 
 std::optional<Text> SimFileSystem::GetFolderPath(int csidl) {
+  if (Injected(faults, "IFileSystem::GetFolderPath")) return std::nullopt;
   auto it = folders.find(csidl);
   if (it == folders.end()) return std::nullopt;
   return it->second;
 }
 
 std::optional<Text> SimFileSystem::GetEnvironmentVariable(const Text& name) {
+  if (Injected(faults, "IFileSystem::GetEnvironmentVariable")) return std::nullopt;
   auto it = environment.find(name);
   if (it == environment.end()) return std::nullopt;
   return it->second;
@@ -278,6 +347,7 @@ std::vector<std::string> SimFileSystem::List(const Text& folder) const {
 }
 
 bool SimFileSystem::CreateDirectory(const Text& path) {
+  if (Injected(faults, "IFileSystem::CreateDirectory")) return false;
   std::string key = Resolve(path);
   if (Find(key) || !CanCreateIn(key)) return false;
   Create(key, path, true).attributes = kFileAttributeDirectory;
@@ -285,6 +355,7 @@ bool SimFileSystem::CreateDirectory(const Text& path) {
 }
 
 int32_t SimFileSystem::CreateDirectoryTree(const Text& path) {
+  if (Injected(faults, "IFileSystem::CreateDirectoryTree")) return 5;  // ERROR_ACCESS_DENIED
   std::string key = Resolve(path);
   if (const Node* node = Find(key)) return node->directory ? 183 : 183;  // ERROR_ALREADY_EXISTS
   if (key.size() < 2 || key[1] != ':' || key.substr(0, 2) != "c:") return 3;  // ERROR_PATH_NOT_FOUND
@@ -302,6 +373,7 @@ int32_t SimFileSystem::CreateDirectoryTree(const Text& path) {
 }
 
 bool SimFileSystem::CreateProbeFile(const Text& path) {
+  if (Injected(faults, "IFileSystem::CreateProbeFile")) return false;
   std::string key = Resolve(path);
   const Node* node = Find(key);
   if ((node && node->directory) || !CanCreateIn(key)) return false;
@@ -310,6 +382,10 @@ bool SimFileSystem::CreateProbeFile(const Text& path) {
 }
 
 std::unique_ptr<IFile> SimFileSystem::CreateNewFile(const Text& path, uint32_t& error) {
+  if (Injected(faults, "IFileSystem::CreateNewFile")) {
+    error = 5;
+    return nullptr;
+  }
   std::string key = Resolve(path);
   Node* node = Find(key);
   if (node && node->directory) {
@@ -337,15 +413,20 @@ std::unique_ptr<IFile> SimFileSystem::CreateNewFile(const Text& path, uint32_t& 
 }
 
 std::unique_ptr<IReadFile> SimFileSystem::OpenRead(const Text& path, uint32_t& error) {
+  if (Injected(faults, "IFileSystem::OpenRead")) {
+    error = 5;
+    return nullptr;
+  }
   const Node* node = Find(Resolve(path));
   if (!node || node->directory || unopenable.count(Resolve(path))) {
     error = 2;  // ERROR_FILE_NOT_FOUND
     return nullptr;
   }
-  return std::make_unique<SimReadFile>(node->bytes);
+  return std::make_unique<SimReadFile>(*this, node->bytes);
 }
 
 bool SimFileSystem::DeleteFile(const Text& path) {
+  if (Injected(faults, "IFileSystem::DeleteFile")) return false;
   std::string key = Resolve(path);
   Node* node = Find(key);
   if (!node || node->directory || node->writers > 0 || (node->attributes & kFileAttributeReadOnly)) return false;
@@ -355,6 +436,7 @@ bool SimFileSystem::DeleteFile(const Text& path) {
 }
 
 bool SimFileSystem::RemoveDirectory(const Text& path) {
+  if (Injected(faults, "IFileSystem::RemoveDirectory")) return false;
   // A link is removed by its own name, never resolved through.
   std::string own = Key(path);
   std::string parent = Resolve(Widen(ParentKey(own)));
@@ -374,6 +456,7 @@ bool SimFileSystem::RemoveDirectory(const Text& path) {
 }
 
 bool SimFileSystem::SetCurrentDirectory(const Text& path) {
+  if (Injected(faults, "IFileSystem::SetCurrentDirectory")) return false;
   if (path == u"\\") {
     current_directory = current_directory.substr(0, 2) + u"\\";
     return true;
@@ -384,6 +467,7 @@ bool SimFileSystem::SetCurrentDirectory(const Text& path) {
 }
 
 std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindEntry& first) {
+  if (Injected(faults, "IFileSystem::FindFirst")) return nullptr;
   std::size_t cut = pattern.find_last_of(u"\\/");
   if (cut == Text::npos || pattern.substr(cut + 1) != u"*.*") return nullptr;
   std::string folder = Resolve(pattern.substr(0, cut));
@@ -397,12 +481,16 @@ std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindE
     entries.push_back({name, node.attributes | (node.directory ? kFileAttributeDirectory : 0)});
   }
   first = entries.front();
-  return std::make_unique<SimFind>(std::move(entries));
+  return std::make_unique<SimFind>(*this, std::move(entries));
 }
 
-void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) { access_granted.emplace_back(path, mask); }
+void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
+  if (Injected(faults, "IFileSystem::SetFolderAccess")) return;  // its failures are silent
+  access_granted.emplace_back(path, mask);
+}
 
 std::optional<uint32_t> SimFileSystem::GetFileAttributes(const Text& path) {
+  if (Injected(faults, "IFileSystem::GetFileAttributes")) return std::nullopt;
   // Resolve follows links above the last component only: a link is reported as itself.
   std::string key = Resolve(path);
   if (key.size() == 2 && key[1] == ':') {
@@ -418,6 +506,7 @@ std::optional<uint32_t> SimFileSystem::GetFileAttributes(const Text& path) {
 // ---- code page ----
 
 std::optional<std::string> SimCodePage::ToAnsi(const Text& text) {
+  if (Injected(faults, "ICodePage::ToAnsi")) return std::nullopt;
   Text until_nul = text.substr(0, text.find(u'\0'));
   std::string out;
   switch (kind) {
@@ -444,6 +533,7 @@ std::optional<std::string> SimCodePage::ToAnsi(const Text& text) {
 }
 
 Text SimCodePage::FromAnsi(const std::string& ansi) {
+  if (Injected(faults, "ICodePage::FromAnsi")) return Text();  // MultiByteToWideChar answered 0
   if (kind != Kind::kUtf8) return Widen(ansi);
   Text out;
   for (std::size_t i = 0; i < ansi.size();) {
@@ -470,6 +560,7 @@ Text SimCodePage::FromAnsi(const std::string& ansi) {
 SimResources::SimResources() : strings(ShippedStrings()) {}
 
 std::optional<Text> SimResources::LoadString(uint32_t id) {
+  if (Injected(faults, "IResources::LoadString")) return std::nullopt;
   auto it = strings.find(id);
   if (it == strings.end() || it->second.empty()) return std::nullopt;
   return it->second;
@@ -482,6 +573,7 @@ void SimResources::AddNamed(const Text& type, const Text& name, const std::strin
 }
 
 bool SimResources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
+  if (Injected(faults, "IResources::EnumResourceNames")) return false;
   if (fail_enumeration || (!by_id.count(type) && !by_name.count(type))) return false;
   for (const auto& entry : by_id[type]) each(Name{true, entry.first, Text()});
   for (const auto& entry : by_name[type]) each(Name{false, 0, entry.first});
@@ -490,6 +582,10 @@ bool SimResources::EnumResourceNames(const Text& type, const std::function<void(
 
 IResources::Locked SimResources::LockResource(uint16_t id, const Text& type) {
   Locked locked;
+  if (Injected(faults, "IResources::LockResource")) {
+    locked.failure = Locked::Failure::kLoad;
+    return locked;
+  }
   auto failure = lock_failures.find(id);
   if (failure != lock_failures.end()) {
     locked.failure = failure->second;
@@ -507,7 +603,7 @@ IResources::Locked SimResources::LockResource(uint16_t id, const Text& type) {
 }
 
 std::optional<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
-  if (fail_guid) return std::nullopt;
+  if (fail_guid || Injected(faults, "ISystem::CreateGuid")) return std::nullopt;
   ++guids_made;
   std::array<uint8_t, 16> guid{};
   guid[0] = static_cast<uint8_t>(guids_made);
@@ -517,9 +613,22 @@ std::optional<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
 
 // ---- threads and messages ----
 
-SimThreads::~SimThreads() { JoinAll(); }
+SimThreads::~SimThreads() {
+  pending_.clear();  // a body left unrun would reach objects that are gone by now
+  JoinAll();
+}
+
+void SimThreads::RunPendingBodies() {
+  // A body may start another thread; it runs in its turn.
+  while (!pending_.empty()) {
+    std::function<void()> body = std::move(pending_.front());
+    pending_.erase(pending_.begin());
+    body();
+  }
+}
 
 void SimThreads::JoinAll() {
+  RunPendingBodies();
   std::vector<std::thread> threads;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -529,6 +638,7 @@ void SimThreads::JoinAll() {
 }
 
 EventHandle SimThreads::CreateManualResetEvent() {
+  if (Injected(faults, "IThreads::CreateManualResetEvent")) return nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
   events_.push_back(std::make_unique<Event>());
   return events_.back().get();
@@ -551,7 +661,11 @@ bool SimThreads::IsSet(EventHandle event) {
 }
 
 bool SimThreads::StartThread(std::function<void()> body) {
-  if (fail_thread_start) return false;
+  if (fail_thread_start || Injected(faults, "IThreads::StartThread")) return false;
+  if (run_threads_inline) {
+    pending_.push_back(std::move(body));
+    return true;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   threads_.emplace_back(std::move(body));
   return true;
@@ -559,29 +673,41 @@ bool SimThreads::StartThread(std::function<void()> body) {
 
 uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
   if (before_wait) before_wait(waits);
-  if (fail_waits_from >= 0 && waits >= fail_waits_from) {
+  if ((fail_waits_from >= 0 && waits >= fail_waits_from) || Injected(faults, "IThreads::WaitForEventsOrMessages")) {
     ++waits;
     error = wait_error;
     return 0xFFFFFFFF;  // WAIT_FAILED
   }
   ++waits;
+  RunPendingBodies();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     for (uint32_t i = 0; i < count; ++i) {
       if (static_cast<Event*>(handles[i])->set) return i;
     }
     if (!queue_.empty()) return count;
+    if (run_threads_inline) {
+      ++hangs;
+      error = wait_error;
+      return 0xFFFFFFFF;
+    }
     changed_.wait(lock);
   }
 }
 
 bool SimThreads::WaitForEvent(EventHandle event, uint32_t& error) {
   ++event_waits;
-  if (fail_event_wait) {
+  if (fail_event_wait || Injected(faults, "IThreads::WaitForEvent")) {
     error = wait_error;
     return false;
   }
+  RunPendingBodies();
   std::unique_lock<std::mutex> lock(mutex_);
+  if (run_threads_inline && !static_cast<Event*>(event)->set) {
+    ++hangs;
+    error = wait_error;
+    return false;
+  }
   changed_.wait(lock, [&] { return static_cast<Event*>(event)->set; });
   return true;
 }
@@ -609,8 +735,14 @@ void SimThreads::Post(uint32_t message) {
 namespace {
 class SimSplash : public ISplash {
  public:
-  explicit SimSplash(SimUserInterface& ui) : ui_(ui) { Record("splash created"); }
-  ~SimSplash() override { Record("splash destroyed"); }
+  explicit SimSplash(SimUserInterface& ui) : ui_(ui) {
+    ++ui_.open_splashes;
+    Record("splash created");
+  }
+  ~SimSplash() override {
+    --ui_.open_splashes;
+    Record("splash destroyed");
+  }
   void Show() override { Record("splash show"); }
   void Hide() override { Record("splash hide"); }
   void End(int result) override { Record("splash end " + std::to_string(result)); }
@@ -625,11 +757,12 @@ class SimSplash : public ISplash {
 }  // namespace
 
 std::unique_ptr<ISplash> SimUserInterface::CreateSplash() {
-  if (fail_splash) return nullptr;
+  if (fail_splash || Injected(faults, "IUserInterface::CreateSplash")) return nullptr;
   return std::make_unique<SimSplash>(*this);
 }
 
 int SimUserInterface::AskQuestion(const Text& heading, const Text& details) {
+  if (Injected(faults, "IUserInterface::AskQuestion")) return 2;  // no dialog: IDCANCEL, never Yes
   std::lock_guard<std::mutex> lock(mutex);
   events.push_back("question");
   question_heading = heading;
@@ -638,6 +771,7 @@ int SimUserInterface::AskQuestion(const Text& heading, const Text& details) {
 }
 
 int SimUserInterface::PromptForFolder(const Text& caption, Text& folder) {
+  if (Injected(faults, "IUserInterface::PromptForFolder")) return -1;  // the dialog could not be made
   {
     std::lock_guard<std::mutex> lock(mutex);
     events.push_back("prompt");
@@ -654,6 +788,22 @@ void SimUserInterface::ShowReport(const Text& message, const Text& link) {
   events.push_back("report");
   report_message = message;
   report_link = link;
+}
+
+// ---- the whole machine ----
+
+SimMachine::SimMachine() { UseFaults(faults); }
+
+void SimMachine::UseFaults(FaultPlan& plan) {
+  files.faults = &plan;
+  code_page.faults = &plan;
+  resources.faults = &plan;
+  system.faults = &plan;
+  threads.faults = &plan;
+  ui.faults = &plan;
+  machine.faults = &plan;
+  processes.faults = &plan;
+  trust.faults = &plan;
 }
 
 }  // namespace carryall::sim

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/faults.h"
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_processes.h"
 #include "platform/sim/sim_trust.h"
@@ -45,10 +46,16 @@ class SimFileSystem : public IFileSystem {
 
   std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) override;
   std::optional<Text> GetFullPathName(const Text& path) override;
-  std::optional<Text> GetTempPath() override { return temp_path; }
+  std::optional<Text> GetTempPath() override {
+    if (Injected(faults, "IFileSystem::GetTempPath")) return std::nullopt;
+    return temp_path;
+  }
   std::optional<Text> GetFolderPath(int csidl) override;
   std::optional<Text> GetEnvironmentVariable(const Text& name) override;
-  Text GetModuleFileName() override { return module_path; }
+  Text GetModuleFileName() override {
+    if (Injected(faults, "IFileSystem::GetModuleFileName")) return Text();  // GetModuleFileNameW answered 0
+    return module_path;
+  }
   bool CreateDirectory(const Text& path) override;
   int32_t CreateDirectoryTree(const Text& path) override;
   bool CreateProbeFile(const Text& path) override;
@@ -88,6 +95,13 @@ class SimFileSystem : public IFileSystem {
 
   static std::string Key(const Text& path);
 
+  // Fault injection, and what a run leaves open: files, readers and searches.
+  FaultPlan* faults = nullptr;
+  int open_handles = 0;
+  // Every file and folder, by key (lower case, separators made single): its path as
+  // first created, kind, bytes, attributes and link target.
+  const std::map<std::string, Node>& Tree() const { return nodes_; }
+
  private:
   friend class SimFile;
   friend class SimFind;
@@ -111,6 +125,7 @@ class SimCodePage : public ICodePage {
   std::optional<std::string> ToAnsi(const Text& text) override;
   Text FromAnsi(const std::string& ansi) override;
   Kind kind = Kind::kWestern;
+  FaultPlan* faults = nullptr;
 };
 
 class SimResources : public IResources {
@@ -130,6 +145,7 @@ class SimResources : public IResources {
   std::map<Text, std::map<Text, std::string>> by_name;
   std::map<uint32_t, Locked::Failure> lock_failures;  // id -> the step that fails
   bool fail_enumeration = false;
+  FaultPlan* faults = nullptr;
 };
 
 class SimSystem : public ISystem {
@@ -148,6 +164,7 @@ class SimSystem : public ISystem {
   std::atomic<int> com_uninit{0};
   bool fail_guid = false;
   uint32_t guids_made = 0;  // the n-th GUID is {A0A0A0nn-0000-0000-0000-000000000000}
+  FaultPlan* faults = nullptr;
 };
 
 class SimThreads : public IThreads {
@@ -181,7 +198,18 @@ class SimThreads : public IThreads {
   std::vector<uint32_t> dispatched;
   int waits = 0;
 
+  FaultPlan* faults = nullptr;
+  // A started thread's body runs on the thread that next waits (or joins), before the
+  // wait looks at its events: a whole run then makes its calls in one fixed order,
+  // which is what lets the fault-injection harness fail each call in turn.
+  bool run_threads_inline = false;
+  // Waits that, with threads run inline, nothing could ever end; each fails at once
+  // with wait_error instead of blocking for ever.
+  int hangs = 0;
+
  private:
+  void RunPendingBodies();
+  std::vector<std::function<void()>> pending_;
   struct Event {
     bool set = false;
   };
@@ -215,10 +243,13 @@ class SimUserInterface : public IUserInterface {
   Text prompt_typed;
   std::function<void()> during_prompt;
   std::mutex mutex;
+  FaultPlan* faults = nullptr;
+  int open_splashes = 0;
 };
 
 // The whole simulated machine, wired into a Platform.
 struct SimMachine {
+  FaultPlan faults;  // the plan in use unless UseFaults names another; outlives the rest
   SimFileSystem files;
   SimCodePage code_page;
   SimResources resources;
@@ -229,6 +260,12 @@ struct SimMachine {
   SimProcesses processes;
   SimTrust trust;
   Platform platform{files, code_page, resources, system, threads, ui, machine, processes, trust};
+
+  SimMachine();
+  SimMachine(const SimMachine&) = delete;
+  SimMachine& operator=(const SimMachine&) = delete;
+  // Every part of the machine counts its calls in plan, and fails the one it picks.
+  void UseFaults(FaultPlan& plan);
 };
 
 }  // namespace carryall::sim

@@ -6,11 +6,21 @@ namespace carryall::sim {
 class SimProcess : public IProcess {
  public:
   SimProcess(SimProcesses& owner, uint32_t id, SimProcesses::Child child)
-      : owner_(owner), id_(id), child_(child) {}
-  ~SimProcess() override { owner_.events.push_back("closed"); }
+      : owner_(owner), id_(id), child_(child) {
+    ++owner_.open_processes;
+  }
+  ~SimProcess() override {
+    --owner_.open_processes;
+    owner_.events.push_back("closed");
+  }
   uint32_t id() const override { return id_; }
   WaitResult Wait(uint32_t timeout_ms, uint32_t& error) override {
     owner_.events.push_back(timeout_ms == kInfinite ? "wait forever" : "wait " + std::to_string(timeout_ms));
+    if (Injected(owner_.faults, "IProcess::Wait")) {
+      owner_.events.back() += " failed";
+      error = 6;  // ERROR_INVALID_HANDLE
+      return WaitResult::kFailed;
+    }
     if (child_.wait_fails_from > 0 && ++all_waits_ >= child_.wait_fails_from) {
       owner_.events.back() += " failed";
       error = child_.wait_error;
@@ -29,11 +39,12 @@ class SimProcess : public IProcess {
     return WaitResult::kTimeout;
   }
   bool GetExitCode(uint32_t& code, uint32_t& error) override {
-    if (child_.exit_code_unreadable) {
+    if (child_.exit_code_unreadable || Injected(owner_.faults, "IProcess::GetExitCode")) {
       error = child_.exit_code_error;
       return false;
     }
     code = ended_ ? child_.exit_code : 259;  // STILL_ACTIVE
+    if (ended_) ++owner_.exit_codes_read;
     return true;
   }
 
@@ -55,7 +66,15 @@ class SimProcess : public IProcess {
 
 std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_line) {
   command_lines.push_back(command_line);
-  if (fail_create) {
+  bool found = true;
+  if (program_exists) {
+    // The program is the line's first word, in double quotes or up to the first blank.
+    std::u16string program = command_line.rfind(u"\"", 0) == 0
+                                 ? command_line.substr(1, command_line.find(u'"', 1) - 1)
+                                 : command_line.substr(0, command_line.find_first_of(u" \t"));
+    found = program_exists(program);
+  }
+  if (fail_create || !found || Injected(faults, "IProcesses::CreateProcess")) {
     events.push_back("create failed");
     return nullptr;
   }

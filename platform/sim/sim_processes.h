@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/processes.h"
+#include "platform/sim/faults.h"
 
 namespace carryall::sim {
 
@@ -28,7 +29,7 @@ class SimProcesses : public IProcesses {
     uint32_t wait_error = 6;       // ERROR_INVALID_HANDLE
   };
 
-  bool IsRunningUnderWow64() override { return wow64; }
+  bool IsRunningUnderWow64() override { return !Injected(faults, "IProcesses::IsRunningUnderWow64") && wow64; }
   void DisableFsRedirection() override { events.push_back("redirection off"); }
   void RevertFsRedirection() override { events.push_back("redirection on"); }
   std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line) override;
@@ -43,6 +44,11 @@ class SimProcesses : public IProcesses {
   std::vector<std::string> events;  // "redirection off", "created", "wait 100", "closed", ...
   std::vector<std::u16string> command_lines;
   std::function<void()> on_create;  // runs as the child is created (to look at the log, say)
+  FaultPlan* faults = nullptr;
+  // When set, a program it does not find is not started, as CreateProcessW finds none.
+  std::function<bool(const std::u16string& program)> program_exists;
+  int open_processes = 0;   // process objects not yet closed
+  int exit_codes_read = 0;  // exit codes handed out of ended children
 
  private:
   friend class SimProcess;

@@ -25,6 +25,8 @@ SimTrust::SimTrust() {
 
 TrustVerdict SimTrust::VerifyFile(const Text& path) {
   verified.push_back(path);
+  // The provider could not read the file (another process holds it).
+  if (Injected(faults, "ITrust::VerifyFile")) return TrustVerdict{kTrustNoSignature, 32};
   return verdict;
 }
 
@@ -32,6 +34,7 @@ EmbeddedSignature SimTrust::ReadEmbeddedSignature(const Text& path) {
   using Step = EmbeddedSignature::Step;
   using Opus = EmbeddedSignature::Opus;
   read.push_back(path);
+  if (Injected(faults, "ITrust::ReadEmbeddedSignature")) return EmbeddedSignature{};  // CryptQueryObject failed
   auto open = [this] {
     ++open_handles;
     ++handles_opened;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/trust.h"
+#include "platform/sim/faults.h"
 
 namespace carryall::sim {
 
@@ -26,6 +27,7 @@ class SimTrust : public ITrust {
   std::vector<Text> read;      // every path ReadEmbeddedSignature was given
   int open_handles = 0;        // open now
   int handles_opened = 0;      // in all
+  FaultPlan* faults = nullptr;
 };
 
 }  // namespace carryall::sim
