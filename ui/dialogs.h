@@ -1,4 +1,4 @@
-// Portable layer. What the report, About and splash dialogs of Parts 7.1 and 7.2 show
+// Portable layer. What the report, About and splash dialogs show
 // and where their windows go, worked out from the string table and from sizes, so the
 // host tests see it; the Win32 dialogs (ui/win32/dialogs.h) apply it.
 #pragma once

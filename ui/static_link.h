@@ -1,4 +1,4 @@
-// Portable layer. What the hyperlink static of Part 7.3 decides: which target a click
+// Portable layer. What the hyperlink static decides: which target a click
 // opens, when the text turns purple, and where the focus frame goes. The Win32 control
 // (ui/win32/static_controls.h) only turns these decisions into messages and GDI calls.
 #pragma once

@@ -1,6 +1,5 @@
 // Win32 layer of the user interface. The bootstrapper's dialogs: the report and
-// question dialog (Part 7.1), the splash and the About box (Part 7.2) and the
-// temporary-folder prompt (Part 3.2). Their texts and geometry are worked out by the
+// question dialog, the splash and the About box, and the temporary-folder prompt. Their texts and geometry are worked out by the
 // portable ui/dialogs.h.
 #pragma once
 

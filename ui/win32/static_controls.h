@@ -1,4 +1,4 @@
-// Win32 layer of the user interface. The two statics of Part 7.3: CStaticLink, a static
+// Win32 layer of the user interface. The two custom statics: CStaticLink, a static
 // text that acts as a hyperlink, and CStaticEx, a bold heading. Both are attached to
 // existing dialog controls by a dialog's data exchange. What the link decides (target
 // order, colour, focus frame) is portable, in ui/static_link.h.
