@@ -1,6 +1,6 @@
 // Win32 layer of the user interface. The bootstrapper's dialogs: the report and
-// question dialog, the splash and the About box, and the temporary-folder prompt. Their texts and geometry are worked out by the
-// portable ui/dialogs.h.
+// question dialog, the splash and the About box, and the temporary-folder prompt.
+// Their texts and geometry are worked out by the portable ui/dialogs.h.
 #pragma once
 
 #include "ui/win32/framework.h"
