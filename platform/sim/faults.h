@@ -28,9 +28,10 @@ class FaultPlan {
     return static_cast<long>(index) == fail_at;
   }
 
-  long fail_at = -1;                // the call to fail, counted from 0; -1 fails none
-  std::size_t limit = 1 << 20;      // reserve sites this large to keep counting allocation-free
-  std::vector<const char*> sites;   // every counted call's site, in order
+  long fail_at = -1;               // the call to fail, counted from 0; -1 fails none
+  std::size_t limit = 1 << 20;     // calls a run may make before it counts as running away
+  std::vector<const char*> sites;  // every counted call's site, in order (reserve limit
+                                   // entries to keep the counting free of allocations)
   bool ran_away = false;
 
  private:

@@ -27,7 +27,8 @@ std::string Narrow(const Text& text);
 Text Widen(const std::string& latin1);
 
 // An in-memory file system with Windows' rules where the core depends on them: paths
-// compared ignoring ASCII case, files made only in existing folders, exclusive opens,
+// compared ignoring ASCII case, a run of separators read as one and "." and ".."
+// components resolved, files made only in existing folders, exclusive opens,
 // read-only files that cannot be deleted, folders removed only when empty, and
 // directory links whose contents are those of their target.
 class SimFileSystem : public IFileSystem {
@@ -98,8 +99,8 @@ class SimFileSystem : public IFileSystem {
   // Fault injection, and what a run leaves open: files, readers and searches.
   FaultPlan* faults = nullptr;
   int open_handles = 0;
-  // Every file and folder, by key (lower case, separators made single): its path as
-  // first created, kind, bytes, attributes and link target.
+  // Every file and folder, by key (the path as Windows reads it, in lower case): its
+  // path as first created, kind, bytes, attributes and link target.
   const std::map<std::string, Node>& Tree() const { return nodes_; }
 
  private:
