@@ -33,7 +33,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from pe_image import PeError  # noqa: E402
+from pe_image import PeError, pe_header_offset  # noqa: E402
 
 # The DLLs in the KnownDLLs key of every Windows the bootstrapper runs on (7 to 11), and
 # ntdll, which the loader maps before anything else. Only these may be imported.
@@ -61,11 +61,7 @@ class Image:
     """The header fields the checks read. Raises PeError when data is not a PE file."""
 
     def __init__(self, data):
-        if len(data) < 0x40 or data[:2] != b"MZ":
-            raise PeError("not a PE file (no MZ header)")
-        pe = _u32(data, 0x3C)
-        if pe + 24 > len(data) or data[pe:pe + 4] != b"PE\0\0":
-            raise PeError("not a PE file (no PE signature)")
+        pe = pe_header_offset(data)
         count = _u16(data, pe + 6)
         optional = pe + 24
         optional_size = _u16(data, pe + 20)

@@ -54,14 +54,21 @@ def _u32(data, pos):
     return struct.unpack_from("<I", data, pos)[0]
 
 
-def parse(data):
-    """The layout of the PE file whose bytes are data; PeError when it is not one, or when
-    its security directory points outside the file."""
+def pe_header_offset(data):
+    """Where the "PE\0\0" signature of the file whose bytes are data starts, checked to
+    be followed by a whole file header; PeError when data is not a PE file."""
     if len(data) < 0x40 or data[:2] != b"MZ":
         raise PeError("not a PE file (no MZ header)")
     pe = _u32(data, 0x3C)
     if pe + 24 > len(data) or data[pe:pe + 4] != b"PE\0\0":
         raise PeError("not a PE file (no PE signature)")
+    return pe
+
+
+def parse(data):
+    """The layout of the PE file whose bytes are data; PeError when it is not one, or when
+    its security directory points outside the file."""
+    pe = pe_header_offset(data)
     sections = _u16(data, pe + 6)
     symbols_at = _u32(data, pe + 12)
     symbols = _u32(data, pe + 16)
