@@ -55,8 +55,9 @@ def _u32(data, pos):
 
 
 def pe_header_offset(data):
-    """Where the "PE\0\0" signature of the file whose bytes are data starts, checked to
-    be followed by a whole file header; PeError when data is not a PE file."""
+    """Where the PE signature ("PE" and two zero bytes) of the file whose bytes are data
+    starts, checked to be followed by a whole file header; PeError when data is not a PE
+    file."""
     if len(data) < 0x40 or data[:2] != b"MZ":
         raise PeError("not a PE file (no MZ header)")
     pe = _u32(data, 0x3C)
