@@ -244,6 +244,15 @@ def split_log_lines(data):
 _session = None
 
 
+def require_files(*names):
+    """Raises RuntimeError unless every environment variable of names holds the path of
+    an existing file: the tests' programs and tools must be built before they run."""
+    for name in names:
+        path = os.environ.get(name)
+        if not path or not os.path.isfile(path):
+            raise RuntimeError(f"{name} names no file: {path!r}")
+
+
 def open_session():
     """The test run's session, opened on first use."""
     global _session

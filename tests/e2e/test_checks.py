@@ -52,10 +52,7 @@ MESSAGE_108_DOTNET_2 = ("SQL Carryall requires .NET 2. Please download from the 
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_EXE", EXE), ("CARRYALL_SMALL_EXE", SMALL_EXE),
-                       ("CARRYALL_BIG_DISK_EXE", BIG_DISK_EXE)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_EXE", "CARRYALL_SMALL_EXE", "CARRYALL_BIG_DISK_EXE")
     harness.open_session()
 
 

@@ -31,10 +31,7 @@ E_FAIL = 0x80004005
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_SMALL_EXE", SMALL_EXE), ("CARRYALL_PLANTED_DLL", PLANTED_DLL),
-                       ("CARRYALL_PLAIN_LOAD", PLAIN_LOAD)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_PLANTED_DLL", "CARRYALL_PLAIN_LOAD")
     harness.open_session()
 
 

@@ -36,12 +36,9 @@ E_INVALIDARG = 0x80070057
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_SMALL_EXE", SMALL_EXE), ("CARRYALL_WIZARD_EXE", WIZARD_EXE),
-                       ("CARRYALL_TAG_TOOL", TAG_TOOL), ("CARRYALL_PEEK", PEEK),
-                       ("CARRYALL_DEVICE_COM1_EXE", DEVICE_COM1_EXE),
-                       ("CARRYALL_DEVICE_NUL_EXE", DEVICE_NUL_EXE)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_WIZARD_EXE", "CARRYALL_TAG_TOOL",
+                          "CARRYALL_PEEK", "CARRYALL_DEVICE_COM1_EXE",
+                          "CARRYALL_DEVICE_NUL_EXE")
     harness.open_session()
 
 

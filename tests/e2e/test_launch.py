@@ -28,10 +28,7 @@ WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pi
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_WIZARD_EXE", WIZARD_EXE), ("CARRYALL_X64_EXE", X64_EXE),
-                       ("CARRYALL_PEEK", PEEK)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_WIZARD_EXE", "CARRYALL_X64_EXE", "CARRYALL_PEEK")
     harness.open_session()
 
 

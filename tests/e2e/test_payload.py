@@ -36,10 +36,8 @@ SMALL_FILES = {
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_SMALL_EXE", SMALL_EXE), ("CARRYALL_CORRUPT_EXE", CORRUPT_EXE),
-                       ("CARRYALL_PEEK", PEEK), ("CARRYALL_TAG_TOOL", TAG_TOOL)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_CORRUPT_EXE", "CARRYALL_PEEK",
+                          "CARRYALL_TAG_TOOL")
     harness.open_session()
 
 

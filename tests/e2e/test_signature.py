@@ -32,11 +32,8 @@ FAILED_TO_RUN = "Failed to run SQL Carryall error 0x800b0100."
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_WIZARD_EXE", WIZARD_EXE), ("CARRYALL_SMALL_EXE", SMALL_EXE),
-                       ("CARRYALL_UNSIGNED_EXE", UNSIGNED_EXE), ("CARRYALL_TAG_TOOL", TAG_TOOL),
-                       ("CARRYALL_PEEK", PEEK)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_WIZARD_EXE", "CARRYALL_SMALL_EXE", "CARRYALL_UNSIGNED_EXE",
+                          "CARRYALL_TAG_TOOL", "CARRYALL_PEEK")
     if not SIGN_DIR or not os.path.isdir(SIGN_DIR):
         raise RuntimeError(f"CARRYALL_SIGN_DIR names no folder: {SIGN_DIR!r}")
     harness.open_session()

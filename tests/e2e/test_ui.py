@@ -37,10 +37,8 @@ HEADING, MESSAGE, LINK = 1003, 1000, 1001
 
 
 def setUpModule():
-    for name, path in [("CARRYALL_SMALL_EXE", SMALL_EXE), ("CARRYALL_WIZARD_EXE", WIZARD_EXE),
-                       ("CARRYALL_UNSIGNED_EXE", UNSIGNED_EXE), ("CARRYALL_PEEK", PEEK)]:
-        if not path or not os.path.isfile(path):
-            raise RuntimeError(f"{name} names no file: {path!r}")
+    harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_WIZARD_EXE", "CARRYALL_UNSIGNED_EXE",
+                          "CARRYALL_PEEK")
     harness.open_session()
 
 
