@@ -13,6 +13,8 @@
 #   prefix/          this session's copy of the template; removed by stop
 #   env.sh           the variables every wine call of the session needs; present exactly
 #                    while the session is up
+#   desktop.ready    written by the desktop keeper (tests/e2e/desktop_keeper.c) once it
+#                    holds the desktop up; see start_desktop
 #   browser.sh       stands in for the web browser: every URL that a program opens with
 #                    ShellExecuteW("open", ...) is appended, one per line, to browser.log
 #                    (emptied at every start)
@@ -182,6 +184,29 @@ build_template() {
   echo "$stamp" >"$template/.carryall-template"
 }
 
+# Wine's desktop is an explorer.exe that the first window of a session starts and that ends
+# a few seconds after the last window. Left alone, every program that opens a window after
+# a pause races the desktop's start, which no program meets on Windows: a window that is
+# never made, or a second explorer that holds its starter's output pipes open. The keeper
+# owns a hidden window from now until the session ends, so the desktop starts once, here.
+# CARRYALL_DESKTOP_KEEPER names the keeper; the default is the build's bin folder beside
+# STATE_DIR. Without one the session still works, with those races.
+start_desktop() {
+  local keeper=${CARRYALL_DESKTOP_KEEPER:-$(dirname "$state")/bin/desktop_keeper.exe}
+  if [ ! -f "$keeper" ]; then
+    echo "wine-env: no desktop keeper at $keeper; the desktop comes and goes" >&2
+    return 0
+  fi
+  rm -f "$state/desktop.ready"
+  setsid wine "$keeper" "$(windows_path "$state/desktop.ready")" \
+    </dev/null >"$state/keeper.log" 2>&1 9>&- &
+  for _ in $(seq 300); do
+    [ -f "$state/desktop.ready" ] && return 0
+    sleep 0.1
+  done
+  die "the desktop keeper was not ready within 30 s, see $state/keeper.log"
+}
+
 start_session() {
   if session_is_up; then
     return 0
@@ -202,6 +227,7 @@ start_session() {
   # calls of a small program then take 0.03 to 0.09 s.
   timeout 120 wine cmd /c exit 0 </dev/null >"$state/wine.log" 2>&1 9>&- ||
     die "the warm-up wine call failed, see $state/wine.log"
+  start_desktop
   {
     echo "# Written by wine-env.sh start; removed by stop."
     echo "export WINEPREFIX=$(shq "$prefix")"
