@@ -200,8 +200,10 @@ start_desktop() {
   rm -f "$state/desktop.ready"
   setsid wine "$keeper" "$(windows_path "$state/desktop.ready")" \
     </dev/null >"$state/keeper.log" 2>&1 9>&- &
+  local pid=$!
   for _ in $(seq 300); do
     [ -f "$state/desktop.ready" ] && return 0
+    kill -0 "$pid" 2>/dev/null || die "the desktop keeper ended at start-up, see $state/keeper.log"
     sleep 0.1
   done
   die "the desktop keeper was not ready within 30 s, see $state/keeper.log"
