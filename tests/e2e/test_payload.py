@@ -153,7 +153,9 @@ class UnusableFolderTest(PayloadTestCase):
         try:
             found = self.peek("find", "SQL Carryall", "20000")
             self.assertEqual(0, found.returncode, found.stdout)
-            self.assertIn("control id=1005 class=Edit visible=1", found.stdout)
+            # The window found and the log so far say why a prompt did not come.
+            self.assertIn("control id=1005 class=Edit visible=1", found.stdout,
+                          f"{found.stdout}\nlog so far:\n{self.log_text()}")
             self.assertIn(f"text={bad}\n", found.stdout)
             self.assertIn("text=Enter Drive leter for temporary folder:", found.stdout)
             self.screenshot("temp-folder-prompt.png")
