@@ -574,7 +574,7 @@ WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pi
 
 def start_window_watch(session, milliseconds, peek=None):
     """Starts peek.exe watch and waits until it runs; returns a function that waits for
-    the watch to end and answers its events as (time, show|hide, exe in lower case,
+    the watch to end and answers its events as (time, show|hide, exe in lower case, class,
     caption) tuples (a window that hides as its process ends is known by its handle)."""
     out_path = os.path.join(session.tmp_root, f".watch-{os.getpid()}-{next(session._serial)}.txt")
     out = open(out_path, "wb")
@@ -596,7 +596,7 @@ def start_window_watch(session, milliseconds, peek=None):
             match = WATCH_LINE.fullmatch(line)
             if not match:
                 continue
-            who = (match["exe"].lower(), match["caption"])
+            who = (match["exe"].lower(), match["cls"], match["caption"])
             if match["what"] == "show":
                 shown[match["hwnd"]] = who
             else:

@@ -12,10 +12,8 @@ import dataclasses
 import hashlib
 import os
 import re
-import shutil
 import subprocess
 import sys
-import time
 import threading
 import typing
 import unittest
@@ -196,7 +194,6 @@ PROMPT_CASES = [
 
 # ---- the wizard's command line ----
 
-WATCH_LINE = re.compile(r"t=\d+ (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) class=.*")
 MAX_COMMAND_LINE = 32767  # CreateProcessW's limit, in UTF-16 units with the terminator
 
 
@@ -248,30 +245,8 @@ def start_window_watch(ctx, milliseconds):
     """Starts peek.exe watch for the run to come (its output goes outside the case's
     folder, which is under snapshot); ctx.watched() then waits for it and answers the
     (show|hide, exe) of every visible top-level window that came or went."""
-    out_path = os.path.join(ctx.session.tmp_root, f".watch-{os.path.basename(ctx.tmp)}.txt")
-    out = open(out_path, "wb")
-    watcher = subprocess.Popen(["wine", PEEK, "watch", str(milliseconds)], env=ctx.session.env,
-                               stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-    deadline = time.monotonic() + 30
-    while b"ready" not in harness.read_bytes(out_path):
-        if time.monotonic() > deadline or watcher.poll() is not None:
-            raise AssertionError("the window watcher did not start")
-        time.sleep(0.05)
-
-    def watched():
-        watcher.wait(timeout=milliseconds / 1000 + 60)
-        out.close()
-        shown, events = {}, []
-        for line in harness.read_bytes(out_path).decode("utf-8").replace("\r\n", "\n").splitlines():
-            match = WATCH_LINE.fullmatch(line)
-            if match:
-                exe = match["exe"].lower()
-                if match["what"] == "show":
-                    shown[match["hwnd"]] = exe
-                events.append((match["what"], shown.get(match["hwnd"], exe)))
-        os.remove(out_path)
-        return events
-    ctx.watched = watched
+    finish = harness.start_window_watch(ctx.session, milliseconds, PEEK)
+    ctx.watched = lambda: [(what, exe) for _, what, exe, _, _ in finish()]
 
 
 def silent_wizard_run(temp_value_raw, extra=""):

@@ -11,8 +11,6 @@ CARRYALL_PEEK. The wizard is steered by bare words, which reach it unchanged.
 
 import os
 import re
-import subprocess
-import time
 import unittest
 
 import harness
@@ -23,8 +21,6 @@ PEEK = os.environ.get("CARRYALL_PEEK")
 
 E_ABORT = 0x80004004
 DOTNET_RUNTIME_FAILED = 0x80131700
-WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) "
-                        r"class=(?P<cls>.*?) caption=(?P<caption>.*)")
 
 
 def setUpModule():
@@ -58,34 +54,7 @@ class LaunchTestCase(harness.WineTestCase):
         """Starts recording visible top-level windows; returns a function that waits
         for the recording and answers its events as (time, show|hide, exe, class,
         caption) tuples."""
-        out_path = os.path.join(self.tmp, "watch.txt")
-        out = open(out_path, "wb")
-        watcher = subprocess.Popen(["wine", PEEK, "watch", str(milliseconds)], env=self.session.env,
-                                   stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-
-        def finish():
-            watcher.wait(timeout=milliseconds / 1000 + 60)
-            out.close()
-            events = []
-            shown = {}  # a window that hides as its process ends is known by its handle
-            for line in harness.read_bytes(out_path).decode("utf-8").replace("\r\n", "\n").splitlines():
-                match = WATCH_LINE.fullmatch(line)
-                if not match:
-                    continue
-                who = (match["exe"].lower(), match["cls"], match["caption"])
-                if match["what"] == "show":
-                    shown[match["hwnd"]] = who
-                else:
-                    who = shown.get(match["hwnd"], who)
-                events.append((int(match["t"]), match["what"]) + who)
-            return events
-        # A window shown before the watcher runs would go unnoticed: wait for its word.
-        deadline = time.monotonic() + 30
-        while b"ready" not in harness.read_bytes(out_path):
-            if time.monotonic() > deadline or watcher.poll() is not None:
-                raise AssertionError("the window watcher did not start")
-            time.sleep(0.05)
-        return finish
+        return harness.start_window_watch(self.session, milliseconds, PEEK)
 
 
 class SilentInstallationTest(LaunchTestCase):
