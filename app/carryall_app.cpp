@@ -41,9 +41,9 @@ bool CCarryallInstallerApp::InitInstance() {
 
   result = ProcessOptions();
   if (redirected) {
-    const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
-                                LoadString(kIdsProductName), redirection);
-    log_.Write(message + u"\n");
+    const char16_t kRefusal[] = u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.";
+    const Text message = Format(kRefusal, LoadString(kIdsProductName), redirection);
+    log_.Write(Format(kRefusal, LoadString(kIdsProductName), EscapeForLog(redirection)) + u"\n");
     if (!m_bSilent) platform_.ui.ShowReport(message, Text());
     m_nExitCode = kFail;
     return false;

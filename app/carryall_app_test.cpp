@@ -93,7 +93,6 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Remove folder 'Yes'\r\n"
             "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe'\r\n"
             "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt'\r\n"
-            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Deletion Folder of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Ended 1032\r\n");

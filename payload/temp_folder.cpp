@@ -60,11 +60,14 @@ Text GetTempFolder(CCarryallInstallerApp& app) {
   // SetTempFolder proved base plus a GUID fits; the unbounded join is only reached for
   // a base it never accepted, and then every later path built on it fails to fit.
   state.private_folder = PathAppend(state.base, name, SIZE_MAX).value_or(state.base + u"\\" + name);
-  CreateFolder(app, state.private_folder);
+  // Only a folder that SHCreateDirectoryExW made itself is the run's own: one that was
+  // there already holds what others put there.
+  const bool made = CreateFolder(app, state.private_folder);
   IFileSystem& files = app.platform().files;
-  if (files.GetFileAttributes(state.private_folder) && !IsRealFolder(files, state.private_folder)) {
-    // A link here would take the access entries, and every file, to its target.
-    app.log().Write(u"GetTempFolder has failed\n");
+  if (!state.own.NoteFolder(files, state.base, state.private_folder, made)) {
+    // A link here would take the access entries, and every file, to its target. Nothing
+    // at all here is the failure to make it, which every file then reports.
+    if (files.GetFileAttributes(state.private_folder)) app.log().Write(u"GetTempFolder has failed\n");
     return state.private_folder;
   }
   files.SetFolderAccess(state.private_folder, kEveryoneAccess);

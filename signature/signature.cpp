@@ -39,7 +39,9 @@ int32_t VerifyFileSignature(CCarryallInstallerApp& app, const Text& path, Text& 
   TrustVerdict verdict = path.empty() ? TrustVerdict{kTrustNoSignature, kErrorFileNotFound}
                                       : app.platform().trust.VerifyFile(path);
   description = DescribeVerification(path, verdict);
-  app.log().Printf(u"Digital verification: '%s'\n", description);
+  // The description keeps its own line feed inside the quotes; only the path in it
+  // comes from outside.
+  app.log().Write(u"Digital verification: '" + DescribeVerification(EscapeForLog(path), verdict) + u"'\n");
   return verdict.status;
 }
 

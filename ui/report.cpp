@@ -62,21 +62,26 @@ Report BuildReport(CCarryallInstallerApp& app, int32_t result) {
         unit = u"GB";
       }
       report.message = app.FormatString(kIdsDiskSpace, app.m_strDiskDrive, size, unit);
+      report.logged = app.FormatString(kIdsDiskSpace, EscapeForLog(app.m_strDiskDrive), size, unit);
       break;
     }
-    case kBadCommandLine: report.message = app.FormatString(kIdsUsage, app.m_lpCmdLine); break;
+    case kBadCommandLine:
+      report.message = app.FormatString(kIdsUsage, app.m_lpCmdLine);
+      report.logged = app.FormatString(kIdsUsage, EscapeForLog(app.m_lpCmdLine));
+      break;
     case kAbort:
       report.message = app.FormatString(kIdsProcessorMode, product, app.LoadString(kIdsProgramType));
       break;
     case kFail: report.message = app.FormatString(kIdsIncorrectBuild, product); break;
     default: report.message = app.FormatString(kIdsFailedToRun, product, result); break;
   }
+  if (report.logged.empty()) report.logged = report.message;
   return report;
 }
 
 void CCarryallInstallerApp::ReportResult(int32_t result) {
   Report report = BuildReport(*this, result);
-  log_.Write(report.message);
+  log_.Write(report.logged);
   log_.Write(u"\n");
   if (m_bSilent) return;
   platform_.ui.ShowReport(report.message, report.link);
