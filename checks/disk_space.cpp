@@ -101,7 +101,7 @@ bool CheckFreeDiskSpace(CCarryallInstallerApp& app) {
     log.Printf(u"Failed to parse directory for free disk space check. %s\n", path);
     return false;
   }
-  if (IsDevicePath(path)) {
+  if (NamesDevice(path)) {
     // A device (CON, NUL) has no free space to measure, and it is no folder at all: the
     // worker's temporary folder step refuses it as an unusable folder, which is the
     // failure to report (and, in a run with a user, the one that offers another folder).

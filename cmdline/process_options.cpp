@@ -73,12 +73,14 @@ int32_t CCarryallInstallerApp::ProcessOptions() {
   } else if (info.GetOption(u"log", value)) {
     if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
       info.SetOption(u"log", *full);
-      log_.Open(*full);
+      // A device (COM1, or COM¹, which Wine takes for a file name) is not written to: the
+      // lines stay in memory, as for a log file that cannot be made.
+      if (!NamesDevice(*full)) log_.Open(*full);
     } else {
       // The run stops here. When the system could not resolve a name that fits, the
       // file is opened by the name as given (the system resolves it the same way), so
       // that the log still says why; a name too long for a path gets no log.
-      if (value.size() < kMaxPath) log_.Open(value);
+      if (value.size() < kMaxPath && !NamesDevice(value)) log_.Open(value);
       result = kBadCommandLine;
     }
   }

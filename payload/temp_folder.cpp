@@ -29,7 +29,7 @@ int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base) {
   IFileSystem& files = app.platform().files;
   app.m_tempFolder.base = base;
   // A device (CON, NUL, COM1) is no folder, and a probe below it could reach the device.
-  if (IsDevicePath(base)) {
+  if (NamesDevice(base)) {
     app.log().Write(u"SetTempFolder has failed\n");
     return kFail;
   }
@@ -118,6 +118,9 @@ int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
   --m_nSplashHideCount;
   platform_.threads.WakeMainThread();
   if (answer != kIdOk) return kFail;
+  // The prompt's own example is "(eg. C:)": a drive typed alone means its root, not the
+  // current directory the system keeps for that drive.
+  if (IsBareDrive(drive)) drive = drive.substr(0, 2) + u"\\";
   // Resolved like the option "temp": a relative answer would pass the probe and then
   // fail every file.
   std::optional<Text> full = MakeAbsolute(platform_.files, drive);

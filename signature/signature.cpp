@@ -108,11 +108,9 @@ bool GetAuthenticodeInformation(CCarryallInstallerApp& app, const Text& path, Si
   Log& log = app.log();
   bool result = false;
   log.Write(u"GetAuthenticodeInformation \n");
-  if (path.size() >= kMaxPath) {
-    // The name does not fit the buffer it is read through; a shortened name would be
-    // another file's, whose signer must not be reported as this one's.
-    log.Printf(u"GetAuthenticodeInformation failed strcpy %s\n", path);
-  } else if (!path.empty()) {
+  // The whole path, however long: the one whose signature was verified. A shortened
+  // one would name another file, whose signer must not be reported as this one's.
+  if (!path.empty()) {
     EmbeddedSignature signature = app.platform().trust.ReadEmbeddedSignature(path);
     switch (signature.reached) {
       case Step::kQuery:

@@ -502,6 +502,25 @@ void SimFileSystem::MakeFileLink(const Text& link, const Text& target) {
   Create(Resolve(link), link, false).file_link_target = target;
 }
 
+bool SimFileSystem::Move(const Text& from, const Text& to) {
+  const std::string key = Resolve(from), target = Resolve(to);
+  if (!Find(key) || Find(target)) return false;
+  std::vector<std::string> moving;
+  for (const auto& [k, node] : nodes_) {
+    if (k != key && k.rfind(key + "\\", 0) != 0) continue;
+    if (node.writers + node.holders + node.openers > 0) return false;
+    moving.push_back(k);
+  }
+  const Text new_path = Normalized(to);
+  for (const std::string& k : moving) {
+    auto entry = nodes_.extract(k);
+    entry.key() = target + k.substr(key.size());
+    entry.mapped().path = new_path + entry.mapped().path.substr(Normalized(from).size());
+    nodes_.insert(std::move(entry));
+  }
+  return true;
+}
+
 std::vector<std::string> SimFileSystem::List(const Text& folder) const {
   std::string prefix = Resolve(folder) + "\\";
   std::vector<std::string> out;

@@ -92,6 +92,9 @@ class SimFileSystem : public IFileSystem {
   void MakeHardLink(const Text& link, const Text& existing);
   // A link to a file that reads as the file itself (a Unix symbolic link under Wine).
   void MakeFileLink(const Text& link, const Text& target);
+  // Renames a file or folder with everything below it, as another program would; false
+  // while a handle is open on any of it (as Windows refuses).
+  bool Move(const Text& from, const Text& to);
   // The identity a handle on the entry would report; nullopt when nothing is there.
   std::optional<FileIdentity> IdentityOf(const Text& path) const;
   // Every path below folder (not the folder itself), sorted, relative to it.
