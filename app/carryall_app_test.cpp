@@ -243,6 +243,29 @@ TEST_F(StartupTest, ARestartRequiredIsASuccessPassedOnWithoutAReport) {
   }
 }
 
+TEST_F(StartupTest, AFullDiskWhileUnpackingIsReportedAsAFullDisk) {
+  machine.files.write_errors[sim::SimFileSystem::Key(
+      u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe")] = 112;
+  EXPECT_EQ(RunProcess(u"log C:\\work\\run.log"), kDiskFullOnWrite);
+  EXPECT_EQ(Narrow(machine.ui.report_message),
+            "Insufficient disk space on drive 'C:'. 500.0 MB of free disk space is required.");
+  EXPECT_NE(LogFile().find("wizard.exe Write file has failed, error 112: the disk is full"), std::string::npos);
+  EXPECT_FALSE(machine.files.Exists(u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}"));
+
+  // A payload larger than setting 103 is what the report asks for (1500 MiB here).
+  sim::SimMachine big;
+  big.resources.Add(u"TOOLKIT", 101, "102*a.bin*1572864000*103*Wizard.exe*1");
+  big.resources.Add(u"TOOLKIT", 102, "abc");
+  big.resources.Add(u"TOOLKIT", 103, "w");
+  big.files.short_writes[sim::SimFileSystem::Key(
+      u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.bin")] = 1;
+  Log big_log(big.files, big.code_page);
+  CCarryallInstallerApp big_app(big.platform, big_log);
+  EXPECT_EQ(RunProcessOn(big, big_app, u""), kDiskFullOnWrite);
+  EXPECT_EQ(Narrow(big.ui.report_message),
+            "Insufficient disk space on drive 'C:'. 1.5 GB of free disk space is required.");
+}
+
 TEST_F(StartupTest, WizardExitCodeIsTheExitCodeWhenTheWorkerSucceeded) {
   app.m_nExitCode = 1603;
   EXPECT_EQ(app.ExitInstance(), 1603);

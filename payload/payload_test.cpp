@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -217,8 +219,15 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
        "LockResource has failed\n", kFail},
       {[](sim::SimMachine& m, const Text& f) { m.files.unwritable.insert(sim::SimFileSystem::Key(f)); },
        "%s Create file has failed\n", kFail},
+      // A full disk is told as such; any other failed write keeps its code.
       {[](sim::SimMachine& m, const Text& f) { m.files.short_writes[sim::SimFileSystem::Key(f + u"\\a.bin")] = 2; },
-       "", kFail},
+       "%s Write file has failed: 2 of 4 bytes written, the disk is full\n", kDiskFullOnWrite},
+      {[](sim::SimMachine& m, const Text& f) { m.files.write_errors[sim::SimFileSystem::Key(f + u"\\a.bin")] = 112; },
+       "%s Write file has failed, error 112: the disk is full\n", kDiskFullOnWrite},
+      {[](sim::SimMachine& m, const Text& f) { m.files.write_errors[sim::SimFileSystem::Key(f + u"\\a.bin")] = 39; },
+       "%s Write file has failed, error 39: the disk is full\n", kDiskFullOnWrite},
+      {[](sim::SimMachine& m, const Text& f) { m.files.write_errors[sim::SimFileSystem::Key(f + u"\\a.bin")] = 5; },
+       "%s Write file has failed, error 5\n", kFail},
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
@@ -237,7 +246,9 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
       expected.replace(at, 2, Narrow(folder) + "\\a.bin");
     }
     std::string log_text = Narrow(l.pending());
-    EXPECT_NE(log_text.find("WorkOutFileNames 0\n" + expected + "Extract File a.bin 80004005\n"), std::string::npos)
+    char code[16];
+    std::snprintf(code, sizeof code, "%x", static_cast<uint32_t>(c.status));
+    EXPECT_NE(log_text.find("WorkOutFileNames 0\n" + expected + "Extract File a.bin " + code + "\n"), std::string::npos)
         << log_text;
   }
 }

@@ -54,7 +54,8 @@ Report BuildReport(CCarryallInstallerApp& app, int32_t result) {
     case kNotAdministrator: report.message = app.FormatString(kIdsNeedAdministrator, product); break;
     case kInstallerTooOld: report.message = app.FormatString(kIdsMsiRequired, product); break;
     case kFileSizeMismatch: report.message = app.FormatString(kIdsFileCorrupt, product); break;
-    case kDiskFull: {
+    case kDiskFull:
+    case kDiskFullOnWrite: {
       double size = static_cast<double>(app.m_nRequiredMB);
       Text unit = u"MB";
       if (app.m_nRequiredMB > 1000) {

@@ -205,7 +205,7 @@ TEST(Win32FolderTest, ProbeLeavesNothingAndTreesAreMadeWholeWhileCreateMakesOneL
   EXPECT_FALSE(files.CreateProbeFile(T(dir + L"\\missing\\probe")));
 
   uint32_t error = 0;
-  { auto f = files.CreateNewFile(T(dir + L"\\a\\b\\x.bin"), error); ASSERT_TRUE(f); EXPECT_EQ(f->WriteOnce("abc", 3), 3u); }
+  { auto f = files.CreateNewFile(T(dir + L"\\a\\b\\x.bin"), error); ASSERT_TRUE(f); uint32_t e = 1; EXPECT_EQ(f->WriteOnce("abc", 3, e), 3u); EXPECT_EQ(e, 0u); }
   EXPECT_EQ(files.CreateNewFile(T(dir + L"\\nowhere\\x.bin"), error), nullptr);
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
 
