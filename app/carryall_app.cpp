@@ -1,8 +1,8 @@
 // Portable layer. Start-up sequence, wait loop and exit code.
 #include "app/carryall_app.h"
 
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "checks/checks.h"
 #include "cmdline/command_line.h"
 #include "payload/resource_table.h"

@@ -8,8 +8,8 @@
 #include <list>
 #include <memory>
 
-#include "app/format.h"
-#include "app/log.h"
+#include "base/format.h"
+#include "base/log.h"
 #include "payload/temp_folder.h"
 #include "platform/platform.h"
 

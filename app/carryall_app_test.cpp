@@ -7,8 +7,8 @@
 #include <regex>
 #include <thread>
 
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -142,7 +142,7 @@ TEST_F(StartupTest, RedirectionBesideTheProgramRefusesTheRunBeforeAnyDllIsLoaded
   for (const Row& row : rows) {
     SCOPED_TRACE(Narrow(row.planted));
     sim::SimMachine machine;
-    Log log(machine.files, machine.code_page);
+    FileLog log(machine.files, machine.code_page);
     CCarryallInstallerApp app(machine.platform, log);
     AddOneFilePayload(machine);
     const Text planted = row.planted;
@@ -231,7 +231,7 @@ TEST_F(StartupTest, ARestartRequiredIsASuccessPassedOnWithoutAReport) {
   for (const Case& c : cases) {
     sim::SimMachine m;
     AddOneFilePayload(m);
-    Log run_log(m.files, m.code_page);
+    FileLog run_log(m.files, m.code_page);
     CCarryallInstallerApp run(m.platform, run_log);
     m.processes.child.exit_code = c.wizard_exit;
     EXPECT_EQ(RunProcessOn(m, run, u"log C:\\work\\run.log"), static_cast<int32_t>(c.wizard_exit));
@@ -259,7 +259,7 @@ TEST_F(StartupTest, AFullDiskWhileUnpackingIsReportedAsAFullDisk) {
   big.resources.Add(u"TOOLKIT", 103, "w");
   big.files.short_writes[sim::SimFileSystem::Key(
       u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.bin")] = 1;
-  Log big_log(big.files, big.code_page);
+  FileLog big_log(big.files, big.code_page);
   CCarryallInstallerApp big_app(big.platform, big_log);
   EXPECT_EQ(RunProcessOn(big, big_app, u""), kDiskFullOnWrite);
   EXPECT_EQ(Narrow(big.ui.report_message),

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/trust.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/report.h"
@@ -177,7 +177,7 @@ Outcome RunOnce(const Scenario& scenario, FaultPlan& plan) {
   const long live_before = g_live_allocations;
   {
     sim::SimMachine machine;
-    Log log(machine.files, machine.code_page);
+    FileLog log(machine.files, machine.code_page);
     CCarryallInstallerApp app(machine.platform, log);
     bool payload_ready = false;
     Prepare(machine, app, scenario, payload_ready);

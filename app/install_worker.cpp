@@ -1,6 +1,6 @@
 // Portable layer. The install worker thread.
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "launch/launch.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"

@@ -4,10 +4,10 @@
 #include <algorithm>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/string_ids.h"
+#include "base/path.h"
+#include "base/string_ids.h"
 #include "checks/checks.h"
-#include "payload/resource_table.h"
+#include "base/text.h"
 
 namespace carryall {
 

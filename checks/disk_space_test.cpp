@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
+#include "base/path.h"
 #include "checks/checks.h"
 #include "platform/sim/sim_platform.h"
 
@@ -151,7 +151,7 @@ TEST(CheckFreeDiskSpaceTest, RequirementAgainstTheSpaceOfTheTempFoldersDrive) {
   };
   for (const DiskCase& c : cases) {
     sim::SimMachine machine;
-    Log log{machine.files, machine.code_page};
+    FileLog log{machine.files, machine.code_page};
     CCarryallInstallerApp app{machine.platform, log};
     if (c.setting) {
       machine.resources.strings[103] = Widen(c.setting);

@@ -3,10 +3,10 @@
 #include <array>
 
 #include "app/carryall_app.h"
-#include "app/string_ids.h"
+#include "base/string_ids.h"
 #include "checks/checks.h"
 #include "checks/dotnet.h"
-#include "payload/resource_table.h"
+#include "base/text.h"
 
 namespace carryall {
 

@@ -62,7 +62,7 @@ struct DotNetRun {
   std::string LogText() { return Narrow(log.pending()); }
 
   sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
+  FileLog log{machine.files, machine.code_page};
   CCarryallInstallerApp app{machine.platform, log};
 };
 

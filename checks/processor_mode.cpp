@@ -2,8 +2,8 @@
 #include "checks/processor_mode.h"
 
 #include "app/carryall_app.h"
-#include "app/string_ids.h"
-#include "cmdline/command_line.h"
+#include "base/string_ids.h"
+#include "base/text.h"
 #include "platform/processes.h"
 
 namespace carryall {

@@ -1,7 +1,8 @@
 // Portable layer. The option fields of the application object, from the command line.
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+#include "base/path.h"
+#include "platform/full_path.h"
+#include "base/result_codes.h"
 #include "cmdline/command_line.h"
 
 namespace carryall {

@@ -45,7 +45,7 @@ int DotNet(const uint8_t* data, std::size_t size) {
   info.version = OsVersion{input.Byte() % 3u, input.Byte() % 7u, input.Byte() % 3u};
   info.version_blocks["c:\\windows\\system32\\msi.dll"] = input.Bytes(80);
 
-  Log log(machine.files, machine.code_page);
+  FileLog log(machine.files, machine.code_page);
   CCarryallInstallerApp app(machine.platform, log);
   const bool passed = CheckDotNetVersion(app);
   const Text logged = log.pending();

@@ -2,7 +2,7 @@
 #include "launch/launch.h"
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"
@@ -51,7 +51,7 @@ TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.resources.strings[kIdsProgramType] = c.type;
     m.processes.wow64 = c.wow;
@@ -129,7 +129,7 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
     m.processes.child = c.child;
@@ -233,7 +233,7 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
     m.files.MakeDirectories(u"C:\\Work");

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
+#include "base/path.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 

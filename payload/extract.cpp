@@ -1,7 +1,7 @@
 // Portable layer. Unpacking the payload into the private folder.
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+#include "base/path.h"
+#include "base/result_codes.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 

@@ -12,8 +12,8 @@
 using namespace std::string_literals;
 
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+#include "base/path.h"
+#include "base/result_codes.h"
 #include "payload/temp_folder.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
@@ -111,7 +111,7 @@ TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
   EXPECT_EQ(Narrow(GetTempFolder(app)), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
 
   sim::SimMachine other;
-  Log other_log(other.files, other.code_page);
+  FileLog other_log(other.files, other.code_page);
   CCarryallInstallerApp other_app(other.platform, other_log);
   other.files.MakeDirectories(u"C:\\Work");
   other.system.fail_guid = true;
@@ -231,7 +231,7 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.MakeDirectories(u"C:\\Work");
     ASSERT_EQ(SetTempFolder(a, u"C:\\Work"), kOk);
@@ -260,7 +260,7 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWrit
                          "COM1.log", "NUL", "con.exe", "sub\\Aux\\x.txt", "lpt\xB9.prn", "Prn .txt"};
   for (const char* name : names) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.MakeDirectories(u"C:\\Work\\base");
     m.resources.Add(u"TOOLKIT", 101, std::string("102*") + name + "*4");
@@ -445,7 +445,7 @@ TEST_F(InfoFileTest, TaggedExecutableWritesExactlyTheTagsBytes) {
 TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
   for (const std::string& exe : {std::string(4116, 'M'), std::string(20000, 'p')}) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.Put(m.files.module_path, exe);
     EXPECT_EQ(a.WriteInfoFile(), 0);

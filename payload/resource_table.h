@@ -50,10 +50,6 @@ struct CResourceFile {
 using ManifestMap = std::map<uint32_t, CResourceFile>;
 using ResourceTable = std::list<CResource*>;
 
-// wcstol with base 10: blanks skipped, an optional sign, digits up to the first
-// non-digit; saturates at the 32-bit limits; no digits read as 0.
-int32_t ReadDecimal(std::u16string_view field);
-
 // Reads id*name*size triples separated by runs of '*' into the map (later ids replace
 // earlier ones). Always 0.
 int32_t ParseManifest(const Text& text, ManifestMap& map);

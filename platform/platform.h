@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
+
 namespace carryall {
 
-// UTF-16 text, as Windows hands it out.
-using Text = std::u16string;
 
 // A file opened for exclusive writing. Closed when the object goes away.
 class IFile {

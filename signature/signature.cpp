@@ -2,8 +2,8 @@
 #include "signature/signature.h"
 
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/string_ids.h"
+#include "base/path.h"
+#include "base/string_ids.h"
 
 namespace carryall {
 

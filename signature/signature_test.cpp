@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 
 namespace carryall {
@@ -102,7 +102,7 @@ TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes
   };
   for (const Row& row : rows) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.resources.Add(u"TOOLKIT", 101, "102*Wizard.exe*1");
     m.resources.Add(u"TOOLKIT", 102, "w");
@@ -161,7 +161,7 @@ TEST_F(SignerDetailsTest, EveryFailureToReadTheSignerKeepsTheDefaultName) {
   };
   for (const Row& row : rows) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.module_path = row.path;
     m.trust.signature.reached = row.reached;
@@ -247,7 +247,7 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
   };
   for (const Row& row : rows) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     row.change(m.trust.signature);
     a.ReadSignerDetails();

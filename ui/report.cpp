@@ -2,8 +2,8 @@
 #include "ui/report.h"
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 
 namespace carryall {
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/log_device.h"
 #include "platform/platform.h"
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_machine.h"

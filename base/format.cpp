@@ -1,5 +1,5 @@
 // Portable layer. The one formatter of the log and the messages.
-#include "app/format.h"
+#include "base/format.h"
 
 #include <climits>
 #include <cstdio>
