@@ -4,6 +4,7 @@
 
 #include "app/carryall_app.h"
 #include "base/log.h"
+#include "platform/log_device.h"
 #include "platform/win32/system_dlls.h"
 #include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_platform.h"
