@@ -157,14 +157,18 @@ TEST(Win32ProcessesTest, CommandLineTooLongForTheSystemIsRefusedNotCut) {
   std::u16string line = u"\"C:\\windows\\system32\\cmd.exe\" /c exit 3";
   std::u16string too_long = line + u" " + std::u16string(32767 - line.size() - 1, u'A');
   ASSERT_EQ(too_long.size(), 32767u);
-  ::SetLastError(0);
-  EXPECT_EQ(processes.CreateProcess(too_long), nullptr);
-  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  uint32_t error = 0;
+  EXPECT_EQ(processes.CreateProcess(too_long, error), nullptr);
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+
+  // A program that does not exist: the system's own error.
+  std::u16string missing = u"\"C:\\no such folder\\w.exe\" x";
+  EXPECT_EQ(processes.CreateProcess(missing, error), nullptr);
+  EXPECT_TRUE(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) << error;
 
   // A short line starts; its waits and exit code come through.
-  std::unique_ptr<IProcess> child = processes.CreateProcess(line);
+  std::unique_ptr<IProcess> child = processes.CreateProcess(line, error);
   ASSERT_NE(child, nullptr);
-  uint32_t error = 0;
   EXPECT_EQ(child->Wait(kInfinite, error), IProcess::WaitResult::kSignalled);
   uint32_t code = 0;
   EXPECT_TRUE(child->GetExitCode(code, error));

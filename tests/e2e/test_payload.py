@@ -112,6 +112,16 @@ class UnpackTest(PayloadTestCase):
         self.assertIn(f"Deletion subfolder Folder of '{folder}\\sub dir'\n", log)
         self.assertTrue(log.rstrip().splitlines()[-2] == f"Remove Folder '{folder}'", log)
 
+    def test_a_wizard_that_cannot_start_is_told_with_the_systems_error(self):
+        # The small payload's tool.exe is 24 bytes of text: the system refuses to start it.
+        result = self.run_silent("")
+        self.assertExitCode(0x80070057, result)
+        log = self.log_text()
+        self.assertRegex(log, r"Run Program returned error\nRun Program could not start the wizard, error (\d+)\n"
+                              r"Remove folder 'Yes'\n")
+        self.assertNotIn("error 0\n", log)
+        self.assertEqual([], os.listdir(self.base))
+
     def test_zeroguid_names_the_private_folder_with_zeros(self):
         self.assertExitCode(0, self.run_silent("/zeroguid /dontrun /keep"))
         self.assertEqual(["{00000000-0000-0000-0000-000000000000}"], self.private_folders())
