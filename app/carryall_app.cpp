@@ -41,74 +41,18 @@ bool CCarryallInstallerApp::InitInstance() {
 
   result = ProcessOptions();
   if (redirected) {
-    const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
-                                LoadString(kIdsProductName), redirection);
-    log_.Write(message + u"\n");
-    if (!m_bSilent) platform_.ui.ShowReport(message, Text());
-    m_nExitCode = kFail;
+    RefuseRedirectedRun(redirection);
     return false;
   }
   bool worker_started = false;
   if (result == kOk) {
     log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
-
-    Text path = GetModulePath(platform_.files);
-    Text description;
-    if (VerifyFileSignature(*this, path, description) != 0) {
-      if (m_bSilent) {
-        log_.Write(u"Not signed correctly so failing now!\n");
-        result = kNotSigned;
-      } else {
-        Text heading = FormatString(kIdsVerifyQuestion, LoadString(kIdsProductName));
-        log_.Write(u"Not signed correctly\n");
-        if (platform_.ui.AskQuestion(heading, description) == kIdOk) {
-          // Closing a dialog that was the main window leaves a quit request behind; it
-          // must not end the waits that follow.
-          Message message;
-          while (platform_.threads.PeekMessage(message)) {
-            if (message.message != kWmQuit) platform_.threads.DispatchMessage(message);
-          }
-        } else {
-          result = kNotSigned;
-        }
-      }
-    }
-
+    result = VerifyOwnSignature();
     if (result == kOk) {
       ReadSignerDetails();
-      if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(*this)) {
-        result = kNotAdministrator;
-      } else if (!CheckDotNetVersion(*this)) {
-        result = kDotNetMissing;
-      } else if (!IsWindowsInstallerUsable(*this)) {
-        result = kInstallerTooOld;
-      } else if (!CheckFreeDiskSpace(*this)) {
-        result = kDiskFull;
-      }
+      result = CheckPrerequisites();
     }
-
-    if (result == kOk) {
-      // The worker processes the options again and rewrites the option fields; what the
-      // main thread needs from them is read before it starts.
-      const bool silent = m_bSilent;
-      m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent();
-      m_hWindowShownEvent = platform_.threads.CreateManualResetEvent();
-      worker_started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
-                       platform_.threads.StartThread([this] { InstallWorkerProc(*this); });
-      if (worker_started) {
-        std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
-        if (splash && !silent && m_nSplashHideCount == 0) splash->Show();
-        EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};
-        const int32_t waited = WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
-        splash.reset();
-        result = m_nWorkerResult;
-        // A failed wait fails the run, unless the worker has named a failure of its own.
-        if (result == kOk && waited != kOk) result = m_nWaitResult = waited;
-      } else {
-        // Without a worker nothing can be installed; say so rather than succeed.
-        result = kFail;
-      }
-    }
+    if (result == kOk) result = RunWorker(worker_started);
   }
 
   if (!worker_started && result != kOk) {
@@ -124,6 +68,62 @@ bool CCarryallInstallerApp::InitInstance() {
     ReportResult(result);
   }
   return false;
+}
+
+void CCarryallInstallerApp::RefuseRedirectedRun(const Text& redirection) {
+  const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
+                              LoadString(kIdsProductName), redirection);
+  log_.Write(message + u"\n");
+  if (!m_bSilent) platform_.ui.ShowReport(message, Text());
+  m_nExitCode = kFail;
+}
+
+int32_t CCarryallInstallerApp::VerifyOwnSignature() {
+  Text description;
+  if (VerifyFileSignature(*this, GetModulePath(platform_.files), description) == 0) return kOk;
+  if (m_bSilent) {
+    log_.Write(u"Not signed correctly so failing now!\n");
+    return kNotSigned;
+  }
+  Text heading = FormatString(kIdsVerifyQuestion, LoadString(kIdsProductName));
+  log_.Write(u"Not signed correctly\n");
+  if (platform_.ui.AskQuestion(heading, description) != kIdOk) return kNotSigned;
+  // Closing a dialog that was the main window leaves a quit request behind; it must not
+  // end the waits that follow.
+  Message message;
+  while (platform_.threads.PeekMessage(message)) {
+    if (message.message != kWmQuit) platform_.threads.DispatchMessage(message);
+  }
+  return kOk;
+}
+
+int32_t CCarryallInstallerApp::CheckPrerequisites() {
+  if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(*this)) return kNotAdministrator;
+  if (!CheckDotNetVersion(*this)) return kDotNetMissing;
+  if (!IsWindowsInstallerUsable(*this)) return kInstallerTooOld;
+  if (!CheckFreeDiskSpace(*this)) return kDiskFull;
+  return kOk;
+}
+
+int32_t CCarryallInstallerApp::RunWorker(bool& started) {
+  // The worker processes the options again and rewrites the option fields; what the
+  // main thread needs from them is read before it starts.
+  const bool silent = m_bSilent;
+  m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent();
+  m_hWindowShownEvent = platform_.threads.CreateManualResetEvent();
+  started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
+            platform_.threads.StartThread([this] { InstallWorkerProc(*this); });
+  // Without a worker nothing can be installed; say so rather than succeed.
+  if (!started) return kFail;
+  std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
+  if (splash && !silent && m_nSplashHideCount == 0) splash->Show();
+  EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};
+  const int32_t waited = WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
+  splash.reset();
+  // A failed wait fails the run, unless the worker has named a failure of its own.
+  const int32_t result = m_nWorkerResult;
+  if (result == kOk && waited != kOk) return m_nWaitResult = waited;
+  return result;
 }
 
 int32_t CCarryallInstallerApp::ExitInstance() {

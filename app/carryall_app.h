@@ -100,6 +100,13 @@ class CCarryallInstallerApp {
   TempFolderState m_tempFolder;
 
  private:
+  // The steps of InitInstance, each a result code or nothing.
+  void RefuseRedirectedRun(const Text& redirection);
+  int32_t VerifyOwnSignature();
+  int32_t CheckPrerequisites();
+  // Starts the worker, shows the splash and waits; started tells whether it ran.
+  int32_t RunWorker(bool& started);
+
   Platform& platform_;
   Log& log_;
 };
