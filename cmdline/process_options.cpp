@@ -58,44 +58,36 @@ int32_t CCarryallInstallerApp::ProcessOptions() {
     info.RemoveOption(u"keep");
   }
 
-  Text value;
-  if (info.HasFlagOption(u"extract")) {
-    result = kBadCommandLine;
-  } else if (info.GetOption(u"extract", value)) {
-    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
-      info.SetOption(u"extract", *full);
-    } else {
+  // The three path keywords: a prefixed one makes the line unacceptable; a value is made
+  // absolute and used, or refused. Answers the value as typed when it was refused.
+  auto take_path = [&](const char16_t* name, const auto& use) -> std::optional<Text> {
+    Text value;
+    if (info.HasFlagOption(name)) {
       result = kBadCommandLine;
+      return std::nullopt;
     }
-  }
-
-  if (info.HasFlagOption(u"log")) {
-    result = kBadCommandLine;
-  } else if (info.GetOption(u"log", value)) {
+    if (!info.GetOption(name, value)) return std::nullopt;
     if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
-      info.SetOption(u"log", *full);
-      log_.Open(*full);
-    } else {
-      // The run stops here. When the system could not resolve a name that fits, the
-      // file is opened by the name as given (the system resolves it the same way), so
-      // that the log still says why; a name too long for a path gets no log.
-      if (value.size() < kMaxPath) log_.Open(value);
-      result = kBadCommandLine;
+      use(*full);
+      return std::nullopt;
     }
-  }
-
-  if (info.HasFlagOption(u"temp")) {
     result = kBadCommandLine;
-  } else if (info.GetOption(u"temp", value)) {
-    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
-      m_strTempFolder = *full;
-    } else {
-      result = kBadCommandLine;
-    }
-  }
+    return value;
+  };
+  take_path(u"extract", [&](const Text& full) { info.SetOption(u"extract", full); });
+  std::optional<Text> refused_log = take_path(u"log", [&](const Text& full) {
+    info.SetOption(u"log", full);
+    log_.Open(full);
+  });
+  // The run stops then. When the system could not resolve a name that fits, the file is
+  // opened by the name as given (the system resolves it the same way), so that the log
+  // still says why; a name too long for a path gets no log.
+  if (refused_log && refused_log->size() < kMaxPath) log_.Open(*refused_log);
+  take_path(u"temp", [&](const Text& full) { m_strTempFolder = full; });
 
   info.ComposeWizardArguments(m_strProgramName, m_strWizardArguments);
 
+  Text value;
   if (info.HasFlagOption(u"?")) {
     result = kBadCommandLine;
     log_.Write(u"Ask for help\n");
