@@ -45,18 +45,15 @@ int32_t CCarryallInstallerApp::ProcessOptions() {
   m_strTempFolder = DefaultTempFolder(platform_.files);
 
   if (info.HasOption(u"IAgreeToTheEULA")) m_bSilent = true;
-  if (info.HasOption(u"dontrun")) {
-    m_bRunWizard = false;
-    info.RemoveOption(u"dontrun");
-  }
-  if (info.HasOption(u"zeroguid")) {
-    m_bZeroGuid = true;
-    info.RemoveOption(u"zeroguid");
-  }
-  if (info.HasOption(u"keep")) {
-    m_bRemoveTempFolder = false;
-    info.RemoveOption(u"keep");
-  }
+  // The bootstrapper's own flags are not handed on.
+  auto take_flag = [&](const char16_t* name) {
+    if (!info.HasOption(name)) return false;
+    info.RemoveOption(name);
+    return true;
+  };
+  if (take_flag(u"dontrun")) m_bRunWizard = false;
+  if (take_flag(u"zeroguid")) m_bZeroGuid = true;
+  if (take_flag(u"keep")) m_bRemoveTempFolder = false;
 
   // The three path keywords: a prefixed one makes the line unacceptable; a value is made
   // absolute and used, or refused. Answers the value as typed when it was refused.
