@@ -98,10 +98,20 @@ int32_t CCarryallInstallerApp::VerifyOwnSignature() {
 }
 
 int32_t CCarryallInstallerApp::CheckPrerequisites() {
-  if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(*this)) return kNotAdministrator;
-  if (!CheckDotNetVersion(*this)) return kDotNetMissing;
-  if (!IsWindowsInstallerUsable(*this)) return kInstallerTooOld;
-  if (!CheckFreeDiskSpace(*this)) return kDiskFull;
+  IMachineInfo& machine = platform_.machine;
+  if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(machine)) return kNotAdministrator;
+  const DotNetVerdict dot_net = CheckDotNetVersion(machine, platform_.resources, log_);
+  m_strDotNetName = dot_net.name;
+  m_nDotNetMajor = dot_net.major;
+  m_nDotNetServicePack = dot_net.service_pack;
+  if (!dot_net.installed) return kDotNetMissing;
+  if (!IsWindowsInstallerUsable(machine)) return kInstallerTooOld;
+  const DiskVerdict disk =
+      CheckFreeDiskSpace(machine, log_, m_strTempFolder, ReadDecimal(LoadString(kIdsRequiredDiskMB)));
+  m_nRequiredMB = disk.required_mb;
+  m_nFreeMB = disk.free_mb;
+  if (!disk.drive.empty()) m_strDiskDrive = disk.drive;
+  if (!disk.enough) return kDiskFull;
   return kOk;
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/carryall_app.h"
 #include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"
@@ -20,7 +21,7 @@ bool CommandLineFits(const Text& command_line) { return command_line.size() < kM
 // back on afterwards whatever happens. nullptr with status set when it did not start.
 std::unique_ptr<IProcess> StartWizard(CCarryallInstallerApp& app, Text& command_line, int32_t& status) {
   Log& log = app.log();
-  RedirectionGuard guard(app);
+  RedirectionGuard guard(app.platform().processes, log, app.LoadString(kIdsProgramType));
   if (!guard.DecideProcessorMode()) {
     log.Write(u"Run Program, Failed to set processor mode\n");
     guard.Release();

@@ -52,12 +52,10 @@ TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {
   for (const Case& c : cases) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
-    m.resources.strings[kIdsProgramType] = c.type;
     m.processes.wow64 = c.wow;
     bool starts;
     {
-      RedirectionGuard guard(a);
+      RedirectionGuard guard(m.processes, l, c.type);
       starts = guard.DecideProcessorMode();
     }
     std::string expected = "ProgramType '" + Narrow(c.type) + "'\n" + c.lines;
