@@ -80,7 +80,7 @@ void CCarryallInstallerApp::RefuseRedirectedRun(const Text& redirection) {
 
 int32_t CCarryallInstallerApp::VerifyOwnSignature() {
   Text description;
-  if (VerifyFileSignature(*this, GetModulePath(platform_.files), description) == 0) return kOk;
+  if (VerifyFileSignature(platform_.trust, log_, GetModulePath(platform_.files), description) == 0) return kOk;
   if (m_bSilent) {
     log_.Write(u"Not signed correctly so failing now!\n");
     return kNotSigned;
@@ -95,6 +95,11 @@ int32_t CCarryallInstallerApp::VerifyOwnSignature() {
     if (message.message != kWmQuit) platform_.threads.DispatchMessage(message);
   }
   return kOk;
+}
+
+void CCarryallInstallerApp::ReadSignerDetails() {
+  m_strProgramName = ReadSignerProgramName(platform_.trust, log_, GetModulePath(platform_.files),
+                                           LoadString(kIdsDefaultProgramName));
 }
 
 int32_t CCarryallInstallerApp::CheckPrerequisites() {

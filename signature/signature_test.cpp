@@ -48,7 +48,7 @@ class VerifyTest : public sim::InstallerTest {};
 TEST_F(VerifyTest, LogsTheDescriptionInsideQuotesAndReturnsTheStatus) {
   machine.trust.verdict = {static_cast<int32_t>(0x80096010), 0};
   Text description;
-  EXPECT_EQ(VerifyFileSignature(app, kPath, description), static_cast<int32_t>(0x80096010));
+  EXPECT_EQ(VerifyFileSignature(machine.trust, log, kPath, description), static_cast<int32_t>(0x80096010));
   EXPECT_EQ(Narrow(description), "Error is: 0x80096010.\n");
   EXPECT_EQ(Narrow(log.pending()), "Digital verification: 'Error is: 0x80096010.\n'\n");
   EXPECT_EQ(machine.trust.verified, std::vector<Text>{kPath});
@@ -56,7 +56,7 @@ TEST_F(VerifyTest, LogsTheDescriptionInsideQuotesAndReturnsTheStatus) {
 
 TEST_F(VerifyTest, EmptyPathIsNeverHandedToTheProvider) {
   Text description = u"old";
-  EXPECT_EQ(VerifyFileSignature(app, u"", description), kTrustNoSignature);
+  EXPECT_EQ(VerifyFileSignature(machine.trust, log, u"", description), kTrustNoSignature);
   EXPECT_EQ(Narrow(description),
             "An unknown error occurred trying to verify the signature of the \"\" file. Error 0x2\n");
   EXPECT_TRUE(machine.trust.verified.empty());
