@@ -7,6 +7,7 @@
 #include "cmdline/command_line.h"
 #include "payload/resource_table.h"
 #include "signature/signature.h"
+#include "ui/report.h"
 
 namespace carryall {
 
@@ -139,6 +140,26 @@ int32_t CCarryallInstallerApp::RunWorker(bool& started) {
   const int32_t result = m_nWorkerResult;
   if (result == kOk && waited != kOk) return m_nWaitResult = waited;
   return result;
+}
+
+Report CCarryallInstallerApp::WordReport(int32_t result) {
+  ReportFacts facts;
+  facts.exit_code = m_nExitCode;
+  facts.dot_net_name = m_strDotNetName;
+  facts.dot_net_major = m_nDotNetMajor;
+  facts.dot_net_service_pack = m_nDotNetServicePack;
+  facts.required_mb = m_nRequiredMB;
+  facts.disk_drive = m_strDiskDrive;
+  facts.command_line = m_lpCmdLine;
+  return BuildReport(platform_.resources, result, facts);
+}
+
+void CCarryallInstallerApp::ReportResult(int32_t result) {
+  Report report = WordReport(result);
+  log_.Write(report.message);
+  log_.Write(u"\n");
+  if (m_bSilent) return;
+  platform_.ui.ShowReport(report.message, report.link);
 }
 
 int32_t CCarryallInstallerApp::ExitInstance() {

@@ -12,6 +12,7 @@
 #include "base/log.h"
 #include "payload/temp_folder.h"
 #include "platform/platform.h"
+#include "ui/report.h"
 
 namespace carryall {
 
@@ -56,6 +57,8 @@ class CCarryallInstallerApp {
 
   // Words the failure for result, logs it and, unless the run is silent, shows it.
   void ReportResult(int32_t result);
+  // The report for result from the state the run has reached.
+  Report WordReport(int32_t result);
 
   // Loads a string-table entry and formats it. An absent entry gives empty text.
   template <typename... Args>

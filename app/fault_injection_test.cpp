@@ -200,7 +200,7 @@ Outcome RunOnce(const Scenario& scenario, FaultPlan& plan) {
     out.wrote_outside = ChangedOutside(before, machine.files.Tree(),
                                        private_folder.empty() ? std::string() : SimFileSystem::Key(private_folder));
     out.completed = payload_ready && machine.processes.exit_codes_read > 0;
-    out.failure_named = EndsWithReport(machine.files.Contents(Text(kLogPath)), BuildReport(app, out.exit_code).message);
+    out.failure_named = EndsWithReport(machine.files.Contents(Text(kLogPath)), app.WordReport(out.exit_code).message);
   }
   out.allocations = g_live_allocations - live_before;
   return out;
