@@ -50,6 +50,10 @@ class CCarryallInstallerApp {
   // Deletes the payload files and the private folder. Always 0.
   int32_t RemoveTempFolder();
 
+  // Starts the wizard in the private folder with the composed arguments and waits for
+  // it; its exit code goes to exit_code. The launch status.
+  int32_t RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code);
+
   // Loads the default program name, then logs the details of the executable's own
   // signature and takes the signed program name for the wizard when there is one.
   // Never fails the run.

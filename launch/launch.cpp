@@ -1,13 +1,9 @@
 // Portable layer. Starting the installer wizard.
 #include "launch/launch.h"
 
-#include "app/carryall_app.h"
 #include "base/result_codes.h"
-#include "base/string_ids.h"
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
-#include "payload/temp_folder.h"
-#include "platform/processes.h"
 
 namespace carryall {
 
@@ -19,9 +15,9 @@ bool CommandLineFits(const Text& command_line) { return command_line.size() < kM
 
 // Starts the wizard in the processor mode the build asks for, the redirection turned
 // back on afterwards whatever happens. nullptr with status set when it did not start.
-std::unique_ptr<IProcess> StartWizard(CCarryallInstallerApp& app, Text& command_line, int32_t& status) {
-  Log& log = app.log();
-  RedirectionGuard guard(app.platform().processes, log, app.LoadString(kIdsProgramType));
+std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_line, int32_t& status) {
+  Log& log = launch.log;
+  RedirectionGuard guard(launch.processes, log, launch.program_type);
   if (!guard.DecideProcessorMode()) {
     log.Write(u"Run Program, Failed to set processor mode\n");
     guard.Release();
@@ -33,7 +29,7 @@ std::unique_ptr<IProcess> StartWizard(CCarryallInstallerApp& app, Text& command_
   std::unique_ptr<IProcess> child;
   uint32_t error = 0;
   if (CommandLineFits(command_line)) {
-    child = app.platform().processes.CreateProcess(command_line, error);
+    child = launch.processes.CreateProcess(command_line, error);
   } else {
     log.Printf(u"Run Program command line is %u characters long, the system takes at most %u\n",
                static_cast<uint32_t>(command_line.size()), kMaxCommandLine - 1);
@@ -49,15 +45,15 @@ std::unique_ptr<IProcess> StartWizard(CCarryallInstallerApp& app, Text& command_
 
 // Polls until the wizard shows a window (then tells the main thread) or ends, then
 // waits for its end. kFailed comes with the system's error in error.
-IProcess::WaitResult WatchWizard(CCarryallInstallerApp& app, IProcess& child, uint32_t& error) {
+IProcess::WaitResult WatchWizard(const WizardLaunch& launch, IProcess& child, uint32_t& error) {
   using WaitResult = IProcess::WaitResult;
   WaitResult waited;
   for (;;) {
     waited = child.Wait(kPollMs, error);
     // A wait that fails would fail again at once: the watch ends rather than spin.
     if (waited == WaitResult::kFailed) break;
-    if (ProcessHasVisibleWindow(app.platform().processes, child.id())) {
-      app.platform().threads.SetEvent(app.m_hWindowShownEvent);
+    if (ProcessHasVisibleWindow(launch.processes, child.id())) {
+      launch.threads.SetEvent(launch.window_shown);
       break;
     }
     if (waited == WaitResult::kSignalled) break;
@@ -68,39 +64,37 @@ IProcess::WaitResult WatchWizard(CCarryallInstallerApp& app, IProcess& child, ui
 
 }  // namespace
 
-int32_t RunProgram(CCarryallInstallerApp& app, const Text& program, const Text& arguments,
-                   std::atomic<int32_t>& exit_code) {
-  exit_code = 0;
-  int32_t status = kOk;
-  Log& log = app.log();
+LaunchOutcome RunProgram(const WizardLaunch& launch, const Text& program, const Text& arguments) {
+  LaunchOutcome outcome;
+  Log& log = launch.log;
 
   // CreateProcessW may write into its command line: this buffer is ours.
   Text command_line = u"\"" + program + u"\" " + arguments;
   log.Printf(u"RunProgram program '%s'\n", command_line);
-  app.platform().files.SetCurrentDirectory(GetTempFolder(app));
-  std::unique_ptr<IProcess> child = StartWizard(app, command_line, status);
-  if (!child) return status;
+  launch.files.SetCurrentDirectory(launch.folder);
+  std::unique_ptr<IProcess> child = StartWizard(launch, command_line, outcome.status);
+  if (!child) return outcome;
 
   // The wizard is handed the same log file; it is free while the wizard runs.
   log.Close();
   uint32_t wait_error = 0;
-  const IProcess::WaitResult waited = WatchWizard(app, *child, wait_error);
+  const IProcess::WaitResult waited = WatchWizard(launch, *child, wait_error);
   uint32_t code = 0;
   if (waited == IProcess::WaitResult::kFailed) {
     // The wizard may still run: its exit code is not known, and 259 (STILL_ACTIVE)
     // must not pass for one.
-    status = WaitFailedResult(wait_error);
+    outcome.status = WaitFailedResult(wait_error);
   } else if (uint32_t error = 0; !child->GetExitCode(code, error)) {
     code = 0;
-    status = static_cast<int32_t>(error);
+    outcome.status = static_cast<int32_t>(error);
   }
-  exit_code = static_cast<int32_t>(code);
+  outcome.exit_code = static_cast<int32_t>(code);
   child.reset();
 
   log.Reopen();
   if (waited == IProcess::WaitResult::kFailed) log.Printf(u"RunProgram wait for the wizard failed, error %u\n", wait_error);
-  log.Printf(u"RunProgram returned %d\n", exit_code.load());
-  return status;
+  log.Printf(u"RunProgram returned %d\n", outcome.exit_code);
+  return outcome;
 }
 
 }  // namespace carryall

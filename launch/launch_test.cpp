@@ -25,7 +25,8 @@ class LaunchTest : public sim::InstallerTest {
     machine.files.MakeDirectories(u"C:\\Work");
   }
   int32_t Run(const Text& arguments = u"/x ") {
-    return RunProgram(app, u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe", arguments, app.m_nExitCode);
+    app.m_strWizardArguments = arguments;
+    return app.RunWizard(u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe", app.m_nExitCode);
   }
   std::string LogText() { return Narrow(log.pending()); }
   bool WindowShown() { return machine.threads.IsSet(app.m_hWindowShownEvent); }
@@ -131,7 +132,7 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
     m.processes.child = c.child;
-    EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), kOk) << c.what;
+    EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), kOk) << c.what;
     EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
     Events waits;
     for (const std::string& e : m.processes.events) {
@@ -237,7 +238,7 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
     m.files.MakeDirectories(u"C:\\Work");
     l.Open(u"C:\\Work\\run.log");
     m.processes.child = c.child;
-    EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), c.status) << c.what;
+    EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), c.status) << c.what;
     EXPECT_EQ(a.m_nExitCode, 0) << c.what << ": an exit code that was never read";
     EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
     Events expected = {"created"};
