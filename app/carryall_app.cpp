@@ -5,6 +5,7 @@
 #include "base/string_ids.h"
 #include "checks/checks.h"
 #include "cmdline/command_line.h"
+#include "cmdline/process_options.h"
 #include "payload/resource_table.h"
 #include "signature/signature.h"
 #include "ui/report.h"
@@ -69,6 +70,18 @@ bool CCarryallInstallerApp::InitInstance() {
     ReportResult(result);
   }
   return false;
+}
+
+int32_t CCarryallInstallerApp::ProcessOptions() {
+  const ParsedOptions options =
+      ParseOptions(platform_.files, log_, platform_.system.GetCommandLine(), m_strProgramName);
+  m_bSilent = options.silent;
+  m_bZeroGuid = options.zero_guid;
+  m_bRemoveTempFolder = options.remove_temp_folder;
+  m_bRunWizard = options.run_wizard;
+  m_strTempFolder = options.temp_folder;
+  m_strWizardArguments = options.wizard_arguments;
+  return options.result;
 }
 
 void CCarryallInstallerApp::RefuseRedirectedRun(const Text& redirection) {
