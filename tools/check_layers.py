@@ -31,7 +31,8 @@ ALLOWED = {
     "resources": {"base", "resources"},
     "platform": {"base", "resources", "platform"},
     "cmdline": {"base", "resources", "platform", "cmdline"},
-    "payload": {"base", "resources", "platform", "payload"},
+    # The payload's code still reaches into the application object for the run's state.
+    "payload": {"base", "resources", "platform", "payload", "app"},
     "checks": {"base", "resources", "platform", "checks"},
     "signature": {"base", "resources", "platform", "signature"},
     "launch": {"base", "resources", "platform", "checks", "launch"},
