@@ -59,7 +59,7 @@ int32_t CCarryallInstallerApp::RunWizard(const Text& program_path, std::atomic<i
                             LoadString(kIdsProgramType), m_hWindowShownEvent, GetTempFolder(*this)};
   const LaunchOutcome outcome = RunProgram(launch, program_path, m_strWizardArguments);
   exit_code = outcome.exit_code;
-  return outcome.status;
+  return outcome.status.code;
 }
 
 }  // namespace carryall

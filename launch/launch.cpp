@@ -15,13 +15,13 @@ bool CommandLineFits(const Text& command_line) { return command_line.size() < kM
 
 // Starts the wizard in the processor mode the build asks for, the redirection turned
 // back on afterwards whatever happens. nullptr with status set when it did not start.
-std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_line, int32_t& status) {
+std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_line, Result& status) {
   Log& log = launch.log;
   RedirectionGuard guard(launch.processes, log, launch.program_type);
   if (!guard.DecideProcessorMode()) {
     log.Write(u"Run Program, Failed to set processor mode\n");
     guard.Release();
-    status = kAbort;
+    status = Result::Failure(kAbort);
     return nullptr;
   }
   // A line the system cannot take whole is never handed over to be cut short (Wine cuts
@@ -37,7 +37,7 @@ std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_
   if (!child) {
     log.Write(u"Run Program returned error\n");
     if (error != 0) log.Printf(u"Run Program could not start the wizard, error %u\n", error);
-    status = kInvalidArg;
+    status = Result::Failure(kInvalidArg, error);
   }
   guard.Release();
   return child;
@@ -83,10 +83,10 @@ LaunchOutcome RunProgram(const WizardLaunch& launch, const Text& program, const 
   if (waited == IProcess::WaitResult::kFailed) {
     // The wizard may still run: its exit code is not known, and 259 (STILL_ACTIVE)
     // must not pass for one.
-    outcome.status = WaitFailedResult(wait_error);
+    outcome.status = Result::Failure(WaitFailedResult(wait_error), wait_error);
   } else if (uint32_t error = 0; !child->GetExitCode(code, error)) {
     code = 0;
-    outcome.status = static_cast<int32_t>(error);
+    outcome.status = Result::Failure(static_cast<int32_t>(error), error);
   }
   outcome.exit_code = static_cast<int32_t>(code);
   child.reset();

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/log.h"
+#include "base/result.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
 
@@ -25,10 +26,10 @@ struct WizardLaunch {
 
 struct LaunchOutcome {
   // 0 when the wizard ran; E_ABORT when the processor mode was refused; E_INVALIDARG when
-  // the process could not be created or its command line is longer than the system takes
-  // (nothing is started then); the system's error when the exit code could not be read;
-  // WaitFailedResult when a wait for the wizard failed.
-  int32_t status = 0;
+  // the process could not be created (with the system's error) or its command line is
+  // longer than the system takes (nothing is started then); the system's error when the
+  // exit code could not be read; WaitFailedResult when a wait for the wizard failed.
+  Result status;
   int32_t exit_code = 0;  // the wizard's; 0 when it is not known
 };
 
