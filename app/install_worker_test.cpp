@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -59,7 +59,7 @@ TEST_F(WorkerTest, PromptedFolderIsUsedOrFailsWithoutASecondPrompt) {
   EXPECT_EQ(machine.files.Contents(u"C:\\Base\\{A0A0A003-0000-0000-0000-000000000000}\\a.txt"), "abc");
 
   sim::SimMachine m;
-  Log l(m.files, m.code_page);
+  FileLog l(m.files, m.code_page);
   CCarryallInstallerApp a(m.platform, l);
   m.ui.prompt_answer = 1;
   m.ui.prompt_typed = u"Q:";
@@ -94,7 +94,8 @@ TEST_F(WorkerTest, FailedExtractionStillRemovesTheFolder) {
 TEST_F(WorkerTest, WizardThatCannotStartIsTheResultAndTheFolderStillGoes) {
   machine.processes.fail_create = true;
   EXPECT_EQ(Run(u"temp C:\\Base"), kInvalidArg);
-  EXPECT_TRUE(Logged("Run Program returned error\nRemove folder 'Yes'\n"));
+  // The system's error is told after the line that says the start failed.
+  EXPECT_TRUE(Logged("Run Program returned error\nRun Program could not start the wizard, error 2\nRemove folder 'Yes'\n"));
   EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
 }
 
@@ -155,7 +156,7 @@ TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWr
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::SimMachine machine;
-    Log log(machine.files, machine.code_page);
+    FileLog log(machine.files, machine.code_page);
     CCarryallInstallerApp app(machine.platform, log);
     machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
     machine.resources.Add(u"TOOLKIT", 102, "abc");
@@ -186,7 +187,7 @@ TEST_F(WorkerTest, ASecondRunWhileTheWizardRunsFailsAtItsFirstFileAndDeletesNoth
   std::string second_log;
   std::vector<std::string> during;
   machine.processes.on_create = [&] {
-    Log other_log(machine.files, machine.code_page);
+    FileLog other_log(machine.files, machine.code_page);
     CCarryallInstallerApp other(machine.platform, other_log);
     machine.system.command_line = u"prog.exe /zeroguid /dontrun temp C:\\Base";
     ASSERT_EQ(other.ProcessOptions(), kOk);

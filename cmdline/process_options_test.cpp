@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -42,7 +42,7 @@ TEST_F(ProcessOptionsTest, ALogNameOutsideTheCodePageStillGetsItsLog) {
 TEST_F(ProcessOptionsTest, ALogNamingADeviceIsNeverOpened) {
   for (const char16_t* name : {u"COM1", u"C:\\work\\com\u00B9", u"C:\\work\\lpt1.log"}) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.system.command_line = u"prog.exe log " + Text(name);
     a.ProcessOptions();
@@ -109,7 +109,7 @@ TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
     sim::SimMachine m;
-    Log fresh(m.files, m.code_page);
+    FileLog fresh(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, fresh);
     m.system.command_line = u"prog.exe " + Text(c.args);
     EXPECT_EQ(a.ProcessOptions(), kBadCommandLine);

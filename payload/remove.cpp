@@ -1,7 +1,7 @@
 // Portable layer. Removal of the private folder: only what this run made goes, and only
 // through a handle on the very entry (see OwnFiles).
 #include "app/carryall_app.h"
-#include "app/path.h"
+#include "base/path.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 

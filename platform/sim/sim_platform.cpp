@@ -97,8 +97,13 @@ class SimFile : public IFile {
     if (Injected(fs_.faults, "IFile::Write")) return false;  // nothing written
     return Put(data, static_cast<uint32_t>(size)) == size;
   }
-  uint32_t WriteOnce(const void* data, uint32_t size) override {
+  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
+    error = 0;
     if (Injected(fs_.faults, "IFile::WriteOnce")) return Put(data, size / 2);  // a short write
+    if (auto failing = fs_.write_errors.find(key_); failing != fs_.write_errors.end()) {
+      error = failing->second;
+      return 0;
+    }
     return Put(data, size);
   }
 
@@ -185,10 +190,18 @@ class SimFileHandle : public IFileHandle {
     fs_.ShareBytes(key_);
     return true;
   }
-  uint32_t WriteOnce(const void* data, uint32_t size) override {
+  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
+    error = 0;
     const bool fail = Injected(fs_.faults, "IFileHandle::WriteOnce");
     SimFileSystem::Node* node = Own();
-    if (!node || kind_ != Kind::kWrite) return 0;
+    if (!node || kind_ != Kind::kWrite) {
+      error = 5;  // ERROR_ACCESS_DENIED
+      return 0;
+    }
+    if (auto failing = fs_.write_errors.find(key_); !fail && failing != fs_.write_errors.end()) {
+      error = failing->second;
+      return 0;
+    }
     auto limit = fs_.short_writes.find(key_);
     uint32_t count = limit == fs_.short_writes.end() ? size : std::min(size, limit->second);
     if (fail) count = size / 2;  // a short write

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/log_device.h"
 #include "platform/platform.h"
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_machine.h"
@@ -111,6 +112,7 @@ class SimFileSystem : public IFileSystem {
   std::set<std::string> unopenable;   // paths (lower case) that no open succeeds on
   std::set<std::string> unwritable;   // folders (lower case) in which nothing can be created
   std::map<std::string, uint32_t> short_writes;  // path (lower case) -> bytes a write stops at
+  std::map<std::string, uint32_t> write_errors;  // path (lower case) -> error of a write that fails
   // Whether handles tell their final path, as every system since Vista does.
   bool final_paths = true;
   int probes = 0;  // probe files made (each removed at once)

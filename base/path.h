@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "base/text.h"
 
 namespace carryall {
 
@@ -22,11 +22,6 @@ std::optional<Text> PathAppend(const Text& path, std::u16string_view more, std::
 // PathRemoveFileSpecW: the path without its last component (and without the backslash
 // before it, except at a root such as "C:\").
 Text PathRemoveFileSpec(const Text& path);
-
-// The value resolved against the current directory (GetFullPathNameW); an empty value
-// names the current directory itself. nullopt when the system cannot resolve it or the
-// result does not fit in MAX_PATH characters.
-std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value);
 
 // True when text is a drive letter and a colon alone ("D:", blanks after it allowed),
 // which GetFullPathNameW resolves to that drive's current directory, not its root.
