@@ -151,7 +151,7 @@ TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWr
        {"a.txt"}},
       {"such a link to nothing", [](sim::SimFileSystem& f) {
          f.MakeFileLink(Text(kZero) + u"\\a.txt", u"C:\\Users\\me\\new.txt");
-       }, kFail, {zero + "\\a.txt is a link: nothing is written through it\n"}, {"a.txt"}},
+       }, kFail, {zero + "\\a.txt Create file has failed\n"}, {"a.txt"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

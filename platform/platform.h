@@ -131,11 +131,12 @@ class IFileSystem {
   // Creates a file with no access rights, shared for everything, CREATE_ALWAYS and
   // delete-on-close, and closes it at once: proves a file can be made there.
   virtual bool CreateProbeFile(const Text& path) = 0;
-  // CreateFileW(GENERIC_WRITE | DELETE, no sharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL |
-  // FILE_FLAG_OPEN_REPARSE_POINT): a link at path's own place is opened as itself, and
-  // nothing is emptied, so that the caller can look at what it opened before it writes.
-  // created: the call made the file (no entry was there). nullptr on failure, with the
-  // system's error code in error.
+  // CreateFileW(GENERIC_WRITE | DELETE, no sharing, CREATE_NEW, FILE_ATTRIBUTE_NORMAL |
+  // FILE_FLAG_OPEN_REPARSE_POINT), and when an entry is there already OPEN_EXISTING: a
+  // link at path's own place is opened as itself (or, a link to nothing, not at all),
+  // and nothing is emptied, so that the caller can look at what it opened before it
+  // writes. created: the call made the file. nullptr on failure, with the system's
+  // error code in error.
   virtual std::unique_ptr<IFileHandle> OpenForWriting(const Text& path, bool& created, uint32_t& error) = 0;
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT).
   // While the handle is open nobody else may write, replace, rename or delete the file;

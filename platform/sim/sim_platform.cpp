@@ -586,6 +586,10 @@ std::unique_ptr<IFileHandle> SimFileSystem::OpenForWriting(const Text& path, boo
   }
   std::string key = ResolveFile(path);
   Node* node = Find(key);
+  if (!node && Find(Resolve(path))) {
+    error = 2;  // a link to nothing: no new file at its name, and no existing one to open
+    return nullptr;
+  }
   if (node && (node->directory || (node->attributes & kFileAttributeReadOnly) || unopenable.count(key))) {
     error = 5;  // ERROR_ACCESS_DENIED
     return nullptr;

@@ -236,14 +236,22 @@ bool Win32FileSystem::CreateProbeFile(const Text& path) {
 }
 
 std::unique_ptr<IFileHandle> Win32FileSystem::OpenForWriting(const Text& path, bool& created, uint32_t& error) {
-  UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE | DELETE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                /*hTemplateFile=*/nullptr));
-  const DWORD last = ::GetLastError();
-  created = file.valid() && last != ERROR_ALREADY_EXISTS;
+  // A new file first, and only then an existing one: OPEN_ALWAYS through a link to
+  // nothing would make the link's target, and Wine then reports it as existing.
+  auto open = [&](DWORD disposition) {
+    return UniqueFile(::CreateFileW(W(path), GENERIC_WRITE | DELETE, /*dwShareMode=*/0,
+                                    /*lpSecurityAttributes=*/nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
+  };
+  UniqueFile file = open(CREATE_NEW);
+  created = file.valid();
   if (!file) {
-    error = last;
-    return nullptr;
+    const DWORD last = ::GetLastError();
+    if (last == ERROR_FILE_EXISTS || last == ERROR_ALREADY_EXISTS) file = open(OPEN_EXISTING);
+    if (!file) {
+      error = file.valid() ? last : ::GetLastError();
+      return nullptr;
+    }
   }
   return std::make_unique<Win32FileHandle>(std::move(file));
 }

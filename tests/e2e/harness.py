@@ -394,6 +394,13 @@ class Peek:
                 return False
             time.sleep(0.1)
 
+    def focus(self, name):
+        """The id of the control of window name that has the keyboard focus (0: none of
+        its controls); None when the window is missing."""
+        status, output = self("focus", name)
+        match = re.search(r"^focus id=(-?\d+)$", output, re.M)
+        return int(match[1]) if status == 0 and match else None
+
     def act(self, *args):
         """One of peek.exe's actions (command, syscommand, button-up, char, key,
         set-text); raises when the window or control is missing."""

@@ -29,6 +29,9 @@
  *                                          mouse button released over it
  *   peek.exe char WINDOW ID CODE      post WM_CHAR with the character code to the
  *                                          control
+ *   peek.exe focus WINDOW             print "focus id=<id>": the control of the window
+ *                                          that has its thread's keyboard focus (id 0
+ *                                          when the focus is on no control of it)
  *   peek.exe key WINDOW VK            post WM_KEYDOWN and WM_KEYUP with the virtual
  *                                          key to the window's keyboard focus (the
  *                                          window itself when its thread names none)
@@ -236,6 +239,15 @@ int wmain(int argc, wchar_t **argv) {
     PostMessageW(control, WM_CHAR, (WPARAM)wcstoul(argv[4], NULL, 0), 1);
     return 0;
   }
+  if (argc >= 3 && wcscmp(argv[1], L"focus") == 0) {
+    HWND window = FindTopLevel(argv[2], 5000);
+    GUITHREADINFO info;
+    if (!window) return 1;
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info)) return 1;
+    printf("focus id=%d\n", info.hwndFocus && IsChild(window, info.hwndFocus) ? GetDlgCtrlID(info.hwndFocus) : 0);
+    return 0;
+  }
   if (argc >= 4 && wcscmp(argv[1], L"key") == 0) {
     HWND window = FindTopLevel(argv[2], 5000);
     GUITHREADINFO info;
@@ -251,7 +263,8 @@ int wmain(int argc, wchar_t **argv) {
     return 0;
   }
   fputs("usage: peek.exe watch MS | find WINDOW MS | set-text WINDOW ID TEXT | command WINDOW ID |\n"
-        "       syscommand WINDOW CMD | button-up WINDOW ID | char WINDOW ID CODE | key WINDOW VK\n",
+        "       syscommand WINDOW CMD | button-up WINDOW ID | char WINDOW ID CODE | focus WINDOW |\n"
+        "       key WINDOW VK\n",
         stderr);
   return 2;
 }

@@ -12,6 +12,8 @@ import dataclasses
 import hashlib
 import os
 import re
+import shlex
+import shutil
 import subprocess
 import sys
 import threading
@@ -27,16 +29,20 @@ TAG_TOOL = os.environ.get("CARRYALL_TAG_TOOL")
 PEEK = os.environ.get("CARRYALL_PEEK")
 DEVICE_COM1_EXE = os.environ.get("CARRYALL_DEVICE_COM1_EXE")
 DEVICE_NUL_EXE = os.environ.get("CARRYALL_DEVICE_NUL_EXE")
+UNSIGNED_EXE = os.environ.get("CARRYALL_UNSIGNED_EXE")
+SIGN_TOOL = os.environ.get("CARRYALL_SIGN_TOOL")
 
 ZERO_GUID = "{00000000-0000-0000-0000-000000000000}"
 E_FAIL = 0x80004005
 E_INVALIDARG = 0x80070057
+NOT_SIGNED = 0x800B0100
+BAD_COMMAND_LINE = 0x80030057
 
 
 def setUpModule():
     harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_WIZARD_EXE", "CARRYALL_TAG_TOOL",
                           "CARRYALL_PEEK", "CARRYALL_DEVICE_COM1_EXE",
-                          "CARRYALL_DEVICE_NUL_EXE")
+                          "CARRYALL_DEVICE_NUL_EXE", "CARRYALL_UNSIGNED_EXE", "CARRYALL_SIGN_TOOL")
     harness.open_session()
 
 
@@ -101,6 +107,10 @@ class Context:
         self.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid /dontrun'
         self.private = os.path.join(self.base, ZERO_GUID)
         self.elsewhere = os.path.join(tmp, "elsewhere")  # a folder of the user's
+        self.left_out = []  # more paths the snapshot leaves out (what a case moved aside)
+        # Started by the wine command from its Unix path instead of by runner.exe, whose
+        # CreateProcessW Wine refuses for a program path of more than MAX_PATH.
+        self.started_by_wine = False
 
     def win(self, path):
         return self.session.to_windows(path)
@@ -111,6 +121,14 @@ class Context:
         for name, data in [("keep.txt", b"the user's own file\n"), ("a.txt", b"not a payload file\n")]:
             with open(os.path.join(self.elsewhere, name), "wb") as f:
                 f.write(data)
+
+
+def start_with_wine(ctx, args):
+    """Runs ctx.exe by the wine command with args split as a shell would; the exit code
+    is then only its low eight bits."""
+    argv = ["wine", ctx.exe, *shlex.split(args)]
+    done = subprocess.run(argv, env=ctx.session.env, cwd=ctx.tmp, capture_output=True, text=True, timeout=120)
+    return harness.RunResult(done.returncode, " ".join(argv), done.stdout + done.stderr)
 
 
 def peek(ctx, *args):
@@ -406,7 +424,284 @@ LOG_CASES = [
          tag_shown_escaped),
 ]
 
-CASES = LINK_CASES + NAME_CASES + PROMPT_CASES + COMMAND_LINE_CASES + FOLDER_CASES + LOG_CASES
+# ---- a folder that was there before: written only through plain files of one name,
+# ---- and only what the run wrote is deleted; the payload is held while the wizard runs
+
+def pre_existing(plant):
+    """A private folder that is there before the run, with plant(ctx) put in it."""
+    def prepare(ctx):
+        ctx.user_folder()
+        os.makedirs(ctx.private)
+        plant(ctx)
+    return prepare
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def keep(ctx):
+    return os.path.join(ctx.elsewhere, "keep.txt")
+
+
+def kept(name, why="this run did not write it"):
+    """Checks that the entry name of the private folder is still there and logged as kept."""
+    def check(test, ctx, result, log):
+        test.assertIn(f"Kept '{ctx.win(ctx.private)}\\{name}': {why}\n", log)
+        test.assertTrue(os.path.lexists(os.path.join(ctx.private, name)))
+    return check
+
+
+def both(*checks):
+    def check(test, ctx, result, log):
+        for each in checks:
+            each(test, ctx, result, log)
+    return check
+
+
+def payload_gone(test, ctx, result, log):
+    for name in ("a.txt", "Tool.EXE", "Sub Dir"):
+        test.assertFalse(os.path.lexists(os.path.join(ctx.private, name)), name)
+
+
+def hard_link_kept(test, ctx, result, log):
+    test.assertEqual(2, os.stat(keep(ctx)).st_nlink, "the user's file keeps both its names")
+
+
+def wizard_run(ctx, ms=4000):
+    """A silent run of the sample wizard that keeps running ms milliseconds."""
+    ctx.exe = WIZARD_EXE
+    ctx.args = f'/IAgreeToTheEULA log "{{log}}" temp "{{base}}" /zeroguid WIZARD_WINDOW=never WIZARD_RUN_MS={ms}'
+
+
+def when_the_wizard_runs(act):
+    """A during: waits (bounded) until the wizard has written its first line to the log,
+    then act(test, ctx)."""
+    def during(test, ctx):
+        started = harness.wait_for(lambda: os.path.exists(ctx.log) and b"Wizard: command line" in
+                                   harness.read_bytes(ctx.log), timeout_s=30)
+        test.assertTrue(started, "the wizard started")
+        act(test, ctx)
+    return during
+
+
+def plant_links(test, ctx):
+    os.symlink(keep(ctx), os.path.join(ctx.private, "planted.txt"))
+    os.link(os.path.join(ctx.elsewhere, "a.txt"), os.path.join(ctx.private, "second name.txt"))
+
+
+def planted_links_checked(test, ctx, result, log):
+    folder = ctx.win(ctx.private)
+    test.assertIn(f"Deletion file '{folder}\\second name.txt'\n", log)
+    test.assertEqual(1, os.stat(os.path.join(ctx.elsewhere, "a.txt")).st_nlink, "only the second name went")
+    test.assertEqual(["planted.txt"], os.listdir(ctx.private))
+
+
+def second_run(test, ctx):
+    # Its log lies outside the case's folder, which is under snapshot.
+    ctx.second_log = os.path.join(ctx.tmp + "-second", "run.log")
+    os.makedirs(os.path.dirname(ctx.second_log), exist_ok=True)
+    ctx.second = ctx.session.run(f'/IAgreeToTheEULA log "{ctx.win(ctx.second_log)}" temp "{ctx.win(ctx.base)}" '
+                                 f'/zeroguid /dontrun', exe=WIZARD_EXE, cwd=ctx.tmp)
+    ctx.during_second = sorted(os.listdir(ctx.private))
+
+
+def second_run_refused(test, ctx, result, log):
+    test.assertExitCode(E_FAIL, ctx.second)
+    second = harness.read_bytes(ctx.second_log).decode(harness.ANSI).replace("\r\n", "\n")
+    folder = ctx.win(ctx.private)
+    test.assertIn(f"{folder}\\readme.txt Create file has failed\nExtract File readme.txt 80004005\n", second)
+    test.assertNotIn("Manual Deletion", second)
+    test.assertNotIn("Deletion file", second)
+    test.assertIn(f"Kept '{folder}\\wizard app.exe': it could not be deleted\n", second)
+    test.assertEqual(["data.bin", "readme.txt", "wizard app.exe"], ctx.during_second,
+                     "the first run's files stay while its wizard runs")
+    test.assertIn("Wizard: exit code 0\n", log)
+    test.assertEqual([], os.listdir(ctx.base), "the first run removes its own folder")
+
+
+def swap_folder(test, ctx):
+    os.rename(ctx.private, ctx.private + ".moved")
+    os.symlink(os.path.join(ctx.elsewhere, "empty"), ctx.private)
+
+
+def prepare_swap(ctx):
+    wizard_run(ctx)
+    ctx.user_folder()
+    os.makedirs(os.path.join(ctx.elsewhere, "empty"))
+    ctx.left_out.append(ctx.private + ".moved")
+
+
+def swapped_folder_checked(test, ctx, result, log):
+    test.assertTrue(os.path.isdir(os.path.join(ctx.elsewhere, "empty")), "the user's empty folder stays")
+    test.assertEqual(["data.bin", "readme.txt", "wizard app.exe"], sorted(os.listdir(ctx.private + ".moved")))
+
+
+SAFETY_CASES = [
+    # Once "readme.txt written Ok", exit 0, and the user's file held payload bytes.
+    Case("hard-link-in-a-folder-that-was-there",
+         pre_existing(lambda ctx: os.link(keep(ctx), os.path.join(ctx.private, "a.txt"))), E_FAIL,
+         IN_PRIVATE + r"a\.txt has other names: nothing is written through it",
+         both(kept("a.txt"), hard_link_kept)),
+    # Under Wine a Unix symbolic link to a file reads as the file: only the handle's own
+    # path shows where it lands. Once written through, and its target then deleted.
+    Case("file-link-in-a-folder-that-was-there",
+         pre_existing(lambda ctx: os.symlink(keep(ctx), os.path.join(ctx.private, "a.txt"))), E_FAIL,
+         IN_PRIVATE + r"a\.txt is a link: nothing is written through it", kept("a.txt")),
+    # A link to nothing: opening it for writing would make its target, outside (and
+    # Wine then says the file was there already); a new file is asked for first.
+    Case("file-link-to-nothing",
+         pre_existing(lambda ctx: os.symlink(os.path.join(ctx.elsewhere, "new.txt"),
+                                             os.path.join(ctx.private, "a.txt"))), E_FAIL,
+         IN_PRIVATE + r"a\.txt Create file has failed",
+         # Wine lists no link to nothing, so the clean-up never sees it: it stays, and so
+         # does the folder.
+         lambda test, ctx, result, log: (
+             test.assertTrue(os.path.islink(os.path.join(ctx.private, "a.txt"))),
+             test.assertIn(f"Kept '{ctx.win(ctx.private)}': this run did not write it\n", log))),
+    # Once deleted with the payload.
+    Case("user-file-in-a-folder-that-was-there",
+         pre_existing(lambda ctx: write(os.path.join(ctx.private, "notes.txt"), b"notes")), 0,
+         r"Kept 'Z:\\.*\\notes\.txt': this run did not write it",
+         both(kept("notes.txt"), payload_gone,
+              lambda test, ctx, result, log: test.assertEqual(
+                  b"notes", harness.read_bytes(os.path.join(ctx.private, "notes.txt"))))),
+    # Planted in the run's own folder while the wizard ran: a link made clean-up delete
+    # the user's keep.txt. A second name of a user's file goes; its first name stays.
+    Case("links-planted-while-the-wizard-runs", lambda ctx: (wizard_run(ctx), ctx.user_folder()), 0,
+         r"Kept 'Z:\\.*\\planted\.txt': this run did not write it",
+         planted_links_checked, during=when_the_wizard_runs(plant_links)),
+    # A second run on one base deleted the first run's data files while its wizard ran.
+    Case("second-run-while-the-wizard-runs", wizard_run, 0, r"Wizard: exit code 0",
+         second_run_refused, during=when_the_wizard_runs(second_run)),
+    # The folder swapped for a link to an empty folder of the user's: once removed it.
+    Case("folder-swapped-for-a-link-while-the-wizard-runs", prepare_swap, 0,
+         r"Kept 'Z:\\.*\\\{0{8}(-0{4}){3}-0{12}\}': this run did not write it",
+         swapped_folder_checked, during=when_the_wizard_runs(swap_folder)),
+]
+
+# ---- the trust question starts on "No" ----
+
+def prepare_question(ctx):
+    ctx.exe = UNSIGNED_EXE
+    ctx.args = 'log "{log}" temp "{base}" /zeroguid /dontrun'
+
+
+def answer_with_enter(test, ctx):
+    peeker = harness.Peek(ctx.session, PEEK)
+    question = peeker.find("SQL Carryall")
+    test.assertIsNotNone(question, "the question is shown")
+    test.assertEqual(["Yes", "No"], question.visible_buttons())
+    # Windows sends Enter to the focused button, Wine to the default one: the focus is
+    # what proves the answer on Windows.
+    test.assertEqual(2, peeker.focus("SQL Carryall"), "No (IDCANCEL) has the focus")
+    peeker.act("key", "SQL Carryall", 0x0D)
+    report = peeker.find("SQL Carryall", where=lambda w: w.text(1003) == "Error")
+    test.assertIsNotNone(report, "the report follows")
+    peeker.act("command", "SQL Carryall", 2)
+
+
+QUESTION_CASES = [
+    Case("question-starts-on-no", prepare_question, NOT_SIGNED, r"Not signed correctly",
+         lambda test, ctx, result, log: test.assertNotIn("Enumerate Resources", log), during=answer_with_enter),
+]
+
+# ---- nothing from outside forges a log line ----
+
+FORGED = "A\nEnded 0\r\nDigital verification: SubjectName 'forged'\x01"
+FORGED_SHOWN = r"A\\nEnded 0\\r\\nDigital verification: SubjectName 'forged'\\x01"
+
+
+def no_forged_line(test, ctx, result, log):
+    lines = log.split("\n")
+    test.assertFalse([line for line in lines if line.startswith("Ended 0")], log)
+    test.assertFalse([line for line in lines if line.startswith("Digital verification: SubjectName 'forged'")], log)
+    test.assertRegex(log, r"\nEnded \d+\n$")
+
+
+def forged_word(extra):
+    def prepare(ctx):
+        ctx.args += f' {extra}"{FORGED}"'
+    return prepare
+
+
+def forged_signer(ctx):
+    """A copy of the small build signed by a certificate whose subject, issuer, program
+    name and more-information link hold line breaks."""
+    work = os.path.join(ctx.tmp, "signer")
+    os.makedirs(work)
+    config = os.path.join(work, "cert.cnf")
+    with open(config, "w") as f:
+        f.write("[req]\ndistinguished_name = dn\nprompt = no\nstring_mask = utf8only\nutf8 = yes\n"
+                "[dn]\nCN = Evil\\r\\nDigital verification: SubjectName forged\n"
+                "[ext]\nbasicConstraints = critical, CA:FALSE\nkeyUsage = critical, digitalSignature\n"
+                "extendedKeyUsage = codeSigning\n")
+    key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "30", "-config", config, "-extensions", "ext"],
+                   check=True, capture_output=True, timeout=60)
+    ctx.exe = os.path.join(ctx.tmp, "forged.exe")
+    subprocess.run([sys.executable, SIGN_TOOL, SMALL_EXE, ctx.exe, "--cert", cert, "--key", key,
+                    "--name", "Prog\nEnded 0", "--url", "https://x.test/\r\nEnded 0"],
+                   check=True, capture_output=True, timeout=120)
+
+
+def signer_shown_escaped(test, ctx, result, log):
+    no_forged_line(test, ctx, result, log)
+    test.assertFalse([line for line in log.split("\n") if line.startswith("Digital verification: SubjectName forged")])
+    for line in ["Digital verification: SubjectName 'Evil\\r\\nDigital verification: SubjectName forged'",
+                 "Digital verification: IssuerName 'Evil\\r\\nDigital verification: SubjectName forged'",
+                 "Digital verification: ProgramName 'Prog\\nEnded 0'",
+                 "Digital verification: MoreInfo    'https://x.test/\\r\\nEnded 0'"]:
+        test.assertIn(line + "\n", log)
+
+
+FORGERY_CASES = [
+    # Once "Ended 0" stood before "Started".
+    Case("word-with-line-breaks", forged_word(""), 0, r"Command line params .*" + FORGED_SHOWN + ".*",
+         no_forged_line),
+    Case("usage-with-line-breaks", forged_word("/? "), BAD_COMMAND_LINE,
+         r"Command line '.*" + FORGED_SHOWN + r".*' incorrect\.", no_forged_line),
+    # Once a subject with CR LF added a forged "Digital verification: SubjectName" line.
+    Case("signer-with-line-breaks", forged_signer, 0,
+         r"Digital verification: SubjectName 'Evil\\r\\nDigital verification: SubjectName forged'",
+         signer_shown_escaped),
+]
+
+# ---- every path the bootstrapper takes ----
+
+def long_module_path(ctx):
+    """A copy of the small build at a path of more than 260 characters."""
+    folder = ctx.tmp
+    while len(ctx.win(folder)) < 280:
+        folder = os.path.join(folder, "d" * 40)
+    os.makedirs(folder)
+    ctx.exe = os.path.join(folder, "small.exe")
+    shutil.copyfile(SMALL_EXE, ctx.exe)
+    ctx.started_by_wine = True
+
+
+def signer_read(test, ctx, result, log):
+    test.assertGreater(len(ctx.win(ctx.exe)), 260)
+    test.assertIn(f"Digital verification: 'The file \"{ctx.win(ctx.exe)}\" is signed and the signature was "
+                  "verified.\n'\n", log)
+    test.assertNotIn("failed strcpy", log)
+    test.assertIn("GetAuthenticodeInformation Fininshed\nDigital verification: SubjectName 'Carryall Development'\n",
+                  log)
+
+
+PATH_CASES = [
+    # Once verified whole and then not read: the wizard got the default name "Mini".
+    Case("module-path-over-260", long_module_path, 0, r"Digital verification: ProgramName 'SQL Carryall'",
+         signer_read),
+    # Wine took COM¹ (superscript one) as a folder name; the device rule covers it.
+    Case("COM-superscript-base", base_folder("COM\u00b9"), E_FAIL,
+         r"Free disk space not checked: 'Z:\\.*\\COM\u00b9' is not a folder\.", refused_as_a_folder),
+]
+
+CASES = (LINK_CASES + NAME_CASES + PROMPT_CASES + COMMAND_LINE_CASES + FOLDER_CASES + LOG_CASES + SAFETY_CASES +
+         QUESTION_CASES + FORGERY_CASES + PATH_CASES)
 
 
 class HostileRunTest(harness.WineTestCase):
@@ -418,7 +713,7 @@ class HostileRunTest(harness.WineTestCase):
                 tmp = self.session.fresh_dir(f"hostile-{case.name}")
                 ctx = Context(self.session, tmp)
                 case.prepare(ctx)
-                before = snapshot(tmp, leave_out=[ctx.private, ctx.log])
+                before = snapshot(tmp, leave_out=[ctx.private, ctx.log, *ctx.left_out])
                 args = (ctx.args.replace("{log}", ctx.win(ctx.log))
                         .replace("{base}", ctx.win(ctx.base)).replace("{tmp}", ctx.win(tmp)))
                 if case.during:
@@ -431,6 +726,8 @@ class HostileRunTest(harness.WineTestCase):
                     finally:
                         runner.join(90)
                     result = outcome["result"]
+                elif ctx.started_by_wine:
+                    result = start_with_wine(ctx, args)
                 else:
                     result = self.session.run(args, exe=ctx.exe, cwd=tmp)
                 log = (harness.read_bytes(ctx.log).decode(harness.ANSI, "replace").replace("\r\n", "\n")
@@ -438,7 +735,7 @@ class HostileRunTest(harness.WineTestCase):
                 self.assertExitCode(case.exit_code, result)
                 self.assertTrue(any(re.fullmatch(case.line, line) for line in log.split("\n")),
                                 f"no line matches {case.line!r} in:\n{log}")
-                self.assertEqual(before, snapshot(tmp, leave_out=[ctx.private, ctx.log]),
+                self.assertEqual(before, snapshot(tmp, leave_out=[ctx.private, ctx.log, *ctx.left_out]),
                                  "something outside the private folder changed")
                 if case.check:
                     case.check(self, ctx, result, log)
