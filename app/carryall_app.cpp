@@ -116,7 +116,13 @@ bool CCarryallInstallerApp::InitInstance() {
     // learns that nothing was installed.
     m_nExitCode = result;
   }
-  if ((result != 0 && result != 1) || m_nExitCode != 0) ReportResult(result);
+  const int32_t exit_code = m_nExitCode;
+  if (result == kOk && (exit_code == kRestartRequired || exit_code == kRestartInitiated)) {
+    // A success: the code still reaches the caller, but nothing failed.
+    log_.Printf(u"The installation needs a restart to complete (exit code %d).\n", exit_code);
+  } else if ((result != 0 && result != 1) || exit_code != 0) {
+    ReportResult(result);
+  }
   return false;
 }
 

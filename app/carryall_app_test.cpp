@@ -223,6 +223,26 @@ TEST_F(StartupTest, WorkerFailureBecomesTheExitCode) {
   EXPECT_EQ(app.ExitInstance(), kFileSizeMismatch);
 }
 
+TEST_F(StartupTest, ARestartRequiredIsASuccessPassedOnWithoutAReport) {
+  struct Case {
+    uint32_t wizard_exit;
+    bool reported;
+  } cases[] = {{3010, false}, {1641, false}, {1603, true}, {3011, true}};
+  for (const Case& c : cases) {
+    sim::SimMachine m;
+    AddOneFilePayload(m);
+    Log run_log(m.files, m.code_page);
+    CCarryallInstallerApp run(m.platform, run_log);
+    m.processes.child.exit_code = c.wizard_exit;
+    EXPECT_EQ(RunProcessOn(m, run, u"log C:\\work\\run.log"), static_cast<int32_t>(c.wizard_exit));
+    const std::string log = m.files.Contents("C:\\work\\run.log");
+    const std::string restart = "The installation needs a restart to complete (exit code " +
+                                std::to_string(c.wizard_exit) + ").";
+    EXPECT_EQ(log.find(restart) != std::string::npos, !c.reported) << c.wizard_exit << log;
+    EXPECT_EQ(std::count(m.ui.events.begin(), m.ui.events.end(), "report"), c.reported ? 1 : 0) << c.wizard_exit;
+  }
+}
+
 TEST_F(StartupTest, WizardExitCodeIsTheExitCodeWhenTheWorkerSucceeded) {
   app.m_nExitCode = 1603;
   EXPECT_EQ(app.ExitInstance(), 1603);

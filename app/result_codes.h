@@ -18,6 +18,10 @@ constexpr int32_t kFileSizeMismatch = static_cast<int32_t>(0x80040167);
 constexpr int32_t kAbort = static_cast<int32_t>(0x80004004);             // E_ABORT
 constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057);        // E_INVALIDARG
 constexpr int32_t kDotNetRuntimeFailed = static_cast<int32_t>(0x80131700);  // a wizard exit code
+// Wizard exit codes of a success that needs a restart (the Windows Installer's
+// ERROR_SUCCESS_REBOOT_REQUIRED and ERROR_SUCCESS_REBOOT_INITIATED).
+constexpr int32_t kRestartRequired = 3010;
+constexpr int32_t kRestartInitiated = 1641;
 
 // A failed wait (for the worker, or for the wizard) ends with the system's error as an
 // HRESULT (HRESULT_FROM_WIN32, 0x8007xxxx), or E_FAIL when the system named none.

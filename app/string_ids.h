@@ -13,6 +13,7 @@ constexpr uint32_t kIdsDotNet20 = 138;  // 138..144: .NET 2.0, 3.0, 3.5, 4.0 Cli
 constexpr uint32_t kIdsRequireAdmin = 145;
 constexpr uint32_t kIdsUpgradeCode = 200;
 constexpr uint32_t kIdsDefaultProgramName = 201;
+constexpr uint32_t kIdsRequireDotNet = 202;
 
 // Messages.
 constexpr uint32_t kIdsAboutMenu = 101;

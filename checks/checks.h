@@ -23,7 +23,8 @@ bool IsAdministrator(CCarryallInstallerApp& app);
 // Reads settings 138 to 144, records the required version (m_strDotNetName,
 // m_nDotNetMajor, m_nDotNetServicePack) and tests the installed versions in order,
 // logging each setting and each detected version. True when one version that the
-// settings switch on is installed at its minimum service-pack level.
+// settings switch on is installed at its minimum service-pack level. When setting 202 is
+// exactly "0" the build needs no framework: true, with one log line and nothing read.
 bool CheckDotNetVersion(CCarryallInstallerApp& app);
 
 // True on Windows XP (NT 5.1) and later without looking further; on older systems,

@@ -158,6 +158,12 @@ bool IsVersionAtLeast(const VersionNumbers& version, const VersionNumbers& minim
 bool CheckDotNetVersion(CCarryallInstallerApp& app) {
   IMachineInfo& machine = app.platform().machine;
   Log& log = app.log();
+  // A wizard that is no managed program (an NSIS or MSI installer) needs no framework;
+  // nothing is then probed and nothing is read of the version settings.
+  if (app.LoadString(kIdsRequireDotNet) == u"0") {
+    log.Write(u"No .NET Framework is required by this build.\n");
+    return true;
+  }
 
   std::array<Text, kVersions.size()> settings;
   for (std::size_t i = 0; i < kVersions.size(); ++i) settings[i] = app.LoadString(kVersions[i].setting_id);

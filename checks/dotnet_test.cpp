@@ -287,5 +287,30 @@ TEST(CheckDotNetVersionTest, RegistryReadsFollowTheProbesAndSkipSwitchedOffVersi
   }
 }
 
+TEST(CheckDotNetVersionTest, ABuildThatRequiresNoFrameworkProbesNothing) {
+  const std::string skipped = "No .NET Framework is required by this build.\n";
+  struct Case {
+    const char* setting;  // 202; null: absent
+    bool skips;
+  } cases[] = {{"0", true}, {"1", false}, {nullptr, false}, {"00", false}};  // only exactly 0
+  for (const Case& c : cases) {
+    DotNetRun run;
+    run.Settings(Only(0, "-1"));  // every version off: the check fails whenever it runs
+    if (c.setting) {
+      run.machine.resources.strings[202] = Widen(c.setting);
+    } else {
+      run.machine.resources.strings.erase(202);
+    }
+    const char* row = c.setting ? c.setting : "absent";
+    EXPECT_EQ(CheckDotNetVersion(run.app), c.skips) << row;
+    if (c.skips) {
+      EXPECT_EQ(run.LogText(), skipped);
+      EXPECT_TRUE(run.machine.machine.registry_reads.empty());
+    } else {
+      EXPECT_EQ(run.LogText().find(skipped), std::string::npos) << row;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace carryall

@@ -2,6 +2,7 @@
 #include "cmdline/command_line.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace carryall {
 
@@ -38,11 +39,12 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-std::vector<Text> SplitCommandLine(std::u16string_view s) {
-  std::vector<Text> args;
-  Text program;
-  std::size_t i = ProgramEnd(s, &program);
-  args.push_back(program);
+std::vector<SplitArgument> SplitCommandLineAt(std::u16string_view s) {
+  std::vector<SplitArgument> args;
+  SplitArgument program;
+  std::size_t i = ProgramEnd(s, &program.text);
+  program.end = i;
+  args.push_back(std::move(program));
 
   for (;;) {
     while (i < s.size() && IsBlank(s[i])) ++i;
@@ -73,8 +75,14 @@ std::vector<Text> SplitCommandLine(std::u16string_view s) {
         arg.push_back(s[i++]);
       }
     }
-    args.push_back(std::move(arg));
+    args.push_back({std::move(arg), i});
   }
+  return args;
+}
+
+std::vector<Text> SplitCommandLine(std::u16string_view s) {
+  std::vector<Text> args;
+  for (SplitArgument& arg : SplitCommandLineAt(s)) args.push_back(std::move(arg.text));
   return args;
 }
 
@@ -119,12 +127,23 @@ bool OptionMap::empty() const {
 }
 
 void CCommandLineInfoEx::ParseCommandLine(std::u16string_view command_line) {
-  std::vector<Text> args = SplitCommandLine(command_line);
+  std::vector<SplitArgument> args = SplitCommandLineAt(command_line);
+  // A bare "--" ends the options: what follows it is the wizard's, as typed.
+  std::size_t count = args.size();
+  m_strPassThrough.clear();
   for (std::size_t i = 1; i < args.size(); ++i) {
-    Text& arg = args[i];
+    if (args[i].text != u"--") continue;
+    std::size_t rest = args[i].end;
+    while (rest < command_line.size() && IsBlank(command_line[rest])) ++rest;
+    m_strPassThrough = Text(command_line.substr(rest));
+    count = i;
+    break;
+  }
+  for (std::size_t i = 1; i < count; ++i) {
+    Text& arg = args[i].text;
     bool is_flag = !arg.empty() && (arg[0] == u'-' || arg[0] == u'/');
     if (is_flag) arg.erase(0, 1);
-    ParseParam(arg, is_flag, i + 1 == args.size());
+    ParseParam(arg, is_flag, i + 1 == count);
   }
 }
 
@@ -195,21 +214,59 @@ void AppendQuotedArgument(const Text& value, Text& out) {
   out.push_back(u'"');
 }
 
+namespace {
+
+bool NeedsQuoting(std::u16string_view arg) {
+  return arg.empty() || arg.find_first_of(u" \t\"") != std::u16string_view::npos;
+}
+
+// The text between the quotes of a collected CFU="..." property, when name is one.
+std::optional<std::u16string_view> CollectedPropertyValue(std::u16string_view name) {
+  constexpr std::size_t kPrefix = 5;  // CFU="
+  if (name.size() < kPrefix + 1 || name.back() != u'"') return std::nullopt;
+  if (!EqualsIgnoreCase(name.substr(0, kPrefix), u"CFU=\"")) return std::nullopt;
+  return name.substr(kPrefix, name.size() - kPrefix - 1);
+}
+
+}  // namespace
+
+void AppendArgument(std::u16string_view arg, Text& out) {
+  if (!NeedsQuoting(arg)) {
+    out += arg;
+    return;
+  }
+  // NAME=value: only the value is quoted, the form property readers expect.
+  const std::size_t equals = arg.find(u'=');
+  if (equals != std::u16string_view::npos && equals > 0 && !NeedsQuoting(arg.substr(0, equals))) {
+    out += arg.substr(0, equals + 1);
+    AppendQuotedArgument(Text(arg.substr(equals + 1)), out);
+    return;
+  }
+  AppendQuotedArgument(Text(arg), out);
+}
+
 void CCommandLineInfoEx::ComposeWizardArguments(const Text& program_name, Text& out) const {
   out.clear();
   m_options.ForEach([&](const Text& name, const Text& value) {
     if (EqualsIgnoreCase(value, u"TRUE")) {
-      out += u"/" + name + u" ";
+      AppendArgument(u"/" + name, out);
     } else if (!value.empty()) {
-      out += u"/" + name + u" ";
-      AppendQuotedArgument(value, out);
+      AppendArgument(u"/" + name, out);
       out += u" ";
+      AppendQuotedArgument(value, out);
+    } else if (std::optional<std::u16string_view> inner = CollectedPropertyValue(name)) {
+      // Collected over several arguments so that the wizard reads it as one.
+      out += name.substr(0, 4);
+      AppendQuotedArgument(Text(*inner), out);
     } else {
-      // Bare words and collected CFU="..." properties carry their own quoting.
-      out += name + u" ";
+      AppendArgument(name, out);
     }
+    out += u" ";
   });
-  out += u"VH_I=\"" + program_name + u"\" ";
+  out += u"VH_I=";
+  AppendQuotedArgument(program_name, out);
+  out += u" ";
+  out += m_strPassThrough;
 }
 
 }  // namespace carryall

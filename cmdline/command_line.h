@@ -17,6 +17,13 @@ namespace carryall {
 // The first element is the program name.
 std::vector<Text> SplitCommandLine(std::u16string_view command_line);
 
+// One argument of the split, with the index just after its last character in the line.
+struct SplitArgument {
+  Text text;
+  std::size_t end = 0;
+};
+std::vector<SplitArgument> SplitCommandLineAt(std::u16string_view command_line);
+
 // The text after the program name with the blanks that follow it skipped: what a
 // WinMain receives as its command-line argument.
 Text CommandLineAfterProgram(std::u16string_view command_line);
@@ -26,6 +33,11 @@ Text CommandLineAfterProgram(std::u16string_view command_line);
 // closing quote is doubled, and an embedded quote is escaped. A value without a quote
 // and without a trailing backslash is written as it is.
 void AppendQuotedArgument(const Text& value, Text& out);
+
+// Appends arg so that the C run-time's rules give it back as one argument, exactly: as it
+// is when it holds no blank and no quote and is not empty; NAME="value" when it has the
+// form NAME=value with a plain name; otherwise quoted whole.
+void AppendArgument(std::u16string_view arg, Text& out);
 
 // Case-insensitive comparison of ASCII letters; other units compare exactly.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
@@ -59,7 +71,8 @@ class OptionMap {
 class CCommandLineInfoEx {
  public:
   // Hands every argument after the program name to ParseParam, the prefix character of
-  // a flag removed.
+  // a flag removed, up to a bare "--": the text after it (and the blanks that follow it)
+  // is kept unparsed for the end of the wizard's line.
   void ParseCommandLine(std::u16string_view command_line);
   void ParseParam(const Text& param, bool is_flag, bool is_last);
 
@@ -70,11 +83,15 @@ class CCommandLineInfoEx {
   void RemoveOption(std::u16string_view name);
 
   // The installer wizard's arguments: one piece per option in map order, each ending
-  // with a space, then VH_I="program name" and a space. A value is written with
-  // AppendQuotedArgument; flags, bare words and collected CFU="..." properties as stored.
+  // with a space, then VH_I="program name" and a space, then the text after "--" as it
+  // was typed. Every piece splits back, by the C run-time's rules, to the argument the
+  // bootstrapper was given (a collected CFU="..." property to CFU= and the text between
+  // its quotes): flags and bare words through AppendArgument, values and the program
+  // name through AppendQuotedArgument.
   void ComposeWizardArguments(const Text& program_name, Text& out) const;
 
   const OptionMap& options() const { return m_options; }
+  const Text& pass_through() const { return m_strPassThrough; }
 
  private:
   OptionMap m_options;
@@ -82,6 +99,7 @@ class CCommandLineInfoEx {
   Text m_strPendingName;
   bool m_bInQuotedProperty = false;
   Text m_strQuotedProperty;
+  Text m_strPassThrough;
 };
 
 }  // namespace carryall

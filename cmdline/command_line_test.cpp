@@ -111,7 +111,14 @@ TEST(CommandLineInfoTest, ComposesEachKindOfPiece) {
       {u"temp true", "/temp VH_I=\"Mini\" "},                           // "TRUE" in any case is a flag
       {u"LOG c:\\x.txt", "/LOG \"c:\\x.txt\" VH_I=\"Mini\" "},          // keyword in any case, name as typed
       {u"temp \"a \\\"b\\\" c\"", "/temp \"a \\\"b\\\" c\" VH_I=\"Mini\" "},  // embedded quotes escaped
-      {u"NAME=\\\"a\\\"", "NAME=\"a\" VH_I=\"Mini\" "},                  // a bare word keeps its own quoting
+      {u"NAME=\\\"a\\\"", "NAME=\"\\\"a\\\"\" VH_I=\"Mini\" "},          // a word's own quotes reach the wizard
+      {u"a\\\"b /IAgreeToTheEULA", "\"a\\\"b\" /IAgreeToTheEULA VH_I=\"Mini\" "},  // quoted, the quote escaped
+      {u"\"INSTALLDIR=C:\\Program Files\\X\"", "INSTALLDIR=\"C:\\Program Files\\X\" VH_I=\"Mini\" "},
+      {u"\"/INSTDIR=C:\\RW J\"", "/INSTDIR=\"C:\\RW J\" VH_I=\"Mini\" "},
+      {u"\"a b\" \"\"", "\"\" \"a b\" VH_I=\"Mini\" "},                      // quoted whole; an empty word kept
+      {u"/D=C:\\x -- /D=C:\\Program Files\\C  x\"", "/D=C:\\x VH_I=\"Mini\" /D=C:\\Program Files\\C  x\""},
+      {u"log -- c:\\x", "log VH_I=\"Mini\" c:\\x"},                            // "--" ends the options
+      {u"--", "VH_I=\"Mini\" "},
       {u"log", "log VH_I=\"Mini\" "},  // a keyword as last argument is a bare word
       {u"log temp c:\\t", "/temp \"c:\\t\" VH_I=\"Mini\" "},             // a keyword followed by a keyword is forgotten
       {u"log /x c:\\t", "c:\\t /x VH_I=\"Mini\" "},                     // ... and by a flag
@@ -278,48 +285,66 @@ TEST(WizardArgumentsTest, QuotedValuesRoundTripAndPlainOnesAreWrittenAsBefore) {
   }
 }
 
-TEST(WizardArgumentsTest, RandomValuesComeBackExactlyWithTheWordsAfterThem) {
-  // Values drawn mostly from backslashes, quotes and blanks, where composition can go
-  // wrong; letters, a drive colon and one non-ASCII unit in between.
-  const std::u16string alphabet = u"\\\\\\\\\"\"\"  \t\tab:\u00e9/";
-  const Text names[] = {u"temp", u"extract", u"log", u"LOG", u"Custom"};
-  const Text wizard = u"C:\\Base dir\\{00000000-0000-0000-0000-000000000000}\\wizard app.exe";
+TEST(WizardArgumentsTest, EveryKindOfPieceComesBackExactly) {
+  // Texts drawn mostly from backslashes, quotes, blanks and '=', where composition can go
+  // wrong; letters, a drive colon and one non-ASCII unit in between. Every kind of piece
+  // is drawn: flags, keyword values, bare words (NAME=value among them), collected
+  // CFU="..." properties and the program name.
+  const std::u16string alphabet = u"\\\\\\\\\"\"\"  \t\tab:\u00e9/==";
   std::mt19937 random(0x5eed2024u);
+  auto draw = [&](std::size_t min_length) {
+    Text text;
+    const std::size_t length = min_length + random() % 10;
+    for (std::size_t k = 0; k < length; ++k) text.push_back(alphabet[random() % alphabet.size()]);
+    return text;
+  };
+  const Text keywords[] = {u"temp", u"extract", u"log", u"LOG"};
+  const Text wizard = u"C:\\Base dir\\{00000000-0000-0000-0000-000000000000}\\wizard app.exe";
   for (int round = 0; round < 4000; ++round) {
     CCommandLineInfoEx info;
-    const int valued = 1 + static_cast<int>(random() % 3);
-    for (int v = 0; v < valued; ++v) {
-      Text value;
-      const std::size_t length = 1 + random() % 10;
-      for (std::size_t k = 0; k < length; ++k) value.push_back(alphabet[random() % alphabet.size()]);
-      info.SetOption(names[random() % std::size(names)], value);
+    for (int piece = static_cast<int>(random() % 4); piece >= 0; --piece) {
+      switch (random() % 4) {
+        case 0: info.SetOption(keywords[random() % std::size(keywords)], draw(1)); break;
+        case 1: info.SetOption(draw(0), u"TRUE"); break;
+        case 2: info.SetOption((random() % 2 ? u"NAME=" : u"") + draw(0), Text()); break;
+        default: info.SetOption(u"CFU=\"" + draw(0) + u"\"", Text()); break;
+      }
     }
     // The words a silent run's wizard must not lose.
     info.SetOption(u"IAgreeToTheEULA", u"TRUE");
     info.SetOption(u"WIZARD_WINDOW=never", Text());
-    info.SetOption(u"PRODUCTKEY=ABC-123", Text());
+    const Text program_name = draw(0);
 
     Text arguments;
-    info.ComposeWizardArguments(u"SQL Carryall", arguments);
+    info.ComposeWizardArguments(program_name, arguments);
     const Text line = u"\"" + wizard + u"\" " + arguments;
 
     std::vector<Text> expected = {wizard};
     info.options().ForEach([&](const Text& name, const Text& value) {
       if (EqualsIgnoreCase(value, u"TRUE")) {
         expected.push_back(u"/" + name);
-      } else if (value.empty()) {
-        expected.push_back(name);
-      } else {
+      } else if (!value.empty()) {
         expected.push_back(u"/" + name);
         expected.push_back(value);
+      } else if (name.rfind(u"CFU=\"", 0) == 0) {
+        expected.push_back(u"CFU=" + name.substr(5, name.size() - 6));  // what its quotes held
+      } else {
+        expected.push_back(name);
       }
     });
-    expected.push_back(u"VH_I=SQL Carryall");
+    expected.push_back(u"VH_I=" + program_name);
 
     ASSERT_EQ(Shown(CrtArgv(line)), Shown(expected)) << "round " << round << ": " << Shown({line});
     // The project's own splitter reads it the same way.
     ASSERT_EQ(Shown(SplitCommandLine(line)), Shown(expected)) << "round " << round;
   }
+}
+
+TEST(WizardArgumentsTest, PiecesThatNeedNoQuotingAreWrittenAsBefore) {
+  // Byte for byte what the wizard received before arguments were quoted.
+  Parsed p = Parse(u"/S NAME=VALUE CFU=\\\"a b\\\" C:\\dir\\ /D=C:\\x log c:\\l.txt");
+  EXPECT_EQ(p.Compose(u"SQL Carryall"),
+            "NAME=VALUE /D=C:\\x CFU=\"a b\" C:\\dir\\ /log \"c:\\l.txt\" /S VH_I=\"SQL Carryall\" ");
 }
 
 }  // namespace

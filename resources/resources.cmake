@@ -24,6 +24,9 @@ set(CARRYALL_STRINGS "" CACHE FILEPATH
 set(CARRYALL_SPLASH_BITMAP "" CACHE FILEPATH "The splash's own picture, a BMP file (empty: the drawn one)")
 set(CARRYALL_BANNER_BITMAP "" CACHE FILEPATH "The report's own banner, a BMP file (empty: the drawn one)")
 
+option(CARRYALL_REQUIRE_DOTNET
+       "The wizard needs a .NET Framework: OFF skips the .NET detection (setting 202 = 0)" ON)
+
 set(CARRYALL_RESOURCES_DIR "${CMAKE_CURRENT_LIST_DIR}")
 get_filename_component(CARRYALL_TOOLS_DIR "${CMAKE_CURRENT_LIST_DIR}/../tools" ABSOLUTE)
 set(CARRYALL_GEN_DIR "${CMAKE_BINARY_DIR}/gen/resources")
@@ -61,6 +64,9 @@ function(carryall_generate_strings OUT_RC OUT_INC)
     endif()
     set(override_args --overrides "${overrides}")
     set(override_deps "${overrides}")
+  endif()
+  if(NOT CARRYALL_REQUIRE_DOTNET)
+    list(APPEND override_args --set 202=0)
   endif()
 
   add_custom_command(

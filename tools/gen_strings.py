@@ -210,6 +210,8 @@ def main(argv):
     parser.add_argument("--rc", help="STRINGTABLE fragment to write")
     parser.add_argument("--cpp", help="C++ initialiser lines to write")
     parser.add_argument("--print", type=int, metavar="ID", help="write this entry's text to stdout")
+    parser.add_argument("--set", action="append", default=[], metavar="ID=TEXT",
+                        help="an entry set after the overrides (a build option's setting)")
     args = parser.parse_args(argv)
     if not args.rc and not args.cpp and args.print is None:
         parser.error("nothing to do: give --rc, --cpp or --print")
@@ -222,6 +224,13 @@ def main(argv):
         return 1
 
     table = merge(base, overrides)
+    for entry in args.set:
+        string_id, _, text = entry.partition("=")
+        if not string_id.isdigit() or not 0 <= int(string_id) <= 65535:
+            print("gen_strings.py: error: --set %r: the id must be a number from 0 to 65535" % entry,
+                  file=sys.stderr)
+            return 1
+        table[int(string_id)] = text
     if args.print is not None:
         sys.stdout.buffer.write(table.get(args.print, "").encode("utf-8"))
     note = sources_note(args.base, args.overrides)

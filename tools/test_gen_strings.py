@@ -194,17 +194,21 @@ class Overrides(Workspace):
     def test_print_writes_one_entry_after_the_overrides(self):
         base = self.write("base.txt", "1\tShipped\n2\ttwo\n")
         cases = [
-            # (overrides, id, exact output)
-            (None, "1", "Shipped"),
-            ("1\tCaf\u00e9; \\n\\\\\n", "1", "Caf\u00e9; \n\\"),
-            ("1\n", "1", ""),
-            (None, "3", ""),
+            # (overrides, a build option's --set, id, exact output)
+            (None, None, "1", "Shipped"),
+            ("1\tCaf\u00e9; \\n\\\\\n", None, "1", "Caf\u00e9; \n\\"),
+            ("1\n", None, "1", ""),
+            (None, None, "3", ""),
+            ("2\tover\n", "2=0", "2", "0"),  # the option wins over the overrides
+            (None, "202=0", "202", "0"),
         ]
-        for overrides, string_id, expected in cases:
+        for overrides, option, string_id, expected in cases:
             with self.subTest(overrides=overrides, id=string_id):
                 args = ["--base", base, "--print", string_id]
                 if overrides is not None:
                     args += ["--overrides", self.write("over.txt", overrides)]
+                if option is not None:
+                    args += ["--set", option]
                 result = subprocess.run([sys.executable, GENERATOR] + args, capture_output=True)
                 self.assertEqual((0, expected.encode("utf-8")), (result.returncode, result.stdout))
 
@@ -292,7 +296,7 @@ class ShippedTable(Workspace):
         self.assertEqual(0, run_generator("--base", SHIPPED, "--cpp", self.path("s.inc")).returncode)
         self.assertEqual(
             [0, 1, 101, 102, 103, 104, 105, 106, 108, 109, 110, 111, 112, 113, 114, 115,
-             135, 137, 138, 139, 140, 141, 142, 145, 200, 201],
+             135, 137, 138, 139, 140, 141, 142, 145, 200, 201, 202],
             sorted(self.cpp_table("s.inc")))
 
 

@@ -260,11 +260,11 @@ def silent_wizard_run(temp_value_raw, extra=""):
     return prepare
 
 
-def wizard_reads_back(values):
+def wizard_reads_back(values, more_words=()):
     """Checks that the wizard was started with exactly the composed line; that the C
     run-time's rules give it back, after each option named in values, the value that
-    values[name](ctx) gives, and every word of the run; that no window showed; and that
-    the private folder went."""
+    values[name](ctx) gives, and every word of the run and of more_words; that no window
+    showed; and that the private folder went."""
     def check(test, ctx, result, log):
         events = ctx.watched()
         test.assertEqual([], [e for e in events if e[1] in ("wizard app.exe", "e2e_wizard.exe")],
@@ -278,7 +278,7 @@ def wizard_reads_back(values):
         for name, value in expected.items():
             test.assertIn(name, argv)
             test.assertEqual(value(ctx), argv[argv.index(name) + 1], argv)
-        words = ["/IAgreeToTheEULA", "WIZARD_WINDOW=never", "WIZARD_RUN_MS=200"]
+        words = ["/IAgreeToTheEULA", "WIZARD_WINDOW=never", "WIZARD_RUN_MS=200", *more_words]
         for word in words:
             test.assertIn(word, argv)
         test.assertEqual("VH_I=SQL Carryall", argv[-1])
@@ -332,6 +332,13 @@ COMMAND_LINE_CASES = [
          r"Wizard: command line .* /LOG \"\\\\\" .*",
          wizard_reads_back({"/temp": lambda ctx: ctx.win(ctx.base), "/LOG": lambda ctx: "\\",
                             "/extract": lambda ctx: ctx.win(ctx.tmp) + '\\a"b'})),
+    # Bare words and a flag that need quoting: a word's own quote no longer opens a quoted
+    # run that swallows the rest, and a NAME=value with blanks stays one argument.
+    Case("words_that_need_quoting",
+         silent_wizard_run('"{base}"', extra='a\\"b "INSTALLDIR=C:\\Program Files\\X" "/INSTDIR=C:\\RW J" '), 0,
+         r'Wizard: command line .* INSTALLDIR="C:\\Program Files\\X" .*',
+         wizard_reads_back({"/temp": lambda ctx: ctx.win(ctx.base)},
+                           ['a"b', "INSTALLDIR=C:\\Program Files\\X", "/INSTDIR=C:\\RW J"])),
     Case("wizard_command_line_too_long", prepare_too_long, E_INVALIDARG, r"Run Program returned error",
          check_too_long),
 ]
