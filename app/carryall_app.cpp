@@ -1,12 +1,14 @@
 // Portable layer. Start-up sequence, wait loop and exit code.
 #include "app/carryall_app.h"
 
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "checks/checks.h"
 #include "cmdline/command_line.h"
+#include "cmdline/process_options.h"
 #include "payload/resource_table.h"
 #include "signature/signature.h"
+#include "ui/report.h"
 
 namespace carryall {
 
@@ -41,74 +43,18 @@ bool CCarryallInstallerApp::InitInstance() {
 
   result = ProcessOptions();
   if (redirected) {
-    const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
-                                LoadString(kIdsProductName), redirection);
-    log_.Write(message + u"\n");
-    if (!m_bSilent) platform_.ui.ShowReport(message, Text());
-    m_nExitCode = kFail;
+    RefuseRedirectedRun(redirection);
     return false;
   }
   bool worker_started = false;
   if (result == kOk) {
     log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
-
-    Text path = GetModulePath(platform_.files);
-    Text description;
-    if (VerifyFileSignature(*this, path, description) != 0) {
-      if (m_bSilent) {
-        log_.Write(u"Not signed correctly so failing now!\n");
-        result = kNotSigned;
-      } else {
-        Text heading = FormatString(kIdsVerifyQuestion, LoadString(kIdsProductName));
-        log_.Write(u"Not signed correctly\n");
-        if (platform_.ui.AskQuestion(heading, description) == kIdOk) {
-          // Closing a dialog that was the main window leaves a quit request behind; it
-          // must not end the waits that follow.
-          Message message;
-          while (platform_.threads.PeekMessage(message)) {
-            if (message.message != kWmQuit) platform_.threads.DispatchMessage(message);
-          }
-        } else {
-          result = kNotSigned;
-        }
-      }
-    }
-
+    result = VerifyOwnSignature();
     if (result == kOk) {
       ReadSignerDetails();
-      if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(*this)) {
-        result = kNotAdministrator;
-      } else if (!CheckDotNetVersion(*this)) {
-        result = kDotNetMissing;
-      } else if (!IsWindowsInstallerUsable(*this)) {
-        result = kInstallerTooOld;
-      } else if (!CheckFreeDiskSpace(*this)) {
-        result = kDiskFull;
-      }
+      result = CheckPrerequisites();
     }
-
-    if (result == kOk) {
-      // The worker processes the options again and rewrites the option fields; what the
-      // main thread needs from them is read before it starts.
-      const bool silent = m_bSilent;
-      m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent();
-      m_hWindowShownEvent = platform_.threads.CreateManualResetEvent();
-      worker_started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
-                       platform_.threads.StartThread([this] { InstallWorkerProc(*this); });
-      if (worker_started) {
-        std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
-        if (splash && !silent && m_nSplashHideCount == 0) splash->Show();
-        EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};
-        const int32_t waited = WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
-        splash.reset();
-        result = m_nWorkerResult;
-        // A failed wait fails the run, unless the worker has named a failure of its own.
-        if (result == kOk && waited != kOk) result = m_nWaitResult = waited;
-      } else {
-        // Without a worker nothing can be installed; say so rather than succeed.
-        result = kFail;
-      }
-    }
+    if (result == kOk) result = RunWorker(worker_started);
   }
 
   if (!worker_started && result != kOk) {
@@ -124,6 +70,109 @@ bool CCarryallInstallerApp::InitInstance() {
     ReportResult(result);
   }
   return false;
+}
+
+int32_t CCarryallInstallerApp::ProcessOptions() {
+  const ParsedOptions options =
+      ParseOptions(platform_.files, log_, platform_.system.GetCommandLine(), m_strProgramName);
+  m_bSilent = options.silent;
+  m_bZeroGuid = options.zero_guid;
+  m_bRemoveTempFolder = options.remove_temp_folder;
+  m_bRunWizard = options.run_wizard;
+  m_strTempFolder = options.temp_folder;
+  m_strWizardArguments = options.wizard_arguments;
+  return options.result;
+}
+
+void CCarryallInstallerApp::RefuseRedirectedRun(const Text& redirection) {
+  const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
+                              LoadString(kIdsProductName), redirection);
+  log_.Write(message + u"\n");
+  if (!m_bSilent) platform_.ui.ShowReport(message, Text());
+  m_nExitCode = kFail;
+}
+
+int32_t CCarryallInstallerApp::VerifyOwnSignature() {
+  Text description;
+  if (VerifyFileSignature(platform_.trust, log_, GetModulePath(platform_.files), description) == 0) return kOk;
+  if (m_bSilent) {
+    log_.Write(u"Not signed correctly so failing now!\n");
+    return kNotSigned;
+  }
+  Text heading = FormatString(kIdsVerifyQuestion, LoadString(kIdsProductName));
+  log_.Write(u"Not signed correctly\n");
+  if (platform_.ui.AskQuestion(heading, description) != kIdOk) return kNotSigned;
+  // Closing a dialog that was the main window leaves a quit request behind; it must not
+  // end the waits that follow.
+  Message message;
+  while (platform_.threads.PeekMessage(message)) {
+    if (message.message != kWmQuit) platform_.threads.DispatchMessage(message);
+  }
+  return kOk;
+}
+
+void CCarryallInstallerApp::ReadSignerDetails() {
+  m_strProgramName = ReadSignerProgramName(platform_.trust, log_, GetModulePath(platform_.files),
+                                           LoadString(kIdsDefaultProgramName));
+}
+
+int32_t CCarryallInstallerApp::CheckPrerequisites() {
+  IMachineInfo& machine = platform_.machine;
+  if (LoadString(kIdsRequireAdmin) != u"0" && !IsAdministrator(machine)) return kNotAdministrator;
+  const DotNetVerdict dot_net = CheckDotNetVersion(machine, platform_.resources, log_);
+  m_strDotNetName = dot_net.name;
+  m_nDotNetMajor = dot_net.major;
+  m_nDotNetServicePack = dot_net.service_pack;
+  if (!dot_net.installed) return kDotNetMissing;
+  if (!IsWindowsInstallerUsable(machine)) return kInstallerTooOld;
+  const DiskVerdict disk =
+      CheckFreeDiskSpace(machine, log_, m_strTempFolder, ReadDecimal(LoadString(kIdsRequiredDiskMB)));
+  m_nRequiredMB = disk.required_mb;
+  m_nFreeMB = disk.free_mb;
+  if (!disk.drive.empty()) m_strDiskDrive = disk.drive;
+  if (!disk.enough) return kDiskFull;
+  return kOk;
+}
+
+int32_t CCarryallInstallerApp::RunWorker(bool& started) {
+  // The worker processes the options again and rewrites the option fields; what the
+  // main thread needs from them is read before it starts.
+  const bool silent = m_bSilent;
+  m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent();
+  m_hWindowShownEvent = platform_.threads.CreateManualResetEvent();
+  started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
+            platform_.threads.StartThread([this] { InstallWorkerProc(*this); });
+  // Without a worker nothing can be installed; say so rather than succeed.
+  if (!started) return kFail;
+  std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
+  if (splash && !silent && m_nSplashHideCount == 0) splash->Show();
+  EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};
+  const int32_t waited = WaitForWorker(platform_.threads, handles, 2, *this, splash.get());
+  splash.reset();
+  // A failed wait fails the run, unless the worker has named a failure of its own.
+  const int32_t result = m_nWorkerResult;
+  if (result == kOk && waited != kOk) return m_nWaitResult = waited;
+  return result;
+}
+
+Report CCarryallInstallerApp::WordReport(int32_t result) {
+  ReportFacts facts;
+  facts.exit_code = m_nExitCode;
+  facts.dot_net_name = m_strDotNetName;
+  facts.dot_net_major = m_nDotNetMajor;
+  facts.dot_net_service_pack = m_nDotNetServicePack;
+  facts.required_mb = m_nRequiredMB;
+  facts.disk_drive = m_strDiskDrive;
+  facts.command_line = m_lpCmdLine;
+  return BuildReport(platform_.resources, result, facts);
+}
+
+void CCarryallInstallerApp::ReportResult(int32_t result) {
+  Report report = WordReport(result);
+  log_.Write(report.message);
+  log_.Write(u"\n");
+  if (m_bSilent) return;
+  platform_.ui.ShowReport(report.message, report.link);
 }
 
 int32_t CCarryallInstallerApp::ExitInstance() {

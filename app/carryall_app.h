@@ -8,10 +8,11 @@
 #include <list>
 #include <memory>
 
-#include "app/format.h"
-#include "app/log.h"
+#include "base/format.h"
+#include "base/log.h"
 #include "payload/temp_folder.h"
 #include "platform/platform.h"
+#include "ui/report.h"
 
 namespace carryall {
 
@@ -49,6 +50,10 @@ class CCarryallInstallerApp {
   // Deletes the payload files and the private folder. Always 0.
   int32_t RemoveTempFolder();
 
+  // Starts the wizard in the private folder with the composed arguments and waits for
+  // it; its exit code goes to exit_code. The launch status.
+  int32_t RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code);
+
   // Loads the default program name, then logs the details of the executable's own
   // signature and takes the signed program name for the wizard when there is one.
   // Never fails the run.
@@ -56,6 +61,8 @@ class CCarryallInstallerApp {
 
   // Words the failure for result, logs it and, unless the run is silent, shows it.
   void ReportResult(int32_t result);
+  // The report for result from the state the run has reached.
+  Report WordReport(int32_t result);
 
   // Loads a string-table entry and formats it. An absent entry gives empty text.
   template <typename... Args>
@@ -100,6 +107,13 @@ class CCarryallInstallerApp {
   TempFolderState m_tempFolder;
 
  private:
+  // The steps of InitInstance, each a result code or nothing.
+  void RefuseRedirectedRun(const Text& redirection);
+  int32_t VerifyOwnSignature();
+  int32_t CheckPrerequisites();
+  // Starts the worker, shows the splash and waits; started tells whether it ran.
+  int32_t RunWorker(bool& started);
+
   Platform& platform_;
   Log& log_;
 };

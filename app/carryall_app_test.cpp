@@ -7,8 +7,8 @@
 #include <regex>
 #include <thread>
 
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -142,7 +142,7 @@ TEST_F(StartupTest, RedirectionBesideTheProgramRefusesTheRunBeforeAnyDllIsLoaded
   for (const Row& row : rows) {
     SCOPED_TRACE(Narrow(row.planted));
     sim::SimMachine machine;
-    Log log(machine.files, machine.code_page);
+    FileLog log(machine.files, machine.code_page);
     CCarryallInstallerApp app(machine.platform, log);
     AddOneFilePayload(machine);
     const Text planted = row.planted;
@@ -231,7 +231,7 @@ TEST_F(StartupTest, ARestartRequiredIsASuccessPassedOnWithoutAReport) {
   for (const Case& c : cases) {
     sim::SimMachine m;
     AddOneFilePayload(m);
-    Log run_log(m.files, m.code_page);
+    FileLog run_log(m.files, m.code_page);
     CCarryallInstallerApp run(m.platform, run_log);
     m.processes.child.exit_code = c.wizard_exit;
     EXPECT_EQ(RunProcessOn(m, run, u"log C:\\work\\run.log"), static_cast<int32_t>(c.wizard_exit));
@@ -241,6 +241,29 @@ TEST_F(StartupTest, ARestartRequiredIsASuccessPassedOnWithoutAReport) {
     EXPECT_EQ(log.find(restart) != std::string::npos, !c.reported) << c.wizard_exit << log;
     EXPECT_EQ(std::count(m.ui.events.begin(), m.ui.events.end(), "report"), c.reported ? 1 : 0) << c.wizard_exit;
   }
+}
+
+TEST_F(StartupTest, AFullDiskWhileUnpackingIsReportedAsAFullDisk) {
+  machine.files.write_errors[sim::SimFileSystem::Key(
+      u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe")] = 112;
+  EXPECT_EQ(RunProcess(u"log C:\\work\\run.log"), kDiskFullOnWrite);
+  EXPECT_EQ(Narrow(machine.ui.report_message),
+            "Insufficient disk space on drive 'C:'. 500.0 MB of free disk space is required.");
+  EXPECT_NE(LogFile().find("wizard.exe Write file has failed, error 112: the disk is full"), std::string::npos);
+  EXPECT_FALSE(machine.files.Exists(u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}"));
+
+  // A payload larger than setting 103 is what the report asks for (1500 MiB here).
+  sim::SimMachine big;
+  big.resources.Add(u"TOOLKIT", 101, "102*a.bin*1572864000*103*Wizard.exe*1");
+  big.resources.Add(u"TOOLKIT", 102, "abc");
+  big.resources.Add(u"TOOLKIT", 103, "w");
+  big.files.short_writes[sim::SimFileSystem::Key(
+      u"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.bin")] = 1;
+  FileLog big_log(big.files, big.code_page);
+  CCarryallInstallerApp big_app(big.platform, big_log);
+  EXPECT_EQ(RunProcessOn(big, big_app, u""), kDiskFullOnWrite);
+  EXPECT_EQ(Narrow(big.ui.report_message),
+            "Insufficient disk space on drive 'C:'. 1.5 GB of free disk space is required.");
 }
 
 TEST_F(StartupTest, WizardExitCodeIsTheExitCodeWhenTheWorkerSucceeded) {

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/trust.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/report.h"
@@ -177,7 +177,7 @@ Outcome RunOnce(const Scenario& scenario, FaultPlan& plan) {
   const long live_before = g_live_allocations;
   {
     sim::SimMachine machine;
-    Log log(machine.files, machine.code_page);
+    FileLog log(machine.files, machine.code_page);
     CCarryallInstallerApp app(machine.platform, log);
     bool payload_ready = false;
     Prepare(machine, app, scenario, payload_ready);
@@ -200,7 +200,7 @@ Outcome RunOnce(const Scenario& scenario, FaultPlan& plan) {
     out.wrote_outside = ChangedOutside(before, machine.files.Tree(),
                                        private_folder.empty() ? std::string() : SimFileSystem::Key(private_folder));
     out.completed = payload_ready && machine.processes.exit_codes_read > 0;
-    out.failure_named = EndsWithReport(machine.files.Contents(Text(kLogPath)), BuildReport(app, out.exit_code).message);
+    out.failure_named = EndsWithReport(machine.files.Contents(Text(kLogPath)), app.WordReport(out.exit_code).message);
   }
   out.allocations = g_live_allocations - live_before;
   return out;

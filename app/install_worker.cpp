@@ -1,6 +1,7 @@
 // Portable layer. The install worker thread.
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "launch/launch.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
@@ -46,11 +47,19 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
 
   Text program_path;
   result = ExtractResources(*this, m_hInstance, m_bZeroGuid, m_resources, program_path);
-  if (m_bRunWizard && result == kOk) result = RunProgram(*this, program_path, m_strWizardArguments, exit_code);
+  if (m_bRunWizard && result == kOk) result = RunWizard(program_path, exit_code);
 
   log_.Printf(u"Remove folder '%s'\n", Text(m_bRemoveTempFolder ? u"Yes" : u"No"));
   if (m_bRemoveTempFolder) RemoveTempFolder();
   return result;
+}
+
+int32_t CCarryallInstallerApp::RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code) {
+  const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files, log_,
+                            LoadString(kIdsProgramType), m_hWindowShownEvent, GetTempFolder(*this)};
+  const LaunchOutcome outcome = RunProgram(launch, program_path, m_strWizardArguments);
+  exit_code = outcome.exit_code;
+  return outcome.status.code;
 }
 
 }  // namespace carryall

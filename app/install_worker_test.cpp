@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -57,7 +57,7 @@ TEST_F(WorkerTest, PromptedFolderIsUsedOrFailsWithoutASecondPrompt) {
   EXPECT_EQ(machine.files.Contents(u"C:\\Base\\{A0A0A003-0000-0000-0000-000000000000}\\a.txt"), "abc");
 
   sim::SimMachine m;
-  Log l(m.files, m.code_page);
+  FileLog l(m.files, m.code_page);
   CCarryallInstallerApp a(m.platform, l);
   m.ui.prompt_answer = 1;
   m.ui.prompt_typed = u"Q:";
@@ -92,7 +92,8 @@ TEST_F(WorkerTest, FailedExtractionStillRemovesTheFolder) {
 TEST_F(WorkerTest, WizardThatCannotStartIsTheResultAndTheFolderStillGoes) {
   machine.processes.fail_create = true;
   EXPECT_EQ(Run(u"temp C:\\Base"), kInvalidArg);
-  EXPECT_TRUE(Logged("Run Program returned error\nRemove folder 'Yes'\n"));
+  // The system's error is told after the line that says the start failed.
+  EXPECT_TRUE(Logged("Run Program returned error\nRun Program could not start the wizard, error 2\nRemove folder 'Yes'\n"));
   EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
 }
 

@@ -8,9 +8,11 @@
 // way other programs' windows stand on a user's desktop, and waits until they are all
 // open. Then times POLLS calls of ProcessHasVisibleWindow for this process, which owns
 // no window: the case of every poll before the wizard shows its window, where every
-// window is looked at. Prints one line:
+// window is looked at; alternately with a bare loop of EnumWindows and
+// GetWindowThreadProcessId over the same windows, what any probe must pay. Prints one line:
 //   windows=<top-level windows seen> polls=<POLLS> median_us=<µs> mean_us=<µs>
 //   enum_median_us=<µs of the enumeration alone, no window looked at>
+//   bare_median_us=<µs of the bare loop>
 // and exits 0; on a failure prints "probe-error=<what> (error <code>)" and exits 1.
 #include <windows.h>
 
@@ -26,6 +28,14 @@
 #include "platform/win32/win32_processes.h"
 
 namespace {
+
+// The least a probe can do: enumerate and ask each window's owner.
+BOOL CALLBACK BareVisit(HWND window, LPARAM found) {
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == ::GetCurrentProcessId()) *reinterpret_cast<bool*>(found) = true;
+  return TRUE;
+}
 
 int Fail(const char* what, DWORD error) {
   std::printf("probe-error=%s (error %lu)\n", what, static_cast<unsigned long>(error));
@@ -110,11 +120,19 @@ int wmain(int argc, wchar_t** argv) {
   ::QueryPerformanceFrequency(&frequency);
   std::vector<double> times;
   bool found_self = false;
+  std::vector<double> bare_times;
+  auto elapsed_us = [&] {
+    return static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
+  };
   for (unsigned i = 0; i < polls; ++i) {
     ::QueryPerformanceCounter(&start);
     found_self |= carryall::ProcessHasVisibleWindow(processes, self);
     ::QueryPerformanceCounter(&end);
-    times.push_back(static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart));
+    times.push_back(elapsed_us());
+    ::QueryPerformanceCounter(&start);
+    ::EnumWindows(BareVisit, reinterpret_cast<LPARAM>(&found_self));
+    ::QueryPerformanceCounter(&end);
+    bare_times.push_back(elapsed_us());
   }
   // The enumeration alone, without looking at any window: what any probe pays.
   std::vector<double> enum_times;
@@ -133,7 +151,7 @@ int wmain(int argc, wchar_t** argv) {
 
   double total = 0;
   for (double t : times) total += t;
-  std::printf("windows=%u polls=%u median_us=%.1f mean_us=%.1f enum_median_us=%.1f\n", seen, polls, Median(times),
-              total / static_cast<double>(times.size()), Median(enum_times));
+  std::printf("windows=%u polls=%u median_us=%.1f mean_us=%.1f enum_median_us=%.1f bare_median_us=%.1f\n", seen,
+              polls, Median(times), total / static_cast<double>(times.size()), Median(enum_times), Median(bare_times));
   return 0;
 }

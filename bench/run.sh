@@ -9,13 +9,14 @@
 # the window-probe helper) into build/bench, a folder of its own, so that a build/win32
 # configured otherwise is left as it is; starts a Wine session in build/bench/wine; and
 # prints, each a median of RUNS runs (bench/bench.py says how each is taken):
-#   - unpacking the demo payload (silent, /dontrun /keep) against `cmd /c copy` of its
-#     install.bin into the same folder, and the ratio;
+#   - unpacking the demo payload (silent, /dontrun /keep) against the reference program
+#     (bench/reference.c) verifying the same file and copying its install.bin, and the ratio;
 #   - a whole silent installation of a small payload whose wizard exits at once,
-#     against starting that wizard alone, and the ratio;
+#     against the reference verifying that file and then running the wizard, and the ratio;
 #   - peak working set and peak private memory of the 64 MiB unpack against a trivial
 #     Win32 program;
-#   - one poll of the wizard-window probe with 200 top-level windows open;
+#   - one poll of the wizard-window probe with 200 top-level windows open, against a bare
+#     loop of EnumWindows and GetWindowThreadProcessId, and the ratio;
 #   - the payload sweep: unpack, copy and memory at 16, 64 and 256 MiB.
 # Then which targets are met. Exit status: 0 all met, 3 a target missed, 1 a failure.
 #

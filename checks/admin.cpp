@@ -1,5 +1,4 @@
 // Portable layer. Administrator rights and the Windows Installer engine.
-#include "app/carryall_app.h"
 #include "checks/checks.h"
 
 namespace carryall {
@@ -15,8 +14,8 @@ uint32_t ReadLittleEndian32(const std::string& bytes, std::size_t offset) {
 }
 }  // namespace
 
-bool IsAdministrator(CCarryallInstallerApp& app) {
-  std::optional<int32_t> member = app.platform().machine.AdministratorsMembership();
+bool IsAdministrator(IMachineInfo& machine) {
+  std::optional<int32_t> member = machine.AdministratorsMembership();
   return member && *member == kTrue;
 }
 
@@ -28,8 +27,7 @@ std::optional<FileVersion> ReadFileVersion(IMachineInfo& machine, const Text& pa
   return FileVersion{static_cast<uint16_t>(most_significant >> 16), static_cast<uint16_t>(most_significant & 0xFFFF)};
 }
 
-bool IsWindowsInstallerUsable(CCarryallInstallerApp& app) {
-  IMachineInfo& machine = app.platform().machine;
+bool IsWindowsInstallerUsable(IMachineInfo& machine) {
   // Windows XP (NT 5.1) and every later system ship Windows Installer 2.0 or later.
   std::optional<OsVersion> os = machine.GetVersion();
   if (os && os->platform_id == kPlatformNt && (os->major > 5 || (os->major == 5 && os->minor != 0))) return true;

@@ -28,7 +28,7 @@ TEST_F(MachineCheckTest, OnlyAMembershipFlagOfTrueMakesAnAdministrator) {
   };
   for (const Case& c : cases) {
     machine.machine.administrators_membership = c.membership;
-    EXPECT_EQ(IsAdministrator(app), c.expected) << c.name;
+    EXPECT_EQ(IsAdministrator(machine.machine), c.expected) << c.name;
   }
   EXPECT_EQ(log.pending(), u"") << "the check logs nothing";
 }
@@ -65,7 +65,7 @@ TEST_F(MachineCheckTest, WindowsInstallerIsTakenForGrantedFromXpOnAndReadFromMsi
     machine.machine.version_reads.clear();
     if (c.msi_block) machine.machine.version_blocks[msi] = *c.msi_block;
 
-    EXPECT_EQ(IsWindowsInstallerUsable(app), c.expected) << c.name;
+    EXPECT_EQ(IsWindowsInstallerUsable(machine.machine), c.expected) << c.name;
 
     std::vector<std::string> reads;
     if (c.reads_msi) reads.push_back("C:\\WINNT\\system32\\MSI.DLL");
@@ -77,7 +77,7 @@ TEST_F(MachineCheckTest, WindowsInstallerIsTakenForGrantedFromXpOnAndReadFromMsi
 TEST_F(MachineCheckTest, WindowsInstallerFailsWithoutASystemFolder) {
   machine.machine.version = OsVersion{2, 5, 0};
   machine.machine.system_folder = std::nullopt;
-  EXPECT_FALSE(IsWindowsInstallerUsable(app));
+  EXPECT_FALSE(IsWindowsInstallerUsable(machine.machine));
   EXPECT_TRUE(machine.machine.version_reads.empty());
 }
 

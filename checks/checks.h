@@ -9,35 +9,52 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/log.h"
 #include "platform/machine.h"
+#include "platform/platform.h"
 
 namespace carryall {
-
-class CCarryallInstallerApp;
 
 // True when the calling thread's token is a member of the built-in Administrators
 // group. A token filtered by user account control holds the group for denial only and
 // answers false. Logs nothing.
-bool IsAdministrator(CCarryallInstallerApp& app);
+bool IsAdministrator(IMachineInfo& machine);
 
-// Reads settings 138 to 144, records the required version (m_strDotNetName,
-// m_nDotNetMajor, m_nDotNetServicePack) and tests the installed versions in order,
-// logging each setting and each detected version. True when one version that the
+// The .NET requirement and whether the machine meets it. The version named is the first
+// one that the settings switch on, for the report; without one it stays as below.
+struct DotNetVerdict {
+  bool installed = false;
+  Text name = u"Unknown .NET Version";
+  int32_t major = 2;
+  int32_t service_pack = 0;
+};
+
+// Reads settings 138 to 144 from strings and tests the installed versions in order,
+// logging each setting and each detected version. Installed when one version that the
 // settings switch on is installed at its minimum service-pack level. When setting 202 is
-// exactly "0" the build needs no framework: true, with one log line and nothing read.
-bool CheckDotNetVersion(CCarryallInstallerApp& app);
+// exactly "0" the build needs no framework: installed, with one log line and nothing read.
+DotNetVerdict CheckDotNetVersion(IMachineInfo& machine, IResources& strings, Log& log);
 
 // True on Windows XP (NT 5.1) and later without looking further; on older systems,
 // true when the system folder's MSI.DLL has file version 2.0 or later. Logs nothing.
-bool IsWindowsInstallerUsable(CCarryallInstallerApp& app);
+bool IsWindowsInstallerUsable(IMachineInfo& machine);
 
-// Compares the space available to the user on the volume of m_strTempFolder with
-// setting 103 (megabytes); records m_nRequiredMB, m_nFreeMB and m_strDiskDrive (the
-// volume's root as the report names it: "C:" for a folder on drive C's root volume,
-// otherwise the root itself, such as "\\server\share\"). A path that cannot be split, a
-// failed query and too little space all answer false; only the log tells them apart. A
-// device (CON) answers true: it is no folder, and the temporary folder step refuses it.
-bool CheckFreeDiskSpace(CCarryallInstallerApp& app);
+// The free space of the base folder's volume against what the build asks for.
+struct DiskVerdict {
+  bool enough = false;
+  int64_t required_mb = 0;
+  int64_t free_mb = 0;
+  // The volume's root as the report names it: "C:" for a folder on drive C's root
+  // volume, otherwise the root itself, such as "\\server\share\". Empty when the path
+  // cannot be split.
+  Text drive;
+};
+
+// Compares the space available to the user on the volume of base_folder with
+// required_mb (setting 103). A path that cannot be split, a failed query and too little
+// space all answer not enough; only the log tells them apart. A device (CON) answers
+// enough: it is no folder, and the temporary folder step refuses it.
+DiskVerdict CheckFreeDiskSpace(IMachineInfo& machine, Log& log, const Text& base_folder, int64_t required_mb);
 
 struct FileVersion {
   uint16_t major = 0;  // high word of the file version's most significant half

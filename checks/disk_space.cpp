@@ -3,11 +3,10 @@
 
 #include <algorithm>
 
-#include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/string_ids.h"
+#include "base/path.h"
+#include "base/string_ids.h"
 #include "checks/checks.h"
-#include "payload/resource_table.h"
+#include "base/text.h"
 
 namespace carryall {
 
@@ -26,14 +25,6 @@ bool IsDrive(std::u16string_view path) {
          ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
 }
 
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 }  // namespace
 
 std::optional<PathParts> SplitPath(std::u16string_view path, std::size_t drive_size, std::size_t directory_size,
@@ -66,7 +57,7 @@ Text WithoutNamespacePrefix(std::u16string_view path) {
   }
   std::u16string_view rest = path.substr(4);
   if (IsDrive(rest)) return Text(rest);
-  if (path[2] == u'?' && rest.size() >= 4 && EqualsIgnoringAsciiCase(rest.substr(0, 3), u"UNC") &&
+  if (path[2] == u'?' && rest.size() >= 4 && EqualsIgnoreCase(rest.substr(0, 3), u"UNC") &&
       IsSeparator(rest[3])) {
     return u"\\\\" + Text(rest.substr(4));
   }
@@ -88,52 +79,49 @@ Text LexicalVolumeRoot(std::u16string_view full_path) {
          u"\\";
 }
 
-bool CheckFreeDiskSpace(CCarryallInstallerApp& app) {
-  Log& log = app.log();
+DiskVerdict CheckFreeDiskSpace(IMachineInfo& machine, Log& log, const Text& path, int64_t required_mb) {
   log.Write(u"Free Disk Space\n");
-  app.m_nFreeMB = 0;
-  app.m_nRequiredMB = ReadDecimal(app.LoadString(kIdsRequiredDiskMB));
+  DiskVerdict verdict;
+  verdict.required_mb = required_mb;
 
   // The private folder does not exist yet; its base folder's volume is the one to ask.
-  const Text& path = app.m_strTempFolder;
   std::optional<PathParts> parts = SplitPath(path, kDriveSize, kDirectorySize, kNameSize, kExtensionSize);
   if (!parts) {
     log.Printf(u"Failed to parse directory for free disk space check. %s\n", path);
-    return false;
+    return verdict;
   }
   if (IsDevicePath(path)) {
     // A device (CON, NUL) has no free space to measure, and it is no folder at all: the
     // worker's temporary folder step refuses it as an unusable folder, which is the
     // failure to report (and, in a run with a user, the one that offers another folder).
     log.Printf(u"Free disk space not checked: '%s' is not a folder.\n", path);
-    return true;
+    verdict.enough = true;
+    return verdict;
   }
 
   // The space is that of the folder's own volume: the root the system names (a mount
   // point, a share), or else the one the text names. A drive path on its drive's root is
   // named and asked by its drive as it always was ("C:").
-  IMachineInfo& machine = app.platform().machine;
   std::optional<Text> answered = machine.GetVolumePathName(path);
   Text root = answered && !answered->empty() ? WithoutNamespacePrefix(*answered) : LexicalVolumeRoot(path);
-  app.m_strDiskDrive = !parts->drive.empty() && EqualsIgnoringAsciiCase(root, parts->drive + u"\\")
-                           ? parts->drive
-                           : root;
+  verdict.drive = !parts->drive.empty() && EqualsIgnoreCase(root, parts->drive + u"\\") ? parts->drive : root;
   log.Printf(u"Free Disk Space: Checking at least %I64d MB free on drive '%s' for temp directory '%s'\n",
-             app.m_nRequiredMB, app.m_strDiskDrive, path);
+             verdict.required_mb, verdict.drive, path);
 
-  std::optional<uint64_t> available = machine.FreeBytesForCaller(app.m_strDiskDrive);
+  std::optional<uint64_t> available = machine.FreeBytesForCaller(verdict.drive);
   if (!available) {
     log.Write(u"Failed to check free disk space.\n");
-    return false;
+    return verdict;
   }
-  app.m_nFreeMB = static_cast<int64_t>(*available / kBytesPerKB / kBytesPerKB);
-  if (app.m_nFreeMB >= app.m_nRequiredMB) {
+  verdict.free_mb = static_cast<int64_t>(*available / kBytesPerKB / kBytesPerKB);
+  if (verdict.free_mb >= verdict.required_mb) {
     log.Write(u"Free disk space requirement passed.\n");
-    return true;
+    verdict.enough = true;
+    return verdict;
   }
-  log.Printf(u"Insufficient disk space: %I64d MB required but only %I64d MB free.\n", app.m_nRequiredMB,
-             app.m_nFreeMB);
-  return false;
+  log.Printf(u"Insufficient disk space: %I64d MB required but only %I64d MB free.\n", verdict.required_mb,
+             verdict.free_mb);
+  return verdict;
 }
 
 }  // namespace carryall

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
+#include "base/path.h"
 #include "checks/checks.h"
 #include "platform/sim/sim_platform.h"
 
@@ -151,26 +151,21 @@ TEST(CheckFreeDiskSpaceTest, RequirementAgainstTheSpaceOfTheTempFoldersDrive) {
   };
   for (const DiskCase& c : cases) {
     sim::SimMachine machine;
-    Log log{machine.files, machine.code_page};
-    CCarryallInstallerApp app{machine.platform, log};
-    if (c.setting) {
-      machine.resources.strings[103] = Widen(c.setting);
-    } else {
-      machine.resources.strings.erase(103);
-    }
+    FileLog log{machine.files, machine.code_page};
     machine.machine.free_bytes = c.free_bytes;
     for (const Text& root : c.more_volumes) machine.machine.volume_roots.push_back(root);
-    app.m_strTempFolder = Widen(c.temp_folder);
-    app.m_nFreeMB = 77;  // the check starts from 0
+    // The setting as the application object reads it.
+    const int64_t required = c.setting ? ReadDecimal(Widen(c.setting)) : 0;
 
-    EXPECT_EQ(CheckFreeDiskSpace(app), c.passes) << c.name;
+    const DiskVerdict verdict = CheckFreeDiskSpace(machine.machine, log, Widen(c.temp_folder), required);
+    EXPECT_EQ(verdict.enough, c.passes) << c.name;
 
     std::string expected;
     for (const std::string& line : c.lines) expected += line + "\n";
     EXPECT_EQ(Narrow(log.pending()), expected) << c.name;
-    EXPECT_EQ(app.m_nRequiredMB, c.required_mb) << c.name;
-    EXPECT_EQ(app.m_nFreeMB, c.free_mb) << c.name;
-    EXPECT_EQ(Narrow(app.m_strDiskDrive), c.drive) << c.name;
+    EXPECT_EQ(verdict.required_mb, c.required_mb) << c.name;
+    EXPECT_EQ(verdict.free_mb, c.free_mb) << c.name;
+    EXPECT_EQ(Narrow(verdict.drive), c.drive) << c.name;
     std::vector<std::string> queries;
     if (c.lines.size() == 3) queries.push_back(c.drive);  // no query after a parse failure
     EXPECT_EQ(machine.machine.free_space_queries, queries) << c.name;

@@ -2,11 +2,10 @@
 // are installed according to the framework's setup keys.
 #include <array>
 
-#include "app/carryall_app.h"
-#include "app/string_ids.h"
+#include "base/string_ids.h"
 #include "checks/checks.h"
 #include "checks/dotnet.h"
-#include "payload/resource_table.h"
+#include "base/text.h"
 
 namespace carryall {
 
@@ -155,18 +154,19 @@ bool IsVersionAtLeast(const VersionNumbers& version, const VersionNumbers& minim
   return version.revision >= minimum.revision;
 }
 
-bool CheckDotNetVersion(CCarryallInstallerApp& app) {
-  IMachineInfo& machine = app.platform().machine;
-  Log& log = app.log();
+DotNetVerdict CheckDotNetVersion(IMachineInfo& machine, IResources& strings, Log& log) {
+  DotNetVerdict verdict;
+  auto setting = [&](uint32_t id) { return strings.LoadString(id).value_or(Text()); };
   // A wizard that is no managed program (an NSIS or MSI installer) needs no framework;
   // nothing is then probed and nothing is read of the version settings.
-  if (app.LoadString(kIdsRequireDotNet) == u"0") {
+  if (setting(kIdsRequireDotNet) == u"0") {
     log.Write(u"No .NET Framework is required by this build.\n");
-    return true;
+    verdict.installed = true;
+    return verdict;
   }
 
   std::array<Text, kVersions.size()> settings;
-  for (std::size_t i = 0; i < kVersions.size(); ++i) settings[i] = app.LoadString(kVersions[i].setting_id);
+  for (std::size_t i = 0; i < kVersions.size(); ++i) settings[i] = setting(kVersions[i].setting_id);
   for (std::size_t i = 0; i < kVersions.size(); ++i) log.Printf(kVersions[i].setting_line, settings[i]);
 
   // A negative minimum switches a version off; any other value is the lowest service
@@ -175,9 +175,9 @@ bool CheckDotNetVersion(CCarryallInstallerApp& app) {
   for (std::size_t i = 0; i < kVersions.size(); ++i) minimum[i] = ReadDecimal(settings[i]);
   for (std::size_t i = 0; i < kVersions.size(); ++i) {
     if (minimum[i] < 0) continue;
-    app.m_strDotNetName = kVersions[i].name;
-    app.m_nDotNetMajor = kVersions[i].major;
-    app.m_nDotNetServicePack = minimum[i];
+    verdict.name = kVersions[i].name;
+    verdict.major = kVersions[i].major;
+    verdict.service_pack = minimum[i];
     break;
   }
 
@@ -188,11 +188,12 @@ bool CheckDotNetVersion(CCarryallInstallerApp& app) {
     log.Printf(kVersions[i].detected_line, probe.level);
     if (probe.level >= minimum[i]) {
       log.Write(u".NET Version OK\n");
-      return true;
+      verdict.installed = true;
+      return verdict;
     }
   }
-  log.Printf(u".NET Version Not OK %s %ld\n", app.m_strDotNetName, app.m_nDotNetServicePack);
-  return false;
+  log.Printf(u".NET Version Not OK %s %ld\n", verdict.name, verdict.service_pack);
+  return verdict;
 }
 
 }  // namespace carryall

@@ -60,9 +60,10 @@ struct DotNetRun {
     }
   }
   std::string LogText() { return Narrow(log.pending()); }
+  DotNetVerdict Check() { return CheckDotNetVersion(machine.machine, machine.resources, log); }
 
   sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
+  FileLog log{machine.files, machine.code_page};
   CCarryallInstallerApp app{machine.platform, log};
 };
 
@@ -139,15 +140,16 @@ TEST(CheckDotNetVersionTest, ShippedTableOnAMachineWithOnly48) {
   DotNetRun run;
   run.machine.machine.InstallDotNet48();
 
-  EXPECT_TRUE(CheckDotNetVersion(run.app));
+  const DotNetVerdict verdict = run.Check();
+  EXPECT_TRUE(verdict.installed);
 
   std::vector<std::string> expected = kShippedSettingLines;
   expected.push_back(".NET 4.0 Client Detected SP 8");
   expected.push_back(".NET Version OK");
   EXPECT_EQ(run.LogText(), Lines(expected));
-  EXPECT_EQ(Narrow(run.app.m_strDotNetName), ".NET 2");
-  EXPECT_EQ(run.app.m_nDotNetMajor, 2);
-  EXPECT_EQ(run.app.m_nDotNetServicePack, 0);
+  EXPECT_EQ(Narrow(verdict.name), ".NET 2");
+  EXPECT_EQ(verdict.major, 2);
+  EXPECT_EQ(verdict.service_pack, 0);
 }
 
 struct CheckCase {
@@ -243,14 +245,15 @@ TEST(CheckDotNetVersionTest, InstalledVersionsAgainstTheSettings) {
     run.Settings(c.settings);
     c.machine(run.machine.machine);
 
-    EXPECT_EQ(CheckDotNetVersion(run.app), c.passes) << c.name;
+    const DotNetVerdict verdict = run.Check();
+    EXPECT_EQ(verdict.installed, c.passes) << c.name;
 
     std::vector<std::string> expected = SettingLines(c.settings);
     expected.insert(expected.end(), c.lines.begin(), c.lines.end());
     EXPECT_EQ(run.LogText(), Lines(expected)) << c.name;
-    EXPECT_EQ(Narrow(run.app.m_strDotNetName), c.dot_net_name) << c.name;
-    EXPECT_EQ(run.app.m_nDotNetMajor, c.major) << c.name;
-    EXPECT_EQ(run.app.m_nDotNetServicePack, c.service_pack) << c.name;
+    EXPECT_EQ(Narrow(verdict.name), c.dot_net_name) << c.name;
+    EXPECT_EQ(verdict.major, c.major) << c.name;
+    EXPECT_EQ(verdict.service_pack, c.service_pack) << c.name;
   }
 }
 
@@ -282,7 +285,7 @@ TEST(CheckDotNetVersionTest, RegistryReadsFollowTheProbesAndSkipSwitchedOffVersi
     DotNetRun run;
     run.Settings(c.settings);
     c.machine(run.machine.machine);
-    CheckDotNetVersion(run.app);
+    run.Check();
     EXPECT_EQ(run.machine.machine.registry_reads, c.reads) << c.name;
   }
 }
@@ -302,7 +305,7 @@ TEST(CheckDotNetVersionTest, ABuildThatRequiresNoFrameworkProbesNothing) {
       run.machine.resources.strings.erase(202);
     }
     const char* row = c.setting ? c.setting : "absent";
-    EXPECT_EQ(CheckDotNetVersion(run.app), c.skips) << row;
+    EXPECT_EQ(run.Check().installed, c.skips) << row;
     if (c.skips) {
       EXPECT_EQ(run.LogText(), skipped);
       EXPECT_TRUE(run.machine.machine.registry_reads.empty());

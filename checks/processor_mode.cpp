@@ -1,16 +1,11 @@
 // Portable layer. Processor mode and file-system redirection.
 #include "checks/processor_mode.h"
 
-#include "app/carryall_app.h"
-#include "app/string_ids.h"
-#include "cmdline/command_line.h"
-#include "platform/processes.h"
+#include "base/text.h"
 
 namespace carryall {
 
-ProcessorMode ReadProgramType(CCarryallInstallerApp& app) {
-  Text type = app.LoadString(kIdsProgramType);
-  Log& log = app.log();
+ProcessorMode ReadProgramType(const Text& type, Log& log) {
   log.Printf(u"ProgramType '%s'\n", type);
   if (EqualsIgnoreCase(type, u"x86")) {
     log.Write(u"Swapping to x86\n");
@@ -29,15 +24,15 @@ ProcessorMode ReadProgramType(CCarryallInstallerApp& app) {
 }
 
 bool RedirectionGuard::DecideProcessorMode() {
-  ProcessorMode mode = ReadProgramType(app_);
-  IProcesses& processes = app_.platform().processes;
+  ProcessorMode mode = ReadProgramType(program_type_, log_);
+  IProcesses& processes = processes_;
   bool wow = processes.IsRunningUnderWow64();
   if ((mode == ProcessorMode::kX64 && !wow) || (mode == ProcessorMode::k32BitOnly && wow)) {
-    app_.log().Write(u"Incorrect processor mode with installation type\n");
+    log_.Write(u"Incorrect processor mode with installation type\n");
     return false;
   }
   if (wow && (mode == ProcessorMode::kX64 || mode == ProcessorMode::kAny)) {
-    app_.log().Write(u"Enabling 64Bit spawned processes\n");
+    log_.Write(u"Enabling 64Bit spawned processes\n");
     processes.DisableFsRedirection();
     redirection_off_ = true;
   }
@@ -46,8 +41,8 @@ bool RedirectionGuard::DecideProcessorMode() {
 
 void RedirectionGuard::Release() {
   if (!redirection_off_) return;
-  app_.log().Write(u"Restoring 32Bit spawned processes\n");
-  app_.platform().processes.RevertFsRedirection();
+  log_.Write(u"Restoring 32Bit spawned processes\n");
+  processes_.RevertFsRedirection();
   redirection_off_ = false;
 }
 

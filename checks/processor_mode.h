@@ -3,21 +3,21 @@
 // only for the moment of the start when a 64-bit wizard may run.
 #pragma once
 
-#include "platform/platform.h"
+#include "base/log.h"
+#include "platform/processes.h"
 
 namespace carryall {
 
-class CCarryallInstallerApp;
-
 enum class ProcessorMode { kX86, kX64, k32BitOnly, kAny };
 
-// Reads string 0 and logs what it selects.
-ProcessorMode ReadProgramType(CCarryallInstallerApp& app);
+// The mode that the build's program type (string 0) selects; logs it.
+ProcessorMode ReadProgramType(const Text& program_type, Log& log);
 
 // Owned by one launch. Restores redirection when released, on every way out.
 class RedirectionGuard {
  public:
-  explicit RedirectionGuard(CCarryallInstallerApp& app) : app_(app) {}
+  RedirectionGuard(IProcesses& processes, Log& log, const Text& program_type)
+      : processes_(processes), log_(log), program_type_(program_type) {}
   ~RedirectionGuard() { Release(); }
   RedirectionGuard(const RedirectionGuard&) = delete;
   RedirectionGuard& operator=(const RedirectionGuard&) = delete;
@@ -27,7 +27,9 @@ class RedirectionGuard {
   void Release();
 
  private:
-  CCarryallInstallerApp& app_;
+  IProcesses& processes_;
+  Log& log_;
+  Text program_type_;
   bool redirection_off_ = false;
 };
 

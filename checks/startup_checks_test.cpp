@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "ui/report.h"
 #include "platform/sim/sim_platform.h"
 
@@ -56,7 +56,7 @@ struct Process {
   }
 
   sim::SimMachine machine;
-  Log log{machine.files, machine.code_page};
+  FileLog log{machine.files, machine.code_page};
   CCarryallInstallerApp app{machine.platform, log};
 };
 

@@ -10,8 +10,6 @@ namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
 // Length of the program name at the start of the command line: up to the first blank
 // outside double quotes, quotes only switching quoting on and off.
 std::size_t ProgramEnd(std::u16string_view s, Text* name) {
@@ -30,14 +28,6 @@ std::size_t ProgramEnd(std::u16string_view s, Text* name) {
 }
 
 }  // namespace
-
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
 
 std::vector<SplitArgument> SplitCommandLineAt(std::u16string_view s) {
   std::vector<SplitArgument> args;

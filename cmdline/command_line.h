@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -38,9 +39,6 @@ void AppendQuotedArgument(const Text& value, Text& out);
 // is when it holds no blank and no quote and is not empty; NAME="value" when it has the
 // form NAME=value with a plain name; otherwise quoted whole.
 void AppendArgument(std::u16string_view arg, Text& out);
-
-// Case-insensitive comparison of ASCII letters; other units compare exactly.
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
 // A map from name to value whose iteration order is that of a hash table of 17 buckets
 // (hash h = h * 33 + unit, 32-bit wrap), visited bucket by bucket, each chain from the

@@ -1,8 +1,10 @@
-// Portable layer. The option fields of the application object, from the command line.
-#include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+// Portable layer. The bootstrapper's options, from its command line.
+#include "cmdline/process_options.h"
+
+#include "base/path.h"
+#include "base/result_codes.h"
 #include "cmdline/command_line.h"
+#include "platform/full_path.h"
 
 namespace carryall {
 
@@ -32,81 +34,66 @@ Text DefaultTempFolder(IFileSystem& files) {
 
 }  // namespace
 
-int32_t CCarryallInstallerApp::ProcessOptions() {
-  int32_t result = kOk;
+ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_line, const Text& program_name) {
+  ParsedOptions options;
+  int32_t& result = options.result;
   CCommandLineInfoEx info;
-  info.ParseCommandLine(platform_.system.GetCommandLine());
+  info.ParseCommandLine(command_line);
+  options.temp_folder = DefaultTempFolder(files);
 
-  m_bSilent = false;
-  m_bZeroGuid = false;
-  m_bRemoveTempFolder = true;
-  m_bRunWizard = true;
-  m_strTempFolder = DefaultTempFolder(platform_.files);
+  if (info.HasOption(u"IAgreeToTheEULA")) options.silent = true;
+  // The bootstrapper's own flags are not handed on.
+  auto take_flag = [&](const char16_t* name) {
+    if (!info.HasOption(name)) return false;
+    info.RemoveOption(name);
+    return true;
+  };
+  if (take_flag(u"dontrun")) options.run_wizard = false;
+  if (take_flag(u"zeroguid")) options.zero_guid = true;
+  if (take_flag(u"keep")) options.remove_temp_folder = false;
 
-  if (info.HasOption(u"IAgreeToTheEULA")) m_bSilent = true;
-  if (info.HasOption(u"dontrun")) {
-    m_bRunWizard = false;
-    info.RemoveOption(u"dontrun");
-  }
-  if (info.HasOption(u"zeroguid")) {
-    m_bZeroGuid = true;
-    info.RemoveOption(u"zeroguid");
-  }
-  if (info.HasOption(u"keep")) {
-    m_bRemoveTempFolder = false;
-    info.RemoveOption(u"keep");
-  }
+  // The three path keywords: a prefixed one makes the line unacceptable; a value is made
+  // absolute and used, or refused. Answers the value as typed when it was refused.
+  auto take_path = [&](const char16_t* name, const auto& use) -> std::optional<Text> {
+    Text value;
+    if (info.HasFlagOption(name)) {
+      result = kBadCommandLine;
+      return std::nullopt;
+    }
+    if (!info.GetOption(name, value)) return std::nullopt;
+    if (std::optional<Text> full = MakeAbsolute(files, value)) {
+      use(*full);
+      return std::nullopt;
+    }
+    result = kBadCommandLine;
+    return value;
+  };
+  take_path(u"extract", [&](const Text& full) { info.SetOption(u"extract", full); });
+  std::optional<Text> refused_log = take_path(u"log", [&](const Text& full) {
+    info.SetOption(u"log", full);
+    log.Open(full);
+  });
+  // The run stops then. When the system could not resolve a name that fits, the file is
+  // opened by the name as given (the system resolves it the same way), so that the log
+  // still says why; a name too long for a path gets no log.
+  if (refused_log && refused_log->size() < kMaxPath) log.Open(*refused_log);
+  take_path(u"temp", [&](const Text& full) { options.temp_folder = full; });
+
+  info.ComposeWizardArguments(program_name, options.wizard_arguments);
 
   Text value;
-  if (info.HasFlagOption(u"extract")) {
-    result = kBadCommandLine;
-  } else if (info.GetOption(u"extract", value)) {
-    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
-      info.SetOption(u"extract", *full);
-    } else {
-      result = kBadCommandLine;
-    }
-  }
-
-  if (info.HasFlagOption(u"log")) {
-    result = kBadCommandLine;
-  } else if (info.GetOption(u"log", value)) {
-    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
-      info.SetOption(u"log", *full);
-      log_.Open(*full);
-    } else {
-      // The run stops here. When the system could not resolve a name that fits, the
-      // file is opened by the name as given (the system resolves it the same way), so
-      // that the log still says why; a name too long for a path gets no log.
-      if (value.size() < kMaxPath) log_.Open(value);
-      result = kBadCommandLine;
-    }
-  }
-
-  if (info.HasFlagOption(u"temp")) {
-    result = kBadCommandLine;
-  } else if (info.GetOption(u"temp", value)) {
-    if (std::optional<Text> full = MakeAbsolute(platform_.files, value)) {
-      m_strTempFolder = *full;
-    } else {
-      result = kBadCommandLine;
-    }
-  }
-
-  info.ComposeWizardArguments(m_strProgramName, m_strWizardArguments);
-
   if (info.HasFlagOption(u"?")) {
     result = kBadCommandLine;
-    log_.Write(u"Ask for help\n");
+    log.Write(u"Ask for help\n");
   }
   if (info.GetOption(u"?", value)) {
     result = kBadCommandLine;
-    log_.Write(u"Ask for help\n");
+    log.Write(u"Ask for help\n");
   }
 
-  log_.Printf(u"Command line params %s\n", m_strWizardArguments);
-  log_.Printf(u"Temp folder '%s'\n", m_strTempFolder);
-  return result;
+  log.Printf(u"Command line params %s\n", options.wizard_arguments);
+  log.Printf(u"Temp folder '%s'\n", options.temp_folder);
+  return options;
 }
 
 }  // namespace carryall

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -97,7 +97,7 @@ TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
     sim::SimMachine m;
-    Log fresh(m.files, m.code_page);
+    FileLog fresh(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, fresh);
     m.system.command_line = u"prog.exe " + Text(c.args);
     EXPECT_EQ(a.ProcessOptions(), kBadCommandLine);

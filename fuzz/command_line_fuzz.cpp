@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "cmdline/command_line.h"
 #include "fuzz/fuzz.h"
 #include "platform/sim/sim_platform.h"
@@ -67,7 +67,7 @@ int CommandLine(const uint8_t* data, std::size_t size) {
   // The application object's processing of the same line, on a machine of its own.
   sim::SimMachine machine;
   machine.system.command_line = line;
-  Log log(machine.files, machine.code_page);
+  FileLog log(machine.files, machine.code_page);
   CCarryallInstallerApp app(machine.platform, log);
   const int32_t result = app.ProcessOptions();
   FUZZ_CHECK(result == kOk || result == kBadCommandLine);

@@ -45,14 +45,13 @@ int DotNet(const uint8_t* data, std::size_t size) {
   info.version = OsVersion{input.Byte() % 3u, input.Byte() % 7u, input.Byte() % 3u};
   info.version_blocks["c:\\windows\\system32\\msi.dll"] = input.Bytes(80);
 
-  Log log(machine.files, machine.code_page);
-  CCarryallInstallerApp app(machine.platform, log);
-  const bool passed = CheckDotNetVersion(app);
+  FileLog log(machine.files, machine.code_page);
+  const DotNetVerdict verdict = CheckDotNetVersion(info, machine.resources, log);
   const Text logged = log.pending();
-  FUZZ_CHECK(passed == (logged.find(u".NET Version OK\n") != Text::npos));
-  FUZZ_CHECK(app.m_nDotNetMajor >= 2 && app.m_nDotNetMajor <= 4);
+  FUZZ_CHECK(verdict.installed == (logged.find(u".NET Version OK\n") != Text::npos));
+  FUZZ_CHECK(verdict.major >= 2 && verdict.major <= 4);
 
-  (void)IsWindowsInstallerUsable(app);
+  (void)IsWindowsInstallerUsable(info);
   std::optional<FileVersion> engine = ReadFileVersion(info, Text(kSystemFolder) + u"\\MSI.DLL");
   if (engine) FUZZ_CHECK(info.ReadFixedFileInfo(Text(kSystemFolder) + u"\\msi.dll").has_value());
 

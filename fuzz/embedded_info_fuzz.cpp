@@ -37,7 +37,7 @@ int EmbeddedInformation(const uint8_t* data, std::size_t size) {
   sim::SimMachine machine;
   machine.code_page.kind = code_page & 1 ? sim::SimCodePage::Kind::kUtf8 : sim::SimCodePage::Kind::kWestern;
   machine.files.Put(machine.files.module_path, file);
-  Log log(machine.files, machine.code_page);
+  FileLog log(machine.files, machine.code_page);
   CCarryallInstallerApp app(machine.platform, log);
   FUZZ_CHECK(app.WriteEmbeddedInformation(kOutput) == 0);
   const Text logged = log.pending();

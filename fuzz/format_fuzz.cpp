@@ -3,7 +3,7 @@
 // read past them nor overflow on any value, and its output stays bounded.
 #include <vector>
 
-#include "app/format.h"
+#include "base/format.h"
 #include "fuzz/fuzz.h"
 
 namespace carryall::fuzz {

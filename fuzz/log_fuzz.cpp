@@ -6,7 +6,7 @@
 #include <map>
 #include <optional>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "fuzz/fuzz.h"
 #include "platform/sim/sim_platform.h"
 
@@ -33,7 +33,7 @@ int LogWriter(const uint8_t* data, std::size_t size) {
   sim::SimMachine machine;
   const bool western = input.Byte() % 2 == 0;
   machine.code_page.kind = western ? sim::SimCodePage::Kind::kWestern : sim::SimCodePage::Kind::kUtf8;
-  Log log(machine.files, machine.code_page);
+  FileLog log(machine.files, machine.code_page);
 
   // The model: the open file, the last path asked for, the text kept, and the files.
   std::optional<Text> open;

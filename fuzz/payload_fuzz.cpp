@@ -55,7 +55,7 @@ int Payload(const uint8_t* data, std::size_t size) {
   const Text link_name = input.Units(16);
 
   sim::SimMachine machine;
-  Log log(machine.files, machine.code_page);
+  FileLog log(machine.files, machine.code_page);
   CCarryallInstallerApp app(machine.platform, log);
   machine.resources.Add(u"TOOLKIT", 101, input.Bytes());
   for (int count = input.Byte() % 8; count > 0; --count) {

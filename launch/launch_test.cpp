@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"
@@ -25,7 +25,8 @@ class LaunchTest : public sim::InstallerTest {
     machine.files.MakeDirectories(u"C:\\Work");
   }
   int32_t Run(const Text& arguments = u"/x ") {
-    return RunProgram(app, u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe", arguments, app.m_nExitCode);
+    app.m_strWizardArguments = arguments;
+    return app.RunWizard(u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe", app.m_nExitCode);
   }
   std::string LogText() { return Narrow(log.pending()); }
   bool WindowShown() { return machine.threads.IsSet(app.m_hWindowShownEvent); }
@@ -51,13 +52,11 @@ TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
-    m.resources.strings[kIdsProgramType] = c.type;
+    FileLog l(m.files, m.code_page);
     m.processes.wow64 = c.wow;
     bool starts;
     {
-      RedirectionGuard guard(a);
+      RedirectionGuard guard(m.processes, l, c.type);
       starts = guard.DecideProcessorMode();
     }
     std::string expected = "ProgramType '" + Narrow(c.type) + "'\n" + c.lines;
@@ -129,11 +128,11 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
     m.processes.child = c.child;
-    EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), kOk) << c.what;
+    EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), kOk) << c.what;
     EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
     Events waits;
     for (const std::string& e : m.processes.events) {
@@ -233,13 +232,13 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
     m.files.MakeDirectories(u"C:\\Work");
     l.Open(u"C:\\Work\\run.log");
     m.processes.child = c.child;
-    EXPECT_EQ(RunProgram(a, u"C:\\w.exe", u"", a.m_nExitCode), c.status) << c.what;
+    EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), c.status) << c.what;
     EXPECT_EQ(a.m_nExitCode, 0) << c.what << ": an exit code that was never read";
     EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
     Events expected = {"created"};

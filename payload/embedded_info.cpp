@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
+#include "base/path.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 
@@ -88,7 +88,8 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
     log_.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
     return 0;
   }
-  if (out->WriteOnce(bytes, info->length) == info->length) {
+  uint32_t write_error = 0;
+  if (out->WriteOnce(bytes, info->length, write_error) == info->length) {
     log_.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
                 output_path);
   } else {

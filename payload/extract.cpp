@@ -1,7 +1,7 @@
 // Portable layer. Unpacking the payload into the private folder.
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+#include "base/path.h"
+#include "base/result_codes.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 
@@ -9,6 +9,9 @@ namespace carryall {
 
 namespace {
 constexpr std::size_t kFolderBuffer = 1024;
+constexpr uint32_t kErrorHandleDiskFull = 39;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint64_t kBytesPerMB = 1024 * 1024;
 }  // namespace
 
 int32_t ExtractResources(CCarryallInstallerApp& app, IResources* module, bool zero_guid, ResourceTable& table,
@@ -38,6 +41,15 @@ int32_t ExtractFiles(CCarryallInstallerApp& app, ResourceTable& table) {
     if (record->m_strFileName.empty()) continue;
     status = record->ExtractFile(app);
     app.log().Printf(u"Extract File %s %x\n", record->m_strFileName, status);
+  }
+  if (status == kDiskFullOnWrite) {
+    // The report asks for at least the whole payload, which is known only now.
+    uint64_t payload = 0;
+    for (const CResource* record : table) {
+      if (!record->m_strFileName.empty()) payload += record->m_dwSize;
+    }
+    const int64_t payload_mb = static_cast<int64_t>((payload + kBytesPerMB - 1) / kBytesPerMB);
+    if (payload_mb > app.m_nRequiredMB) app.m_nRequiredMB = payload_mb;
   }
   return status;
 }
@@ -80,8 +92,21 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
     return kFail;
   }
   // One write straight from the resource's memory, also for the largest file.
-  uint32_t written = file->WriteOnce(locked.data, locked.size);
-  if (written != locked.size) return kFail;
+  uint32_t written = file->WriteOnce(locked.data, locked.size, error);
+  if (written != locked.size) {
+    // A full disk shows as one of the system's disk-full errors, or as a write that
+    // succeeds with fewer bytes written; it is told as such, never as a broken build.
+    if (error == 0) {
+      log.Printf(u"%s Write file has failed: %u of %u bytes written, the disk is full\n", path, written, locked.size);
+      return kDiskFullOnWrite;
+    }
+    if (error == kErrorDiskFull || error == kErrorHandleDiskFull) {
+      log.Printf(u"%s Write file has failed, error %u: the disk is full\n", path, error);
+      return kDiskFullOnWrite;
+    }
+    log.Printf(u"%s Write file has failed, error %u\n", path, error);
+    return kFail;
+  }
   if (written != m_dwSize) {
     log.Printf(u"%s Write file has failed\n", path);
     return kFileSizeMismatch;

@@ -12,11 +12,12 @@
 namespace carryall {
 
 // Fills the table from the module's "TOOLKIT" resources, names the records and writes
-// every named one into the private folder. 0, 0x80004005 or 0x80040167.
+// every named one into the private folder. 0, 0x80004005, 0x80040167 or 0x80070070.
 int32_t ExtractResources(CCarryallInstallerApp& app, IResources* module, bool zero_guid, ResourceTable& table,
                          Text& program_path);
 
 // Writes the named records in table order until one fails; that one's status, or 0.
+// When the disk is full, m_nRequiredMB is raised to the payload's size if that is more.
 int32_t ExtractFiles(CCarryallInstallerApp& app, ResourceTable& table);
 
 // The tail window of an executable that is scanned for the marker "MRDC".

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -10,8 +12,8 @@
 using namespace std::string_literals;
 
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+#include "base/path.h"
+#include "base/result_codes.h"
 #include "payload/temp_folder.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
@@ -109,7 +111,7 @@ TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
   EXPECT_EQ(Narrow(GetTempFolder(app)), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
 
   sim::SimMachine other;
-  Log other_log(other.files, other.code_page);
+  FileLog other_log(other.files, other.code_page);
   CCarryallInstallerApp other_app(other.platform, other_log);
   other.files.MakeDirectories(u"C:\\Work");
   other.system.fail_guid = true;
@@ -217,12 +219,19 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
        "LockResource has failed\n", kFail},
       {[](sim::SimMachine& m, const Text& f) { m.files.unwritable.insert(sim::SimFileSystem::Key(f)); },
        "%s Create file has failed\n", kFail},
+      // A full disk is told as such; any other failed write keeps its code.
       {[](sim::SimMachine& m, const Text& f) { m.files.short_writes[sim::SimFileSystem::Key(f + u"\\a.bin")] = 2; },
-       "", kFail},
+       "%s Write file has failed: 2 of 4 bytes written, the disk is full\n", kDiskFullOnWrite},
+      {[](sim::SimMachine& m, const Text& f) { m.files.write_errors[sim::SimFileSystem::Key(f + u"\\a.bin")] = 112; },
+       "%s Write file has failed, error 112: the disk is full\n", kDiskFullOnWrite},
+      {[](sim::SimMachine& m, const Text& f) { m.files.write_errors[sim::SimFileSystem::Key(f + u"\\a.bin")] = 39; },
+       "%s Write file has failed, error 39: the disk is full\n", kDiskFullOnWrite},
+      {[](sim::SimMachine& m, const Text& f) { m.files.write_errors[sim::SimFileSystem::Key(f + u"\\a.bin")] = 5; },
+       "%s Write file has failed, error 5\n", kFail},
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.MakeDirectories(u"C:\\Work");
     ASSERT_EQ(SetTempFolder(a, u"C:\\Work"), kOk);
@@ -237,7 +246,9 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
       expected.replace(at, 2, Narrow(folder) + "\\a.bin");
     }
     std::string log_text = Narrow(l.pending());
-    EXPECT_NE(log_text.find("WorkOutFileNames 0\n" + expected + "Extract File a.bin 80004005\n"), std::string::npos)
+    char code[16];
+    std::snprintf(code, sizeof code, "%x", static_cast<uint32_t>(c.status));
+    EXPECT_NE(log_text.find("WorkOutFileNames 0\n" + expected + "Extract File a.bin " + code + "\n"), std::string::npos)
         << log_text;
   }
 }
@@ -249,7 +260,7 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWrit
                          "COM1.log", "NUL", "con.exe", "sub\\Aux\\x.txt", "lpt\xB9.prn", "Prn .txt"};
   for (const char* name : names) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.MakeDirectories(u"C:\\Work\\base");
     m.resources.Add(u"TOOLKIT", 101, std::string("102*") + name + "*4");
@@ -434,7 +445,7 @@ TEST_F(InfoFileTest, TaggedExecutableWritesExactlyTheTagsBytes) {
 TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
   for (const std::string& exe : {std::string(4116, 'M'), std::string(20000, 'p')}) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.Put(m.files.module_path, exe);
     EXPECT_EQ(a.WriteInfoFile(), 0);

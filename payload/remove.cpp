@@ -1,6 +1,6 @@
 // Portable layer. Removal of the private folder.
 #include "app/carryall_app.h"
-#include "app/path.h"
+#include "base/path.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 

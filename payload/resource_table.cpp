@@ -4,8 +4,8 @@
 #include <climits>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
+#include "base/path.h"
+#include "base/result_codes.h"
 #include "payload/temp_folder.h"
 
 namespace carryall {
@@ -13,23 +13,6 @@ namespace carryall {
 namespace {
 constexpr std::size_t kFilePathBuffer = 520;
 }  // namespace
-
-int32_t ReadDecimal(std::u16string_view field) {
-  std::size_t i = 0;
-  // iswspace: blank, tab, line feed, vertical tab, form feed, carriage return.
-  while (i < field.size() && (field[i] == u' ' || (field[i] >= u'\t' && field[i] <= u'\r'))) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == u'+' || field[i] == u'-')) negative = field[i++] == u'-';
-  long long value = 0;
-  bool any = false;
-  for (; i < field.size() && field[i] >= u'0' && field[i] <= u'9'; ++i) {
-    any = true;
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (field[i] - u'0');
-  }
-  if (!any) return 0;
-  if (negative) return value > static_cast<long long>(INT_MAX) + 1 ? INT_MIN : static_cast<int32_t>(-value);
-  return value > INT_MAX ? INT_MAX : static_cast<int32_t>(value);
-}
 
 int32_t ParseManifest(const Text& text, ManifestMap& map) {
   std::size_t pos = 0;

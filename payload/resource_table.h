@@ -30,7 +30,8 @@ class CResource {
   // would not fit in a path buffer, the name would leave the folder or a component of
   // it names a device (IsReservedDeviceName).
   bool GetFilePath(CCarryallInstallerApp& app, Text& path) const;
-  // Writes the resource to its file. 0, 0x80004005 or 0x80040167.
+  // Writes the resource to its file. 0, 0x80004005, 0x80040167, or 0x80070070 when the
+  // disk is full.
   int32_t ExtractFile(CCarryallInstallerApp& app) const;
 
   uint32_t m_dwId;
@@ -48,10 +49,6 @@ struct CResourceFile {
 
 using ManifestMap = std::map<uint32_t, CResourceFile>;
 using ResourceTable = std::list<CResource*>;
-
-// wcstol with base 10: blanks skipped, an optional sign, digits up to the first
-// non-digit; saturates at the 32-bit limits; no digits read as 0.
-int32_t ReadDecimal(std::u16string_view field);
 
 // Reads id*name*size triples separated by runs of '*' into the map (later ids replace
 // earlier ones). Always 0.

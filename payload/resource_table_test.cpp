@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 

@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/path.h"
+#include "platform/full_path.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 
 namespace carryall {
 

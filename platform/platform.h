@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
+
 namespace carryall {
 
-// UTF-16 text, as Windows hands it out.
-using Text = std::u16string;
 
 // A file opened for exclusive writing. Closed when the object goes away.
 class IFile {
@@ -23,8 +23,9 @@ class IFile {
   virtual ~IFile() = default;
   // Writes all bytes; false when the system wrote fewer.
   virtual bool Write(const void* data, std::size_t size) = 0;
-  // One WriteFile call; the count of bytes the system reports written.
-  virtual uint32_t WriteOnce(const void* data, uint32_t size) = 0;
+  // One WriteFile call; the count of bytes the system reports written, with the
+  // system's error code in error when the call failed (0 when it succeeded).
+  virtual uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) = 0;
 };
 
 // A file opened for reading, shared with other readers. Closed when the object goes away.

@@ -42,9 +42,10 @@ class IProcesses {
 
   // CreateProcessW(no application name, command_line (writable), no security
   // attributes, no inheritance, flags 0, inherited environment and directory, a zeroed
-  // start-up record). nullptr on failure, also for a line of 32,767 units or more (with
-  // its terminator it would not fit), which is never started cut short.
-  virtual std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line) = 0;
+  // start-up record). nullptr on failure with the system's error code in error, also for
+  // a line of 32,767 units or more (with its terminator it would not fit; error 87), which
+  // is never started cut short.
+  virtual std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line, uint32_t& error) = 0;
 
   // EnumWindows over every top-level window; visit answers whether to go on.
   virtual void EnumWindows(const std::function<bool(WindowHandle)>& visit) = 0;

@@ -1,9 +1,8 @@
 // Portable layer. Signature verification and signer details.
 #include "signature/signature.h"
 
-#include "app/carryall_app.h"
-#include "app/path.h"
-#include "app/string_ids.h"
+#include "base/path.h"
+#include "base/string_ids.h"
 
 namespace carryall {
 
@@ -33,13 +32,13 @@ Text DescribeVerification(const Text& path, const TrustVerdict& verdict) {
   }
 }
 
-int32_t VerifyFileSignature(CCarryallInstallerApp& app, const Text& path, Text& description) {
+int32_t VerifyFileSignature(ITrust& trust, Log& log, const Text& path, Text& description) {
   // The provider would resolve an empty name against whatever it takes as the current
   // file; nothing but this executable may ever be verified in its place.
   TrustVerdict verdict = path.empty() ? TrustVerdict{kTrustNoSignature, kErrorFileNotFound}
-                                      : app.platform().trust.VerifyFile(path);
+                                      : trust.VerifyFile(path);
   description = DescribeVerification(path, verdict);
-  app.log().Printf(u"Digital verification: '%s'\n", description);
+  log.Printf(u"Digital verification: '%s'\n", description);
   return verdict.status;
 }
 
@@ -101,9 +100,8 @@ void ReadSignerCertificate(const EmbeddedSignature& signature, SignerDetails& de
   details.SubjectName = certificate.subject;
 }
 
-bool GetAuthenticodeInformation(CCarryallInstallerApp& app, const Text& path, SignerDetails& details) {
+bool GetAuthenticodeInformation(ITrust& trust, Log& log, const Text& path, SignerDetails& details) {
   using Step = EmbeddedSignature::Step;
-  Log& log = app.log();
   bool result = false;
   log.Write(u"GetAuthenticodeInformation \n");
   if (path.size() >= kMaxPath) {
@@ -111,7 +109,7 @@ bool GetAuthenticodeInformation(CCarryallInstallerApp& app, const Text& path, Si
     // another file's, whose signer must not be reported as this one's.
     log.Printf(u"GetAuthenticodeInformation failed strcpy %s\n", path);
   } else if (!path.empty()) {
-    EmbeddedSignature signature = app.platform().trust.ReadEmbeddedSignature(path);
+    EmbeddedSignature signature = trust.ReadEmbeddedSignature(path);
     switch (signature.reached) {
       case Step::kQuery:
         break;
@@ -135,22 +133,21 @@ bool GetAuthenticodeInformation(CCarryallInstallerApp& app, const Text& path, Si
   return result;
 }
 
-void CCarryallInstallerApp::ReadSignerDetails() {
-  m_strProgramName = LoadString(kIdsDefaultProgramName);
+Text ReadSignerProgramName(ITrust& trust, Log& log, const Text& path, const Text& default_name) {
   SignerDetails details;
-  if (!GetAuthenticodeInformation(*this, GetModulePath(platform_.files), details)) {
-    log_.Write(u"Digital verification: Failed\n");
-    return;
+  if (!GetAuthenticodeInformation(trust, log, path, details)) {
+    log.Write(u"Digital verification: Failed\n");
+    return default_name;
   }
   auto or_null = [](const std::optional<Text>& text) -> Text { return text ? *text : Text(u"null"); };
   // The block's address says whether a serial number was found; its bytes are not shown.
   const void* serial = details.SerialNumber && !details.SerialNumber->empty() ? details.SerialNumber->data() : nullptr;
-  log_.Printf(u"Digital verification: SubjectName '%s'\n", or_null(details.SubjectName));
-  log_.Printf(u"Digital verification: ProgramName '%s'\n", or_null(details.ProgramName));
-  log_.Printf(u"Digital verification: MoreInfo    '%s'\n", or_null(details.MoreInfoLink));
-  log_.Printf(u"Digital verification: SerialNumber %p\n", serial);
-  log_.Printf(u"Digital verification: IssuerName '%s'\n", or_null(details.IssuerName));
-  if (details.ProgramName) m_strProgramName = *details.ProgramName;
+  log.Printf(u"Digital verification: SubjectName '%s'\n", or_null(details.SubjectName));
+  log.Printf(u"Digital verification: ProgramName '%s'\n", or_null(details.ProgramName));
+  log.Printf(u"Digital verification: MoreInfo    '%s'\n", or_null(details.MoreInfoLink));
+  log.Printf(u"Digital verification: SerialNumber %p\n", serial);
+  log.Printf(u"Digital verification: IssuerName '%s'\n", or_null(details.IssuerName));
+  return details.ProgramName ? *details.ProgramName : default_name;
 }
 
 }  // namespace carryall

@@ -7,13 +7,11 @@
 #include <optional>
 #include <vector>
 
+#include "base/log.h"
 #include "platform/platform.h"
 #include "platform/trust.h"
 
 namespace carryall {
-
-class CCarryallInstallerApp;
-class Log;
 
 // Full path of the running executable; empty when the system cannot deliver it. The
 // path is never cut short: a shortened path would name another file.
@@ -25,7 +23,7 @@ Text DescribeVerification(const Text& path, const TrustVerdict& verdict);
 // Verifies the file's embedded signature, sets description to the text for the user and
 // logs it. Returns the provider's status: 0 when the signature verifies. An empty path
 // names no file: the provider is not asked and the answer is that of a missing file.
-int32_t VerifyFileSignature(CCarryallInstallerApp& app, const Text& path, Text& description);
+int32_t VerifyFileSignature(ITrust& trust, Log& log, const Text& path, Text& description);
 
 // What the signature says about its signer. Every member may be absent.
 struct SignerDetails {
@@ -40,7 +38,11 @@ struct SignerDetails {
 
 // Reads the signer of the file's embedded signature into details and logs each step.
 // True when the signer information could be read (its members may still be absent).
-bool GetAuthenticodeInformation(CCarryallInstallerApp& app, const Text& path, SignerDetails& details);
+bool GetAuthenticodeInformation(ITrust& trust, Log& log, const Text& path, SignerDetails& details);
+
+// Logs the details of the file's signer and answers the signed program name, or
+// default_name when the signature carries none or cannot be read. Never fails the run.
+Text ReadSignerProgramName(ITrust& trust, Log& log, const Text& path, const Text& default_name);
 
 // The program name and the two links of the signer's opus-info attribute.
 void GetProgAndPublisherInfo(Log& log, const EmbeddedSignature& signature, SignerDetails& details);

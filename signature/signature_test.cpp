@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 
 namespace carryall {
@@ -48,7 +48,7 @@ class VerifyTest : public sim::InstallerTest {};
 TEST_F(VerifyTest, LogsTheDescriptionInsideQuotesAndReturnsTheStatus) {
   machine.trust.verdict = {static_cast<int32_t>(0x80096010), 0};
   Text description;
-  EXPECT_EQ(VerifyFileSignature(app, kPath, description), static_cast<int32_t>(0x80096010));
+  EXPECT_EQ(VerifyFileSignature(machine.trust, log, kPath, description), static_cast<int32_t>(0x80096010));
   EXPECT_EQ(Narrow(description), "Error is: 0x80096010.\n");
   EXPECT_EQ(Narrow(log.pending()), "Digital verification: 'Error is: 0x80096010.\n'\n");
   EXPECT_EQ(machine.trust.verified, std::vector<Text>{kPath});
@@ -56,7 +56,7 @@ TEST_F(VerifyTest, LogsTheDescriptionInsideQuotesAndReturnsTheStatus) {
 
 TEST_F(VerifyTest, EmptyPathIsNeverHandedToTheProvider) {
   Text description = u"old";
-  EXPECT_EQ(VerifyFileSignature(app, u"", description), kTrustNoSignature);
+  EXPECT_EQ(VerifyFileSignature(machine.trust, log, u"", description), kTrustNoSignature);
   EXPECT_EQ(Narrow(description),
             "An unknown error occurred trying to verify the signature of the \"\" file. Error 0x2\n");
   EXPECT_TRUE(machine.trust.verified.empty());
@@ -102,7 +102,7 @@ TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes
   };
   for (const Row& row : rows) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.resources.Add(u"TOOLKIT", 101, "102*Wizard.exe*1");
     m.resources.Add(u"TOOLKIT", 102, "w");
@@ -161,7 +161,7 @@ TEST_F(SignerDetailsTest, EveryFailureToReadTheSignerKeepsTheDefaultName) {
   };
   for (const Row& row : rows) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.module_path = row.path;
     m.trust.signature.reached = row.reached;
@@ -247,7 +247,7 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
   };
   for (const Row& row : rows) {
     sim::SimMachine m;
-    Log l(m.files, m.code_page);
+    FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     row.change(m.trust.signature);
     a.ReadSignerDetails();

@@ -43,6 +43,9 @@ KNOWN_DLLS = frozenset("""
     ws2_32""".split())
 
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+# A 32-bit image without it gets 2 GiB of address space, in which a payload of more than
+# about a gigabyte cannot be mapped beside the program.
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
 # (flag, name) of the DllCharacteristics bits the image must have.
 HARDENING_FLAGS = [(0x0040, "DYNAMIC_BASE"), (0x0100, "NX_COMPAT"), (0x8000, "TERMINAL_SERVER_AWARE")]
 IMPORT_DIRECTORY = 1
@@ -142,9 +145,12 @@ def check_imports(image):
 
 
 def check_hardening(image):
-    """One line for each missing DllCharacteristics flag and for stripped relocations."""
+    """One line for each missing DllCharacteristics flag, for a missing large-address
+    awareness and for stripped relocations."""
     problems = ["DllCharacteristics 0x%04x lacks %s" % (image.dll_characteristics, name)
                 for flag, name in HARDENING_FLAGS if not image.dll_characteristics & flag]
+    if not image.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE:
+        problems.append("Characteristics 0x%04x lacks LARGE_ADDRESS_AWARE" % image.characteristics)
     if image.characteristics & IMAGE_FILE_RELOCS_STRIPPED or not image.directory(BASE_RELOCATION_DIRECTORY)[1]:
         problems.append("the base relocations are stripped: the image cannot be moved")
     return problems

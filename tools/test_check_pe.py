@@ -19,7 +19,7 @@ KNOWN_IMPORTS = ("KERNEL32.dll", "msvcrt.dll", "SHELL32.dll", "ole32.dll")
 
 
 def mapped_pe(raw_at=0x1000, imports=KNOWN_IMPORTS, dll_characteristics=0x8140, relocations=8,
-              coff_characteristics=0x0102):
+              coff_characteristics=0x0122):
     """make_pe's image relinked with a 4 KiB file alignment: headers padded to 0x1000,
     the section's raw data at raw_at (RVA 0x1000); the import table at the section's
     start names imports; the base relocation directory is relocations bytes at RVA 0x1800."""
@@ -41,6 +41,10 @@ def mapped_pe(raw_at=0x1000, imports=KNOWN_IMPORTS, dll_characteristics=0x8140, 
     return bytes(data[:0x200]) + b"\0" * (raw_at - 0x200) + bytes(body)
 
 
+def make_pe_characteristics():
+    return struct.unpack_from("<H", make_pe(), 0x40 + 22)[0]
+
+
 class CheckPeTest(SigningCase):
     def check(self, name, data):
         self.write(name, data)
@@ -57,6 +61,7 @@ class CheckPeTest(SigningCase):
                 "file alignment is 512 bytes, not 4096",
                 "file alignment 512 differs from section alignment 4096",
                 "section .text starts at file offset 0x200, not a multiple of 4096",
+                "Characteristics 0x%04x lacks LARGE_ADDRESS_AWARE" % make_pe_characteristics(),
                 "the base relocations are stripped: the image cannot be moved"]),
             ("shifted.exe", mapped_pe(raw_at=0x1200), 1, [
                 "section .text starts at file offset 0x1200, not a multiple of 4096"]),
@@ -68,9 +73,11 @@ class CheckPeTest(SigningCase):
                 "DllCharacteristics 0x0040 lacks NX_COMPAT",
                 "DllCharacteristics 0x0040 lacks TERMINAL_SERVER_AWARE",
                 "the base relocations are stripped: the image cannot be moved"]),
-            ("stripped.exe", mapped_pe(dll_characteristics=0x8100, coff_characteristics=0x0103), 1, [
+            ("stripped.exe", mapped_pe(dll_characteristics=0x8100, coff_characteristics=0x0123), 1, [
                 "DllCharacteristics 0x8100 lacks DYNAMIC_BASE",
                 "the base relocations are stripped: the image cannot be moved"]),
+            ("small_address_space.exe", mapped_pe(coff_characteristics=0x0102), 1, [
+                "Characteristics 0x0102 lacks LARGE_ADDRESS_AWARE"]),
             ("text.exe", b"MZ just text", 1, ["not a PE file (no MZ header)"]),
         ]
         for name, data, status, problems in cases:

@@ -1,8 +1,8 @@
 // Portable layer. The dialogs' texts and geometry.
 #include "ui/dialogs.h"
 
-#include "app/format.h"
-#include "app/string_ids.h"
+#include "base/format.h"
+#include "base/string_ids.h"
 
 namespace carryall {
 

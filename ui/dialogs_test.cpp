@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/static_link.h"

@@ -1,9 +1,9 @@
 // Portable layer. Failure reports.
 #include "ui/report.h"
 
-#include "app/carryall_app.h"
-#include "app/result_codes.h"
-#include "app/string_ids.h"
+#include "base/format.h"
+#include "base/result_codes.h"
+#include "base/string_ids.h"
 
 namespace carryall {
 
@@ -25,61 +25,56 @@ Text DotNetDownloadPage(int32_t major, int32_t service_pack) {
   }
 }
 
-Report BuildReport(CCarryallInstallerApp& app, int32_t result) {
-  Text product = app.LoadString(kIdsProductName);
+Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts) {
+  auto load = [&](uint32_t id) { return strings.LoadString(id).value_or(Text()); };
+  auto text = [&](uint32_t id, const auto&... args) { return Format(load(id), args...); };
+  Text product = load(kIdsProductName);
   Report report;
   auto dot_net_message = [&] {
-    return app.m_nDotNetServicePack == 0
-               ? app.FormatString(kIdsDotNetRequired, product, app.m_strDotNetName, app.m_nDotNetServicePack)
-               : app.FormatString(kIdsDotNetServicePackRequired, product, app.m_strDotNetName,
-                                  app.m_nDotNetServicePack);
+    return facts.dot_net_service_pack == 0
+               ? text(kIdsDotNetRequired, product, facts.dot_net_name, facts.dot_net_service_pack)
+               : text(kIdsDotNetServicePackRequired, product, facts.dot_net_name,
+                                  facts.dot_net_service_pack);
   };
   switch (result) {
     case kOk:
-      if (app.m_nExitCode == kDotNetRuntimeFailed) {
-        if (app.m_nDotNetServicePack >= 4) {
+      if (facts.exit_code == kDotNetRuntimeFailed) {
+        if (facts.dot_net_service_pack >= 4) {
           report.message = Format(kRuntimeFailedText, product);
         } else {
           report.message = dot_net_message() + kDotNet4DetectedSuffix;
         }
-        report.link = DotNetDownloadPage(app.m_nDotNetMajor, app.m_nDotNetServicePack);
+        report.link = DotNetDownloadPage(facts.dot_net_major, facts.dot_net_service_pack);
       } else {
-        report.message = app.FormatString(kIdsWizardFailed, product, app.m_nExitCode.load());
+        report.message = text(kIdsWizardFailed, product, facts.exit_code);
       }
       break;
     case kDotNetMissing:
       report.message = dot_net_message();
-      report.link = DotNetDownloadPage(app.m_nDotNetMajor, app.m_nDotNetServicePack);
+      report.link = DotNetDownloadPage(facts.dot_net_major, facts.dot_net_service_pack);
       break;
-    case kNotAdministrator: report.message = app.FormatString(kIdsNeedAdministrator, product); break;
-    case kInstallerTooOld: report.message = app.FormatString(kIdsMsiRequired, product); break;
-    case kFileSizeMismatch: report.message = app.FormatString(kIdsFileCorrupt, product); break;
-    case kDiskFull: {
-      double size = static_cast<double>(app.m_nRequiredMB);
+    case kNotAdministrator: report.message = text(kIdsNeedAdministrator, product); break;
+    case kInstallerTooOld: report.message = text(kIdsMsiRequired, product); break;
+    case kFileSizeMismatch: report.message = text(kIdsFileCorrupt, product); break;
+    case kDiskFull:
+    case kDiskFullOnWrite: {
+      double size = static_cast<double>(facts.required_mb);
       Text unit = u"MB";
-      if (app.m_nRequiredMB > 1000) {
+      if (facts.required_mb > 1000) {
         size /= 1000.0;
         unit = u"GB";
       }
-      report.message = app.FormatString(kIdsDiskSpace, app.m_strDiskDrive, size, unit);
+      report.message = text(kIdsDiskSpace, facts.disk_drive, size, unit);
       break;
     }
-    case kBadCommandLine: report.message = app.FormatString(kIdsUsage, app.m_lpCmdLine); break;
+    case kBadCommandLine: report.message = text(kIdsUsage, facts.command_line); break;
     case kAbort:
-      report.message = app.FormatString(kIdsProcessorMode, product, app.LoadString(kIdsProgramType));
+      report.message = text(kIdsProcessorMode, product, load(kIdsProgramType));
       break;
-    case kFail: report.message = app.FormatString(kIdsIncorrectBuild, product); break;
-    default: report.message = app.FormatString(kIdsFailedToRun, product, result); break;
+    case kFail: report.message = text(kIdsIncorrectBuild, product); break;
+    default: report.message = text(kIdsFailedToRun, product, result); break;
   }
   return report;
-}
-
-void CCarryallInstallerApp::ReportResult(int32_t result) {
-  Report report = BuildReport(*this, result);
-  log_.Write(report.message);
-  log_.Write(u"\n");
-  if (m_bSilent) return;
-  platform_.ui.ShowReport(report.message, report.link);
 }
 
 }  // namespace carryall

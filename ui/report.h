@@ -8,8 +8,6 @@
 
 namespace carryall {
 
-class CCarryallInstallerApp;
-
 struct Report {
   Text message;
   Text link;  // empty when the report offers no download
@@ -18,7 +16,18 @@ struct Report {
 // The Microsoft download page for the required .NET version; empty for an unknown one.
 Text DotNetDownloadPage(int32_t major, int32_t service_pack);
 
-// The report for result from the state the start-up steps left in app.
-Report BuildReport(CCarryallInstallerApp& app, int32_t result);
+// What a report is worded from: the state that the start-up steps and the worker left.
+struct ReportFacts {
+  int32_t exit_code = 0;  // the wizard's
+  Text dot_net_name;
+  int32_t dot_net_major = 2;
+  int32_t dot_net_service_pack = 0;
+  int64_t required_mb = 0;
+  Text disk_drive;
+  Text command_line;  // as the usage message shows it
+};
+
+// The report for result, its texts from the string table in strings.
+Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts);
 
 }  // namespace carryall

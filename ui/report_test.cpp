@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
@@ -28,7 +28,7 @@ TEST_F(ReportTest, DiskSpaceIsWordedInMegabytesUpToAThousand) {
   app.m_strDiskDrive = u"C:";
   for (const Case& c : cases) {
     app.m_nRequiredMB = c.required;
-    EXPECT_EQ(Narrow(BuildReport(app, kDiskFull).message), c.expected);
+    EXPECT_EQ(Narrow(app.WordReport(kDiskFull).message), c.expected);
   }
 }
 
@@ -52,7 +52,7 @@ TEST_F(ReportTest, EachResultHasItsMessage) {
        "Example\n\t log c:\\log.txt /IAgreeToTheEULA"},
   };
   for (const Case& c : cases) {
-    Report r = BuildReport(app, c.result);
+    Report r = app.WordReport(c.result);
     EXPECT_EQ(Narrow(r.message), c.expected) << std::hex << c.result;
     EXPECT_TRUE(r.link.empty());
   }
@@ -78,7 +78,7 @@ TEST_F(ReportTest, DotNetReportsCarryTheDownloadPageOfTheRequiredVersion) {
   for (const Case& c : cases) {
     app.m_nDotNetMajor = c.major;
     app.m_nDotNetServicePack = c.service_pack;
-    Report r = BuildReport(app, kDotNetMissing);
+    Report r = app.WordReport(kDotNetMissing);
     EXPECT_EQ(Narrow(r.message), c.expected);
     EXPECT_EQ(Narrow(r.link), c.link);
   }
@@ -86,20 +86,20 @@ TEST_F(ReportTest, DotNetReportsCarryTheDownloadPageOfTheRequiredVersion) {
 
 TEST_F(ReportTest, WizardExitCodes) {
   app.m_nExitCode = 1603;
-  EXPECT_EQ(Narrow(BuildReport(app, kOk).message), "SQL Carryall failed with exit code 0x     643.");
+  EXPECT_EQ(Narrow(app.WordReport(kOk).message), "SQL Carryall failed with exit code 0x     643.");
 
   app.m_nExitCode = kDotNetRuntimeFailed;
   app.m_strDotNetName = u".NET 2";
   app.m_nDotNetMajor = 2;
   app.m_nDotNetServicePack = 0;
-  Report r = BuildReport(app, kOk);
+  Report r = app.WordReport(kOk);
   EXPECT_EQ(Narrow(r.message),
             "SQL Carryall requires .NET 2. Please download from the Microsoft Download Center and retry.\r\n"
             "(.NET 4 was detected.)");
   EXPECT_EQ(Narrow(r.link), "https://www.microsoft.com/en-us/download/details.aspx?id=19");
 
   app.m_nDotNetServicePack = 4;  // the service pack, not the major version, decides
-  r = BuildReport(app, kOk);
+  r = app.WordReport(kOk);
   EXPECT_EQ(Narrow(r.message),
             ".NET 4 run time has failed to run SQL Carryall.\r\n(Perhaps you have a Pre-release .NET Version).\r\n"
             "Please download from the Microsoft Download Center and retry.");

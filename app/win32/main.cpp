@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include "app/carryall_app.h"
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_device.h"
 #include "platform/win32/system_dlls.h"
 #include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_platform.h"
@@ -28,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   static win32::Win32Trust trust;
   Platform platform{files, code_page, resources, system, threads, ui, machine, processes, trust};
 
-  Log log(files, code_page);
+  FileLog log(files, code_page);
   CCarryallInstallerApp app(platform, log);
   app.InitInstance();
   return app.ExitInstance();

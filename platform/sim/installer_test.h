@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/carryall_app.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall::sim {
@@ -13,7 +13,7 @@ namespace carryall::sim {
 class InstallerTest : public ::testing::Test {
  protected:
   SimMachine machine;
-  Log log{machine.files, machine.code_page};
+  FileLog log{machine.files, machine.code_page};
   CCarryallInstallerApp app{machine.platform, log};
 };
 

@@ -97,8 +97,13 @@ class SimFile : public IFile {
     if (Injected(fs_.faults, "IFile::Write")) return false;  // nothing written
     return Put(data, static_cast<uint32_t>(size)) == size;
   }
-  uint32_t WriteOnce(const void* data, uint32_t size) override {
+  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
+    error = 0;
     if (Injected(fs_.faults, "IFile::WriteOnce")) return Put(data, size / 2);  // a short write
+    if (auto failing = fs_.write_errors.find(key_); failing != fs_.write_errors.end()) {
+      error = failing->second;
+      return 0;
+    }
     return Put(data, size);
   }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/log_device.h"
 #include "platform/platform.h"
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_machine.h"
@@ -90,6 +91,7 @@ class SimFileSystem : public IFileSystem {
   std::set<std::string> unopenable;   // paths (lower case) that no open succeeds on
   std::set<std::string> unwritable;   // folders (lower case) in which nothing can be created
   std::map<std::string, uint32_t> short_writes;  // path (lower case) -> bytes a write stops at
+  std::map<std::string, uint32_t> write_errors;  // path (lower case) -> error of a write that fails
   int probes = 0;  // probe files made (each removed at once)
   std::vector<std::pair<Text, uint32_t>> access_granted;
   std::vector<Text> deleted;  // every successful deletion, in order

@@ -64,7 +64,7 @@ class SimProcess : public IProcess {
   bool shown_ = false;
 };
 
-std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_line) {
+std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_line, uint32_t& error) {
   command_lines.push_back(command_line);
   bool found = true;
   if (program_exists) {
@@ -76,6 +76,7 @@ std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_li
   }
   if (fail_create || !found || Injected(faults, "IProcesses::CreateProcess")) {
     events.push_back("create failed");
+    error = create_error;
     return nullptr;
   }
   events.push_back("created");

@@ -32,13 +32,14 @@ class SimProcesses : public IProcesses {
   bool IsRunningUnderWow64() override { return !Injected(faults, "IProcesses::IsRunningUnderWow64") && wow64; }
   void DisableFsRedirection() override { events.push_back("redirection off"); }
   void RevertFsRedirection() override { events.push_back("redirection on"); }
-  std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line) override;
+  std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line, uint32_t& error) override;
   void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
   uint32_t GetWindowStyle(WindowHandle window) override;
   uint32_t GetWindowProcessId(WindowHandle window) override;
 
   bool wow64 = false;
   bool fail_create = false;
+  uint32_t create_error = 2;  // ERROR_FILE_NOT_FOUND, what a failed creation reports
   Child child;
   std::vector<Window> desktop;  // top-level windows in enumeration order
   std::vector<std::string> events;  // "redirection off", "created", "wait 100", "closed", ...

@@ -16,9 +16,9 @@ namespace {
 class Win32File : public IFile {
  public:
   explicit Win32File(UniqueFile file) : file_(std::move(file)) {}
-  uint32_t WriteOnce(const void* data, uint32_t size) override {
+  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
     DWORD written = 0;
-    ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr);
+    error = ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr) ? 0 : ::GetLastError();
     return written;
   }
   bool Write(const void* data, std::size_t size) override {

@@ -7,28 +7,6 @@ namespace carryall::win32 {
 
 namespace {
 
-// kernel32 is loaded once and never released; each entry point is looked up on first
-// need, and a failed lookup is tried again next time (older systems lack them).
-HMODULE Kernel32() {
-  static HMODULE module = ::LoadLibraryW(L"kernel32.dll");
-  return module;
-}
-
-template <typename Fn>
-Fn Resolve(const char* name, Fn& cache) {
-  if (!cache && Kernel32()) cache = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(Kernel32(), name)));
-  return cache;
-}
-
-using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-using Wow64RedirectionFn = BOOL(WINAPI*)(PVOID*);
-using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
-
-IsWow64ProcessFn g_is_wow64 = nullptr;
-Wow64RedirectionFn g_disable = nullptr;
-Wow64RevertFn g_revert = nullptr;
-PVOID g_saved_redirection = nullptr;
-
 class Win32Process : public IProcess {
  public:
   // Takes ownership of both handles in info.
@@ -71,25 +49,25 @@ BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM context) {
 
 bool Win32Processes::IsRunningUnderWow64() {
   BOOL wow = FALSE;
-  if (IsWow64ProcessFn fn = Resolve("IsWow64Process", g_is_wow64)) fn(::GetCurrentProcess(), &wow);
+  if (auto fn = is_wow64_.get()) fn(::GetCurrentProcess(), &wow);
   return wow != FALSE;
 }
 
 void Win32Processes::DisableFsRedirection() {
   if (!IsRunningUnderWow64()) return;
-  if (Wow64RedirectionFn fn = Resolve("Wow64DisableWow64FsRedirection", g_disable)) fn(&g_saved_redirection);
+  if (auto fn = disable_redirection_.get()) fn(&saved_redirection_);
 }
 
 void Win32Processes::RevertFsRedirection() {
   if (!IsRunningUnderWow64()) return;
-  if (Wow64RevertFn fn = Resolve("Wow64RevertWow64FsRedirection", g_revert)) fn(g_saved_redirection);
+  if (auto fn = revert_redirection_.get()) fn(saved_redirection_);
 }
 
-std::unique_ptr<IProcess> Win32Processes::CreateProcess(std::u16string& command_line) {
+std::unique_ptr<IProcess> Win32Processes::CreateProcess(std::u16string& command_line, uint32_t& error) {
   // Windows refuses a command line of more than 32,767 units with its terminator; Wine
   // would start the program with the line cut short instead. Refuse it the same way.
   if (command_line.size() >= 32767) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
+    error = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
   STARTUPINFOW startup = {};
@@ -99,6 +77,7 @@ std::unique_ptr<IProcess> Win32Processes::CreateProcess(std::u16string& command_
                         /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
                         /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
                         &info)) {
+    error = ::GetLastError();
     return nullptr;
   }
   return std::make_unique<Win32Process>(info);

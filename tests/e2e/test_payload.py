@@ -22,9 +22,11 @@ SMALL_EXE = os.environ.get("CARRYALL_SMALL_EXE")
 CORRUPT_EXE = os.environ.get("CARRYALL_CORRUPT_EXE")
 PEEK = os.environ.get("CARRYALL_PEEK")
 TAG_TOOL = os.environ.get("CARRYALL_TAG_TOOL")
+NO_SPACE_CHECK_EXE = os.environ.get("CARRYALL_NO_SPACE_CHECK_EXE")
 
 E_FAIL = 0x80004005
 SIZE_MISMATCH = 0x80040167
+DISK_FULL_ON_WRITE = 0x80070070
 GUID = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
 
 # What the small payload unpacks to: names are lower-cased, sub-folders made.
@@ -37,7 +39,7 @@ SMALL_FILES = {
 
 def setUpModule():
     harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_CORRUPT_EXE", "CARRYALL_PEEK",
-                          "CARRYALL_TAG_TOOL")
+                          "CARRYALL_TAG_TOOL", "CARRYALL_NO_SPACE_CHECK_EXE")
     harness.open_session()
 
 
@@ -110,6 +112,16 @@ class UnpackTest(PayloadTestCase):
         self.assertIn(f"Deletion subfolder Folder of '{folder}\\sub dir'\n", log)
         self.assertTrue(log.rstrip().splitlines()[-2] == f"Remove Folder '{folder}'", log)
 
+    def test_a_wizard_that_cannot_start_is_told_with_the_systems_error(self):
+        # The small payload's tool.exe is 24 bytes of text: the system refuses to start it.
+        result = self.run_silent("")
+        self.assertExitCode(0x80070057, result)
+        log = self.log_text()
+        self.assertRegex(log, r"Run Program returned error\nRun Program could not start the wizard, error (\d+)\n"
+                              r"Remove folder 'Yes'\n")
+        self.assertNotIn("error 0\n", log)
+        self.assertEqual([], os.listdir(self.base))
+
     def test_zeroguid_names_the_private_folder_with_zeros(self):
         self.assertExitCode(0, self.run_silent("/zeroguid /dontrun /keep"))
         self.assertEqual(["{00000000-0000-0000-0000-000000000000}"], self.private_folders())
@@ -124,6 +136,30 @@ class UnpackTest(PayloadTestCase):
         self.assertIn(f"{windows_folder}\\empty.msi Write file has failed\nExtract File empty.msi 80040167\n", log)
         self.assertNotIn("install.bin", log.split("WorkOutFileNames")[1])
         self.assertIn("A file is corrupt. Download SQL Carryall and retry.\n", log)
+
+
+class FullDiskTest(PayloadTestCase):
+
+    def test_a_disk_that_fills_up_while_unpacking_is_told_as_a_full_disk(self):
+        # A 64 KiB volume: the 70,000-byte b.bin cannot fit. Mounting needs root.
+        disk = os.path.join(self.tmp, "small disk")
+        os.makedirs(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            self.skipTest("a tmpfs cannot be mounted here: " + mounted.stderr.strip())
+        self.addCleanup(subprocess.run, ["umount", "-l", disk], check=False)
+        self.base = disk
+        result = self.run_silent("", exe=NO_SPACE_CHECK_EXE)
+        self.assertExitCode(DISK_FULL_ON_WRITE, result)
+        log = self.log_text()
+        # Wine reports a short write; Windows fails the call with ERROR_DISK_FULL.
+        self.assertRegex(log, r"\\sub dir\\b file\.bin Write file has failed"
+                              r"(: \d+ of 70000 bytes written,|, error (112|39):) the disk is full\n")
+        self.assertIn("Extract File sub dir\\b file.bin 80070070\n", log)
+        self.assertRegex(log, r"\nInsufficient disk space on drive '[^']+'\. 1\.0 MB of free disk space is required\.\n")
+        self.assertNotIn("Incorrect SQL Carryall build", log)
+        self.assertEqual([], os.listdir(disk), "the private folder is removed")
 
 
 class UnusableFolderTest(PayloadTestCase):

@@ -224,6 +224,17 @@ class SplashAndSilenceTest(UiTestCase):
                          harness.count_colors(self.session, banner.rect, [banner_fill]))
         self.close_report(run, 5)
 
+    def test_a_restart_required_success_shows_no_report(self):
+        for code in (3010, 1641):
+            with self.subTest(code=code):
+                finish = harness.start_window_watch(self.session, 5000, PEEK)
+                result = self.start(WIZARD_EXE, f"WIZARD_EXIT={code} WIZARD_WINDOW=never").result()
+                events = finish()
+                self.assertExitCode(code, result)
+                self.assertEqual([], [e for e in events if e[4] == PRODUCT], "no report dialog")
+                self.assertIn(f"The installation needs a restart to complete (exit code {code}).\n",
+                              self.log_text())
+
     def test_silent_runs_show_no_window_of_the_bootstrapper(self):
         # A failed signature, a failed wizard and a whole installation: interactive, each
         # would show a dialog or the splash.

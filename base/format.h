@@ -14,7 +14,7 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "base/text.h"
 
 namespace carryall {
 

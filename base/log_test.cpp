@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ class LogTest : public ::testing::Test {
  protected:
   sim::SimFileSystem files;
   sim::SimCodePage code_page;
-  Log log{files, code_page};
+  FileLog log{files, code_page};
 };
 
 TEST_F(LogTest, LinesBeforeOpenGoToTheTopInOrder) {

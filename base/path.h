@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "base/text.h"
 
 namespace carryall {
 
@@ -22,11 +22,6 @@ std::optional<Text> PathAppend(const Text& path, std::u16string_view more, std::
 // PathRemoveFileSpecW: the path without its last component (and without the backslash
 // before it, except at a root such as "C:\").
 Text PathRemoveFileSpec(const Text& path);
-
-// The value resolved against the current directory (GetFullPathNameW); an empty value
-// names the current directory itself. nullopt when the system cannot resolve it or the
-// result does not fit in MAX_PATH characters.
-std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value);
 
 // True when a relative payload name keeps its file below the folder it is joined to:
 // no drive or stream colon, no leading separator, no ".." component, with either slash

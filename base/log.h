@@ -7,18 +7,33 @@
 // threads of the program write through it; a lock serialises the operations.
 #pragma once
 
-#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
-#include "app/format.h"
-#include "platform/platform.h"
+#include "base/format.h"
+#include "base/text.h"
 
 namespace carryall {
 
+// Where the log's bytes go: one file at a time, opened by its UTF-16 name and denied to
+// every other opener while it is open, and the thread's ANSI code page. The platform
+// layer provides it (FileLogDevice); failures are only answered, never raised.
+class LogDevice {
+ public:
+  virtual ~LogDevice() = default;
+  // Closes any open file, then opens path: created or emptied, or with append created
+  // or positioned at its end. False when it cannot be opened.
+  virtual bool Open(const Text& path, bool append) = 0;
+  virtual void Write(const std::string& bytes) = 0;
+  virtual void Close() = 0;
+  // The text up to its first NUL in the ANSI code page; nullopt when it cannot be converted.
+  virtual std::optional<std::string> ToAnsi(const Text& text) = 0;
+};
+
 class Log {
  public:
-  Log(IFileSystem& files, ICodePage& code_page);
+  explicit Log(LogDevice& device);
 
   template <typename... Args>
   void Printf(std::u16string_view format, const Args&... args) {
@@ -41,10 +56,9 @@ class Log {
  private:
   void WriteToFile(const Text& text);  // caller holds mutex_ and the file is open
 
-  IFileSystem& files_;
-  ICodePage& code_page_;
+  LogDevice& device_;
   mutable std::mutex mutex_;
-  std::unique_ptr<IFile> file_;
+  bool open_ = false;
   Text path_;
   Text pending_;
 };

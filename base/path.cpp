@@ -1,5 +1,5 @@
 // Portable layer. Windows path rules.
-#include "app/path.h"
+#include "base/path.h"
 
 namespace carryall {
 
@@ -25,12 +25,6 @@ Text PathRemoveFileSpec(const Text& path) {
   // Keep the root backslash of "C:\" and "\".
   if (cut == 0 || (cut == 2 && path[1] == u':')) return path.substr(0, cut + 1);
   return path.substr(0, cut);
-}
-
-std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value) {
-  std::optional<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
-  if (!full || full->empty() || full->size() > kMaxPath) return std::nullopt;
-  return full;
 }
 
 bool IsContainedRelativePath(std::u16string_view name) {

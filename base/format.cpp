@@ -1,8 +1,9 @@
 // Portable layer. The one formatter of the log and the messages.
-#include "app/format.h"
+#include "base/format.h"
 
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace carryall {
@@ -160,14 +161,135 @@ void FormatFloating(Text& out, const Conversion& fmt, char16_t conv, const Forma
   for (std::size_t i = 0; i < len; ++i) out.push_back(static_cast<unsigned char>(buffer[i]));
 }
 
+// Reads a number of at most 4096 at i, or takes it from the next argument after '*'.
+int ReadCount(std::u16string_view format, std::size_t& i, const std::function<const FormatArg*()>& take,
+              bool& negative) {
+  negative = false;
+  if (i < format.size() && format[i] == u'*') {
+    ++i;
+    const FormatArg* a = take();
+    long long v = a ? a->AsSigned() : 0;
+    // The size is clamped before it is negated: the most negative value has no
+    // positive counterpart.
+    if (v < 0) {
+      negative = true;
+      v = v < -4096 ? 4096 : -v;
+    }
+    return static_cast<int>(v > 4096 ? 4096 : v);
+  }
+  int value = 0;
+  while (i < format.size() && format[i] >= u'0' && format[i] <= u'9') {
+    value = value * 10 + (format[i++] - u'0');
+    if (value > 4096) value = 4096;
+  }
+  return value;
+}
+
+// Flags, width, precision and size prefixes of one conversion, from just after its '%'.
+Conversion ReadConversion(std::u16string_view format, std::size_t& i, const std::function<const FormatArg*()>& take) {
+  Conversion fmt;
+  for (bool flags = true; flags && i < format.size();) {
+    switch (format[i]) {
+      case u'-': fmt.left = true; ++i; break;
+      case u'+': fmt.plus = true; ++i; break;
+      case u' ': fmt.space = true; ++i; break;
+      case u'#': fmt.alt = true; ++i; break;
+      case u'0': fmt.zero = true; ++i; break;
+      default: flags = false;
+    }
+  }
+  bool negative = false;
+  fmt.width = ReadCount(format, i, take, negative);
+  if (negative) fmt.left = true;  // a negative width means left alignment
+  if (i < format.size() && format[i] == u'.') {
+    ++i;
+    fmt.precision = ReadCount(format, i, take, negative);
+    if (negative) fmt.precision = -1;  // a negative precision is none
+  }
+  // Size prefixes: h, l, ll, w, I32, I64. Only 64-bit sizes change what is printed.
+  for (bool sizes = true; sizes && i < format.size();) {
+    std::u16string_view rest = format.substr(i);
+    if (rest.substr(0, 3) == u"I64") {
+      fmt.size = Conversion::Size::kLong64;
+      i += 3;
+    } else if (rest.substr(0, 3) == u"I32") {
+      i += 3;
+    } else if (rest.substr(0, 2) == u"ll") {
+      fmt.size = Conversion::Size::kLong64;
+      i += 2;
+    } else if (rest[0] == u'h') {
+      fmt.size = Conversion::Size::kShort;
+      ++i;
+    } else if (rest[0] == u'l' || rest[0] == u'w') {
+      ++i;
+    } else {
+      sizes = false;
+    }
+  }
+  return fmt;
+}
+
+void FormatText(Text& out, const Conversion& fmt, const FormatArg& a) {
+  std::u16string_view s = a.AsText();
+  // A C string ends at its first NUL: the rest of the argument is not printed, and the
+  // rest of the format is.
+  s = s.substr(0, s.find(u'\0'));
+  if (fmt.precision >= 0 && s.size() > static_cast<std::size_t>(fmt.precision)) {
+    s = s.substr(0, static_cast<std::size_t>(fmt.precision));
+  }
+  Emit(out, fmt, u"", s, false);
+}
+
+void FormatPointer(Text& out, const Conversion& fmt, const FormatArg& a) {
+  unsigned long long v = a.AsUnsigned();
+  Text digits = Digits(v, 16, true);
+  // The width of a pointer of this 32-bit program; wider values keep all digits.
+  std::size_t want = v > 0xFFFFFFFFULL ? 16 : 8;
+  if (digits.size() < want) digits.insert(0, want - digits.size(), u'0');
+  Conversion plain = fmt;
+  plain.zero = false;
+  Emit(out, plain, u"", digits, false);
+}
+
+// One conversion character with its argument, if it takes one.
+void Convert(Text& out, const Conversion& fmt, char16_t conv, const std::function<const FormatArg*()>& take) {
+  if (conv == u'%') {
+    out.push_back(u'%');
+    return;
+  }
+  switch (conv) {
+    case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': case u'e': case u'E': case u'f': case u'g':
+    case u'G': case u'c': case u'C': case u's': case u'S': case u'p':
+      break;
+    default:
+      // Unknown conversions print the character itself, as the C run-time does.
+      out.push_back(conv);
+      return;
+  }
+  const FormatArg* a = take();
+  if (!a) return;
+  switch (conv) {
+    case u'e': case u'E': case u'f': case u'g': case u'G': FormatFloating(out, fmt, conv, *a); break;
+    case u'c': case u'C': {
+      char16_t ch = static_cast<char16_t>(a->AsUnsigned());
+      Emit(out, fmt, u"", std::u16string_view(&ch, 1), false);
+      break;
+    }
+    case u's': case u'S': FormatText(out, fmt, *a); break;
+    case u'p': FormatPointer(out, fmt, *a); break;
+    default: FormatInteger(out, fmt, conv, *a); break;
+  }
+}
+
 }  // namespace
 
 Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> args) {
   Text out;
   out.reserve(format.size() + 16 * args.size());
   auto next = args.begin();
-  auto take = [&]() -> const FormatArg* { return next == args.end() ? nullptr : &*next++; };
-
+  const std::function<const FormatArg*()> take = [&]() -> const FormatArg* {
+    return next == args.end() ? nullptr : &*next++;
+  };
   for (std::size_t i = 0; i < format.size();) {
     char16_t c = format[i++];
     if (c != u'%') {
@@ -175,123 +297,9 @@ Text FormatList(std::u16string_view format, std::initializer_list<FormatArg> arg
       continue;
     }
     if (i >= format.size()) break;  // a lone trailing '%' prints nothing
-    Conversion fmt;
-    for (bool flags = true; flags && i < format.size();) {
-      switch (format[i]) {
-        case u'-': fmt.left = true; ++i; break;
-        case u'+': fmt.plus = true; ++i; break;
-        case u' ': fmt.space = true; ++i; break;
-        case u'#': fmt.alt = true; ++i; break;
-        case u'0': fmt.zero = true; ++i; break;
-        default: flags = false;
-      }
-    }
-    if (i < format.size() && format[i] == u'*') {
-      ++i;
-      const FormatArg* w = take();
-      long long v = w ? w->AsSigned() : 0;
-      if (v < 0) {
-        // A negative width means left alignment; its size is clamped before it is
-        // negated, since the most negative value has no positive counterpart.
-        fmt.left = true;
-        v = v < -4096 ? 4096 : -v;
-      }
-      fmt.width = static_cast<int>(v > 4096 ? 4096 : v);
-    } else {
-      while (i < format.size() && format[i] >= u'0' && format[i] <= u'9') {
-        fmt.width = fmt.width * 10 + (format[i++] - u'0');
-        if (fmt.width > 4096) fmt.width = 4096;
-      }
-    }
-    if (i < format.size() && format[i] == u'.') {
-      ++i;
-      fmt.precision = 0;
-      if (i < format.size() && format[i] == u'*') {
-        ++i;
-        const FormatArg* p = take();
-        long long v = p ? p->AsSigned() : 0;
-        fmt.precision = v < 0 ? -1 : static_cast<int>(v > 4096 ? 4096 : v);
-      } else {
-        while (i < format.size() && format[i] >= u'0' && format[i] <= u'9') {
-          fmt.precision = fmt.precision * 10 + (format[i++] - u'0');
-          if (fmt.precision > 4096) fmt.precision = 4096;
-        }
-      }
-    }
-    // Size prefixes: h, l, ll, w, I32, I64. Only 64-bit sizes change what is printed.
-    for (bool sizes = true; sizes && i < format.size();) {
-      std::u16string_view rest = format.substr(i);
-      if (rest.substr(0, 3) == u"I64") {
-        fmt.size = Conversion::Size::kLong64;
-        i += 3;
-      } else if (rest.substr(0, 3) == u"I32") {
-        i += 3;
-      } else if (rest.substr(0, 2) == u"ll") {
-        fmt.size = Conversion::Size::kLong64;
-        i += 2;
-      } else if (rest[0] == u'h') {
-        fmt.size = Conversion::Size::kShort;
-        ++i;
-      } else if (rest[0] == u'l' || rest[0] == u'w') {
-        ++i;
-      } else {
-        sizes = false;
-      }
-    }
+    const Conversion fmt = ReadConversion(format, i, take);
     if (i >= format.size()) break;
-    char16_t conv = format[i++];
-    switch (conv) {
-      case u'%':
-        out.push_back(u'%');
-        break;
-      case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': {
-        const FormatArg* a = take();
-        if (a) FormatInteger(out, fmt, conv, *a);
-        break;
-      }
-      case u'e': case u'E': case u'f': case u'g': case u'G': {
-        const FormatArg* a = take();
-        if (a) FormatFloating(out, fmt, conv, *a);
-        break;
-      }
-      case u'c': case u'C': {
-        const FormatArg* a = take();
-        if (!a) break;
-        char16_t ch = static_cast<char16_t>(a->AsUnsigned());
-        Emit(out, fmt, u"", std::u16string_view(&ch, 1), false);
-        break;
-      }
-      case u's': case u'S': {
-        const FormatArg* a = take();
-        if (!a) break;
-        std::u16string_view s = a->AsText();
-        // A C string ends at its first NUL: the rest of the argument is not printed,
-        // and the rest of the format is.
-        s = s.substr(0, s.find(u'\0'));
-        if (fmt.precision >= 0 && s.size() > static_cast<std::size_t>(fmt.precision)) {
-          s = s.substr(0, static_cast<std::size_t>(fmt.precision));
-        }
-        Emit(out, fmt, u"", s, false);
-        break;
-      }
-      case u'p': {
-        const FormatArg* a = take();
-        if (!a) break;
-        unsigned long long v = a->AsUnsigned();
-        Text digits = Digits(v, 16, true);
-        // The width of a pointer of this 32-bit program; wider values keep all digits.
-        std::size_t want = v > 0xFFFFFFFFULL ? 16 : 8;
-        if (digits.size() < want) digits.insert(0, want - digits.size(), u'0');
-        Conversion plain = fmt;
-        plain.zero = false;
-        Emit(out, plain, u"", digits, false);
-        break;
-      }
-      default:
-        // Unknown conversions print the character itself, as the C run-time does.
-        out.push_back(conv);
-        break;
-    }
+    Convert(out, fmt, format[i++], take);
   }
   return out;
 }

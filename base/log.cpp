@@ -1,13 +1,13 @@
 // Portable layer. The diagnostic log.
-#include "app/log.h"
+#include "base/log.h"
 
 namespace carryall {
 
-Log::Log(IFileSystem& files, ICodePage& code_page) : files_(files), code_page_(code_page) {}
+Log::Log(LogDevice& device) : device_(device) {}
 
 void Log::WriteToFile(const Text& text) {
   // A line that cannot be converted is skipped rather than written from an empty buffer.
-  std::optional<std::string> ansi = code_page_.ToAnsi(text);
+  std::optional<std::string> ansi = device_.ToAnsi(text);
   if (!ansi || ansi->empty()) return;
   // Text mode: every line feed reaches the file as carriage return plus line feed.
   std::string bytes;
@@ -16,12 +16,12 @@ void Log::WriteToFile(const Text& text) {
     if (c == '\n') bytes.push_back('\r');
     bytes.push_back(c);
   }
-  file_->Write(bytes.data(), bytes.size());
+  device_.Write(bytes);
 }
 
 void Log::Write(const Text& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (file_) {
+  if (open_) {
     WriteToFile(text);
   } else {
     pending_ += text;
@@ -30,31 +30,33 @@ void Log::Write(const Text& text) {
 
 void Log::Open(const Text& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (file_) {
+  if (open_) {
     if (path == path_) return;
-    file_.reset();
+    device_.Close();
+    open_ = false;
   }
   path_ = path;
-  file_ = files_.OpenExclusive(path, IFileSystem::OpenMode::kTruncate);
-  if (!file_) return;
+  open_ = device_.Open(path, /*append=*/false);
+  if (!open_) return;
   WriteToFile(pending_);
   pending_.clear();
 }
 
 void Log::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
-  file_.reset();
+  if (open_) device_.Close();
+  open_ = false;
 }
 
 void Log::Reopen() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (file_ || path_.empty()) return;
-  file_ = files_.OpenExclusive(path_, IFileSystem::OpenMode::kAppend);
+  if (open_ || path_.empty()) return;
+  open_ = device_.Open(path_, /*append=*/true);
 }
 
 bool Log::is_open() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return file_ != nullptr;
+  return open_;
 }
 
 Text Log::path() const {

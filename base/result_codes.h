@@ -17,6 +17,7 @@ constexpr int32_t kFail = static_cast<int32_t>(0x80004005);              // E_FA
 constexpr int32_t kFileSizeMismatch = static_cast<int32_t>(0x80040167);
 constexpr int32_t kAbort = static_cast<int32_t>(0x80004004);             // E_ABORT
 constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057);        // E_INVALIDARG
+constexpr int32_t kDiskFullOnWrite = static_cast<int32_t>(0x80070070);   // HRESULT_FROM_WIN32(ERROR_DISK_FULL)
 constexpr int32_t kDotNetRuntimeFailed = static_cast<int32_t>(0x80131700);  // a wizard exit code
 // Wizard exit codes of a success that needs a restart (the Windows Installer's
 // ERROR_SUCCESS_REBOOT_REQUIRED and ERROR_SUCCESS_REBOOT_INITIATED).

@@ -1,0 +1,14 @@
+// Portable layer. Making a path value absolute.
+#include "platform/full_path.h"
+
+#include "base/path.h"
+
+namespace carryall {
+
+std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value) {
+  std::optional<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
+  if (!full || full->empty() || full->size() > kMaxPath) return std::nullopt;
+  return full;
+}
+
+}  // namespace carryall

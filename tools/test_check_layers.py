@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""Tests of check_layers.py on small trees of its own."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "check_layers.py")
+
+
+class CheckLayersTest(unittest.TestCase):
+    def verdict(self, files):
+        with tempfile.TemporaryDirectory() as root:
+            for path, text in files.items():
+                os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+                with open(os.path.join(root, path), "w") as f:
+                    f.write(text)
+            result = subprocess.run([sys.executable, "-B", TOOL, "--root", root], capture_output=True, text=True)
+            return result.returncode, result.stderr.splitlines()
+
+    def test_upward_includes_fail_and_the_rest_pass(self):
+        cases = [
+            # (file, its include, the lines printed)
+            ("payload/win32/x.cpp", "launch/launch.h", ["check_layers: payload/win32/x.cpp:2: includes launch/launch.h, above payload/"]),
+            ("base/format.cpp", "platform/platform.h", ["check_layers: base/format.cpp:2: includes platform/platform.h, above base/"]),
+            ("launch/launch.cpp", "ui/report.h", ["check_layers: launch/launch.cpp:2: includes ui/report.h, above launch/"]),
+            ("launch/launch.cpp", "checks/processor_mode.h", []),
+            ("app/carryall_app.cpp", "ui/report.h", []),
+            ("ui/report_test.cpp", "app/carryall_app.h", []),  # tests stand above everything
+            ("fuzz/x.cpp", "app/carryall_app.h", []),
+            ("cmdline/x.cpp", "gtest/gtest.h", []),  # not a folder of ours
+        ]
+        for path, include, lines in cases:
+            with self.subTest(path=path, include=include):
+                status, printed = self.verdict({path: '// a file\n#include "%s"\n' % include})
+                self.assertEqual((1 if lines else 0, lines), (status, printed))
+
+    def test_the_project_has_no_upward_include(self):
+        result = subprocess.run([sys.executable, "-B", TOOL], capture_output=True, text=True)
+        self.assertEqual((0, ""), (result.returncode, result.stderr))
+
+
+if __name__ == "__main__":
+    unittest.main()
