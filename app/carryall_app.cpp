@@ -85,9 +85,9 @@ int32_t CCarryallInstallerApp::ProcessOptions() {
 }
 
 void CCarryallInstallerApp::RefuseRedirectedRun(const Text& redirection) {
-  const Text message = Format(u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.",
-                              LoadString(kIdsProductName), redirection);
-  log_.Write(message + u"\n");
+  const char16_t kRefusal[] = u"%s will not run while '%s' is beside it: it would redirect the DLLs the program loads.";
+  const Text message = Format(kRefusal, LoadString(kIdsProductName), redirection);
+  log_.Write(Format(kRefusal, LoadString(kIdsProductName), EscapeForLog(redirection)) + u"\n");
   if (!m_bSilent) platform_.ui.ShowReport(message, Text());
   m_nExitCode = kFail;
 }
@@ -169,7 +169,7 @@ Report CCarryallInstallerApp::WordReport(int32_t result) {
 
 void CCarryallInstallerApp::ReportResult(int32_t result) {
   Report report = WordReport(result);
-  log_.Write(report.message);
+  log_.Write(report.logged);
   log_.Write(u"\n");
   if (m_bSilent) return;
   platform_.ui.ShowReport(report.message, report.link);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -93,7 +94,6 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Remove folder 'Yes'\r\n"
             "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe'\r\n"
             "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt'\r\n"
-            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Deletion Folder of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Ended 1032\r\n");
@@ -115,6 +115,66 @@ TEST_F(StartupTest, BadCommandLineReportsUsageAndExitsWithItsCode) {
             "Example\r\n\t log c:\\log.txt /IAgreeToTheEULA\r\n"
             "Ended 1016\r\n");
   EXPECT_TRUE(machine.ui.events.empty()) << "a silent run shows nothing";
+}
+
+// Text from outside the program reaches the log escaped wherever it comes from, and
+// forges no line; the wizard and the dialog still get it exactly.
+TEST(LogForgeryTest, NoOutsideTextStartsALineOfItsOwn) {
+  const Text forged = u"x\nEnded 0\r\nDigital verification: SubjectName 'forged'\x01";
+  const std::string shown = "x\\nEnded 0\\r\\nDigital verification: SubjectName 'forged'\\x01";
+  struct Row {
+    const char* where;
+    std::function<void(sim::SimMachine&)> plant;
+    Text args;
+    std::string line;  // the start of the log line that shows the text (escaped)
+  } rows[] = {
+      {"a bare word for the wizard", [](sim::SimMachine&) {}, u"/dontrun \"" + forged + u"\"",
+       "Command line params "},
+      {"the usage message's command line", [](sim::SimMachine&) {}, u"/? " + forged,
+       "Command line 'log run.log /IAgreeToTheEULA /? " + shown + "' incorrect."},
+      {"the signer's subject", [&](sim::SimMachine& m) { m.trust.signature.certificate->subject = forged; }, u"/dontrun",
+       "Digital verification: SubjectName '" + shown + "'"},
+      {"the signer's issuer", [&](sim::SimMachine& m) { m.trust.signature.certificate->issuer = forged; }, u"/dontrun",
+       "Digital verification: IssuerName '" + shown + "'"},
+      {"the signed program name", [&](sim::SimMachine& m) { m.trust.signature.opus_info.program_name = forged; },
+       u"/dontrun", "Digital verification: ProgramName '" + shown + "'"},
+      {"the more-information link",
+       [&](sim::SimMachine& m) { m.trust.signature.opus_info.more_info = SignerLink{kLinkUrl, forged}; }, u"/dontrun",
+       "Digital verification: MoreInfo    '" + shown + "'"},
+      {"the program's own path", [&](sim::SimMachine& m) { m.files.module_path = u"C:\\work\\" + forged + u".exe"; },
+       u"/dontrun",
+       "Digital verification: 'The file \"C:\\work\\" + shown + ".exe\" is signed and the signature was verified."},
+  };
+  for (const Row& row : rows) {
+    sim::SimMachine machine;
+    FileLog log(machine.files, machine.code_page);
+    CCarryallInstallerApp app(machine.platform, log);
+    AddOneFilePayload(machine);
+    row.plant(machine);
+    // Two words before the forged text, so that "Started" is not the first line anyway.
+    machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" log run.log /IAgreeToTheEULA " + row.args;
+    app.InitInstance();
+    app.ExitInstance();
+    machine.threads.JoinAll();
+    std::string text = machine.files.Contents("C:\\work\\run.log");
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; at < text.size(); at = end + 2) {
+      end = text.find("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(at, end - at));
+    }
+    const bool found = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.rfind(row.line, 0) == 0 && line.find(shown) != std::string::npos;
+    });
+    EXPECT_TRUE(found) << row.where << "\n" << text;
+    if (std::string(row.where) == "the signed program name") {
+      EXPECT_EQ(app.m_strProgramName, forged) << "the wizard is handed the exact name";
+    }
+    for (const std::string& line : lines) {
+      EXPECT_NE(line.rfind("Ended 0", 0), 0u) << row.where;
+      EXPECT_NE(line.rfind("Digital verification: SubjectName 'forged'", 0), 0u) << row.where;
+    }
+  }
 }
 
 TEST_F(StartupTest, InteractiveBadCommandLineShowsTheReport) {

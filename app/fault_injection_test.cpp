@@ -200,7 +200,7 @@ Outcome RunOnce(const Scenario& scenario, FaultPlan& plan) {
     out.wrote_outside = ChangedOutside(before, machine.files.Tree(),
                                        private_folder.empty() ? std::string() : SimFileSystem::Key(private_folder));
     out.completed = payload_ready && machine.processes.exit_codes_read > 0;
-    out.failure_named = EndsWithReport(machine.files.Contents(Text(kLogPath)), app.WordReport(out.exit_code).message);
+    out.failure_named = EndsWithReport(machine.files.Contents(Text(kLogPath)), app.WordReport(out.exit_code).logged);
   }
   out.allocations = g_live_allocations - live_before;
   return out;
@@ -271,7 +271,7 @@ TEST(FaultInjectionTest, EveryCallOfAWholeRunFailsInTurnAndTheRunStillEndsCleanl
     by_interface += (by_interface.empty() ? "" : ", ") + name + " " + std::to_string(calls);
   }
   EXPECT_EQ(used, (std::set<std::string>{"ICodePage", "IFile", "IFileSystem", "IFindHandle", "IMachineInfo", "IProcess",
-                                         "IProcesses", "IReadFile", "IResources", "ISystem", "IThreads", "ITrust",
+                                         "IFileHandle", "IProcesses", "IReadFile", "IResources", "ISystem", "IThreads", "ITrust",
                                          "IUserInterface"}));
   std::printf("%d call sites failed in turn: %d crashes, %d leaks, %d writes outside, %d failures reported as success\n"
               "(%s)\n",

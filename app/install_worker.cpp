@@ -49,6 +49,9 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
   result = ExtractResources(*this, m_hInstance, m_bZeroGuid, m_resources, program_path);
   if (m_bRunWizard && result == kOk) result = RunWizard(program_path, exit_code);
 
+  // The payload was held against other writers and deleters from its writing to the
+  // wizard's end; the hold goes just before clean-up, which needs the files free.
+  m_tempFolder.own.ReleaseHolds();
   log_.Printf(u"Remove folder '%s'\n", Text(m_bRemoveTempFolder ? u"Yes" : u"No"));
   if (m_bRemoveTempFolder) RemoveTempFolder();
   return result;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/carryall_app.h"
 #include "base/result_codes.h"
 #include "platform/sim/installer_test.h"
@@ -114,6 +116,121 @@ TEST_F(WorkerTest, SecondOptionLineCarriesTheProgramName) {
   EXPECT_EQ(Run(u"/dontrun temp C:\\Base"), kOk);
   EXPECT_EQ(Count("VH_I=\"Mini\" \n"), 2);  // this test's own parse and the worker's
   EXPECT_TRUE(Logged("Run Embedded Resources \nCommand line params /temp \"C:\\Base\" VH_I=\"Mini\" \n"));
+}
+
+// ---- what the run finds in a private folder that was there before it ----
+
+constexpr char16_t kZero[] = u"C:\\Base\\{00000000-0000-0000-0000-000000000000}";
+constexpr char16_t kKeep[] = u"C:\\Users\\me\\keep.txt";
+
+TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWroteIsDeleted) {
+  const std::string zero = Narrow(kZero);
+  struct Row {
+    const char* name;
+    std::function<void(sim::SimFileSystem&)> plant;  // in the private folder before the run
+    int32_t result;
+    std::vector<std::string> lines;  // each in the log, in this order
+    std::vector<std::string> left;   // the private folder afterwards
+  } rows[] = {
+      {"a file of the user's", [](sim::SimFileSystem& f) { f.Put(Text(kZero) + u"\\notes.txt", "notes"); }, kOk,
+       {zero + "\\a.txt written Ok\n", "Manual Deletion of '" + zero + "\\a.txt'\n",
+        "Kept '" + zero + "\\notes.txt': this run did not write it\n",
+        "Kept '" + zero + "': this run did not write it\n"},
+       {"notes.txt"}},
+      {"a payload file a /keep run left", [](sim::SimFileSystem& f) { f.Put(Text(kZero) + u"\\a.txt", "old bytes"); },
+       kOk, {zero + "\\a.txt written Ok\n", "Manual Deletion of '" + zero + "\\a.txt'\n"}, {}},
+      {"a hard link to the user's file", [](sim::SimFileSystem& f) { f.MakeHardLink(Text(kZero) + u"\\a.txt", kKeep); },
+       kFail,
+       {zero + "\\a.txt has other names: nothing is written through it\nExtract File a.txt 80004005\n",
+        "Manual Deletion of '" + zero + "\\w.exe'\n", "Kept '" + zero + "\\a.txt': this run did not write it\n"},
+       {"a.txt"}},
+      {"a link to the user's file that reads as a file",
+       [](sim::SimFileSystem& f) { f.MakeFileLink(Text(kZero) + u"\\a.txt", kKeep); }, kFail,
+       {zero + "\\a.txt is a link: nothing is written through it\n",
+        "Kept '" + zero + "\\a.txt': this run did not write it\n"},
+       {"a.txt"}},
+      {"such a link to nothing", [](sim::SimFileSystem& f) {
+         f.MakeFileLink(Text(kZero) + u"\\a.txt", u"C:\\Users\\me\\new.txt");
+       }, kFail, {zero + "\\a.txt is a link: nothing is written through it\n"}, {"a.txt"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimMachine machine;
+    FileLog log(machine.files, machine.code_page);
+    CCarryallInstallerApp app(machine.platform, log);
+    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
+    machine.resources.Add(u"TOOLKIT", 102, "abc");
+    machine.resources.Add(u"TOOLKIT", 103, "w");
+    machine.files.Put(kKeep, "mine");
+    machine.files.MakeDirectories(kZero);
+    row.plant(machine.files);
+    machine.system.command_line = u"prog.exe /zeroguid /dontrun temp C:\\Base";
+    ASSERT_EQ(app.ProcessOptions(), kOk);
+    EXPECT_EQ(app.RunEmbeddedResource(app.m_nExitCode), row.result);
+    const std::string text = Narrow(log.pending());
+    std::size_t at = 0;
+    for (const std::string& line : row.lines) {
+      at = text.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << "\n" << text;
+    }
+    EXPECT_EQ(machine.files.List(kZero), row.left);
+    EXPECT_EQ(machine.files.Contents(kKeep), "mine") << "the user's file";
+    EXPECT_FALSE(machine.files.Exists(u"C:\\Users\\me\\new.txt"));
+    EXPECT_EQ(machine.files.open_handles, 0);
+  }
+}
+
+// ---- while the wizard runs ----
+
+TEST_F(WorkerTest, ASecondRunWhileTheWizardRunsFailsAtItsFirstFileAndDeletesNothing) {
+  int32_t second = kOk;
+  std::string second_log;
+  std::vector<std::string> during;
+  machine.processes.on_create = [&] {
+    FileLog other_log(machine.files, machine.code_page);
+    CCarryallInstallerApp other(machine.platform, other_log);
+    machine.system.command_line = u"prog.exe /zeroguid /dontrun temp C:\\Base";
+    ASSERT_EQ(other.ProcessOptions(), kOk);
+    second = other.RunEmbeddedResource(other.m_nExitCode);
+    second_log = Narrow(other_log.pending());
+    during = machine.files.List(kZero);
+  };
+  EXPECT_EQ(Run(u"/zeroguid temp C:\\Base"), kOk);
+  const std::string zero = Narrow(kZero);
+  EXPECT_EQ(second, kFail);
+  EXPECT_NE(second_log.find(zero + "\\w.exe Create file has failed\nExtract File w.exe 80004005\n"), std::string::npos)
+      << second_log;
+  EXPECT_EQ(second_log.find("Manual Deletion"), std::string::npos);
+  EXPECT_NE(second_log.find("Kept '" + zero + "\\w.exe': it could not be deleted\n"), std::string::npos);
+  EXPECT_EQ(during, (std::vector<std::string>{"a.txt", "w.exe"})) << "the first run's files stay while its wizard runs";
+  EXPECT_FALSE(machine.files.Exists(kZero)) << "the first run still removes its own folder";
+}
+
+TEST_F(WorkerTest, WhatIsPlantedWhileTheWizardRunsIsNeverAWayOut) {
+  machine.files.Put(kKeep, "mine");
+  const Text folder = u"C:\\Base\\{00000000-0000-0000-0000-000000000000}";
+  bool wizard_could_write = true, other_could_delete = true;
+  machine.processes.on_create = [&] {
+    machine.files.MakeFileLink(folder + u"\\planted.txt", kKeep);
+    machine.files.MakeHardLink(folder + u"\\second name.txt", kKeep);
+    machine.files.Put(folder + u"\\wizard.log", "the wizard's own");
+    // The payload is held: neither the wizard nor anyone else may change or delete it.
+    bool created = false;
+    uint32_t error = 0;
+    wizard_could_write = machine.files.OpenForWriting(folder + u"\\a.txt", created, error) != nullptr;
+    other_could_delete = machine.files.DeleteFile(folder + u"\\w.exe");
+  };
+  EXPECT_EQ(Run(u"/zeroguid temp C:\\Base"), kOk);
+  EXPECT_FALSE(wizard_could_write);
+  EXPECT_FALSE(other_could_delete);
+  EXPECT_EQ(machine.files.Contents(kKeep), "mine");
+  const std::string f = Narrow(folder);
+  // The folder is the run's own, so what came in it goes, a second name included (the
+  // user's file keeps its first); a link that lands outside stays, and so does the folder.
+  EXPECT_TRUE(Logged("Deletion file '" + f + "\\second name.txt'\n"));
+  EXPECT_TRUE(Logged("Deletion file '" + f + "\\wizard.log'\n"));
+  EXPECT_TRUE(Logged("Kept '" + f + "\\planted.txt': this run did not write it\n"));
+  EXPECT_EQ(machine.files.List(folder), std::vector<std::string>{"planted.txt"});
 }
 
 }  // namespace

@@ -3,6 +3,23 @@
 
 namespace carryall {
 
+Text EscapeForLog(std::u16string_view text) {
+  Text shown;
+  shown.reserve(text.size());
+  for (char16_t unit : text.substr(0, text.find(u'\0'))) {
+    if (unit >= 0x20 || unit == u'\t') {
+      shown.push_back(unit);
+    } else if (unit == u'\r') {
+      shown += u"\\r";
+    } else if (unit == u'\n') {
+      shown += u"\\n";
+    } else {
+      shown += Format(u"\\x%02X", static_cast<unsigned>(unit));
+    }
+  }
+  return shown;
+}
+
 Log::Log(LogDevice& device) : device_(device) {}
 
 void Log::WriteToFile(const Text& text) {

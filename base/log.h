@@ -16,6 +16,14 @@
 
 namespace carryall {
 
+// Outside text as a log line shows it: a control character (below 0x20, tab excepted)
+// must not start a line of its own or hide one. CR and LF read "\r" and "\n", every
+// other one "\xNN" (two upper-case hexadecimal digits). A backslash stays as it is, so
+// text without control characters is shown unchanged, and escaping twice changes
+// nothing more; "\r" in the log may therefore also be the two characters themselves.
+// The text ends at its first NUL, as a %s argument does.
+Text EscapeForLog(std::u16string_view text);
+
 // Where the log's bytes go: one file at a time, opened by its UTF-16 name and denied to
 // every other opener while it is open, and the thread's ANSI code page. The platform
 // layer provides it (FileLogDevice); failures are only answered, never raised.
@@ -35,10 +43,16 @@ class Log {
  public:
   explicit Log(LogDevice& device);
 
+  // Formats a line and writes it. Every text argument (%s) is taken as coming from
+  // outside (a path, a name, a command-line word, a signer's name) and is shown
+  // escaped (EscapeForLog), so that no argument can forge a line; the format itself is
+  // the program's own. Text that must keep its line breaks is composed and passed to
+  // Write instead.
   template <typename... Args>
   void Printf(std::u16string_view format, const Args&... args) {
-    Write(Format(format, args...));
+    Write(Format(format, ForLog(args)...));
   }
+  // Writes the text unchanged.
   void Write(const Text& text);
 
   // Opens (creates or truncates) the file and writes the pending text into it. The file
@@ -54,6 +68,13 @@ class Log {
   Text pending() const;
 
  private:
+  static Text ForLog(const Text& text) { return EscapeForLog(text); }
+  static Text ForLog(std::u16string_view text) { return EscapeForLog(text); }
+  static Text ForLog(const char16_t* text) { return EscapeForLog(text ? text : u"(null)"); }
+  template <typename T>
+  static const T& ForLog(const T& value) {
+    return value;
+  }
   void WriteToFile(const Text& text);  // caller holds mutex_ and the file is open
 
   LogDevice& device_;

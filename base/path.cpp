@@ -96,4 +96,27 @@ bool NamesReservedDevice(std::u16string_view name) {
   }
 }
 
+bool IsBareDrive(std::u16string_view text) {
+  if (text.size() < 2 || text[1] != u':') return false;
+  const char16_t letter = text[0];
+  if (!((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'))) return false;
+  return text.find_first_not_of(u' ', 2) == std::u16string_view::npos;
+}
+
+bool NamesDevice(std::u16string_view path) {
+  if (IsDevicePath(path)) return true;
+  // The root ("C:\", "\\server\share\", "\\?\C:\") is not a name of its own.
+  std::size_t start = 0;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    start = 2;
+    for (int skip = 0; skip < 2 && start < path.size(); ++skip) {
+      std::size_t next = path.find_first_of(u"\\/", start);
+      start = next == std::u16string_view::npos ? path.size() : next + 1;
+    }
+  } else if (path.size() >= 2 && path[1] == u':') {
+    start = 2;
+  }
+  return NamesReservedDevice(path.substr(start));
+}
+
 }  // namespace carryall

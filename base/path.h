@@ -23,6 +23,10 @@ std::optional<Text> PathAppend(const Text& path, std::u16string_view more, std::
 // before it, except at a root such as "C:\").
 Text PathRemoveFileSpec(const Text& path);
 
+// True when text is a drive letter and a colon alone ("D:", blanks after it allowed),
+// which GetFullPathNameW resolves to that drive's current directory, not its root.
+bool IsBareDrive(std::u16string_view text);
+
 // True when a relative payload name keeps its file below the folder it is joined to:
 // no drive or stream colon, no leading separator, no ".." component, with either slash
 // counted as a separator.
@@ -43,5 +47,11 @@ bool IsReservedDeviceName(std::u16string_view component);
 // True when any component of a relative name (either slash separates) names a
 // reserved device.
 bool NamesReservedDevice(std::u16string_view name);
+
+// True when a full path the bootstrapper was given names a device instead of a folder
+// or file: IsDevicePath, or a component after its root that is a reserved device name
+// (GetFullPathNameW of Windows gives "\\.\COM1" for "C:\x\COM1", but Wine keeps
+// "C:\x\COM¹" as it is).
+bool NamesDevice(std::u16string_view path);
 
 }  // namespace carryall

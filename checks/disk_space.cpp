@@ -90,7 +90,7 @@ DiskVerdict CheckFreeDiskSpace(IMachineInfo& machine, Log& log, const Text& path
     log.Printf(u"Failed to parse directory for free disk space check. %s\n", path);
     return verdict;
   }
-  if (IsDevicePath(path)) {
+  if (NamesDevice(path)) {
     // A device (CON, NUL) has no free space to measure, and it is no folder at all: the
     // worker's temporary folder step refuses it as an unusable folder, which is the
     // failure to report (and, in a run with a user, the one that offers another folder).

@@ -71,12 +71,14 @@ ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_lin
   take_path(u"extract", [&](const Text& full) { info.SetOption(u"extract", full); });
   std::optional<Text> refused_log = take_path(u"log", [&](const Text& full) {
     info.SetOption(u"log", full);
-    log.Open(full);
+    // A device (COM1, or COM¹, which Wine takes for a file name) is not written to: the
+    // lines stay in memory, as for a log file that cannot be made.
+    if (!NamesDevice(full)) log.Open(full);
   });
   // The run stops then. When the system could not resolve a name that fits, the file is
   // opened by the name as given (the system resolves it the same way), so that the log
   // still says why; a name too long for a path gets no log.
-  if (refused_log && refused_log->size() < kMaxPath) log.Open(*refused_log);
+  if (refused_log && refused_log->size() < kMaxPath && !NamesDevice(*refused_log)) log.Open(*refused_log);
   take_path(u"temp", [&](const Text& full) { options.temp_folder = full; });
 
   info.ComposeWizardArguments(program_name, options.wizard_arguments);

@@ -39,6 +39,18 @@ TEST_F(ProcessOptionsTest, ALogNameOutsideTheCodePageStillGetsItsLog) {
   EXPECT_EQ(app.m_strWizardArguments, u"/log \"" + name + u"\" VH_I=\"\" ");
 }
 
+TEST_F(ProcessOptionsTest, ALogNamingADeviceIsNeverOpened) {
+  for (const char16_t* name : {u"COM1", u"C:\\work\\com\u00B9", u"C:\\work\\lpt1.log"}) {
+    sim::SimMachine m;
+    FileLog l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.system.command_line = u"prog.exe log " + Text(name);
+    a.ProcessOptions();
+    EXPECT_FALSE(l.is_open()) << Narrow(name);
+    EXPECT_EQ(m.files.List(u"C:\\work"), std::vector<std::string>{}) << Narrow(name);
+  }
+}
+
 TEST_F(ProcessOptionsTest, SwitchesSetTheirFieldsAndOnlyTheWizardsOnesAreHandedOn) {
   struct Case {
     const char16_t* args;

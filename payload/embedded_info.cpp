@@ -29,23 +29,6 @@ std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window
   return std::nullopt;
 }
 
-Text EscapeForLog(const Text& information) {
-  Text shown;
-  shown.reserve(information.size());
-  for (char16_t unit : information) {
-    if (unit >= 0x20 || unit == u'\t') {
-      shown.push_back(unit);
-    } else if (unit == u'\r') {
-      shown += u"\\r";
-    } else if (unit == u'\n') {
-      shown += u"\\n";
-    } else {
-      shown += Format(u"\\x%02X", static_cast<unsigned>(unit));
-    }
-  }
-  return shown;
-}
-
 int32_t CCarryallInstallerApp::WriteInfoFile() {
   Text folder = GetTempFolder(*this);
   std::optional<Text> path = PathAppend(folder, u"info.xml", std::min(kInfoPathBuffer, kMaxPath));
@@ -75,12 +58,15 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
   const uint8_t* bytes = window.data() + info->offset;
   std::string text(reinterpret_cast<const char*>(bytes), info->length);
   text = text.substr(0, text.find('\0'));
-  log_.Printf(u"Found embedded information '%s'\r\n", EscapeForLog(platform_.code_page.FromAnsi(text)));
+  log_.Printf(u"Found embedded information '%s'\r\n", platform_.code_page.FromAnsi(text));
 
-  // Never through a link at the private folder's place or at the file's own.
-  std::unique_ptr<IFile> out;
+  // Never through a link at the private folder's place or at the file's own, nor
+  // through a second name of someone else's file.
+  std::unique_ptr<IFileHandle> out;
+  OwnFiles& own = m_tempFolder.own;
   if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
-    out = files.CreateNewFile(output_path, error);
+    OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
+    out = own.Create(files, output_path, error, refusal);
   } else {
     error = kErrorStoppedOnLink;
   }
@@ -89,13 +75,17 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
     return 0;
   }
   uint32_t write_error = 0;
-  if (out->WriteOnce(bytes, info->length, write_error) == info->length) {
+  const bool whole = out->WriteOnce(bytes, info->length, write_error) == info->length;
+  out.reset();
+  if (whole) {
     log_.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
                 output_path);
   } else {
     log_.Printf(u"Write fail for embedded information %ld bytes to file %s\r\n",
                 static_cast<int32_t>(info->length), output_path);
   }
+  // The wizard reads it as the information of this very executable.
+  if (!own.Hold(files, output_path)) log_.Printf(u"%s changed before it could be held\r\n", output_path);
   return 0;
 }
 

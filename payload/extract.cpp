@@ -82,13 +82,32 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
     log.Printf(u"%s Create file has failed\n", path);
     return kFail;
   }
+  // Each missing folder on the way is made one level at a time, so that the run knows
+  // which ones are its own.
+  OwnFiles& own = app.m_tempFolder.own;
+  IFileSystem& files = app.platform().files;
+  const Text private_folder = GetTempFolder(app);
   Text folder = PathRemoveFileSpec(path);
-  if (folder.size() < kFolderBuffer) CreateFolder(app, folder);
+  if (folder.size() < kFolderBuffer) {
+    for (std::size_t at = folder.find_first_of(u"\\/", private_folder.size() + 1);;
+         at = folder.find_first_of(u"\\/", at + 1)) {
+      const Text level = folder.substr(0, at);
+      if (level.size() > private_folder.size() && !files.GetFileAttributes(level) && files.CreateDirectory(level)) {
+        own.NoteMadeFolder(files, level);
+      }
+      if (at == Text::npos) break;
+    }
+  }
 
   uint32_t error = 0;
-  std::unique_ptr<IFile> file = app.platform().files.CreateNewFile(path, error);
+  OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
+  std::unique_ptr<IFileHandle> file = own.Create(files, path, error, refusal);
   if (!file) {
-    log.Printf(u"%s Create file has failed\n", path);
+    switch (refusal) {
+      case OwnFiles::Refusal::kLink: log.Printf(u"%s is a link: nothing is written through it\n", path); break;
+      case OwnFiles::Refusal::kNames: log.Printf(u"%s has other names: nothing is written through it\n", path); break;
+      case OwnFiles::Refusal::kNone: log.Printf(u"%s Create file has failed\n", path); break;
+    }
     return kFail;
   }
   // One write straight from the resource's memory, also for the largest file.
@@ -105,6 +124,12 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
       return kDiskFullOnWrite;
     }
     log.Printf(u"%s Write file has failed, error %u\n", path, error);
+    return kFail;
+  }
+  file.reset();
+  // Held from here until clean-up: a second run, or a cleaner, cannot take it away.
+  if (!own.Hold(files, path)) {
+    log.Printf(u"%s changed before it could be held\n", path);
     return kFail;
   }
   if (written != m_dwSize) {

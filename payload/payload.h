@@ -33,15 +33,10 @@ struct EmbeddedInformation {
 // the marker nearest the end leaves no information.
 std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window, uint32_t size);
 
-// The information as the log shows it. It comes from outside the signature, so a
-// control character (below 0x20, tab excepted) must not start a line of its own: CR
-// and LF read "\r" and "\n", every other one "\xNN" (two upper-case hexadecimal
-// digits). A backslash stays as it is, so text without control characters is shown
-// unchanged; "\r" in the log may therefore also be the two characters themselves.
-Text EscapeForLog(const Text& information);
-
-// Deletes a folder's contents depth first, then the folder. A link at the folder's
-// place or inside it is removed itself, never followed. Always false.
+// Deletes a folder's contents depth first, then the folder, each entry through its own
+// handle and only when this run may delete it (OwnFiles::MayDelete); every entry kept
+// gets a "Kept" line. A link at the folder's place or inside it is never followed: at
+// most the link itself goes. Always false.
 bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder);
 
 }  // namespace carryall

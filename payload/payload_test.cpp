@@ -72,12 +72,22 @@ TEST_F(PayloadTest, OnlyTheLastLevelOfTheBaseIsCreated) {
 }
 
 TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
-  for (const char16_t* device : {u"\\\\.\\CON", u"\\\\.\\NUL\\", u"\\\\?\\COM1"}) {
+  // The device forms Windows gives, then names Wine leaves as they are (it takes COM¹
+  // for a folder name), each under the same rule as a payload name.
+  const Text devices[] = {u"\\\\.\\CON", u"\\\\.\\NUL\\", u"\\\\?\\COM1", u"C:\\Work\\COM\u00B9",
+                          u"C:\\Work\\lpt3.log\\x", u"\\\\server\\share\\Aux"};
+  for (const Text& device : devices) {
     EXPECT_EQ(SetTempFolder(app, device), kFail) << Narrow(device);
   }
   EXPECT_EQ(machine.files.probes, 0);
   EXPECT_FALSE(machine.files.Exists(u"\\\\.\\CON"));
-  EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\nSetTempFolder has failed\n");
+  std::string failed;
+  for (std::size_t i = 0; i < std::size(devices); ++i) failed += "SetTempFolder has failed\n";
+  EXPECT_EQ(LogText(), failed);
+  // A root or a name that only starts like a device is no device.
+  for (const char16_t* path : {u"C:\\", u"\\\\con\\share\\x", u"C:\\COM10", u"C:\\CONSOLE\\x", u"D:"}) {
+    EXPECT_FALSE(NamesDevice(path)) << Narrow(path);
+  }
 }
 
 TEST_F(PayloadTest, UnwritableOrTooLongBaseFails) {
@@ -149,10 +159,15 @@ TEST_F(PayloadTest, PromptTakesTheTextMadeAbsoluteAndHidesTheSplashMeanwhile) {
 
 TEST_F(PayloadTest, PromptAnswerIsResolvedLikeTheTempOption) {
   machine.files.current_directory = u"C:\\here\\now";
+  machine.files.drive_directories[u'D'] = u"D:\\deep";
   machine.ui.prompt_answer = 1;
   const std::pair<Text, const char*> cases[] = {  // typed, then the base (nullptr: refused)
       {u"base", "C:\\here\\now\\base"}, {u"..\\x\\.\\y", "C:\\here\\x\\y"}, {u"\\top", "C:\\top"},
-      {u"", "C:\\here\\now"},         {u"D:\\Abs", "D:\\Abs"},               {Text(250, u'n'), nullptr}};
+      {u"", "C:\\here\\now"},         {u"D:\\Abs", "D:\\Abs"},               {Text(250, u'n'), nullptr},
+      // The prompt's example "(eg. C:)": a drive alone is its root, not its current directory.
+      {u"C:", "C:\\"}, {u"d:", "d:\\"}, {u"D: ", "D:\\"},
+      // A drive with a name keeps the system's reading: relative to that drive's directory.
+      {u"D:x", "D:\\deep\\x"}, {u"C:x", "C:\\here\\now\\x"}};
   for (const auto& [typed, resolved] : cases) {
     machine.ui.prompt_typed = typed;
     Text folder = kBase;
@@ -367,7 +382,7 @@ TEST_F(LinkTest, ZeroGuidPlaceMustBeAbsentOrARealFolder) {
   EXPECT_EQ(SetTempFolder(app, base), kOk);
 }
 
-TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndOnlyTheLinkIsRemoved) {
+TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndRemovalKeepsTheLink) {
   ASSERT_EQ(SetTempFolder(app, base), kOk);
   SetZeroGuid(app);  // planted after the probe: only GetTempFolder can see it
   machine.files.MakeLink(kZero, kTheirs);
@@ -375,21 +390,38 @@ TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndOnlyTheL
   EXPECT_TRUE(machine.files.access_granted.empty()) << "the target's access list stays as it was";
   EXPECT_TRUE(Logged("GetTempFolder has failed\n"));
   EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
-  EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nRemove Folder '" + f + "'\n");
-  EXPECT_FALSE(machine.files.Exists(kZero));
+  // Not the run's own: under Wine, removing a link to an empty folder removes the folder.
+  EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nKept '" + f + "': this run did not write it\n");
+  EXPECT_TRUE(machine.files.Exists(kZero));
 }
 
-TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalLeavesItsTargetAlone) {
+TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalKeepsWhatTheRunFound) {
   SetZeroGuid(app);
   machine.files.MakeLink(Text(kZero) + u"\\sub dir", kTheirs);
   machine.files.Put(Text(kZero) + u"\\a.txt", "x");
   ASSERT_EQ(SetTempFolder(app, base), kOk);
   EXPECT_EQ(Extract(), kFail);
   EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
-  EXPECT_EQ(Remove(), "Manual Deletion of '" + f + "\\a.txt'\nManual Deletion of '" + f + "'\nDeletion Folder of '" + f +
-                          "'\nDeletion subfolder Folder of '" + f + "\\sub dir'\nRemove Folder '" + f +
-                          "\\sub dir'\nRemove Folder '" + f + "'\n");
-  EXPECT_FALSE(machine.files.Exists(kZero));
+  EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nKept '" + f + "\\a.txt': this run did not write it\nKept '" + f +
+                          "\\sub dir': this run did not write it\nKept '" + f + "': this run did not write it\n");
+  EXPECT_EQ(machine.files.Contents(Text(kZero) + u"\\a.txt"), "x");
+}
+
+TEST_F(LinkTest, FolderSwappedForALinkAfterTheUnpackingTakesNothingOfTheTargetWithIt) {
+  const Text empty = u"C:\\Users\\me\\empty";
+  machine.files.MakeDirectories(empty);
+  SetZeroGuid(app);
+  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  ASSERT_EQ(Extract(), kOk);
+  app.m_tempFolder.own.ReleaseHolds();
+  ASSERT_TRUE(machine.files.Move(kZero, Text(kZero) + u".moved"));
+  machine.files.MakeLink(kZero, empty);
+  const std::string text = Remove();
+  EXPECT_NE(text.find("Kept '" + f + "\\a.txt': it could not be deleted\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Kept '" + f + "': this run did not write it\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Manual Deletion"), std::string::npos) << text;
+  EXPECT_TRUE(machine.files.IsDirectory(empty)) << "the user's empty folder stays";
+  EXPECT_EQ(machine.files.List(Text(kZero) + u".moved").size(), 5u) << "the moved files are not followed either";
 }
 
 // ---- the information block ----
@@ -510,7 +542,6 @@ TEST_F(PayloadTest, RemovalDeletesEverythingDepthFirstAndKeepsTheBase) {
   EXPECT_EQ(Narrow(log.pending().substr(before)),
             "Manual Deletion of '" + f + "\\sub\\b.txt'\n"
             "Manual Deletion of '" + f + "\\a.txt'\n"
-            "Manual Deletion of '" + f + "'\n"
             "Deletion Folder of '" + f + "'\n"
             "Deletion subfolder Folder of '" + f + "\\left'\n"
             "Deletion subfolder Folder of '" + f + "\\left\\deep'\n"

@@ -1,4 +1,5 @@
-// Portable layer. Removal of the private folder.
+// Portable layer. Removal of the private folder: only what this run made goes, and only
+// through a handle on the very entry (see OwnFiles).
 #include "app/carryall_app.h"
 #include "base/path.h"
 #include "payload/payload.h"
@@ -8,20 +9,47 @@ namespace carryall {
 
 namespace {
 constexpr std::size_t kFindBuffer = 265;
+
+// Deletes the entry at path through its own handle when this run may delete it, after
+// logging line (a format with the path). Otherwise logs that it is kept, and why.
+void RemoveEntry(CCarryallInstallerApp& app, const Text& path, std::u16string_view line) {
+  IFileSystem& files = app.platform().files;
+  Log& log = app.log();
+  uint32_t error = 0;
+  std::unique_ptr<IFileHandle> handle = files.OpenEntry(path, /*deletion=*/true, error);
+  std::optional<HandleFacts> facts = handle ? handle->Facts() : std::nullopt;
+  if (!facts) {
+    log.Printf(u"Kept '%s': it could not be deleted\n", path);
+    return;
+  }
+  if (!app.m_tempFolder.own.MayDelete(path, *facts)) {
+    log.Printf(u"Kept '%s': this run did not write it\n", path);
+    return;
+  }
+  log.Printf(line, path);
+  // The entry goes as the handle closes, whatever name it has by then.
+  if (!handle->DeleteOnClose()) log.Printf(u"Kept '%s': it could not be deleted\n", path);
+}
+
+// The facts of the entry at path, from a handle that only looks.
+std::optional<HandleFacts> LookAt(IFileSystem& files, const Text& path) {
+  uint32_t error = 0;
+  std::unique_ptr<IFileHandle> handle = files.OpenEntry(path, /*deletion=*/false, error);
+  return handle ? handle->Facts() : std::nullopt;
+}
 }  // namespace
 
 int32_t CCarryallInstallerApp::RemoveTempFolder() {
   IFileSystem& files = platform_.files;
   Text folder = GetTempFolder(*this);
+  // The wizard has ended: the run's own holds would stop its own deletions.
+  m_tempFolder.own.ReleaseHolds();
   for (const CResource* record : m_resources) {
     Text path;
-    // A name that would leave the private folder or name a device has no path and is
-    // never deleted; nor is a file with a link on the way to it: the deletion would
-    // reach into the link's target.
-    if (!record->GetFilePath(*this, path) || path.empty()) continue;
-    if (!IsLinkFree(files, folder, path, /*including_path=*/false)) continue;
-    log_.Printf(u"Manual Deletion of '%s'\n", path);
-    files.DeleteFile(path);
+    // Only the files this run wrote; a name that would leave the private folder or
+    // name a device has no path and was never written.
+    if (!record->GetFilePath(*this, path) || !m_tempFolder.own.Wrote(path)) continue;
+    RemoveEntry(*this, path, u"Manual Deletion of '%s'\n");
   }
   files.SetCurrentDirectory(u"\\");
   log_.Printf(u"Deletion Folder of '%s'\n", folder);
@@ -32,11 +60,11 @@ int32_t CCarryallInstallerApp::RemoveTempFolder() {
 bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder) {
   IFileSystem& files = app.platform().files;
   Log& log = app.log();
-  std::optional<uint32_t> own = files.GetFileAttributes(folder);
-  if (own && (*own & kFileAttributeReparsePoint)) {
-    // A link at the folder's place: remove the link, never what it points to.
-    log.Printf(u"Remove Folder '%s'\n", folder);
-    files.RemoveDirectory(folder);
+  const OwnFiles& own = app.m_tempFolder.own;
+  std::optional<HandleFacts> here = LookAt(files, folder);
+  if (!here || !own.IsRealFolderHere(folder, *here)) {
+    // A link at the folder's place (or a handle that lands elsewhere): never walked.
+    RemoveEntry(app, folder, u"Remove Folder '%s'\n");
     return false;
   }
   Text base = folder;
@@ -49,23 +77,21 @@ bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder) {
       if (base.size() + entry.name.size() + 1 > kFindBuffer) continue;  // would not fit: left alone
       Text path = base + entry.name;
       if (!(entry.attributes & kFileAttributeDirectory)) {
-        log.Printf(u"Deletion file '%s'\n", path);
-        files.DeleteFile(path);
+        RemoveEntry(app, path, u"Deletion file '%s'\n");
       } else if (entry.name != u"." && entry.name != u"..") {
-        log.Printf(u"Deletion subfolder Folder of '%s'\n", path);
-        if (entry.attributes & kFileAttributeReparsePoint) {
-          // A junction or directory link: remove the link, never what it points to.
-          log.Printf(u"Remove Folder '%s'\n", path);
-          files.RemoveDirectory(path);
-        } else {
+        std::optional<HandleFacts> sub = LookAt(files, path);
+        if (sub && own.IsRealFolderHere(path, *sub) && !(entry.attributes & kFileAttributeReparsePoint)) {
+          log.Printf(u"Deletion subfolder Folder of '%s'\n", path);
           DeleteFolder(app, path);
+        } else {
+          // A junction or directory link: the link itself at most, never what it points to.
+          RemoveEntry(app, path, u"Remove Folder '%s'\n");
         }
       }
     } while (search->Next(entry));
     search.reset();
   }
-  log.Printf(u"Remove Folder '%s'\n", folder);
-  files.RemoveDirectory(folder);
+  RemoveEntry(app, folder, u"Remove Folder '%s'\n");
   return false;
 }
 

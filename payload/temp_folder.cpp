@@ -30,7 +30,7 @@ int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base) {
   IFileSystem& files = app.platform().files;
   app.m_tempFolder.base = base;
   // A device (CON, NUL, COM1) is no folder, and a probe below it could reach the device.
-  if (IsDevicePath(base)) {
+  if (NamesDevice(base)) {
     app.log().Write(u"SetTempFolder has failed\n");
     return kFail;
   }
@@ -61,11 +61,14 @@ Text GetTempFolder(CCarryallInstallerApp& app) {
   // SetTempFolder proved base plus a GUID fits; the unbounded join is only reached for
   // a base it never accepted, and then every later path built on it fails to fit.
   state.private_folder = PathAppend(state.base, name, SIZE_MAX).value_or(state.base + u"\\" + name);
-  CreateFolder(app, state.private_folder);
+  // Only a folder that SHCreateDirectoryExW made itself is the run's own: one that was
+  // there already holds what others put there.
+  const bool made = CreateFolder(app, state.private_folder);
   IFileSystem& files = app.platform().files;
-  if (files.GetFileAttributes(state.private_folder) && !IsRealFolder(files, state.private_folder)) {
-    // A link here would take the access entries, and every file, to its target.
-    app.log().Write(u"GetTempFolder has failed\n");
+  if (!state.own.NoteFolder(files, state.base, state.private_folder, made)) {
+    // A link here would take the access entries, and every file, to its target. Nothing
+    // at all here is the failure to make it, which every file then reports.
+    if (files.GetFileAttributes(state.private_folder)) app.log().Write(u"GetTempFolder has failed\n");
     return state.private_folder;
   }
   files.SetFolderAccess(state.private_folder, kEveryoneAccess);
@@ -116,6 +119,9 @@ int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
   --m_nSplashHideCount;
   platform_.threads.WakeMainThread();
   if (answer != kIdOk) return kFail;
+  // The prompt's own example is "(eg. C:)": a drive typed alone means its root, not the
+  // current directory the system keeps for that drive.
+  if (IsBareDrive(drive)) drive = drive.substr(0, 2) + u"\\";
   // Resolved like the option "temp": a relative answer would pass the probe and then
   // fail every file.
   std::optional<Text> full = MakeAbsolute(platform_.files, drive);

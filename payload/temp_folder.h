@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "payload/own_files.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -19,15 +20,13 @@ struct TempFolderState {
   Text base;           // set by every SetTempFolder
   Text private_folder;  // empty until the first GetTempFolder, then fixed
   bool zero_guid = false;
+  OwnFiles own;  // what the run made in the private folder, and the holds on it
 };
 
 // What Everyone may do in the private folder and below it: FILE_GENERIC_READ |
 // FILE_GENERIC_EXECUTE (GENERIC_READ | GENERIC_EXECUTE mapped for files), not write:
 // in a shared base folder anyone could otherwise replace the wizard before it starts.
 constexpr uint32_t kEveryoneAccess = 0x1200A9;
-
-// ERROR_STOPPED_ON_SYMLINK: what a refused file creation reports as its error.
-constexpr uint32_t kErrorStoppedOnLink = 681;
 
 // StringFromGUID2's form: braces, upper-case hexadecimal, 38 characters.
 Text FormatGuid(const std::array<uint8_t, 16>& guid);
@@ -38,10 +37,11 @@ Text FormatGuid(const std::array<uint8_t, 16>& guid);
 // untouched. 0, or 0x80004005 with "SetTempFolder has failed".
 int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base);
 
-// The private folder's path; the first call names, creates and opens it. When
-// something other than a real folder stands at its place (a link planted there), it
-// logs "GetTempFolder has failed", leaves its access list alone and still answers the
-// path: every file written or deleted below it is then refused (IsLinkFree).
+// The private folder's path; the first call names, creates and opens it, and takes note
+// of it in the state's OwnFiles. When something other than a real folder stands at its
+// place (a link planted there), it logs "GetTempFolder has failed", leaves its access
+// list alone and still answers the path: every file written below it is then refused,
+// and nothing below it is deleted.
 Text GetTempFolder(CCarryallInstallerApp& app);
 
 // Sets the zero-GUID flag; it names the folder only when no folder is named yet.

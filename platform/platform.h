@@ -50,6 +50,46 @@ struct FindEntry {
   uint32_t attributes = 0;
 };
 
+// Which file or folder a handle is open on: the serial number of its volume and its
+// index on that volume (GetFileInformationByHandle). Two handles with one identity are
+// open on one file, whatever names led to it.
+struct FileIdentity {
+  uint32_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// What a handle says about the file or folder it is open on.
+struct HandleFacts {
+  uint32_t attributes = 0;
+  uint32_t links = 0;  // the names the file has (nNumberOfLinks)
+  FileIdentity identity;
+  // The path the system gives the open file or folder (GetFinalPathNameByHandleW, in the
+  // drive-letter form, without a "\\?\" prefix); nullopt where the system has no such
+  // call. A handle opened through a link it did not see as one (as Wine opens a Unix
+  // symbolic link to a file) is on the link's target, and this path names the target.
+  std::optional<Text> final_path;
+};
+
+// An open file or folder. Closed when the object goes away; each operation needs the
+// access that the call which opened it asked for, and fails without it.
+class IFileHandle {
+ public:
+  virtual ~IFileHandle() = default;
+  // nullopt when the facts cannot be read.
+  virtual std::optional<HandleFacts> Facts() = 0;
+  // Empties the file (SetEndOfFile at offset 0); false on failure.
+  virtual bool Truncate() = 0;
+  // One WriteFile call at the current position; the count of bytes the system reports
+  // written, with the system's error code in error when the call failed (0 when it
+  // succeeded).
+  virtual uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) = 0;
+  // Marks the file or folder for deletion (FileDispositionInfo): it goes when this
+  // handle closes, whatever name it has by then. A folder must be empty. False, and
+  // nothing marked, on failure.
+  virtual bool DeleteOnClose() = 0;
+};
+
 // An open directory search (FindFirstFileExW); closed when the object goes away.
 class IFindHandle {
  public:
@@ -91,9 +131,20 @@ class IFileSystem {
   // Creates a file with no access rights, shared for everything, CREATE_ALWAYS and
   // delete-on-close, and closes it at once: proves a file can be made there.
   virtual bool CreateProbeFile(const Text& path) = 0;
-  // CreateFileW(GENERIC_WRITE, no sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL).
-  // nullptr on failure, with the system's error code in error.
-  virtual std::unique_ptr<IFile> CreateNewFile(const Text& path, uint32_t& error) = 0;
+  // CreateFileW(GENERIC_WRITE | DELETE, no sharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL |
+  // FILE_FLAG_OPEN_REPARSE_POINT): a link at path's own place is opened as itself, and
+  // nothing is emptied, so that the caller can look at what it opened before it writes.
+  // created: the call made the file (no entry was there). nullptr on failure, with the
+  // system's error code in error.
+  virtual std::unique_ptr<IFileHandle> OpenForWriting(const Text& path, bool& created, uint32_t& error) = 0;
+  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT).
+  // While the handle is open nobody else may write, replace, rename or delete the file;
+  // readers, and a program started from the file, still may. nullptr on failure.
+  virtual std::unique_ptr<IFileHandle> OpenForHolding(const Text& path, uint32_t& error) = 0;
+  // CreateFileW(FILE_READ_ATTRIBUTES, with deletion DELETE too, every sharing,
+  // OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT): a file or a
+  // folder, to look at and, with deletion, to delete through. nullptr on failure.
+  virtual std::unique_ptr<IFileHandle> OpenEntry(const Text& path, bool deletion, uint32_t& error) = 0;
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). nullptr on failure.
   virtual std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) = 0;
   virtual bool DeleteFile(const Text& path) = 0;

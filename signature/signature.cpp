@@ -38,7 +38,9 @@ int32_t VerifyFileSignature(ITrust& trust, Log& log, const Text& path, Text& des
   TrustVerdict verdict = path.empty() ? TrustVerdict{kTrustNoSignature, kErrorFileNotFound}
                                       : trust.VerifyFile(path);
   description = DescribeVerification(path, verdict);
-  log.Printf(u"Digital verification: '%s'\n", description);
+  // The description keeps its own line feed inside the quotes; only the path in it
+  // comes from outside.
+  log.Write(u"Digital verification: '" + DescribeVerification(EscapeForLog(path), verdict) + u"'\n");
   return verdict.status;
 }
 
@@ -104,11 +106,9 @@ bool GetAuthenticodeInformation(ITrust& trust, Log& log, const Text& path, Signe
   using Step = EmbeddedSignature::Step;
   bool result = false;
   log.Write(u"GetAuthenticodeInformation \n");
-  if (path.size() >= kMaxPath) {
-    // The name does not fit the buffer it is read through; a shortened name would be
-    // another file's, whose signer must not be reported as this one's.
-    log.Printf(u"GetAuthenticodeInformation failed strcpy %s\n", path);
-  } else if (!path.empty()) {
+  // The whole path, however long: the one whose signature was verified. A shortened
+  // one would name another file, whose signer must not be reported as this one's.
+  if (!path.empty()) {
     EmbeddedSignature signature = trust.ReadEmbeddedSignature(path);
     switch (signature.reached) {
       case Step::kQuery:

@@ -18,6 +18,7 @@ ReportDialogPlan PlanReportDialog(IResources& strings, bool question) {
   if (question) {
     plan.ok_text = u"Yes";
     plan.cancel_text = u"No";
+    plan.focus_default_button = true;
   }
   return plan;
 }

@@ -29,6 +29,11 @@ struct ReportDialogPlan {
   bool ok_visible = false;  // error mode hides OK and leaves only Cancel
   Text ok_text;             // empty: the template's "OK" stays (it is hidden anyway)
   Text cancel_text;         // empty: the template's "Cancel" stays
+  // Question mode gives the focus to the default button, "No", and OnInitDialog returns
+  // FALSE: Windows sends Enter to the focused button, so that Enter, like Escape,
+  // declines to go on with a file whose signature did not verify. Otherwise the
+  // framework's initial focus stands (the first tab stop).
+  bool focus_default_button = false;
 };
 ReportDialogPlan PlanReportDialog(IResources& strings, bool question);
 

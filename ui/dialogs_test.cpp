@@ -141,9 +141,10 @@ TEST_F(ReportDialogTest, ButtonsAndSystemMenuEntryPerMode) {
     bool ok_visible;
     const char* ok_text;
     const char* cancel_text;
+    bool focus_default;
   } cases[] = {
-      {false, false, "", ""},  // error mode: OK hidden, the template's "Cancel" alone
-      {true, true, "Yes", "No"},
+      {false, false, "", "", false},  // error mode: OK hidden, the template's "Cancel" alone
+      {true, true, "Yes", "No", true},  // Enter declines like Escape: "No" has the focus
   };
   for (const Case& c : cases) {
     ReportDialogPlan plan = PlanReportDialog(machine.resources, c.question);
@@ -152,6 +153,7 @@ TEST_F(ReportDialogTest, ButtonsAndSystemMenuEntryPerMode) {
     EXPECT_EQ(plan.ok_visible, c.ok_visible);
     EXPECT_EQ(Narrow(plan.ok_text), c.ok_text);
     EXPECT_EQ(Narrow(plan.cancel_text), c.cancel_text);
+    EXPECT_EQ(plan.focus_default_button, c.focus_default);
   }
   EXPECT_TRUE(IsAboutCommand(0x10));
   EXPECT_TRUE(IsAboutCommand(0x1F));

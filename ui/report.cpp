@@ -2,6 +2,7 @@
 #include "ui/report.h"
 
 #include "base/format.h"
+#include "base/log.h"
 #include "base/result_codes.h"
 #include "base/string_ids.h"
 
@@ -65,15 +66,20 @@ Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts
         unit = u"GB";
       }
       report.message = text(kIdsDiskSpace, facts.disk_drive, size, unit);
+      report.logged = text(kIdsDiskSpace, EscapeForLog(facts.disk_drive), size, unit);
       break;
     }
-    case kBadCommandLine: report.message = text(kIdsUsage, facts.command_line); break;
+    case kBadCommandLine:
+      report.message = text(kIdsUsage, facts.command_line);
+      report.logged = text(kIdsUsage, EscapeForLog(facts.command_line));
+      break;
     case kAbort:
       report.message = text(kIdsProcessorMode, product, load(kIdsProgramType));
       break;
     case kFail: report.message = text(kIdsIncorrectBuild, product); break;
     default: report.message = text(kIdsFailedToRun, product, result); break;
   }
+  if (report.logged.empty()) report.logged = report.message;
   return report;
 }
 

@@ -11,6 +11,9 @@ namespace carryall {
 struct Report {
   Text message;
   Text link;  // empty when the report offers no download
+  // The message as the log shows it: the outside text in it (the command line of the
+  // usage message, the drive of the disk-space message) escaped as every log line's.
+  Text logged;
 };
 
 // The Microsoft download page for the required .NET version; empty for an unknown one.

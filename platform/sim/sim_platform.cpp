@@ -150,6 +150,106 @@ class SimReadFile : public IReadFile {
   std::size_t pos_ = 0;
 };
 
+// A handle of OpenForWriting, OpenForHolding or OpenEntry. It stays on the file it
+// opened (its key and identity), and a deletion it was marked for happens as it closes.
+class SimFileHandle : public IFileHandle {
+ public:
+  enum class Kind { kWrite, kHold, kEntry, kLook };
+  SimFileHandle(SimFileSystem& fs, std::string key, Kind kind) : fs_(fs), key_(std::move(key)), kind_(kind) {
+    SimFileSystem::Node& node = *fs_.Find(key_);
+    inode_ = node.inode;
+    ++Count(node);
+    ++fs_.open_handles;
+  }
+  ~SimFileHandle() override {
+    --fs_.open_handles;
+    SimFileSystem::Node* node = Own();
+    if (!node) return;
+    --Count(*node);
+    if (!doomed_) return;
+    fs_.deleted.push_back(node->path);
+    fs_.nodes_.erase(key_);
+  }
+  std::optional<HandleFacts> Facts() override {
+    if (Injected(fs_.faults, "IFileHandle::Facts")) return std::nullopt;
+    const SimFileSystem::Node* node = Own();
+    if (!node) return std::nullopt;
+    HandleFacts facts;
+    facts.attributes = node->attributes | (node->directory ? kFileAttributeDirectory : 0);
+    if (facts.attributes == 0) facts.attributes = kFileAttributeNormal;
+    facts.links = static_cast<uint32_t>(fs_.LinkCount(inode_));
+    facts.identity = {SimFileSystem::kVolumeSerial, inode_};
+    if (fs_.final_paths) facts.final_path = fs_.FinalPath(key_);
+    return facts;
+  }
+  bool Truncate() override {
+    if (Injected(fs_.faults, "IFileHandle::Truncate")) return false;
+    SimFileSystem::Node* node = Own();
+    if (!node || kind_ != Kind::kWrite) return false;
+    node->bytes.clear();
+    fs_.ShareBytes(key_);
+    return true;
+  }
+  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
+    error = 0;
+    const bool fail = Injected(fs_.faults, "IFileHandle::WriteOnce");
+    SimFileSystem::Node* node = Own();
+    if (!node || kind_ != Kind::kWrite) {
+      error = 5;  // ERROR_ACCESS_DENIED
+      return 0;
+    }
+    if (auto failing = fs_.write_errors.find(key_); !fail && failing != fs_.write_errors.end()) {
+      error = failing->second;
+      return 0;
+    }
+    auto limit = fs_.short_writes.find(key_);
+    uint32_t count = limit == fs_.short_writes.end() ? size : std::min(size, limit->second);
+    if (fail) count = size / 2;  // a short write
+    node->bytes.append(static_cast<const char*>(data), count);
+    fs_.ShareBytes(key_);
+    return count;
+  }
+  bool DeleteOnClose() override {
+    if (Injected(fs_.faults, "IFileHandle::DeleteOnClose")) return false;
+    SimFileSystem::Node* node = Own();
+    if (!node || kind_ == Kind::kHold || kind_ == Kind::kLook || (node->attributes & kFileAttributeReadOnly)) {
+      return false;
+    }
+    if (node->directory && node->link_target.empty()) {
+      const std::string prefix = key_ + "\\";
+      for (const auto& entry : fs_.nodes_) {
+        if (entry.first.compare(0, prefix.size(), prefix) == 0) return false;  // ERROR_DIR_NOT_EMPTY
+      }
+      if (fs_.Resolve(fs_.current_directory) == key_) return false;  // in use as a current directory
+    }
+    doomed_ = true;
+    return true;
+  }
+
+ private:
+  // The node this handle is on; null when its file has gone.
+  SimFileSystem::Node* Own() {
+    SimFileSystem::Node* node = fs_.Find(key_);
+    return node && node->inode == inode_ ? node : nullptr;
+  }
+  int& Count(SimFileSystem::Node& node) {
+    switch (kind_) {
+      case Kind::kWrite: return node.writers;
+      case Kind::kHold: return node.holders;
+      case Kind::kEntry: return node.openers;
+      case Kind::kLook: break;
+    }
+    return lookers_;
+  }
+
+  SimFileSystem& fs_;
+  std::string key_;
+  Kind kind_;
+  uint64_t inode_ = 0;
+  bool doomed_ = false;
+  int lookers_ = 0;  // a handle that only looks takes no share
+};
+
 class SimFind : public IFindHandle {
  public:
   SimFind(SimFileSystem& fs, std::vector<FindEntry> entries) : fs_(fs), entries_(std::move(entries)) {
@@ -192,6 +292,52 @@ std::string SimFileSystem::Key(const Text& path) {
   return key;
 }
 
+std::string SimFileSystem::ResolveFile(const Text& path) const {
+  std::string key = Resolve(path);
+  for (int hops = 0; hops < 8; ++hops) {
+    const Node* node = Find(key);
+    if (!node || node->file_link_target.empty()) break;
+    key = Resolve(node->file_link_target);
+  }
+  return key;
+}
+
+Text SimFileSystem::FinalPath(const std::string& key) const {
+  Text out;
+  for (std::size_t cut = key.find('\\'); ; cut = key.find('\\', cut + 1)) {
+    const std::string part = cut == std::string::npos ? key : key.substr(0, cut);
+    if (out.empty()) {
+      out = Widen(part);
+      if (!out.empty() && out[0] >= u'a' && out[0] <= u'z') out[0] = static_cast<char16_t>(out[0] - 32);
+    } else {
+      const Node* node = Find(part);
+      const Text name = node ? node->path.substr(node->path.find_last_of(u"\\/") + 1) : Widen(part.substr(part.rfind('\\') + 1));
+      out += u"\\" + name;
+    }
+    if (cut == std::string::npos) break;
+  }
+  return out;
+}
+
+int SimFileSystem::LinkCount(uint64_t inode) const {
+  int count = 0;
+  for (const auto& entry : nodes_) count += entry.second.inode == inode;
+  return count;
+}
+
+void SimFileSystem::ShareBytes(const std::string& key) {
+  const Node& source = nodes_.at(key);
+  for (auto& entry : nodes_) {
+    if (entry.first != key && entry.second.inode == source.inode) entry.second.bytes = source.bytes;
+  }
+}
+
+std::optional<FileIdentity> SimFileSystem::IdentityOf(const Text& path) const {
+  const Node* node = Find(ResolveFile(path));
+  if (!node) return std::nullopt;
+  return FileIdentity{kVolumeSerial, node->inode};
+}
+
 std::string SimFileSystem::Resolve(const Text& path) const {
   std::string key = Key(path);
   // Follow a directory link anywhere above the last component.
@@ -230,15 +376,18 @@ SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& p
   node.path = Normalized(path);
   node.directory = directory;
   node.order = next_order_++;
+  node.inode = next_inode_++;
   return node;
 }
 
 std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const Text& path, OpenMode mode) {
   if (Injected(faults, "IFileSystem::OpenExclusive")) return nullptr;
-  std::string key = Resolve(path);
+  std::string key = ResolveFile(path);
   if (path.empty()) return nullptr;
   Node* node = Find(key);
-  if (node && (node->directory || node->writers > 0 || unopenable.count(key))) return nullptr;
+  if (node && (node->directory || node->writers + node->holders + node->openers > 0 || unopenable.count(key))) {
+    return nullptr;
+  }
   if (!node) {
     if (!CanCreateIn(key)) return nullptr;
     node = &Create(key, path, false);
@@ -262,7 +411,19 @@ std::optional<Text> SimFileSystem::GetFullPathName(const Text& path) {
     }
     root_len = slashes < 2 ? joined.size() : i - 1;
   } else if (path.size() >= 2 && path[1] == u':') {
-    joined = path.size() >= 3 && is_sep(path[2]) ? path : Text(path.substr(0, 2)) + u"\\" + path.substr(2);
+    if (path.size() >= 3 && is_sep(path[2])) {
+      joined = path;
+    } else {
+      // "D:" and "D:name" are relative to that drive's own current directory.
+      char16_t drive = path[0] >= u'a' && path[0] <= u'z' ? static_cast<char16_t>(path[0] - 32) : path[0];
+      char16_t current = current_directory.empty() ? 0 : current_directory[0];
+      if (current >= u'a' && current <= u'z') current = static_cast<char16_t>(current - 32);
+      auto other = drive_directories.find(drive);
+      Text directory = drive == current ? current_directory
+                       : other != drive_directories.end() ? other->second
+                                                          : Text(1, drive) + u":\\";
+      joined = directory + u"\\" + path.substr(2);
+    }
     root_len = 2;
   } else if (is_sep(path[0])) {
     joined = current_directory.substr(0, 2) + path;
@@ -310,7 +471,7 @@ std::optional<Text> SimFileSystem::GetEnvironmentVariable(const Text& name) {
 std::string SimFileSystem::Contents(const std::string& path) const { return Contents(Widen(path)); }
 
 std::string SimFileSystem::Contents(const Text& path) const {
-  const Node* node = Find(Resolve(path));
+  const Node* node = Find(ResolveFile(path));
   return node ? node->bytes : std::string();
 }
 
@@ -340,6 +501,37 @@ void SimFileSystem::MakeLink(const Text& link, const Text& target) {
   Node& node = Create(key, link, true);
   node.attributes = kFileAttributeDirectory | kFileAttributeReparsePoint;
   node.link_target = target;
+}
+
+void SimFileSystem::MakeHardLink(const Text& link, const Text& existing) {
+  const Node copy = nodes_.at(Resolve(existing));
+  Node& node = Create(Resolve(link), link, false);
+  node.bytes = copy.bytes;
+  node.attributes = copy.attributes;
+  node.inode = copy.inode;
+}
+
+void SimFileSystem::MakeFileLink(const Text& link, const Text& target) {
+  Create(Resolve(link), link, false).file_link_target = target;
+}
+
+bool SimFileSystem::Move(const Text& from, const Text& to) {
+  const std::string key = Resolve(from), target = Resolve(to);
+  if (!Find(key) || Find(target)) return false;
+  std::vector<std::string> moving;
+  for (const auto& [k, node] : nodes_) {
+    if (k != key && k.rfind(key + "\\", 0) != 0) continue;
+    if (node.writers + node.holders + node.openers > 0) return false;
+    moving.push_back(k);
+  }
+  const Text new_path = Normalized(to);
+  for (const std::string& k : moving) {
+    auto entry = nodes_.extract(k);
+    entry.key() = target + k.substr(key.size());
+    entry.mapped().path = new_path + entry.mapped().path.substr(Normalized(from).size());
+    nodes_.insert(std::move(entry));
+  }
+  return true;
 }
 
 std::vector<std::string> SimFileSystem::List(const Text& folder) const {
@@ -386,23 +578,20 @@ bool SimFileSystem::CreateProbeFile(const Text& path) {
   return true;  // delete-on-close: nothing stays behind
 }
 
-std::unique_ptr<IFile> SimFileSystem::CreateNewFile(const Text& path, uint32_t& error) {
-  if (Injected(faults, "IFileSystem::CreateNewFile")) {
+std::unique_ptr<IFileHandle> SimFileSystem::OpenForWriting(const Text& path, bool& created, uint32_t& error) {
+  created = false;
+  if (Injected(faults, "IFileSystem::OpenForWriting")) {
     error = 5;
     return nullptr;
   }
-  std::string key = Resolve(path);
+  std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (node && node->directory) {
-    error = 5;
+  if (node && (node->directory || (node->attributes & kFileAttributeReadOnly) || unopenable.count(key))) {
+    error = 5;  // ERROR_ACCESS_DENIED
     return nullptr;
   }
-  if (node && node->writers > 0) {
+  if (node && node->writers + node->holders + node->openers > 0) {
     error = 32;  // ERROR_SHARING_VIOLATION
-    return nullptr;
-  }
-  if (node && (node->attributes & kFileAttributeReadOnly)) {
-    error = 5;
     return nullptr;
   }
   if (!node) {
@@ -410,11 +599,48 @@ std::unique_ptr<IFile> SimFileSystem::CreateNewFile(const Text& path, uint32_t& 
       error = ParentExists(key) ? 5 : 3;
       return nullptr;
     }
-    node = &Create(key, path, false);
+    Create(key, path, false);
+    created = true;
   }
-  node->bytes.clear();
-  ++node->writers;
-  return std::make_unique<SimFile>(*this, key);
+  return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kWrite);
+}
+
+std::unique_ptr<IFileHandle> SimFileSystem::OpenForHolding(const Text& path, uint32_t& error) {
+  if (Injected(faults, "IFileSystem::OpenForHolding")) {
+    error = 5;
+    return nullptr;
+  }
+  std::string key = ResolveFile(path);
+  Node* node = Find(key);
+  if (!node || node->directory) {
+    error = node ? 5 : 2;
+    return nullptr;
+  }
+  if (node->writers + node->openers > 0) {
+    error = 32;
+    return nullptr;
+  }
+  return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kHold);
+}
+
+std::unique_ptr<IFileHandle> SimFileSystem::OpenEntry(const Text& path, bool deletion, uint32_t& error) {
+  if (Injected(faults, "IFileSystem::OpenEntry")) {
+    error = 5;
+    return nullptr;
+  }
+  std::string key = ResolveFile(path);
+  Node* node = Find(key);
+  if (!node) {
+    error = 2;  // ERROR_FILE_NOT_FOUND
+    return nullptr;
+  }
+  // Reading attributes alone takes no share of the file; deleting does.
+  if (!deletion) return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kLook);
+  if (node->writers + node->holders > 0) {
+    error = 32;
+    return nullptr;
+  }
+  return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kEntry);
 }
 
 std::unique_ptr<IReadFile> SimFileSystem::OpenRead(const Text& path, uint32_t& error) {
@@ -422,9 +648,13 @@ std::unique_ptr<IReadFile> SimFileSystem::OpenRead(const Text& path, uint32_t& e
     error = 5;
     return nullptr;
   }
-  const Node* node = Find(Resolve(path));
-  if (!node || node->directory || unopenable.count(Resolve(path))) {
+  const Node* node = Find(ResolveFile(path));
+  if (!node || node->directory || unopenable.count(ResolveFile(path))) {
     error = 2;  // ERROR_FILE_NOT_FOUND
+    return nullptr;
+  }
+  if (node->writers + node->openers > 0) {
+    error = 32;
     return nullptr;
   }
   return std::make_unique<SimReadFile>(*this, node->bytes);
@@ -432,9 +662,12 @@ std::unique_ptr<IReadFile> SimFileSystem::OpenRead(const Text& path, uint32_t& e
 
 bool SimFileSystem::DeleteFile(const Text& path) {
   if (Injected(faults, "IFileSystem::DeleteFile")) return false;
-  std::string key = Resolve(path);
+  // As under Wine: a link to a file is deleted as its target.
+  std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (!node || node->directory || node->writers > 0 || (node->attributes & kFileAttributeReadOnly)) return false;
+  if (!node || node->directory || node->writers + node->holders > 0 || (node->attributes & kFileAttributeReadOnly)) {
+    return false;
+  }
   nodes_.erase(key);
   deleted.push_back(path);
   return true;
@@ -483,7 +716,9 @@ std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindE
   for (const auto& [key, node] : nodes_) {
     if (key.compare(0, prefix.size(), prefix) != 0 || key.find('\\', prefix.size()) != std::string::npos) continue;
     Text name = node.path.substr(node.path.find_last_of(u"\\/") + 1);
-    entries.push_back({name, node.attributes | (node.directory ? kFileAttributeDirectory : 0)});
+    const Node* shown = node.file_link_target.empty() ? &node : Find(ResolveFile(node.path));
+    if (!shown) continue;  // a link to nothing is not listed
+    entries.push_back({name, shown->attributes | (shown->directory ? kFileAttributeDirectory : 0)});
   }
   first = entries.front();
   return std::make_unique<SimFind>(*this, std::move(entries));
@@ -496,8 +731,9 @@ void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
 
 std::optional<uint32_t> SimFileSystem::GetFileAttributes(const Text& path) {
   if (Injected(faults, "IFileSystem::GetFileAttributes")) return std::nullopt;
-  // Resolve follows links above the last component only: a link is reported as itself.
-  std::string key = Resolve(path);
+  // Resolve follows links above the last component only: a directory link is reported
+  // as itself, a link to a file as its target.
+  std::string key = ResolveFile(path);
   if (key.size() == 2 && key[1] == ':') {
     if (key == "c:") return kFileAttributeDirectory;  // the one drive's root
     return std::nullopt;

@@ -29,9 +29,11 @@ Text Widen(const std::string& latin1);
 
 // An in-memory file system with Windows' rules where the core depends on them: paths
 // compared ignoring ASCII case, a run of separators read as one and "." and ".."
-// components resolved, files made only in existing folders, exclusive opens,
-// read-only files that cannot be deleted, folders removed only when empty, and
-// directory links whose contents are those of their target.
+// components resolved, files made only in existing folders, the sharing of open
+// handles, read-only files that cannot be deleted, folders removed only when empty,
+// file identities and hard links, directory links whose contents are those of their
+// target, and links to files of the kind Wine makes of a Unix symbolic link: the
+// system shows them as the file itself and every open lands on the target.
 class SimFileSystem : public IFileSystem {
  public:
   struct Node {
@@ -39,10 +41,15 @@ class SimFileSystem : public IFileSystem {
     bool directory = false;
     std::string bytes;
     uint32_t attributes = 0;
-    int writers = 0;  // open handles that deny others
+    int writers = 0;  // open handles that deny others everything
+    int holders = 0;  // open handles that read and deny others writing and deleting
+    int openers = 0;  // open handles that may delete and share everything
     Text link_target;  // a directory link (junction) to this folder, when not empty
+    Text file_link_target;  // a link to this file, shown as the file itself, when not empty
+    uint64_t inode = 0;  // the file index; hard links share it
     uint64_t order = 0;
   };
+  static constexpr uint32_t kVolumeSerial = 0x5A0C0001;
 
   SimFileSystem();
 
@@ -61,7 +68,9 @@ class SimFileSystem : public IFileSystem {
   bool CreateDirectory(const Text& path) override;
   int32_t CreateDirectoryTree(const Text& path) override;
   bool CreateProbeFile(const Text& path) override;
-  std::unique_ptr<IFile> CreateNewFile(const Text& path, uint32_t& error) override;
+  std::unique_ptr<IFileHandle> OpenForWriting(const Text& path, bool& created, uint32_t& error) override;
+  std::unique_ptr<IFileHandle> OpenForHolding(const Text& path, uint32_t& error) override;
+  std::unique_ptr<IFileHandle> OpenEntry(const Text& path, bool deletion, uint32_t& error) override;
   std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) override;
   bool DeleteFile(const Text& path) override;
   bool RemoveDirectory(const Text& path) override;
@@ -80,10 +89,22 @@ class SimFileSystem : public IFileSystem {
   void Put(const Text& path, const std::string& bytes, uint32_t attributes = 0);
   void MakeDirectories(const Text& path);
   void MakeLink(const Text& link, const Text& target);
+  // A second name of an existing file: one identity, one content.
+  void MakeHardLink(const Text& link, const Text& existing);
+  // A link to a file that reads as the file itself (a Unix symbolic link under Wine).
+  void MakeFileLink(const Text& link, const Text& target);
+  // Renames a file or folder with everything below it, as another program would; false
+  // while a handle is open on any of it (as Windows refuses).
+  bool Move(const Text& from, const Text& to);
+  // The identity a handle on the entry would report; nullopt when nothing is there.
+  std::optional<FileIdentity> IdentityOf(const Text& path) const;
   // Every path below folder (not the folder itself), sorted, relative to it.
   std::vector<std::string> List(const Text& folder) const;
 
   Text current_directory = u"C:\\work";
+  // The current directories of the other drives (upper-case letter -> folder), which
+  // "D:" and "D:name" are resolved against; a drive not named here is at its root.
+  std::map<char16_t, Text> drive_directories;
   std::optional<Text> temp_path = Text(u"C:\\Users\\me\\AppData\\Local\\Temp\\");
   std::map<int, Text> folders = {{26, u"C:\\Users\\me\\AppData\\Roaming"}, {35, u"C:\\ProgramData"}};
   std::map<Text, Text> environment = {{u"SystemDrive", u"C:"}};
@@ -92,6 +113,8 @@ class SimFileSystem : public IFileSystem {
   std::set<std::string> unwritable;   // folders (lower case) in which nothing can be created
   std::map<std::string, uint32_t> short_writes;  // path (lower case) -> bytes a write stops at
   std::map<std::string, uint32_t> write_errors;  // path (lower case) -> error of a write that fails
+  // Whether handles tell their final path, as every system since Vista does.
+  bool final_paths = true;
   int probes = 0;  // probe files made (each removed at once)
   std::vector<std::pair<Text, uint32_t>> access_granted;
   std::vector<Text> deleted;  // every successful deletion, in order
@@ -108,7 +131,15 @@ class SimFileSystem : public IFileSystem {
  private:
   friend class SimFile;
   friend class SimFind;
+  friend class SimFileHandle;
   std::string Resolve(const Text& path) const;  // key after following directory links
+  // Resolve, then a link to a file at the last component too (every open does that).
+  std::string ResolveFile(const Text& path) const;
+  // The path the system names the entry by: each component as it was first created.
+  Text FinalPath(const std::string& key) const;
+  int LinkCount(uint64_t inode) const;
+  // Hard links share their bytes: what one name got, the others show.
+  void ShareBytes(const std::string& key);
   Node* Find(const std::string& key);
   const Node* Find(const std::string& key) const;
   bool ParentExists(const std::string& key) const;
@@ -116,6 +147,7 @@ class SimFileSystem : public IFileSystem {
   Node& Create(const std::string& key, const Text& path, bool directory);
   std::map<std::string, Node> nodes_;
   uint64_t next_order_ = 0;
+  uint64_t next_inode_ = 0x100;
 };
 
 class SimCodePage : public ICodePage {

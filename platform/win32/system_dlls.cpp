@@ -29,6 +29,10 @@ HMODULE LoadSystemDll(const wchar_t* name) {
   return ::LoadLibraryExW(path.c_str(), /*hFile=*/nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+LONG MissingProviderStatus(DWORD error) {
+  return error == ERROR_SUCCESS ? static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN) : HRESULT_FROM_WIN32(error);
+}
+
 namespace sysdll {
 
 namespace {
@@ -36,6 +40,7 @@ constexpr wchar_t kComctl32[] = L"comctl32.dll";
 constexpr wchar_t kCrypt32[] = L"crypt32.dll";
 constexpr wchar_t kVersion[] = L"version.dll";
 constexpr wchar_t kWintrust[] = L"wintrust.dll";
+constexpr wchar_t kKernel32[] = L"kernel32.dll";
 }  // namespace
 
 // Each entry point is looked up once, on its first call (a thread-safe static), and the
@@ -43,6 +48,30 @@ constexpr wchar_t kWintrust[] = L"wintrust.dll";
 #define CARRYALL_SYSTEM_EXPORT(dll, function) \
   static const SystemExport<decltype(&::function)> found(dll, #function); \
   const auto call = found.get()
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD length, DWORD flags) {
+  CARRYALL_SYSTEM_EXPORT(kKernel32, GetFinalPathNameByHandleW);
+  return call ? call(file, path, length, flags) : 0;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size) {
+  CARRYALL_SYSTEM_EXPORT(kKernel32, SetFileInformationByHandle);
+  if (call) return call(file, type, info, size);
+  if (type != FileDispositionInfo) return FALSE;
+  // FileDispositionInformation (13) takes the same one-byte record.
+  struct StatusBlock {
+    LONG status;
+    ULONG_PTR information;
+  };
+  using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE, StatusBlock*, PVOID, ULONG, int);
+  static const auto set = reinterpret_cast<NtSetInformationFileFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
+  if (set == nullptr) return FALSE;
+  StatusBlock block = {};
+  const LONG status = set(file, &block, info, size, /*FileDispositionInformation=*/13);
+  if (status < 0) ::SetLastError(ERROR_ACCESS_DENIED);
+  return status >= 0;
+}
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) {
   CARRYALL_SYSTEM_EXPORT(kComctl32, InitCommonControlsEx);
@@ -66,7 +95,7 @@ BOOL VerQueryValueW(LPCVOID block, LPCWSTR sub_block, LPVOID* buffer, PUINT leng
 
 LONG WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
   CARRYALL_SYSTEM_EXPORT(kWintrust, WinVerifyTrust);
-  return call ? call(window, action, data) : HRESULT_FROM_WIN32(::GetLastError());
+  return call ? call(window, action, data) : MissingProviderStatus(::GetLastError());
 }
 
 BOOL CryptQueryObject(DWORD object_type, const void* object, DWORD content_types, DWORD format_types, DWORD flags,

@@ -39,7 +39,9 @@ class SystemExport {
   SystemExport(const wchar_t* dll, const char* name) {
     HMODULE module = LoadSystemDll(dll);
     if (module != nullptr) address_ = ::GetProcAddress(module, name);
-    if (address_ == nullptr) error_ = ::GetLastError();
+    // A failure that left no error behind must still read as one: a last error of 0
+    // would make the caller's failure look like success.
+    if (address_ == nullptr) error_ = ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_PROC_NOT_FOUND;
   }
   // The function, or nullptr with the last error set to why it is missing.
   Fn get() const {
@@ -52,7 +54,18 @@ class SystemExport {
   DWORD error_ = ERROR_SUCCESS;
 };
 
+// What WinVerifyTrust answers when the trust provider or its entry point is missing:
+// HRESULT_FROM_WIN32 of the saved error, and TRUST_E_PROVIDER_UNKNOWN when that error is
+// 0, which would otherwise read as a verified signature.
+LONG MissingProviderStatus(DWORD error);
+
 namespace sysdll {
+
+// kernel32 since Vista, looked up so that an older system still loads the program:
+// there the path call fails with ERROR_PROC_NOT_FOUND, and the disposition is set
+// through ntdll's NtSetInformationFile (FileDispositionInfo only).
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD length, DWORD flags);
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size);
 
 // comctl32
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls);

@@ -36,5 +36,17 @@ TEST(SystemExportTest, FindsExportsOfSystemDllsOnlyAndSaysWhyOneIsMissing) {
   EXPECT_EQ(std::wstring(path), SystemFolder() + L"version.dll");
 }
 
+TEST(SystemExportTest, AMissingTrustProviderNeverReadsAsAVerifiedSignature) {
+  const struct {
+    DWORD saved_error;
+    LONG status;
+  } rows[] = {
+      {ERROR_SUCCESS, static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN)},  // a failure that left no error behind
+      {ERROR_MOD_NOT_FOUND, static_cast<LONG>(0x8007007E)},
+      {ERROR_PROC_NOT_FOUND, static_cast<LONG>(0x8007007F)},
+  };
+  for (const auto& row : rows) EXPECT_EQ(MissingProviderStatus(row.saved_error), row.status) << row.saved_error;
+}
+
 }  // namespace
 }  // namespace carryall::win32

@@ -37,6 +37,68 @@ class Win32File : public IFile {
   UniqueFile file_;
 };
 
+// The path the system gives an open handle, in the drive-letter form and without the
+// verbatim prefix ("\\?\C:\x" reads "C:\x", "\\?\UNC\s\x" reads "\\s\x"). nullopt on
+// failure; unsupported then says whether the system lacks GetFinalPathNameByHandleW.
+std::optional<Text> FinalPath(HANDLE handle, bool& unsupported) {
+  unsupported = false;
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = sysdll::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) {
+      unsupported = ::GetLastError() == ERROR_PROC_NOT_FOUND;
+      return std::nullopt;
+    }
+    if (length < buffer.size()) {
+      std::wstring path(buffer.data(), length);
+      constexpr wchar_t kVerbatimShare[] = L"\\\\?\\UNC\\";  // 8 characters
+      constexpr wchar_t kVerbatim[] = L"\\\\?\\";             // 4 characters
+      if (path.rfind(kVerbatimShare, 0) == 0) return u"\\\\" + FromW(path.c_str() + 8, path.size() - 8);
+      if (path.rfind(kVerbatim, 0) == 0) return FromW(path.c_str() + 4, path.size() - 4);
+      return FromW(path.data(), path.size());
+    }
+    buffer.resize(length + 1);  // the size it needs, its terminator included
+  }
+}
+
+class Win32FileHandle : public IFileHandle {
+ public:
+  explicit Win32FileHandle(UniqueFile file) : file_(std::move(file)) {}
+  std::optional<HandleFacts> Facts() override {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(file_.get(), &info)) return std::nullopt;
+    HandleFacts facts;
+    facts.attributes = info.dwFileAttributes;
+    facts.links = info.nNumberOfLinks;
+    facts.identity.volume = info.dwVolumeSerialNumber;
+    facts.identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    bool unsupported = false;
+    facts.final_path = FinalPath(file_.get(), unsupported);
+    // Only a system without the call may leave the path unknown; a call that fails says
+    // nothing about where the handle is, and the facts are not to be trusted then.
+    if (!facts.final_path && !unsupported) return std::nullopt;
+    return facts;
+  }
+  bool Truncate() override {
+    return ::SetFilePointer(file_.get(), 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_BEGIN) == 0 &&
+           ::SetEndOfFile(file_.get());
+  }
+  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
+    DWORD written = 0;
+    error = ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr) ? 0 : ::GetLastError();
+    return written;
+  }
+  bool DeleteOnClose() override {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return sysdll::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
+  }
+
+ private:
+  UniqueFile file_;
+};
+
 class Win32ReadFile : public IReadFile {
  public:
   explicit Win32ReadFile(UniqueFile file) : file_(std::move(file)) {}
@@ -173,14 +235,39 @@ bool Win32FileSystem::CreateProbeFile(const Text& path) {
   return probe.valid();
 }
 
-std::unique_ptr<IFile> Win32FileSystem::CreateNewFile(const Text& path, uint32_t& error) {
-  UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+std::unique_ptr<IFileHandle> Win32FileSystem::OpenForWriting(const Text& path, bool& created, uint32_t& error) {
+  UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE | DELETE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                /*hTemplateFile=*/nullptr));
+  const DWORD last = ::GetLastError();
+  created = file.valid() && last != ERROR_ALREADY_EXISTS;
+  if (!file) {
+    error = last;
+    return nullptr;
+  }
+  return std::make_unique<Win32FileHandle>(std::move(file));
+}
+
+std::unique_ptr<IFileHandle> Win32FileSystem::OpenForHolding(const Text& path, uint32_t& error) {
+  UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
   if (!file) {
     error = ::GetLastError();
     return nullptr;
   }
-  return std::make_unique<Win32File>(std::move(file));
+  return std::make_unique<Win32FileHandle>(std::move(file));
+}
+
+std::unique_ptr<IFileHandle> Win32FileSystem::OpenEntry(const Text& path, bool deletion, uint32_t& error) {
+  UniqueFile file(::CreateFileW(W(path), FILE_READ_ATTRIBUTES | (deletion ? DELETE : 0),
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
+  if (!file) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  return std::make_unique<Win32FileHandle>(std::move(file));
 }
 
 std::unique_ptr<IReadFile> Win32FileSystem::OpenRead(const Text& path, uint32_t& error) {

@@ -35,7 +35,9 @@ class Win32FileSystem : public IFileSystem {
   bool CreateDirectory(const Text& path) override;
   int32_t CreateDirectoryTree(const Text& path) override;
   bool CreateProbeFile(const Text& path) override;
-  std::unique_ptr<IFile> CreateNewFile(const Text& path, uint32_t& error) override;
+  std::unique_ptr<IFileHandle> OpenForWriting(const Text& path, bool& created, uint32_t& error) override;
+  std::unique_ptr<IFileHandle> OpenForHolding(const Text& path, uint32_t& error) override;
+  std::unique_ptr<IFileHandle> OpenEntry(const Text& path, bool deletion, uint32_t& error) override;
   std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) override;
   bool DeleteFile(const Text& path) override;
   bool RemoveDirectory(const Text& path) override;

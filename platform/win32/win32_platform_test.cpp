@@ -209,8 +209,16 @@ TEST(Win32FolderTest, ProbeLeavesNothingAndTreesAreMadeWholeWhileCreateMakesOneL
   EXPECT_FALSE(files.CreateProbeFile(T(dir + L"\\missing\\probe")));
 
   uint32_t error = 0;
-  { auto f = files.CreateNewFile(T(dir + L"\\a\\b\\x.bin"), error); ASSERT_TRUE(f); uint32_t e = 1; EXPECT_EQ(f->WriteOnce("abc", 3, e), 3u); EXPECT_EQ(e, 0u); }
-  EXPECT_EQ(files.CreateNewFile(T(dir + L"\\nowhere\\x.bin"), error), nullptr);
+  bool created = false;
+  {
+    auto f = files.OpenForWriting(T(dir + L"\\a\\b\\x.bin"), created, error);
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(created);
+    uint32_t e = 1;
+    EXPECT_EQ(f->WriteOnce("abc", 3, e), 3u);
+    EXPECT_EQ(e, 0u);
+  }
+  EXPECT_EQ(files.OpenForWriting(T(dir + L"\\nowhere\\x.bin"), created, error), nullptr);
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
 
   std::vector<std::u16string> names;
@@ -226,6 +234,69 @@ TEST(Win32FolderTest, ProbeLeavesNothingAndTreesAreMadeWholeWhileCreateMakesOneL
   EXPECT_FALSE(files.RemoveDirectory(T(dir + L"\\a\\b"))) << "not empty";
   EXPECT_TRUE(files.DeleteFile(T(dir + L"\\a\\b\\x.bin")));
   EXPECT_TRUE(files.RemoveDirectory(T(dir + L"\\a\\b")));
+}
+
+// What the handles of the layer report and allow, on real files of the system.
+TEST(Win32HandleTest, FactsNamesHoldsAndDeletionThroughTheHandle) {
+  std::wstring dir = TempDir() + L"\\handles";
+  ::CreateDirectoryW(dir.c_str(), nullptr);
+  Win32FileSystem files;
+  uint32_t error = 0;
+  bool created = false;
+  const Text file = T(dir + L"\\File.bin");
+  auto writer = files.OpenForWriting(file, created, error);
+  ASSERT_TRUE(writer);
+  ASSERT_EQ(writer->WriteOnce("payload", 7, error), 7u);
+  const std::optional<HandleFacts> written = writer->Facts();
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->links, 1u);
+  EXPECT_EQ(written->attributes & (kFileAttributeDirectory | kFileAttributeReparsePoint), 0u);
+  ASSERT_TRUE(written->final_path);
+  EXPECT_EQ(*written->final_path, file) << "the drive-letter form, as the file was named";
+  writer.reset();
+
+  // An existing entry is opened, not emptied, and says so; its second name shows as a link count.
+  ASSERT_TRUE(::CreateHardLinkW((dir + L"\\second.bin").c_str(), (dir + L"\\File.bin").c_str(), nullptr));
+  writer = files.OpenForWriting(file, created, error);
+  ASSERT_TRUE(writer);
+  EXPECT_FALSE(created);
+  const std::optional<HandleFacts> again = writer->Facts();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->links, 2u);
+  EXPECT_EQ(again->identity, written->identity);
+  EXPECT_TRUE(writer->Truncate());
+  EXPECT_EQ(writer->WriteOnce("x", 1, error), 1u);
+  writer.reset();
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  ASSERT_TRUE(::GetFileAttributesExW((dir + L"\\second.bin").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.nFileSizeLow, 1u) << "emptied, then written: both names show it";
+  ASSERT_TRUE(::DeleteFileW((dir + L"\\second.bin").c_str()));
+
+  // A hold lets readers in and keeps writers and deleters out.
+  auto hold = files.OpenForHolding(file, error);
+  ASSERT_TRUE(hold);
+  EXPECT_EQ(hold->Facts()->identity, written->identity);
+  EXPECT_EQ(files.OpenForWriting(file, created, error), nullptr);
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(files.DeleteFile(file));
+  EXPECT_EQ(files.OpenEntry(file, /*deletion=*/true, error), nullptr);
+  EXPECT_TRUE(files.OpenRead(file, error)) << "a reader";
+  EXPECT_TRUE(files.OpenEntry(file, /*deletion=*/false, error)) << "a look at its attributes";
+  hold.reset();
+
+  // Deletion through the handle happens as it closes; a folder must be empty.
+  auto folder = files.OpenEntry(T(dir), /*deletion=*/true, error);
+  ASSERT_TRUE(folder);
+  EXPECT_NE(folder->Facts()->attributes & kFileAttributeDirectory, 0u);
+  EXPECT_FALSE(folder->DeleteOnClose()) << "not empty";
+  auto entry = files.OpenEntry(file, /*deletion=*/true, error);
+  ASSERT_TRUE(entry);
+  EXPECT_TRUE(entry->DeleteOnClose());
+  entry.reset();
+  EXPECT_EQ(::GetFileAttributesW((dir + L"\\File.bin").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(folder->DeleteOnClose());
+  folder.reset();
+  EXPECT_EQ(::GetFileAttributesW(dir.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Win32FolderTest, EveryoneGetsInheritedReadAndExecuteAccessOnly) {

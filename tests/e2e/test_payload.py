@@ -108,7 +108,8 @@ class UnpackTest(PayloadTestCase):
         self.assertEqual(self.session.to_windows(self.base), folder.rsplit("\\", 1)[0])
         for name in ("tool.exe", "sub dir\\b file.bin", "a.txt"):
             self.assertIn(f"Manual Deletion of '{folder}\\{name}'\n", log)
-        self.assertIn(f"Manual Deletion of '{folder}'\n", log)
+        self.assertNotIn(f"Manual Deletion of '{folder}'\n", log, "the manifest's record wrote nothing")
+        self.assertNotIn("Kept '", log)
         self.assertIn(f"Deletion subfolder Folder of '{folder}\\sub dir'\n", log)
         self.assertTrue(log.rstrip().splitlines()[-2] == f"Remove Folder '{folder}'", log)
 

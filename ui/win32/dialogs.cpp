@@ -60,6 +60,10 @@ BOOL CCarryallInstallerDlg::OnInitDialog() {
   if (!plan.ok_text.empty()) m_btnOK.SetWindowText(plan.ok_text);
   if (!plan.cancel_text.empty()) m_btnCancel.SetWindowText(plan.cancel_text);
   if (!plan.ok_visible) m_btnOK.ShowWindow(SW_HIDE);
+  if (plan.focus_default_button) {
+    ::SetFocus(m_btnCancel.m_hWnd);
+    return FALSE;  // the focus is set
+  }
   return TRUE;
 }
 

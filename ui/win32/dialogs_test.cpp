@@ -65,6 +65,8 @@ TEST_F(ReportDialogTest, BothModesEndTheSystemMenuWithTheAboutEntryAndShowTheirB
     EXPECT_EQ(ItemText(window, IDCANCEL), c.cancel);
     EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(window, IDCANCEL)));
     EXPECT_EQ(::SendMessageW(window, WM_QUERYDRAGICON, 0, 0), reinterpret_cast<LRESULT>(dialog.m_hAppIcon));
+    // The question starts on "No", its default button, so that Enter declines.
+    if (c.question) EXPECT_EQ(::GetFocus(), ::GetDlgItem(window, IDCANCEL));
   }
 }
 
