@@ -18,7 +18,10 @@ constexpr int kSplashEndResult = 5;
 }  // namespace
 
 CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
-    : m_hInstance(&platform.resources), platform_(platform), log_(log) {}
+    : m_hInstance(&platform.resources),
+      platform_(platform),
+      log_(log),
+      payload_{platform.files, platform.system, platform.code_page, log, m_tempFolder} {}
 
 CCarryallInstallerApp::~CCarryallInstallerApp() {
   for (CResource* record : m_resources) delete record;

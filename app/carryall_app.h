@@ -106,6 +106,9 @@ class CCarryallInstallerApp {
   // The private temporary folder's process-wide state.
   TempFolderState m_tempFolder;
 
+  // What the payload's steps use.
+  PayloadContext& payload() { return payload_; }
+
  private:
   // The steps of InitInstance, each a result code or nothing.
   void RefuseRedirectedRun(const Text& redirection);
@@ -116,6 +119,7 @@ class CCarryallInstallerApp {
 
   Platform& platform_;
   Log& log_;
+  PayloadContext payload_;
 };
 
 // The main thread's wait: pumps messages (dropping WM_QUIT), follows the splash counter

@@ -110,7 +110,7 @@ TEST_F(LaunchTest, CommandLineQuotesThePathAndKeepsArgumentsAsTheyAre) {
 
 TEST_F(LaunchTest, TheWizardStartsInThePrivateFolder) {
   EXPECT_EQ(Run(), kOk);
-  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(GetTempFolder(app)));
+  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(GetTempFolder(app.payload())));
 }
 
 TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
