@@ -23,9 +23,7 @@ CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
       log_(log),
       payload_{platform.files, platform.system, platform.code_page, log, m_tempFolder} {}
 
-CCarryallInstallerApp::~CCarryallInstallerApp() {
-  for (CResource* record : m_resources) delete record;
-}
+CCarryallInstallerApp::~CCarryallInstallerApp() = default;
 
 Text CCarryallInstallerApp::LoadString(uint32_t id) {
   return platform_.resources.LoadString(id).value_or(Text());

@@ -10,6 +10,7 @@
 
 #include "base/format.h"
 #include "base/log.h"
+#include "payload/resource_table.h"
 #include "payload/temp_folder.h"
 #include "platform/platform.h"
 #include "ui/report.h"
@@ -91,7 +92,7 @@ class CCarryallInstallerApp {
   Text m_strProgramName;
   Text m_strTempFolder;
   Text m_strWizardArguments;
-  std::list<CResource*> m_resources;
+  ResourceTable m_resources;
   int64_t m_nRequiredMB = 0;
   int64_t m_nFreeMB = 0;
   Text m_strDiskDrive;

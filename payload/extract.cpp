@@ -36,7 +36,7 @@ int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid
 int32_t ExtractFiles(PayloadContext& ctx, ResourceTable& table) {
   int32_t status = kOk;
   for (auto it = table.begin(); it != table.end() && status == kOk; ++it) {
-    const CResource* record = *it;
+    const CResource* record = it->get();
     if (record->m_strFileName.empty()) continue;
     status = record->ExtractFile(ctx);
     ctx.log.Printf(u"Extract File %s %x\n", record->m_strFileName, status);
@@ -46,7 +46,7 @@ int32_t ExtractFiles(PayloadContext& ctx, ResourceTable& table) {
 
 int64_t PayloadMegabytes(const ResourceTable& table) {
   uint64_t payload = 0;
-  for (const CResource* record : table) {
+  for (const auto& record : table) {
     if (!record->m_strFileName.empty()) payload += record->m_dwSize;
   }
   return static_cast<int64_t>((payload + kBytesPerMB - 1) / kBytesPerMB);

@@ -42,7 +42,7 @@ int32_t RemovePrivateFolder(PayloadContext& ctx, const ResourceTable& table) {
   Text folder = GetTempFolder(ctx);
   // The wizard has ended: the run's own holds would stop its own deletions.
   ctx.folder.own.ReleaseHolds();
-  for (const CResource* record : table) {
+  for (const auto& record : table) {
     Text path;
     // Only the files this run wrote; a name that would leave the private folder or
     // name a device has no path and was never written.

@@ -42,7 +42,7 @@ int32_t ParseManifest(const Text& text, ManifestMap& map) {
 void EnumResourceProc(PayloadContext& ctx, ResourceTable& table, IResources* module, const Text& type,
                       const IResources::Name& name) {
   if (!name.is_integer || name.id > 0xFFFF) return;
-  table.push_front(new CResource(name.id, module, type));
+  table.push_front(std::make_unique<CResource>(name.id, module, type));
   ctx.log.Printf(u"Enumerate Resources %s %x\n", type, name.id);
 }
 
@@ -83,7 +83,7 @@ bool CResource::GetFilePath(PayloadContext& ctx, Text& path) const {
 int32_t WorkOutFileNames(PayloadContext& ctx, ResourceTable& table, Text& program_path) {
   int32_t status = kOk;
   ManifestMap map;
-  for (CResource* record : table) {
+  for (const auto& record : table) {
     if (record->m_dwId != kManifestId) continue;
     Text text;
     status = record->ExtractSelf(ctx, text);
@@ -91,7 +91,7 @@ int32_t WorkOutFileNames(PayloadContext& ctx, ResourceTable& table, Text& progra
     break;
   }
   if (status == kOk) {
-    for (CResource* record : table) {
+    for (const auto& record : table) {
       auto entry = map.find(record->m_dwId);
       if (entry == map.end()) continue;
       record->m_strFileName = entry->second.m_strFileName;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -49,7 +50,8 @@ struct CResourceFile {
 };
 
 using ManifestMap = std::map<uint32_t, CResourceFile>;
-using ResourceTable = std::list<CResource*>;
+// The records, owned by the table, newest at the head.
+using ResourceTable = std::list<std::unique_ptr<CResource>>;
 
 // Reads id*name*size triples separated by runs of '*' into the map (later ids replace
 // earlier ones). Always 0.

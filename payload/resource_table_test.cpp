@@ -89,7 +89,7 @@ class NamingTest : public sim::InstallerTest {
   }
   std::vector<uint32_t> Order() {
     std::vector<uint32_t> ids;
-    for (CResource* r : app.m_resources) ids.push_back(r->m_dwId);
+    for (const auto& r : app.m_resources) ids.push_back(r->m_dwId);
     return ids;
   }
   std::string LogText() { return Narrow(log.pending()); }
@@ -120,7 +120,7 @@ TEST_F(NamingTest, ShippedManifestNamesTenRecordsAndChoosesTheWizard) {
   EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
   EXPECT_EQ(Narrow(program), "D:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\varnhold.installerwizard.ui.exe");
   int named = 0;
-  for (CResource* r : app.m_resources) {
+  for (const auto& r : app.m_resources) {
     if (r->m_dwId == 101) EXPECT_TRUE(r->m_strFileName.empty());
     if (!r->m_strFileName.empty()) ++named;
   }
@@ -139,7 +139,7 @@ TEST_F(NamingTest, LowestIdExecutableWinsAndUnlistedRecordsStayUnnamed) {
   Text program = u"unchanged";
   EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
   EXPECT_EQ(program.substr(program.size() - 6), u"\\a.exe");
-  for (CResource* r : app.m_resources) {
+  for (const auto& r : app.m_resources) {
     if (r->m_dwId == 106) EXPECT_TRUE(r->m_strFileName.empty());
   }
 }
