@@ -32,6 +32,25 @@ Text DefaultTempFolder(IFileSystem& files) {
   return *common;
 }
 
+// A path keyword: a prefixed one makes the line unacceptable; a value is made absolute
+// and used, or refused. Answers the value as typed when it was refused.
+template <typename Use>
+std::optional<Text> TakePath(CCommandLineInfoEx& info, IFileSystem& files, const char16_t* name, int32_t& result,
+                             const Use& use) {
+  Text value;
+  if (info.HasFlagOption(name)) {
+    result = kBadCommandLine;
+    return std::nullopt;
+  }
+  if (!info.GetOption(name, value)) return std::nullopt;
+  if (std::optional<Text> full = MakeAbsolute(files, value)) {
+    use(*full);
+    return std::nullopt;
+  }
+  result = kBadCommandLine;
+  return value;
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_line, const Text& program_name) {
@@ -52,22 +71,7 @@ ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_lin
   if (take_flag(u"zeroguid")) options.zero_guid = true;
   if (take_flag(u"keep")) options.remove_temp_folder = false;
 
-  // The three path keywords: a prefixed one makes the line unacceptable; a value is made
-  // absolute and used, or refused. Answers the value as typed when it was refused.
-  auto take_path = [&](const char16_t* name, const auto& use) -> std::optional<Text> {
-    Text value;
-    if (info.HasFlagOption(name)) {
-      result = kBadCommandLine;
-      return std::nullopt;
-    }
-    if (!info.GetOption(name, value)) return std::nullopt;
-    if (std::optional<Text> full = MakeAbsolute(files, value)) {
-      use(*full);
-      return std::nullopt;
-    }
-    result = kBadCommandLine;
-    return value;
-  };
+  auto take_path = [&](const char16_t* name, const auto& use) { return TakePath(info, files, name, result, use); };
   take_path(u"extract", [&](const Text& full) { info.SetOption(u"extract", full); });
   std::optional<Text> refused_log = take_path(u"log", [&](const Text& full) {
     info.SetOption(u"log", full);
