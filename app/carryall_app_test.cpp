@@ -98,9 +98,9 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Ended 1032\r\n");
   EXPECT_TRUE(machine.files.List(u"C:\\Users\\me\\AppData\\Local\\Temp").empty());
-  EXPECT_EQ(machine.system.common_controls, 1);
-  EXPECT_EQ(machine.system.com_init, 2);  // main thread and worker
-  EXPECT_EQ(machine.system.com_uninit, 1);  // the worker only
+  EXPECT_EQ(machine.ui.common_controls, 1);
+  EXPECT_EQ(machine.threads.com_init, 2);  // main thread and worker
+  EXPECT_EQ(machine.threads.com_uninit, 1);  // the worker only
   // Silent: the splash exists but is never shown.
   EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5", "splash destroyed"}));
 }
@@ -216,7 +216,7 @@ TEST_F(StartupTest, RedirectionBesideTheProgramRefusesTheRunBeforeAnyDllIsLoaded
     const std::string log_file = machine.files.Contents("C:\\work\\run.log");
     EXPECT_EQ(log_file.find(refusal + "\r\nEnded 1016\r\n") != std::string::npos, row.refused);
     EXPECT_EQ(log_file.find("Started") == std::string::npos, row.refused);
-    EXPECT_EQ(machine.system.common_controls, row.refused ? 0 : 1);
+    EXPECT_EQ(machine.ui.common_controls, row.refused ? 0 : 1);
     EXPECT_EQ(machine.ui.events, row.ui_events);
     if (!row.ui_events.empty() && row.ui_events[0] == "report") EXPECT_EQ(Narrow(machine.ui.report_message), refusal);
   }

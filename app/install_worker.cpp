@@ -14,11 +14,11 @@ namespace carryall {
 uint32_t InstallWorkerProc(CCarryallInstallerApp& app) {
   // Once the done event is set the main thread may leave and take the application
   // object with it: everything needed afterwards is taken out first.
-  ISystem& system = app.platform().system;
-  system.ComInitialize();
+  IThreads& threads = app.platform().threads;
+  threads.ComInitialize();
   app.m_nWorkerResult = app.RunEmbeddedResource(app.m_nExitCode);
-  app.platform().threads.SetEvent(app.m_hWorkerDoneEvent);
-  system.ComUninitialize();
+  threads.SetEvent(app.m_hWorkerDoneEvent);
+  threads.ComUninitialize();
   return 0;
 }
 

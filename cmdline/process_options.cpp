@@ -15,18 +15,18 @@ constexpr int kCsidlCommonAppData = 35;
 constexpr std::size_t kTempPathLimit = 100;
 constexpr std::size_t kAppendNameLimit = 90;
 
-Text DefaultTempFolder(IFileSystem& files) {
+Text DefaultTempFolder(IEnvironment& environment) {
   // An unreadable temporary path is passed over like one too long: an empty base would
   // be measured for free space as drive '' and fail the run as a full disk.
-  std::optional<Text> temp = files.GetTempPath();
+  std::optional<Text> temp = environment.GetTempPath();
   if (temp && temp->size() <= kTempPathLimit) return *temp;
 
-  std::optional<Text> app_data = files.GetFolderPath(kCsidlAppData);
+  std::optional<Text> app_data = environment.GetFolderPath(kCsidlAppData);
   if (app_data && app_data->size() <= kTempPathLimit) return *app_data;
 
-  std::optional<Text> common = files.GetFolderPath(kCsidlCommonAppData);
+  std::optional<Text> common = environment.GetFolderPath(kCsidlCommonAppData);
   if (!common || common->size() > kTempPathLimit) {
-    return files.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
+    return environment.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
   }
   if (common->size() < kAppendNameLimit) return PathAppend(*common, u"\\Varnhold", 1024).value_or(*common);
   return *common;
@@ -53,12 +53,13 @@ std::optional<Text> TakePath(CCommandLineInfoEx& info, IFileSystem& files, const
 
 }  // namespace
 
-ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_line, const Text& program_name) {
+ParsedOptions ParseOptions(IFileSystem& files, IEnvironment& environment, Log& log, const Text& command_line,
+                           const Text& program_name) {
   ParsedOptions options;
   int32_t& result = options.result;
   CCommandLineInfoEx info;
   info.ParseCommandLine(command_line);
-  options.temp_folder = DefaultTempFolder(files);
+  options.temp_folder = DefaultTempFolder(environment);
 
   if (info.HasOption(u"IAgreeToTheEULA")) options.silent = true;
   // The bootstrapper's own flags are not handed on.

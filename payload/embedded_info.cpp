@@ -37,7 +37,7 @@ int32_t WriteInformationFile(PayloadContext& ctx) {
 
 int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
   IFileSystem& files = ctx.files;
-  Text own_path = files.GetModuleFileName();
+  Text own_path = ctx.environment.GetModuleFileName();
   uint32_t error = 0;
   std::unique_ptr<IReadFile> exe = files.OpenRead(own_path, error);
   ctx.log.Write(u"Scanning for Signature\r\n");

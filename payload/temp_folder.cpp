@@ -70,7 +70,7 @@ Text GetTempFolder(PayloadContext& ctx) {
     if (files.GetFileAttributes(state.private_folder)) ctx.log.Write(u"GetTempFolder has failed\n");
     return state.private_folder;
   }
-  files.SetFolderAccess(state.private_folder, kEveryoneAccess);
+  ctx.security.SetFolderAccess(state.private_folder, kEveryoneAccess);
   return state.private_folder;
 }
 

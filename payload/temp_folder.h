@@ -30,6 +30,8 @@ struct TempFolderState {
 // private folder's process-wide state, which the application object owns.
 struct PayloadContext {
   IFileSystem& files;
+  IEnvironment& environment;  // the executable's own path, for its information block
+  ISecurity& security;        // the private folder's access list
   ISystem& system;  // the GUID of the private folder's name
   ICodePage& code_page;
   Log& log;

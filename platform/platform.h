@@ -112,17 +112,6 @@ class IFileSystem {
   // directory. nullopt when the system cannot resolve it.
   virtual std::optional<Text> GetFullPathName(const Text& path) = 0;
 
-  // GetTempPathW; nullopt on failure.
-  virtual std::optional<Text> GetTempPath() = 0;
-
-  // SHGetFolderPathW(no window, csidl, no token, flags 0); nullopt on failure.
-  virtual std::optional<Text> GetFolderPath(int csidl) = 0;
-
-  // GetEnvironmentVariableW; nullopt when the variable is not set.
-  virtual std::optional<Text> GetEnvironmentVariable(const Text& name) = 0;
-
-  // Full path of the running executable (GetModuleFileNameW).
-  virtual Text GetModuleFileName() = 0;
 
   // CreateDirectoryW without security attributes: only the last level can be made.
   virtual bool CreateDirectory(const Text& path) = 0;
@@ -153,14 +142,34 @@ class IFileSystem {
   // FindFirstFileExW(pattern, standard info, name match); nullptr when the search
   // cannot start, otherwise first holds the first entry.
   virtual std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) = 0;
-  // Grants the group Everyone the access mask on the folder, inherited by sub-folders
-  // and files, keeping the other entries of its access list. Failures are silent.
-  virtual void SetFolderAccess(const Text& path, uint32_t mask) = 0;
   // GetFileAttributesW: the entry's own attributes. A link (junction or symbolic link)
   // that the path's last component names is reported with kFileAttributeReparsePoint,
   // not followed; links above it are followed. nullopt when nothing is there or the
   // attributes cannot be read.
   virtual std::optional<uint32_t> GetFileAttributes(const Text& path) = 0;
+};
+
+// The program's environment: where it runs from and the folders the system names.
+class IEnvironment {
+ public:
+  virtual ~IEnvironment() = default;
+  // GetTempPathW; nullopt on failure.
+  virtual std::optional<Text> GetTempPath() = 0;
+  // SHGetFolderPathW(no window, csidl, no token, flags 0); nullopt on failure.
+  virtual std::optional<Text> GetFolderPath(int csidl) = 0;
+  // GetEnvironmentVariableW; nullopt when the variable is not set.
+  virtual std::optional<Text> GetEnvironmentVariable(const Text& name) = 0;
+  // Full path of the running executable (GetModuleFileNameW).
+  virtual Text GetModuleFileName() = 0;
+};
+
+// Access lists of what the program makes.
+class ISecurity {
+ public:
+  virtual ~ISecurity() = default;
+  // Grants the group Everyone the access mask on the folder, inherited by sub-folders
+  // and files, keeping the other entries of its access list. Failures are silent.
+  virtual void SetFolderAccess(const Text& path, uint32_t mask) = 0;
 };
 
 // Conversion between UTF-16 and the calling thread's ANSI code page (CP_THREAD_ACP).
@@ -223,10 +232,6 @@ class ISystem {
   virtual uint32_t GetTickCount() = 0;
   // The whole process command line, program name included (GetCommandLineW).
   virtual Text GetCommandLine() = 0;
-  // InitCommonControlsEx with size 8 and class mask 0xFF.
-  virtual void InitCommonControls() = 0;
-  virtual void ComInitialize() = 0;
-  virtual void ComUninitialize() = 0;
   // CoCreateGuid; nullopt on failure.
   virtual std::optional<std::array<uint8_t, 16>> CreateGuid() = 0;
 };
@@ -255,6 +260,9 @@ class IThreads {
   // Posts an empty message (WM_NULL) to the thread that made this object, so that its
   // wait wakes up and looks at shared state again.
   virtual void WakeMainThread() = 0;
+  // CoInitialize and CoUninitialize on the calling thread: each thread does its own.
+  virtual void ComInitialize() = 0;
+  virtual void ComUninitialize() = 0;
 };
 
 // The modeless splash dialog (resource 131), created hidden.
@@ -269,6 +277,8 @@ class ISplash {
 class IUserInterface {
  public:
   virtual ~IUserInterface() = default;
+  // InitCommonControlsEx with size 8 and class mask 0xFF.
+  virtual void InitCommonControls() = 0;
   // nullptr when the dialog cannot be created; the run goes on without a splash.
   virtual std::unique_ptr<ISplash> CreateSplash() = 0;
   // The report dialog in question mode: heading and details; answers 1 (IDOK) for Yes.
@@ -289,6 +299,8 @@ class ITrust;
 // Everything the core needs, handed to it by the entry point or by a test.
 struct Platform {
   IFileSystem& files;
+  IEnvironment& environment;
+  ISecurity& security;
   ICodePage& code_page;
   IResources& resources;
   ISystem& system;

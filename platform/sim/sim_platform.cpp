@@ -455,14 +455,14 @@ std::optional<Text> SimFileSystem::GetFullPathName(const Text& path) {
 }
 
 std::optional<Text> SimFileSystem::GetFolderPath(int csidl) {
-  if (Injected(faults, "IFileSystem::GetFolderPath")) return std::nullopt;
+  if (Injected(faults, "IEnvironment::GetFolderPath")) return std::nullopt;
   auto it = folders.find(csidl);
   if (it == folders.end()) return std::nullopt;
   return it->second;
 }
 
 std::optional<Text> SimFileSystem::GetEnvironmentVariable(const Text& name) {
-  if (Injected(faults, "IFileSystem::GetEnvironmentVariable")) return std::nullopt;
+  if (Injected(faults, "IEnvironment::GetEnvironmentVariable")) return std::nullopt;
   auto it = environment.find(name);
   if (it == environment.end()) return std::nullopt;
   return it->second;
@@ -725,7 +725,7 @@ std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindE
 }
 
 void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
-  if (Injected(faults, "IFileSystem::SetFolderAccess")) return;  // its failures are silent
+  if (Injected(faults, "ISecurity::SetFolderAccess")) return;  // its failures are silent
   access_granted.emplace_back(path, mask);
 }
 
