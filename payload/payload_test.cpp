@@ -124,7 +124,7 @@ TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
   FileLog other_log(other.files, other.code_page);
   CCarryallInstallerApp other_app(other.platform, other_log);
   other.files.MakeDirectories(u"C:\\Work");
-  other.system.fail_guid = true;
+  other.faults.Always("ISystem::CreateGuid");
   ASSERT_EQ(SetTempFolder(other_app.payload(), u"C:\\Work"), kOk);
   EXPECT_EQ(Narrow(GetTempFolder(other_app.payload())), "C:\\Work\\{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
 }

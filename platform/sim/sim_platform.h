@@ -180,7 +180,6 @@ class SimResources : public IResources {
   std::map<Text, std::map<uint32_t, std::string>> by_id;
   std::map<Text, std::map<Text, std::string>> by_name;
   std::map<uint32_t, Locked::Failure> lock_failures;  // id -> the step that fails
-  bool fail_enumeration = false;
   FaultPlan* faults = nullptr;
 };
 
@@ -192,7 +191,6 @@ class SimSystem : public ISystem {
 
   Text command_line = u"\"C:\\work\\CarryallInstaller.exe\"";
   uint32_t tick = 1000;
-  bool fail_guid = false;
   uint32_t guids_made = 0;  // the n-th GUID is {A0A0A0nn-0000-0000-0000-000000000000}
   FaultPlan* faults = nullptr;
 };
@@ -221,14 +219,10 @@ class SimThreads : public IThreads {
   // Runs on the waiting thread before each wait, with the number of waits so far; a
   // test steers the wait loop from here.
   std::function<void(int)> before_wait;
-  // The wait loop's wait with this number (counted from 0) and every later one fail
-  // with wait_error, the way MsgWaitForMultipleObjects reports WAIT_FAILED; -1 never.
-  int fail_waits_from = -1;
-  // WaitForEvent fails at once with wait_error.
-  bool fail_event_wait = false;
+  // What a failed wait reports (the machine's FaultPlan fails one), the way
+  // MsgWaitForMultipleObjects reports WAIT_FAILED.
   uint32_t wait_error = 6;  // ERROR_INVALID_HANDLE
   int event_waits = 0;
-  bool fail_thread_start = false;
   std::vector<uint32_t> dispatched;
   int waits = 0;
 
@@ -271,7 +265,6 @@ class SimUserInterface : public IUserInterface {
   Text question_details;
   Text report_message;
   Text report_link;
-  bool fail_splash = false;
   // The temporary-folder prompt: what it was shown, and what the user does.
   Text prompt_caption;
   Text prompt_shown;

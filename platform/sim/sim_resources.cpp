@@ -85,7 +85,7 @@ void SimResources::AddNamed(const Text& type, const Text& name, const std::strin
 
 bool SimResources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
   if (Injected(faults, "IResources::EnumResourceNames")) return false;
-  if (fail_enumeration || (!by_id.count(type) && !by_name.count(type))) return false;
+  if (!by_id.count(type) && !by_name.count(type)) return false;
   for (const auto& entry : by_id[type]) each(Name{true, entry.first, Text()});
   for (const auto& entry : by_name[type]) each(Name{false, 0, entry.first});
   return true;

@@ -6,7 +6,7 @@
 namespace carryall::sim {
 
 std::optional<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
-  if (fail_guid || Injected(faults, "ISystem::CreateGuid")) return std::nullopt;
+  if (Injected(faults, "ISystem::CreateGuid")) return std::nullopt;
   ++guids_made;
   std::array<uint8_t, 16> guid{};
   guid[0] = static_cast<uint8_t>(guids_made);
@@ -63,7 +63,7 @@ bool SimThreads::IsSet(EventHandle event) {
 }
 
 bool SimThreads::StartThread(std::function<void()> body) {
-  if (fail_thread_start || Injected(faults, "IThreads::StartThread")) return false;
+  if (Injected(faults, "IThreads::StartThread")) return false;
   if (run_threads_inline) {
     pending_.push_back(std::move(body));
     return true;
@@ -75,7 +75,7 @@ bool SimThreads::StartThread(std::function<void()> body) {
 
 uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
   if (before_wait) before_wait(waits);
-  if ((fail_waits_from >= 0 && waits >= fail_waits_from) || Injected(faults, "IThreads::WaitForEventsOrMessages")) {
+  if (Injected(faults, "IThreads::WaitForEventsOrMessages")) {
     ++waits;
     error = wait_error;
     return 0xFFFFFFFF;  // WAIT_FAILED
@@ -99,7 +99,7 @@ uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_
 
 bool SimThreads::WaitForEvent(EventHandle event, uint32_t& error) {
   ++event_waits;
-  if (fail_event_wait || Injected(faults, "IThreads::WaitForEvent")) {
+  if (Injected(faults, "IThreads::WaitForEvent")) {
     error = wait_error;
     return false;
   }

@@ -30,7 +30,7 @@ class SimSplash : public ISplash {
 }  // namespace
 
 std::unique_ptr<ISplash> SimUserInterface::CreateSplash() {
-  if (fail_splash || Injected(faults, "IUserInterface::CreateSplash")) return nullptr;
+  if (Injected(faults, "IUserInterface::CreateSplash")) return nullptr;
   return std::make_unique<SimSplash>(*this);
 }
 
