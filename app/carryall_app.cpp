@@ -18,11 +18,13 @@ constexpr int kSplashEndResult = 5;
 }  // namespace
 
 CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
-    : m_hInstance(&platform.resources), platform_(platform), log_(log) {}
+    : m_hInstance(&platform.resources),
+      platform_(platform),
+      log_(log),
+      payload_{platform.files, platform.environment, platform.security, platform.system, platform.code_page, log,
+               m_tempFolder} {}
 
-CCarryallInstallerApp::~CCarryallInstallerApp() {
-  for (CResource* record : m_resources) delete record;
-}
+CCarryallInstallerApp::~CCarryallInstallerApp() = default;
 
 Text CCarryallInstallerApp::LoadString(uint32_t id) {
   return platform_.resources.LoadString(id).value_or(Text());
@@ -35,10 +37,10 @@ bool CCarryallInstallerApp::InitInstance() {
   // program's DLLs from that folder. It is looked for before anything loads a DLL (the
   // common controls come from comctl32); the run then goes only as far as opening the
   // log that the command line names, and refuses.
-  const Text redirection = GetModulePath(platform_.files) + u".local";
+  const Text redirection = GetModulePath(platform_.environment) + u".local";
   const bool redirected = platform_.files.GetFileAttributes(redirection).has_value();
-  if (!redirected) platform_.system.InitCommonControls();
-  platform_.system.ComInitialize();
+  if (!redirected) platform_.ui.InitCommonControls();
+  platform_.threads.ComInitialize();
   m_lpCmdLine = CommandLineAfterProgram(platform_.system.GetCommandLine());
 
   result = ProcessOptions();
@@ -74,7 +76,7 @@ bool CCarryallInstallerApp::InitInstance() {
 
 int32_t CCarryallInstallerApp::ProcessOptions() {
   const ParsedOptions options =
-      ParseOptions(platform_.files, log_, platform_.system.GetCommandLine(), m_strProgramName);
+      ParseOptions(platform_.files, platform_.environment, log_, platform_.system.GetCommandLine(), m_strProgramName);
   m_bSilent = options.silent;
   m_bZeroGuid = options.zero_guid;
   m_bRemoveTempFolder = options.remove_temp_folder;
@@ -94,7 +96,7 @@ void CCarryallInstallerApp::RefuseRedirectedRun(const Text& redirection) {
 
 int32_t CCarryallInstallerApp::VerifyOwnSignature() {
   Text description;
-  if (VerifyFileSignature(platform_.trust, log_, GetModulePath(platform_.files), description) == 0) return kOk;
+  if (VerifyFileSignature(platform_.trust, log_, GetModulePath(platform_.environment), description) == 0) return kOk;
   if (m_bSilent) {
     log_.Write(u"Not signed correctly so failing now!\n");
     return kNotSigned;
@@ -112,7 +114,7 @@ int32_t CCarryallInstallerApp::VerifyOwnSignature() {
 }
 
 void CCarryallInstallerApp::ReadSignerDetails() {
-  m_strProgramName = ReadSignerProgramName(platform_.trust, log_, GetModulePath(platform_.files),
+  m_strProgramName = ReadSignerProgramName(platform_.trust, log_, GetModulePath(platform_.environment),
                                            LoadString(kIdsDefaultProgramName));
 }
 

@@ -10,6 +10,7 @@
 
 #include "base/format.h"
 #include "base/log.h"
+#include "payload/resource_table.h"
 #include "payload/temp_folder.h"
 #include "platform/platform.h"
 #include "ui/report.h"
@@ -91,7 +92,7 @@ class CCarryallInstallerApp {
   Text m_strProgramName;
   Text m_strTempFolder;
   Text m_strWizardArguments;
-  std::list<CResource*> m_resources;
+  ResourceTable m_resources;
   int64_t m_nRequiredMB = 0;
   int64_t m_nFreeMB = 0;
   Text m_strDiskDrive;
@@ -106,6 +107,9 @@ class CCarryallInstallerApp {
   // The private temporary folder's process-wide state.
   TempFolderState m_tempFolder;
 
+  // What the payload's steps use.
+  PayloadContext& payload() { return payload_; }
+
  private:
   // The steps of InitInstance, each a result code or nothing.
   void RefuseRedirectedRun(const Text& redirection);
@@ -116,6 +120,7 @@ class CCarryallInstallerApp {
 
   Platform& platform_;
   Log& log_;
+  PayloadContext payload_;
 };
 
 // The main thread's wait: pumps messages (dropping WM_QUIT), follows the splash counter

@@ -98,9 +98,9 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Ended 1032\r\n");
   EXPECT_TRUE(machine.files.List(u"C:\\Users\\me\\AppData\\Local\\Temp").empty());
-  EXPECT_EQ(machine.system.common_controls, 1);
-  EXPECT_EQ(machine.system.com_init, 2);  // main thread and worker
-  EXPECT_EQ(machine.system.com_uninit, 1);  // the worker only
+  EXPECT_EQ(machine.ui.common_controls, 1);
+  EXPECT_EQ(machine.threads.com_init, 2);  // main thread and worker
+  EXPECT_EQ(machine.threads.com_uninit, 1);  // the worker only
   // Silent: the splash exists but is never shown.
   EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash end 5", "splash destroyed"}));
 }
@@ -216,14 +216,14 @@ TEST_F(StartupTest, RedirectionBesideTheProgramRefusesTheRunBeforeAnyDllIsLoaded
     const std::string log_file = machine.files.Contents("C:\\work\\run.log");
     EXPECT_EQ(log_file.find(refusal + "\r\nEnded 1016\r\n") != std::string::npos, row.refused);
     EXPECT_EQ(log_file.find("Started") == std::string::npos, row.refused);
-    EXPECT_EQ(machine.system.common_controls, row.refused ? 0 : 1);
+    EXPECT_EQ(machine.ui.common_controls, row.refused ? 0 : 1);
     EXPECT_EQ(machine.ui.events, row.ui_events);
     if (!row.ui_events.empty() && row.ui_events[0] == "report") EXPECT_EQ(Narrow(machine.ui.report_message), refusal);
   }
 }
 
 TEST_F(StartupTest, ThreadThatCannotStartFailsTheRunInsteadOfSucceeding) {
-  machine.threads.fail_thread_start = true;
+  machine.faults.Always("IThreads::StartThread");
   EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA"), kFail);
   EXPECT_NE(LogFile().find("Contact Technical Support. Incorrect SQL Carryall build."), std::string::npos);
 }
@@ -424,7 +424,7 @@ TEST_F(WaitForWorkerTest, FailedWaitEndsTheLoopOnceTheWorkerIsDoneWithoutSpinnin
   machine.threads.before_wait = [&](int n) {
     if (n == 0) machine.threads.Post(0x400);
   };
-  machine.threads.fail_waits_from = 1;  // the first wait sees the message, the second fails
+  machine.faults.From("IThreads::WaitForEventsOrMessages", 1);  // the first wait sees the message, the second fails
   std::atomic<bool> worker_finished{false};
   std::thread worker([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -442,7 +442,7 @@ TEST_F(WaitForWorkerTest, FailedWaitEndsTheLoopOnceTheWorkerIsDoneWithoutSpinnin
 }
 
 TEST_F(WaitForWorkerTest, FailedWaitAfterTheSplashEndedLeavesItAlone) {
-  machine.threads.fail_waits_from = 1;
+  machine.faults.From("IThreads::WaitForEventsOrMessages", 1);
   machine.threads.before_wait = [&](int n) {
     if (n == 0) machine.threads.SetEvent(shown);
     if (n == 1) machine.threads.SetEvent(done);
@@ -454,8 +454,8 @@ TEST_F(WaitForWorkerTest, FailedWaitAfterTheSplashEndedLeavesItAlone) {
 }
 
 TEST_F(WaitForWorkerTest, WhenTheWorkerCannotBeWaitedForEitherTheLoopStillEnds) {
-  machine.threads.fail_waits_from = 0;
-  machine.threads.fail_event_wait = true;
+  machine.faults.From("IThreads::WaitForEventsOrMessages", 0);
+  machine.faults.Always("IThreads::WaitForEvent");
   machine.threads.wait_error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
   EventHandle handles[2] = {shown, done};
   EXPECT_EQ(WaitForWorker(machine.threads, handles, 2, app, nullptr), static_cast<int32_t>(0x800705AA));
@@ -466,7 +466,7 @@ TEST_F(WaitForWorkerTest, WhenTheWorkerCannotBeWaitedForEitherTheLoopStillEnds) 
 
 TEST_F(StartupTest, FailedWaitFailsTheRunAfterTheWorkersCleanUp) {
   machine.files.MakeDirectories(u"C:\\Base");
-  machine.threads.fail_waits_from = 0;
+  machine.faults.From("IThreads::WaitForEventsOrMessages", 0);
   EXPECT_EQ(RunProcess(u"log run.log temp C:\\Base"), static_cast<int32_t>(0x80070006));
   EXPECT_TRUE(machine.files.List(u"C:\\Base").empty()) << "the private folder is removed";
   const std::string text = LogFile();
@@ -482,8 +482,8 @@ TEST_F(StartupTest, FailedWaitFailsTheRunAfterTheWorkersCleanUp) {
 
 TEST_F(StartupTest, FailedWaitKeepsTheWorkersOwnFailure) {
   machine.files.MakeDirectories(u"C:\\Base");
-  machine.threads.fail_waits_from = 0;
-  machine.processes.fail_create = true;
+  machine.faults.From("IThreads::WaitForEventsOrMessages", 0);
+  machine.faults.Always("IProcesses::CreateProcess");
   EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA temp C:\\Base"), kInvalidArg);
   EXPECT_NE(LogFile().find("WaitForWorker wait failed, error 6\r\nFailed to run SQL Carryall error 0x80070057.\r\n"),
             std::string::npos)

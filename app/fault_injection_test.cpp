@@ -83,7 +83,7 @@ constexpr Found kFound[] = {
     // The log path could not be resolved: the run stopped with no log at all.
     {"IFileSystem::GetFullPathName", 1, kBadCommandLine},
     // No temporary path: the base was empty, and the run failed as a full drive ''.
-    {"IFileSystem::GetTempPath", 1, kOk},
+    {"IEnvironment::GetTempPath", 1, kOk},
     // The private folder was not made when named: extraction made it later, without
     // ever opening it to everyone, and started the wizard there.
     {"IFileSystem::CreateDirectoryTree", 1, kFail},
@@ -270,7 +270,7 @@ TEST(FaultInjectionTest, EveryCallOfAWholeRunFailsInTurnAndTheRunStillEndsCleanl
     used.insert(name);
     by_interface += (by_interface.empty() ? "" : ", ") + name + " " + std::to_string(calls);
   }
-  EXPECT_EQ(used, (std::set<std::string>{"ICodePage", "IFile", "IFileSystem", "IFindHandle", "IMachineInfo", "IProcess",
+  EXPECT_EQ(used, (std::set<std::string>{"ICodePage", "IEnvironment", "IFile", "IFileSystem", "IFindHandle", "ISecurity", "IMachineInfo", "IProcess",
                                          "IFileHandle", "IProcesses", "IReadFile", "IResources", "ISystem", "IThreads", "ITrust",
                                          "IUserInterface"}));
   std::printf("%d call sites failed in turn: %d crashes, %d leaks, %d writes outside, %d failures reported as success\n"

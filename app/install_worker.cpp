@@ -1,5 +1,8 @@
 // Portable layer. The install worker thread.
 #include "app/carryall_app.h"
+
+#include <algorithm>
+
 #include "base/result_codes.h"
 #include "base/string_ids.h"
 #include "launch/launch.h"
@@ -11,11 +14,11 @@ namespace carryall {
 uint32_t InstallWorkerProc(CCarryallInstallerApp& app) {
   // Once the done event is set the main thread may leave and take the application
   // object with it: everything needed afterwards is taken out first.
-  ISystem& system = app.platform().system;
-  system.ComInitialize();
+  IThreads& threads = app.platform().threads;
+  threads.ComInitialize();
   app.m_nWorkerResult = app.RunEmbeddedResource(app.m_nExitCode);
-  app.platform().threads.SetEvent(app.m_hWorkerDoneEvent);
-  system.ComUninitialize();
+  threads.SetEvent(app.m_hWorkerDoneEvent);
+  threads.ComUninitialize();
   return 0;
 }
 
@@ -35,18 +38,20 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
   // zeroguid names the private folder: the flag is set before the base folder is
   // proved, so that SetTempFolder can look at what stands at that name already, and
   // before the information file, the first to ask for the folder.
-  if (m_bZeroGuid) SetZeroGuid(*this);
-  result = SetTempFolder(*this, m_strTempFolder);
+  if (m_bZeroGuid) SetZeroGuid(payload_);
+  result = SetTempFolder(payload_, m_strTempFolder);
   if (result != kOk) {
     result = PromptForTempFolder(m_strTempFolder);
-    if (result == kOk) result = SetTempFolder(*this, m_strTempFolder);
+    if (result == kOk) result = SetTempFolder(payload_, m_strTempFolder);
   }
   if (result != kOk) return result;
 
   WriteInfoFile();
 
   Text program_path;
-  result = ExtractResources(*this, m_hInstance, m_bZeroGuid, m_resources, program_path);
+  result = ExtractResources(payload_, m_hInstance, m_bZeroGuid, m_resources, program_path);
+  // The report of a full disk asks for at least the whole payload, known only now.
+  if (result == kDiskFullOnWrite) m_nRequiredMB = std::max(m_nRequiredMB, PayloadMegabytes(m_resources));
   if (m_bRunWizard && result == kOk) result = RunWizard(program_path, exit_code);
 
   // The payload was held against other writers and deleters from its writing to the
@@ -57,9 +62,23 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
   return result;
 }
 
+int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
+  const BaseFolderPrompt prompt{platform_.ui,  platform_.threads, platform_.files,   log_,
+                                m_bSilent,     LoadString(kIdsProductName),        m_nSplashHideCount};
+  return AskForBaseFolder(prompt, base);
+}
+
+int32_t CCarryallInstallerApp::WriteInfoFile() { return WriteInformationFile(payload_); }
+
+int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path) {
+  return WriteInformationTo(payload_, output_path);
+}
+
+int32_t CCarryallInstallerApp::RemoveTempFolder() { return RemovePrivateFolder(payload_, m_resources); }
+
 int32_t CCarryallInstallerApp::RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code) {
   const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files, log_,
-                            LoadString(kIdsProgramType), m_hWindowShownEvent, GetTempFolder(*this)};
+                            LoadString(kIdsProgramType), m_hWindowShownEvent, GetTempFolder(payload_)};
   const LaunchOutcome outcome = RunProgram(launch, program_path, m_strWizardArguments);
   exit_code = outcome.exit_code;
   return outcome.status.code;

@@ -92,7 +92,7 @@ TEST_F(WorkerTest, FailedExtractionStillRemovesTheFolder) {
 }
 
 TEST_F(WorkerTest, WizardThatCannotStartIsTheResultAndTheFolderStillGoes) {
-  machine.processes.fail_create = true;
+  machine.faults.Always("IProcesses::CreateProcess");
   EXPECT_EQ(Run(u"temp C:\\Base"), kInvalidArg);
   // The system's error is told after the line that says the start failed.
   EXPECT_TRUE(Logged("Run Program returned error\nRun Program could not start the wizard, error 2\nRemove folder 'Yes'\n"));

@@ -15,31 +15,51 @@ constexpr int kCsidlCommonAppData = 35;
 constexpr std::size_t kTempPathLimit = 100;
 constexpr std::size_t kAppendNameLimit = 90;
 
-Text DefaultTempFolder(IFileSystem& files) {
+Text DefaultTempFolder(IEnvironment& environment) {
   // An unreadable temporary path is passed over like one too long: an empty base would
   // be measured for free space as drive '' and fail the run as a full disk.
-  std::optional<Text> temp = files.GetTempPath();
+  std::optional<Text> temp = environment.GetTempPath();
   if (temp && temp->size() <= kTempPathLimit) return *temp;
 
-  std::optional<Text> app_data = files.GetFolderPath(kCsidlAppData);
+  std::optional<Text> app_data = environment.GetFolderPath(kCsidlAppData);
   if (app_data && app_data->size() <= kTempPathLimit) return *app_data;
 
-  std::optional<Text> common = files.GetFolderPath(kCsidlCommonAppData);
+  std::optional<Text> common = environment.GetFolderPath(kCsidlCommonAppData);
   if (!common || common->size() > kTempPathLimit) {
-    return files.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
+    return environment.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
   }
   if (common->size() < kAppendNameLimit) return PathAppend(*common, u"\\Varnhold", 1024).value_or(*common);
   return *common;
 }
 
+// A path keyword: a prefixed one makes the line unacceptable; a value is made absolute
+// and used, or refused. Answers the value as typed when it was refused.
+template <typename Use>
+std::optional<Text> TakePath(CCommandLineInfoEx& info, IFileSystem& files, const char16_t* name, int32_t& result,
+                             const Use& use) {
+  Text value;
+  if (info.HasFlagOption(name)) {
+    result = kBadCommandLine;
+    return std::nullopt;
+  }
+  if (!info.GetOption(name, value)) return std::nullopt;
+  if (std::optional<Text> full = MakeAbsolute(files, value)) {
+    use(*full);
+    return std::nullopt;
+  }
+  result = kBadCommandLine;
+  return value;
+}
+
 }  // namespace
 
-ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_line, const Text& program_name) {
+ParsedOptions ParseOptions(IFileSystem& files, IEnvironment& environment, Log& log, const Text& command_line,
+                           const Text& program_name) {
   ParsedOptions options;
   int32_t& result = options.result;
   CCommandLineInfoEx info;
   info.ParseCommandLine(command_line);
-  options.temp_folder = DefaultTempFolder(files);
+  options.temp_folder = DefaultTempFolder(environment);
 
   if (info.HasOption(u"IAgreeToTheEULA")) options.silent = true;
   // The bootstrapper's own flags are not handed on.
@@ -52,22 +72,7 @@ ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_lin
   if (take_flag(u"zeroguid")) options.zero_guid = true;
   if (take_flag(u"keep")) options.remove_temp_folder = false;
 
-  // The three path keywords: a prefixed one makes the line unacceptable; a value is made
-  // absolute and used, or refused. Answers the value as typed when it was refused.
-  auto take_path = [&](const char16_t* name, const auto& use) -> std::optional<Text> {
-    Text value;
-    if (info.HasFlagOption(name)) {
-      result = kBadCommandLine;
-      return std::nullopt;
-    }
-    if (!info.GetOption(name, value)) return std::nullopt;
-    if (std::optional<Text> full = MakeAbsolute(files, value)) {
-      use(*full);
-      return std::nullopt;
-    }
-    result = kBadCommandLine;
-    return value;
-  };
+  auto take_path = [&](const char16_t* name, const auto& use) { return TakePath(info, files, name, result, use); };
   take_path(u"extract", [&](const Text& full) { info.SetOption(u"extract", full); });
   std::optional<Text> refused_log = take_path(u"log", [&](const Text& full) {
     info.SetOption(u"log", full);

@@ -22,6 +22,7 @@ struct ParsedOptions {
 // Parses command_line (the whole process command line), opens the log it names and
 // composes the wizard's arguments, logging the two summary lines. Every step runs even
 // after an error was found.
-ParsedOptions ParseOptions(IFileSystem& files, Log& log, const Text& command_line, const Text& program_name);
+ParsedOptions ParseOptions(IFileSystem& files, IEnvironment& environment, Log& log, const Text& command_line,
+                           const Text& program_name);
 
 }  // namespace carryall

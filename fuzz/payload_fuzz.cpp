@@ -72,11 +72,11 @@ int Payload(const uint8_t* data, std::size_t size) {
   }
   const Tree before = machine.files.Tree();
 
-  if (zero_guid) SetZeroGuid(app);
-  if (SetTempFolder(app, kBase) == 0) {
+  if (zero_guid) SetZeroGuid(app.payload());
+  if (SetTempFolder(app.payload(), kBase) == 0) {
     Text program;
-    ExtractResources(app, &machine.resources, zero_guid, app.m_resources, program);
-    const std::string folder = sim::SimFileSystem::Key(GetTempFolder(app));
+    ExtractResources(app.payload(), &machine.resources, zero_guid, app.m_resources, program);
+    const std::string folder = sim::SimFileSystem::Key(GetTempFolder(app.payload()));
     FUZZ_CHECK(SameOutside(before, machine.files.Tree(), folder));
     if (!program.empty()) FUZZ_CHECK(Below(sim::SimFileSystem::Key(program), folder));
 
@@ -87,7 +87,7 @@ int Payload(const uint8_t* data, std::size_t size) {
       }
       app.RemoveTempFolder();
       FUZZ_CHECK(SameOutside(before, machine.files.Tree(), folder));
-      if (walkable) FUZZ_CHECK(!machine.files.Exists(GetTempFolder(app)));
+      if (walkable) FUZZ_CHECK(!machine.files.Exists(GetTempFolder(app.payload())));
     }
   }
   FUZZ_CHECK(machine.files.open_handles == 0);

@@ -77,7 +77,7 @@ TEST_F(LaunchTest, RedirectionIsBackOnBeforeTheWaitAndAfterAFailedStart) {
   EXPECT_EQ(machine.processes.events, (Events{"redirection off", "created", "redirection on", "wait 100", "wait 100", "closed"}));
 
   machine.processes.events.clear();
-  machine.processes.fail_create = true;
+  machine.faults.Always("IProcesses::CreateProcess");
   EXPECT_EQ(Run(), kInvalidArg);
   EXPECT_EQ(machine.processes.events, (Events{"redirection off", "create failed", "redirection on"}));
 }
@@ -110,7 +110,7 @@ TEST_F(LaunchTest, CommandLineQuotesThePathAndKeepsArgumentsAsTheyAre) {
 
 TEST_F(LaunchTest, TheWizardStartsInThePrivateFolder) {
   EXPECT_EQ(Run(), kOk);
-  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(GetTempFolder(app)));
+  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(GetTempFolder(app.payload())));
 }
 
 TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
@@ -157,7 +157,7 @@ TEST_F(LaunchTest, ExitCodesAndStatuses) {
   EXPECT_EQ(Run(), 6);
   EXPECT_EQ(app.m_nExitCode, 0);
 
-  machine.processes.fail_create = true;
+  machine.faults.Always("IProcesses::CreateProcess");
   EXPECT_EQ(Run(), kInvalidArg);
   EXPECT_NE(LogText().find("Run Program returned error\n"), std::string::npos);
 }

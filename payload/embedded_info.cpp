@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
@@ -29,21 +28,21 @@ std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window
   return std::nullopt;
 }
 
-int32_t CCarryallInstallerApp::WriteInfoFile() {
-  Text folder = GetTempFolder(*this);
+int32_t WriteInformationFile(PayloadContext& ctx) {
+  Text folder = GetTempFolder(ctx);
   std::optional<Text> path = PathAppend(folder, u"info.xml", std::min(kInfoPathBuffer, kMaxPath));
   if (!path) return 0;  // no room for the name: nothing is written
-  return WriteEmbeddedInformation(*path);
+  return WriteInformationTo(ctx, *path);
 }
 
-int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path) {
-  IFileSystem& files = platform_.files;
-  Text own_path = files.GetModuleFileName();
+int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
+  IFileSystem& files = ctx.files;
+  Text own_path = ctx.environment.GetModuleFileName();
   uint32_t error = 0;
   std::unique_ptr<IReadFile> exe = files.OpenRead(own_path, error);
-  log_.Write(u"Scanning for Signature\r\n");
+  ctx.log.Write(u"Scanning for Signature\r\n");
   if (!exe) {
-    log_.Printf(u"Failed to open installer file %s %x\r\n", own_path, error);
+    ctx.log.Printf(u"Failed to open installer file %s %x\r\n", own_path, error);
     return 0;
   }
   std::optional<uint32_t> size = exe->Size();
@@ -58,12 +57,12 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
   const uint8_t* bytes = window.data() + info->offset;
   std::string text(reinterpret_cast<const char*>(bytes), info->length);
   text = text.substr(0, text.find('\0'));
-  log_.Printf(u"Found embedded information '%s'\r\n", platform_.code_page.FromAnsi(text));
+  ctx.log.Printf(u"Found embedded information '%s'\r\n", ctx.code_page.FromAnsi(text));
 
   // Never through a link at the private folder's place or at the file's own, nor
   // through a second name of someone else's file.
   std::unique_ptr<IFileHandle> out;
-  OwnFiles& own = m_tempFolder.own;
+  OwnFiles& own = ctx.folder.own;
   if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
     OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
     out = own.Create(files, output_path, error, refusal);
@@ -71,21 +70,21 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
     error = kErrorStoppedOnLink;
   }
   if (!out) {
-    log_.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
+    ctx.log.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
     return 0;
   }
   uint32_t write_error = 0;
   const bool whole = out->WriteOnce(bytes, info->length, write_error) == info->length;
   out.reset();
   if (whole) {
-    log_.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
+    ctx.log.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
                 output_path);
   } else {
-    log_.Printf(u"Write fail for embedded information %ld bytes to file %s\r\n",
+    ctx.log.Printf(u"Write fail for embedded information %ld bytes to file %s\r\n",
                 static_cast<int32_t>(info->length), output_path);
   }
   // The wizard reads it as the information of this very executable.
-  if (!own.Hold(files, output_path)) log_.Printf(u"%s changed before it could be held\r\n", output_path);
+  if (!own.Hold(files, output_path)) ctx.log.Printf(u"%s changed before it could be held\r\n", output_path);
   return 0;
 }
 

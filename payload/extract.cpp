@@ -1,5 +1,4 @@
 // Portable layer. Unpacking the payload into the private folder.
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "base/result_codes.h"
 #include "payload/payload.h"
@@ -14,48 +13,98 @@ constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint64_t kBytesPerMB = 1024 * 1024;
 }  // namespace
 
-int32_t ExtractResources(CCarryallInstallerApp& app, IResources* module, bool zero_guid, ResourceTable& table,
+int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid, ResourceTable& table,
                          Text& program_path) {
   int32_t status = kOk;
   const Text type = kPayloadType;
   bool enumerated = module->EnumResourceNames(type, [&](const IResources::Name& name) {
-    EnumResourceProc(app, table, module, type, name);
+    EnumResourceProc(ctx, table, module, type, name);
   });
   if (enumerated) {
-    app.log().Write(u"Enumerate Resources OK \n");
+    ctx.log.Write(u"Enumerate Resources OK \n");
   } else {
-    app.log().Write(u"Enumerate Resources has failed\n");
+    ctx.log.Write(u"Enumerate Resources has failed\n");
     status = kFail;
   }
   if (status != kOk) return status;
-  if (zero_guid) SetZeroGuid(app);
-  status = WorkOutFileNames(app, table, program_path);
+  if (zero_guid) SetZeroGuid(ctx);
+  status = WorkOutFileNames(ctx, table, program_path);
   if (status != kOk) return status;
-  return ExtractFiles(app, table);
+  return ExtractFiles(ctx, table);
 }
 
-int32_t ExtractFiles(CCarryallInstallerApp& app, ResourceTable& table) {
+int32_t ExtractFiles(PayloadContext& ctx, ResourceTable& table) {
   int32_t status = kOk;
   for (auto it = table.begin(); it != table.end() && status == kOk; ++it) {
-    const CResource* record = *it;
+    const CResource* record = it->get();
     if (record->m_strFileName.empty()) continue;
-    status = record->ExtractFile(app);
-    app.log().Printf(u"Extract File %s %x\n", record->m_strFileName, status);
-  }
-  if (status == kDiskFullOnWrite) {
-    // The report asks for at least the whole payload, which is known only now.
-    uint64_t payload = 0;
-    for (const CResource* record : table) {
-      if (!record->m_strFileName.empty()) payload += record->m_dwSize;
-    }
-    const int64_t payload_mb = static_cast<int64_t>((payload + kBytesPerMB - 1) / kBytesPerMB);
-    if (payload_mb > app.m_nRequiredMB) app.m_nRequiredMB = payload_mb;
+    status = record->ExtractFile(ctx);
+    ctx.log.Printf(u"Extract File %s %x\n", record->m_strFileName, status);
   }
   return status;
 }
 
-int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
-  Log& log = app.log();
+int64_t PayloadMegabytes(const ResourceTable& table) {
+  uint64_t payload = 0;
+  for (const auto& record : table) {
+    if (!record->m_strFileName.empty()) payload += record->m_dwSize;
+  }
+  return static_cast<int64_t>((payload + kBytesPerMB - 1) / kBytesPerMB);
+}
+
+namespace {
+
+// Checks the way to path and makes the folders missing on it. False, with the line
+// logged, when nothing may be written there.
+bool PrepareThePlace(PayloadContext& ctx, const Text& path) {
+  IFileSystem& files = ctx.files;
+  const Text private_folder = GetTempFolder(ctx);
+  // Checked before any folder on the way is made: a link on the way, or at the file's
+  // own place, would take the folders and the bytes to its target. The private folder is
+  // made and opened to everyone once, when it is named; one that is missing now was
+  // never opened, and made here it would keep the base's access.
+  if (!IsLinkFree(files, private_folder, path, /*including_path=*/true) || !IsRealFolder(files, private_folder)) {
+    ctx.log.Printf(u"%s Create file has failed\n", path);
+    return false;
+  }
+  // Each missing folder on the way is made one level at a time, so that the run knows
+  // which ones are its own.
+  Text folder = PathRemoveFileSpec(path);
+  if (folder.size() >= kFolderBuffer) return true;
+  for (std::size_t at = folder.find_first_of(u"\\/", private_folder.size() + 1);;
+       at = folder.find_first_of(u"\\/", at + 1)) {
+    const Text level = folder.substr(0, at);
+    if (level.size() > private_folder.size() && !files.GetFileAttributes(level) && files.CreateDirectory(level)) {
+      ctx.folder.own.NoteMadeFolder(files, level);
+    }
+    if (at == Text::npos) return true;
+  }
+}
+
+// One write straight from the resource's memory, also for the largest file. 0, the
+// full disk's code or 0x80004005, with the line logged.
+int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t* data, uint32_t size) {
+  uint32_t error = 0;
+  const uint32_t written = file.WriteOnce(data, size, error);
+  if (written == size) return kOk;
+  // A full disk shows as one of the system's disk-full errors, or as a write that
+  // succeeds with fewer bytes written; it is told as such, never as a broken build.
+  if (error == 0) {
+    log.Printf(u"%s Write file has failed: %u of %u bytes written, the disk is full\n", path, written, size);
+    return kDiskFullOnWrite;
+  }
+  if (error == kErrorDiskFull || error == kErrorHandleDiskFull) {
+    log.Printf(u"%s Write file has failed, error %u: the disk is full\n", path, error);
+    return kDiskFullOnWrite;
+  }
+  log.Printf(u"%s Write file has failed, error %u\n", path, error);
+  return kFail;
+}
+
+}  // namespace
+
+int32_t CResource::ExtractFile(PayloadContext& ctx) const {
+  Log& log = ctx.log;
   IResources::Locked locked = m_hModule->LockResource(static_cast<uint16_t>(m_dwId), m_strType);
   switch (locked.failure) {
     case IResources::Locked::Failure::kFind: log.Write(u"FindResource has failed\n"); return kFail;
@@ -64,44 +113,18 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
     case IResources::Locked::Failure::kNone: break;
   }
   Text path;
-  if (!GetFilePath(app, path)) {
+  if (!GetFilePath(ctx, path)) {
     // The name would leave the private folder, or the joined path does not fit: the
     // file is never written anywhere.
-    log.Printf(u"%s Create file has failed\n", GetTempFolder(app) + u"\\" + m_strFileName);
+    log.Printf(u"%s Create file has failed\n", GetTempFolder(ctx) + u"\\" + m_strFileName);
     return kFail;
   }
-  // Checked before any folder on the way is made: a link on the way, or at the file's
-  // own place, would take the folders and the bytes to its target.
-  if (!IsLinkFree(app.platform().files, GetTempFolder(app), path, /*including_path=*/true)) {
-    log.Printf(u"%s Create file has failed\n", path);
-    return kFail;
-  }
-  // The private folder is made and opened to everyone once, when it is named; one that
-  // is missing now was never opened, and made here it would keep the base's access.
-  if (!IsRealFolder(app.platform().files, GetTempFolder(app))) {
-    log.Printf(u"%s Create file has failed\n", path);
-    return kFail;
-  }
-  // Each missing folder on the way is made one level at a time, so that the run knows
-  // which ones are its own.
-  OwnFiles& own = app.m_tempFolder.own;
-  IFileSystem& files = app.platform().files;
-  const Text private_folder = GetTempFolder(app);
-  Text folder = PathRemoveFileSpec(path);
-  if (folder.size() < kFolderBuffer) {
-    for (std::size_t at = folder.find_first_of(u"\\/", private_folder.size() + 1);;
-         at = folder.find_first_of(u"\\/", at + 1)) {
-      const Text level = folder.substr(0, at);
-      if (level.size() > private_folder.size() && !files.GetFileAttributes(level) && files.CreateDirectory(level)) {
-        own.NoteMadeFolder(files, level);
-      }
-      if (at == Text::npos) break;
-    }
-  }
+  if (!PrepareThePlace(ctx, path)) return kFail;
 
+  OwnFiles& own = ctx.folder.own;
   uint32_t error = 0;
   OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
-  std::unique_ptr<IFileHandle> file = own.Create(files, path, error, refusal);
+  std::unique_ptr<IFileHandle> file = own.Create(ctx.files, path, error, refusal);
   if (!file) {
     switch (refusal) {
       case OwnFiles::Refusal::kLink: log.Printf(u"%s is a link: nothing is written through it\n", path); break;
@@ -110,29 +133,14 @@ int32_t CResource::ExtractFile(CCarryallInstallerApp& app) const {
     }
     return kFail;
   }
-  // One write straight from the resource's memory, also for the largest file.
-  uint32_t written = file->WriteOnce(locked.data, locked.size, error);
-  if (written != locked.size) {
-    // A full disk shows as one of the system's disk-full errors, or as a write that
-    // succeeds with fewer bytes written; it is told as such, never as a broken build.
-    if (error == 0) {
-      log.Printf(u"%s Write file has failed: %u of %u bytes written, the disk is full\n", path, written, locked.size);
-      return kDiskFullOnWrite;
-    }
-    if (error == kErrorDiskFull || error == kErrorHandleDiskFull) {
-      log.Printf(u"%s Write file has failed, error %u: the disk is full\n", path, error);
-      return kDiskFullOnWrite;
-    }
-    log.Printf(u"%s Write file has failed, error %u\n", path, error);
-    return kFail;
-  }
+  if (int32_t written = WriteWhole(log, *file, path, locked.data, locked.size); written != kOk) return written;
   file.reset();
   // Held from here until clean-up: a second run, or a cleaner, cannot take it away.
-  if (!own.Hold(files, path)) {
+  if (!own.Hold(ctx.files, path)) {
     log.Printf(u"%s changed before it could be held\n", path);
     return kFail;
   }
-  if (written != m_dwSize) {
+  if (locked.size != m_dwSize) {
     log.Printf(u"%s Write file has failed\n", path);
     return kFileSizeMismatch;
   }

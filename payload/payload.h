@@ -13,12 +13,23 @@ namespace carryall {
 
 // Fills the table from the module's "TOOLKIT" resources, names the records and writes
 // every named one into the private folder. 0, 0x80004005, 0x80040167 or 0x80070070.
-int32_t ExtractResources(CCarryallInstallerApp& app, IResources* module, bool zero_guid, ResourceTable& table,
+int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid, ResourceTable& table,
                          Text& program_path);
 
 // Writes the named records in table order until one fails; that one's status, or 0.
-// When the disk is full, m_nRequiredMB is raised to the payload's size if that is more.
-int32_t ExtractFiles(CCarryallInstallerApp& app, ResourceTable& table);
+int32_t ExtractFiles(PayloadContext& ctx, ResourceTable& table);
+
+// The size of the named records in MiB, rounded up: what a full disk must have room for.
+int64_t PayloadMegabytes(const ResourceTable& table);
+
+// Writes information appended to the executable as "info.xml" in the private folder,
+// and holds it for the wizard. Always 0.
+int32_t WriteInformationFile(PayloadContext& ctx);
+int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path);
+
+// Deletes the files of table that this run wrote, then the private folder when it is
+// empty. Always 0.
+int32_t RemovePrivateFolder(PayloadContext& ctx, const ResourceTable& table);
 
 // The tail window of an executable that is scanned for the marker "MRDC".
 constexpr uint32_t kInfoWindowSize = 4116;
@@ -37,6 +48,6 @@ std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window
 // handle and only when this run may delete it (OwnFiles::MayDelete); every entry kept
 // gets a "Kept" line. A link at the folder's place or inside it is never followed: at
 // most the link itself goes. Always false.
-bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder);
+bool DeleteFolder(PayloadContext& ctx, const Text& folder);
 
 }  // namespace carryall

@@ -35,10 +35,10 @@ class PayloadTest : public sim::InstallerTest {
   int32_t Extract(const std::string& manifest, const std::map<uint32_t, std::string>& files, bool zero_guid = false) {
     machine.resources.Add(u"TOOLKIT", 101, manifest);
     for (const auto& [id, bytes] : files) machine.resources.Add(u"TOOLKIT", id, bytes);
-    EXPECT_EQ(SetTempFolder(app, base), kOk);
-    return ExtractResources(app, &machine.resources, zero_guid, app.m_resources, program);
+    EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
+    return ExtractResources(app.payload(), &machine.resources, zero_guid, app.m_resources, program);
   }
-  Text Folder() { return GetTempFolder(app); }
+  Text Folder() { return GetTempFolder(app.payload()); }
   std::string In(const std::string& name) { return machine.files.Contents(Folder() + u"\\" + sim::Widen(name)); }
   std::string LogText() { return Narrow(log.pending()); }
   bool Logged(const std::string& line) { return LogText().find(line) != std::string::npos; }
@@ -57,16 +57,16 @@ TEST(GuidTest, FormatsLikeStringFromGuid2) {
 }
 
 TEST_F(PayloadTest, UsableBaseIsProvedWithoutLeavingAFile) {
-  EXPECT_EQ(SetTempFolder(app, base), kOk);
+  EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
   EXPECT_EQ(machine.files.probes, 1);
   EXPECT_TRUE(machine.files.List(base).empty());
   EXPECT_EQ(LogText(), "");
 }
 
 TEST_F(PayloadTest, OnlyTheLastLevelOfTheBaseIsCreated) {
-  EXPECT_EQ(SetTempFolder(app, u"C:\\Work\\new"), kOk);
+  EXPECT_EQ(SetTempFolder(app.payload(), u"C:\\Work\\new"), kOk);
   EXPECT_TRUE(machine.files.IsDirectory(u"C:\\Work\\new"));
-  EXPECT_EQ(SetTempFolder(app, u"C:\\missing\\new"), kFail);
+  EXPECT_EQ(SetTempFolder(app.payload(), u"C:\\missing\\new"), kFail);
   EXPECT_FALSE(machine.files.Exists(u"C:\\missing"));
   EXPECT_EQ(LogText(), "SetTempFolder has failed\n");
 }
@@ -77,7 +77,7 @@ TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
   const Text devices[] = {u"\\\\.\\CON", u"\\\\.\\NUL\\", u"\\\\?\\COM1", u"C:\\Work\\COM\u00B9",
                           u"C:\\Work\\lpt3.log\\x", u"\\\\server\\share\\Aux"};
   for (const Text& device : devices) {
-    EXPECT_EQ(SetTempFolder(app, device), kFail) << Narrow(device);
+    EXPECT_EQ(SetTempFolder(app.payload(), device), kFail) << Narrow(device);
   }
   EXPECT_EQ(machine.files.probes, 0);
   EXPECT_FALSE(machine.files.Exists(u"\\\\.\\CON"));
@@ -92,21 +92,21 @@ TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
 
 TEST_F(PayloadTest, UnwritableOrTooLongBaseFails) {
   machine.files.unwritable.insert("c:\\work");
-  EXPECT_EQ(SetTempFolder(app, base), kFail);
+  EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
   machine.files.unwritable.clear();
   Text deep = u"C:\\Work\\" + Text(215, u'd');  // 223 + "\" + 38 characters do not fit
   machine.files.MakeDirectories(deep);
-  EXPECT_EQ(SetTempFolder(app, deep), kFail);
+  EXPECT_EQ(SetTempFolder(app.payload(), deep), kFail);
   EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
 }
 
 TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryoneForReadingAndRunning) {
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
-  Text first = GetTempFolder(app);
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  Text first = GetTempFolder(app.payload());
   EXPECT_EQ(Narrow(first), "C:\\Work\\{A0A0A002-0000-0000-0000-000000000000}");
-  SetZeroGuid(app);  // too late to change the name
+  SetZeroGuid(app.payload());  // too late to change the name
   app.m_tempFolder.base = u"C:\\Elsewhere";
-  EXPECT_EQ(GetTempFolder(app), first);
+  EXPECT_EQ(GetTempFolder(app.payload()), first);
   EXPECT_TRUE(machine.files.IsDirectory(first));
   ASSERT_EQ(machine.files.access_granted.size(), 1u);
   // FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, inherited (SetFolderAccess's contract):
@@ -116,17 +116,17 @@ TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryoneForReading
 }
 
 TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
-  SetZeroGuid(app);
-  EXPECT_EQ(Narrow(GetTempFolder(app)), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  SetZeroGuid(app.payload());
+  EXPECT_EQ(Narrow(GetTempFolder(app.payload())), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
 
   sim::SimMachine other;
   FileLog other_log(other.files, other.code_page);
   CCarryallInstallerApp other_app(other.platform, other_log);
   other.files.MakeDirectories(u"C:\\Work");
-  other.system.fail_guid = true;
-  ASSERT_EQ(SetTempFolder(other_app, u"C:\\Work"), kOk);
-  EXPECT_EQ(Narrow(GetTempFolder(other_app)), "C:\\Work\\{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
+  other.faults.Always("ISystem::CreateGuid");
+  ASSERT_EQ(SetTempFolder(other_app.payload(), u"C:\\Work"), kOk);
+  EXPECT_EQ(Narrow(GetTempFolder(other_app.payload())), "C:\\Work\\{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
 }
 
 TEST_F(PayloadTest, PromptIsRefusedInSilentRuns) {
@@ -193,8 +193,8 @@ TEST_F(PayloadTest, EveryNamedRecordIsWrittenWithItsBytes) {
 }
 
 TEST_F(PayloadTest, NoPayloadResourcesFailTheEnumeration) {
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
-  EXPECT_EQ(ExtractResources(app, &machine.resources, false, app.m_resources, program), kFail);
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  EXPECT_EQ(ExtractResources(app.payload(), &machine.resources, false, app.m_resources, program), kFail);
   EXPECT_EQ(LogText(), "Enumerate Resources has failed\n");
 }
 
@@ -209,12 +209,12 @@ TEST_F(PayloadTest, SizeMismatchKeepsTheFileAndStopsBeforeLowerIds) {
 }
 
 TEST_F(PayloadTest, AnExistingFileIsReplacedAndUnlistedRecordsAreLeftAlone) {
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
-  machine.files.Put(GetTempFolder(app) + u"\\a.txt", "old old old");
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  machine.files.Put(GetTempFolder(app.payload()) + u"\\a.txt", "old old old");
   machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3");
   machine.resources.Add(u"TOOLKIT", 102, "new");
   machine.resources.Add(u"TOOLKIT", 103, "unlisted");
-  EXPECT_EQ(ExtractResources(app, &machine.resources, false, app.m_resources, program), kOk);
+  EXPECT_EQ(ExtractResources(app.payload(), &machine.resources, false, app.m_resources, program), kOk);
   EXPECT_EQ(In("a.txt"), "new");
   EXPECT_EQ(machine.files.List(Folder()), (std::vector<std::string>{"a.txt"}));
   EXPECT_FALSE(Logged("Extract File  "));
@@ -249,13 +249,13 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
     FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     m.files.MakeDirectories(u"C:\\Work");
-    ASSERT_EQ(SetTempFolder(a, u"C:\\Work"), kOk);
-    Text folder = GetTempFolder(a);
+    ASSERT_EQ(SetTempFolder(a.payload(), u"C:\\Work"), kOk);
+    Text folder = GetTempFolder(a.payload());
     m.resources.Add(u"TOOLKIT", 101, "102*a.bin*4");
     m.resources.Add(u"TOOLKIT", 102, "data");
     c.arrange(m, folder);
     Text path;
-    EXPECT_EQ(ExtractResources(a, &m.resources, false, a.m_resources, path), c.status) << c.line;
+    EXPECT_EQ(ExtractResources(a.payload(), &m.resources, false, a.m_resources, path), c.status) << c.line;
     std::string expected = c.line;
     if (std::size_t at = expected.find("%s"); at != std::string::npos) {
       expected.replace(at, 2, Narrow(folder) + "\\a.bin");
@@ -280,12 +280,12 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWrit
     m.files.MakeDirectories(u"C:\\Work\\base");
     m.resources.Add(u"TOOLKIT", 101, std::string("102*") + name + "*4");
     m.resources.Add(u"TOOLKIT", 102, "evil");
-    ASSERT_EQ(SetTempFolder(a, u"C:\\Work\\base"), kOk);
+    ASSERT_EQ(SetTempFolder(a.payload(), u"C:\\Work\\base"), kOk);
     Text path;
-    EXPECT_EQ(ExtractResources(a, &m.resources, false, a.m_resources, path), kFail) << name;
+    EXPECT_EQ(ExtractResources(a.payload(), &m.resources, false, a.m_resources, path), kFail) << name;
     EXPECT_FALSE(m.files.Exists(u"C:\\Work\\evil.txt")) << name;
     EXPECT_FALSE(m.files.Exists(u"C:\\evil.txt")) << name;
-    EXPECT_TRUE(m.files.List(GetTempFolder(a)).empty()) << name;
+    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty()) << name;
     std::string log_text = Narrow(l.pending());
     std::string lowered = name;
     for (char& ch : lowered) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -357,7 +357,7 @@ class LinkTest : public PayloadTest {
     machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*1*103*Sub Dir\\b file.bin*1*104*Sub Dir\\deeper\\c.bin*1");
     for (uint32_t id : {102u, 103u, 104u}) machine.resources.Add(u"TOOLKIT", id, "x");
   }
-  int32_t Extract() { return ExtractResources(app, &machine.resources, false, app.m_resources, program); }
+  int32_t Extract() { return ExtractResources(app.payload(), &machine.resources, false, app.m_resources, program); }
   // What removal logs, and that the user's folder is as it was.
   std::string Remove() {
     std::size_t before = log.pending().size();
@@ -370,21 +370,21 @@ class LinkTest : public PayloadTest {
 };
 
 TEST_F(LinkTest, ZeroGuidPlaceMustBeAbsentOrARealFolder) {
-  SetZeroGuid(app);
+  SetZeroGuid(app.payload());
   machine.files.MakeLink(kZero, kTheirs);
-  EXPECT_EQ(SetTempFolder(app, base), kFail);
+  EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
   machine.files.RemoveDirectory(kZero);
   machine.files.Put(kZero, "a file");
-  EXPECT_EQ(SetTempFolder(app, base), kFail);
+  EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
   EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
   machine.files.DeleteFile(kZero);
   machine.files.MakeDirectories(kZero);  // a real folder, as a /keep run leaves it
-  EXPECT_EQ(SetTempFolder(app, base), kOk);
+  EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
 }
 
 TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndRemovalKeepsTheLink) {
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
-  SetZeroGuid(app);  // planted after the probe: only GetTempFolder can see it
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  SetZeroGuid(app.payload());  // planted after the probe: only GetTempFolder can see it
   machine.files.MakeLink(kZero, kTheirs);
   EXPECT_EQ(Extract(), kFail);
   EXPECT_TRUE(machine.files.access_granted.empty()) << "the target's access list stays as it was";
@@ -396,10 +396,10 @@ TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndRemovalK
 }
 
 TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalKeepsWhatTheRunFound) {
-  SetZeroGuid(app);
+  SetZeroGuid(app.payload());
   machine.files.MakeLink(Text(kZero) + u"\\sub dir", kTheirs);
   machine.files.Put(Text(kZero) + u"\\a.txt", "x");
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
   EXPECT_EQ(Extract(), kFail);
   EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
   EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nKept '" + f + "\\a.txt': this run did not write it\nKept '" + f +
@@ -410,8 +410,8 @@ TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalKeepsWhatTheR
 TEST_F(LinkTest, FolderSwappedForALinkAfterTheUnpackingTakesNothingOfTheTargetWithIt) {
   const Text empty = u"C:\\Users\\me\\empty";
   machine.files.MakeDirectories(empty);
-  SetZeroGuid(app);
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  SetZeroGuid(app.payload());
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
   ASSERT_EQ(Extract(), kOk);
   app.m_tempFolder.own.ReleaseHolds();
   ASSERT_TRUE(machine.files.Move(kZero, Text(kZero) + u".moved"));
@@ -461,7 +461,7 @@ class InfoFileTest : public PayloadTest {
  protected:
   void WithExecutable(const std::string& bytes) {
     machine.files.Put(machine.files.module_path, bytes);
-    ASSERT_EQ(SetTempFolder(app, base), kOk);
+    ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
   }
 };
 
@@ -481,7 +481,7 @@ TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
     CCarryallInstallerApp a(m.platform, l);
     m.files.Put(m.files.module_path, exe);
     EXPECT_EQ(a.WriteInfoFile(), 0);
-    EXPECT_TRUE(m.files.List(GetTempFolder(a)).empty());
+    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty());
     EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\n");
   }
 }
@@ -514,7 +514,7 @@ TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
 TEST_F(InfoFileTest, NoInformationFileIsWrittenThroughALink) {
   machine.files.Put(u"C:\\Users\\me\\info.xml", "mine");
   WithExecutable(std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
-  SetZeroGuid(app);
+  SetZeroGuid(app.payload());
   machine.files.MakeLink(u"C:\\Work\\{00000000-0000-0000-0000-000000000000}", u"C:\\Users\\me");
   app.WriteInfoFile();
   EXPECT_EQ(machine.files.Contents(u"C:\\Users\\me\\info.xml"), "mine");
@@ -522,7 +522,7 @@ TEST_F(InfoFileTest, NoInformationFileIsWrittenThroughALink) {
 }
 
 TEST_F(InfoFileTest, UnreadableExecutableIsLogged) {
-  ASSERT_EQ(SetTempFolder(app, base), kOk);
+  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
   EXPECT_EQ(app.WriteInfoFile(), 0);
   EXPECT_EQ(LogText(), "Scanning for Signature\r\nFailed to open installer file C:\\work\\CarryallInstaller.exe 2\r\n");
 }

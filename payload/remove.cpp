@@ -1,6 +1,5 @@
 // Portable layer. Removal of the private folder: only what this run made goes, and only
 // through a handle on the very entry (see OwnFiles).
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
@@ -12,9 +11,9 @@ constexpr std::size_t kFindBuffer = 265;
 
 // Deletes the entry at path through its own handle when this run may delete it, after
 // logging line (a format with the path). Otherwise logs that it is kept, and why.
-void RemoveEntry(CCarryallInstallerApp& app, const Text& path, std::u16string_view line) {
-  IFileSystem& files = app.platform().files;
-  Log& log = app.log();
+void RemoveEntry(PayloadContext& ctx, const Text& path, std::u16string_view line) {
+  IFileSystem& files = ctx.files;
+  Log& log = ctx.log;
   uint32_t error = 0;
   std::unique_ptr<IFileHandle> handle = files.OpenEntry(path, /*deletion=*/true, error);
   std::optional<HandleFacts> facts = handle ? handle->Facts() : std::nullopt;
@@ -22,7 +21,7 @@ void RemoveEntry(CCarryallInstallerApp& app, const Text& path, std::u16string_vi
     log.Printf(u"Kept '%s': it could not be deleted\n", path);
     return;
   }
-  if (!app.m_tempFolder.own.MayDelete(path, *facts)) {
+  if (!ctx.folder.own.MayDelete(path, *facts)) {
     log.Printf(u"Kept '%s': this run did not write it\n", path);
     return;
   }
@@ -39,32 +38,31 @@ std::optional<HandleFacts> LookAt(IFileSystem& files, const Text& path) {
 }
 }  // namespace
 
-int32_t CCarryallInstallerApp::RemoveTempFolder() {
-  IFileSystem& files = platform_.files;
-  Text folder = GetTempFolder(*this);
+int32_t RemovePrivateFolder(PayloadContext& ctx, const ResourceTable& table) {
+  Text folder = GetTempFolder(ctx);
   // The wizard has ended: the run's own holds would stop its own deletions.
-  m_tempFolder.own.ReleaseHolds();
-  for (const CResource* record : m_resources) {
+  ctx.folder.own.ReleaseHolds();
+  for (const auto& record : table) {
     Text path;
     // Only the files this run wrote; a name that would leave the private folder or
     // name a device has no path and was never written.
-    if (!record->GetFilePath(*this, path) || !m_tempFolder.own.Wrote(path)) continue;
-    RemoveEntry(*this, path, u"Manual Deletion of '%s'\n");
+    if (!record->GetFilePath(ctx, path) || !ctx.folder.own.Wrote(path)) continue;
+    RemoveEntry(ctx, path, u"Manual Deletion of '%s'\n");
   }
-  files.SetCurrentDirectory(u"\\");
-  log_.Printf(u"Deletion Folder of '%s'\n", folder);
-  DeleteFolder(*this, folder);
+  ctx.files.SetCurrentDirectory(u"\\");
+  ctx.log.Printf(u"Deletion Folder of '%s'\n", folder);
+  DeleteFolder(ctx, folder);
   return 0;
 }
 
-bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder) {
-  IFileSystem& files = app.platform().files;
-  Log& log = app.log();
-  const OwnFiles& own = app.m_tempFolder.own;
+bool DeleteFolder(PayloadContext& ctx, const Text& folder) {
+  IFileSystem& files = ctx.files;
+  Log& log = ctx.log;
+  const OwnFiles& own = ctx.folder.own;
   std::optional<HandleFacts> here = LookAt(files, folder);
   if (!here || !own.IsRealFolderHere(folder, *here)) {
     // A link at the folder's place (or a handle that lands elsewhere): never walked.
-    RemoveEntry(app, folder, u"Remove Folder '%s'\n");
+    RemoveEntry(ctx, folder, u"Remove Folder '%s'\n");
     return false;
   }
   Text base = folder;
@@ -77,21 +75,21 @@ bool DeleteFolder(CCarryallInstallerApp& app, const Text& folder) {
       if (base.size() + entry.name.size() + 1 > kFindBuffer) continue;  // would not fit: left alone
       Text path = base + entry.name;
       if (!(entry.attributes & kFileAttributeDirectory)) {
-        RemoveEntry(app, path, u"Deletion file '%s'\n");
+        RemoveEntry(ctx, path, u"Deletion file '%s'\n");
       } else if (entry.name != u"." && entry.name != u"..") {
         std::optional<HandleFacts> sub = LookAt(files, path);
         if (sub && own.IsRealFolderHere(path, *sub) && !(entry.attributes & kFileAttributeReparsePoint)) {
           log.Printf(u"Deletion subfolder Folder of '%s'\n", path);
-          DeleteFolder(app, path);
+          DeleteFolder(ctx, path);
         } else {
           // A junction or directory link: the link itself at most, never what it points to.
-          RemoveEntry(app, path, u"Remove Folder '%s'\n");
+          RemoveEntry(ctx, path, u"Remove Folder '%s'\n");
         }
       }
     } while (search->Next(entry));
     search.reset();
   }
-  RemoveEntry(app, folder, u"Remove Folder '%s'\n");
+  RemoveEntry(ctx, folder, u"Remove Folder '%s'\n");
   return false;
 }
 

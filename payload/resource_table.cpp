@@ -3,7 +3,6 @@
 
 #include <climits>
 
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "base/result_codes.h"
 #include "payload/temp_folder.h"
@@ -40,22 +39,22 @@ int32_t ParseManifest(const Text& text, ManifestMap& map) {
   return 0;
 }
 
-void EnumResourceProc(CCarryallInstallerApp& app, ResourceTable& table, IResources* module, const Text& type,
+void EnumResourceProc(PayloadContext& ctx, ResourceTable& table, IResources* module, const Text& type,
                       const IResources::Name& name) {
   if (!name.is_integer || name.id > 0xFFFF) return;
-  table.push_front(new CResource(name.id, module, type));
-  app.log().Printf(u"Enumerate Resources %s %x\n", type, name.id);
+  table.push_front(std::make_unique<CResource>(name.id, module, type));
+  ctx.log.Printf(u"Enumerate Resources %s %x\n", type, name.id);
 }
 
-int32_t CResource::ExtractSelf(CCarryallInstallerApp& app, Text& text) const {
+int32_t CResource::ExtractSelf(PayloadContext& ctx, Text& text) const {
   IResources::Locked locked = m_hModule->LockResource(static_cast<uint16_t>(m_dwId), m_strType);
   switch (locked.failure) {
-    case IResources::Locked::Failure::kFind: app.log().Write(u"ExtractSelf FindResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kLoad: app.log().Write(u"ExtractSelf LoadResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kLock: app.log().Write(u"ExtractSelf LockResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kFind: ctx.log.Write(u"ExtractSelf FindResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kLoad: ctx.log.Write(u"ExtractSelf LoadResource has failed\n"); return kFail;
+    case IResources::Locked::Failure::kLock: ctx.log.Write(u"ExtractSelf LockResource has failed\n"); return kFail;
     case IResources::Locked::Failure::kNone: break;
   }
-  text = app.platform().code_page.FromAnsi(std::string(reinterpret_cast<const char*>(locked.data), locked.size));
+  text = ctx.code_page.FromAnsi(std::string(reinterpret_cast<const char*>(locked.data), locked.size));
   return kOk;
 }
 
@@ -68,8 +67,8 @@ bool CResource::IsExecutable() {
   return at != Text::npos;
 }
 
-bool CResource::GetFilePath(CCarryallInstallerApp& app, Text& path) const {
-  Text folder = GetTempFolder(app);
+bool CResource::GetFilePath(PayloadContext& ctx, Text& path) const {
+  Text folder = GetTempFolder(ctx);
   // A device name is refused like a name that leaves the folder: the bytes would go
   // to a serial port or nowhere, not into a file.
   if (!m_strFileName.empty() && (!IsContainedRelativePath(m_strFileName) || NamesReservedDevice(m_strFileName))) {
@@ -81,29 +80,29 @@ bool CResource::GetFilePath(CCarryallInstallerApp& app, Text& path) const {
   return true;
 }
 
-int32_t WorkOutFileNames(CCarryallInstallerApp& app, ResourceTable& table, Text& program_path) {
+int32_t WorkOutFileNames(PayloadContext& ctx, ResourceTable& table, Text& program_path) {
   int32_t status = kOk;
   ManifestMap map;
-  for (CResource* record : table) {
+  for (const auto& record : table) {
     if (record->m_dwId != kManifestId) continue;
     Text text;
-    status = record->ExtractSelf(app, text);
+    status = record->ExtractSelf(ctx, text);
     if (status == kOk) status = ParseManifest(text, map);
     break;
   }
   if (status == kOk) {
-    for (CResource* record : table) {
+    for (const auto& record : table) {
       auto entry = map.find(record->m_dwId);
       if (entry == map.end()) continue;
       record->m_strFileName = entry->second.m_strFileName;
       record->m_dwSize = entry->second.m_dwSize;
       Text path;
-      if (record->IsExecutable() && record->GetFilePath(app, path)) program_path = path;
-      app.log().Printf(u"Work Out FileName %s, Bytes %ld\n", entry->second.m_strFileName,
+      if (record->IsExecutable() && record->GetFilePath(ctx, path)) program_path = path;
+      ctx.log.Printf(u"Work Out FileName %s, Bytes %ld\n", entry->second.m_strFileName,
                        static_cast<int32_t>(entry->second.m_dwSize));
     }
   }
-  app.log().Printf(u"WorkOutFileNames %x\n", status);
+  ctx.log.Printf(u"WorkOutFileNames %x\n", status);
   return status;
 }
 

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 
 #include "platform/platform.h"
 
 namespace carryall {
 
-class CCarryallInstallerApp;
+struct PayloadContext;
+
 
 constexpr uint32_t kManifestId = 101;
 constexpr char16_t kPayloadType[] = u"TOOLKIT";
@@ -22,17 +24,17 @@ class CResource {
   virtual ~CResource() = default;
 
   // The resource's bytes as text of the thread's ANSI code page. 0 or 0x80004005.
-  int32_t ExtractSelf(CCarryallInstallerApp& app, Text& text) const;
+  int32_t ExtractSelf(PayloadContext& ctx, Text& text) const;
   // Lower-cases the file name in place (ASCII letters only) and answers whether ".exe"
   // occurs in it after its first character.
   bool IsExecutable();
   // The private temporary folder joined with the file name. False when the joined path
   // would not fit in a path buffer, the name would leave the folder or a component of
   // it names a device (IsReservedDeviceName).
-  bool GetFilePath(CCarryallInstallerApp& app, Text& path) const;
+  bool GetFilePath(PayloadContext& ctx, Text& path) const;
   // Writes the resource to its file. 0, 0x80004005, 0x80040167, or 0x80070070 when the
   // disk is full.
-  int32_t ExtractFile(CCarryallInstallerApp& app) const;
+  int32_t ExtractFile(PayloadContext& ctx) const;
 
   uint32_t m_dwId;
   uint32_t m_dwSize = 0;
@@ -48,7 +50,8 @@ struct CResourceFile {
 };
 
 using ManifestMap = std::map<uint32_t, CResourceFile>;
-using ResourceTable = std::list<CResource*>;
+// The records, owned by the table, newest at the head.
+using ResourceTable = std::list<std::unique_ptr<CResource>>;
 
 // Reads id*name*size triples separated by runs of '*' into the map (later ids replace
 // earlier ones). Always 0.
@@ -56,11 +59,11 @@ int32_t ParseManifest(const Text& text, ManifestMap& map);
 
 // The enumeration callback's work for one name: integer names become records at the
 // head of the table; text names are skipped.
-void EnumResourceProc(CCarryallInstallerApp& app, ResourceTable& table, IResources* module, const Text& type,
+void EnumResourceProc(PayloadContext& ctx, ResourceTable& table, IResources* module, const Text& type,
                       const IResources::Name& name);
 
 // Names the records from the manifest and sets program_path to the executable with the
 // lowest id. 0, or 0x80004005 when the manifest cannot be loaded.
-int32_t WorkOutFileNames(CCarryallInstallerApp& app, ResourceTable& table, Text& program_path);
+int32_t WorkOutFileNames(PayloadContext& ctx, ResourceTable& table, Text& program_path);
 
 }  // namespace carryall

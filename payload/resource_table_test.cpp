@@ -83,13 +83,13 @@ class NamingTest : public sim::InstallerTest {
  protected:
   int32_t Enumerate() {
     bool ok = machine.resources.EnumResourceNames(u"TOOLKIT", [&](const IResources::Name& name) {
-      EnumResourceProc(app, app.m_resources, &machine.resources, u"TOOLKIT", name);
+      EnumResourceProc(app.payload(), app.m_resources, &machine.resources, u"TOOLKIT", name);
     });
     return ok ? kOk : kFail;
   }
   std::vector<uint32_t> Order() {
     std::vector<uint32_t> ids;
-    for (CResource* r : app.m_resources) ids.push_back(r->m_dwId);
+    for (const auto& r : app.m_resources) ids.push_back(r->m_dwId);
     return ids;
   }
   std::string LogText() { return Narrow(log.pending()); }
@@ -117,10 +117,10 @@ TEST_F(NamingTest, ShippedManifestNamesTenRecordsAndChoosesTheWizard) {
   ASSERT_EQ(Enumerate(), kOk);
   app.m_tempFolder.base = u"D:\\Work";
   Text program;
-  EXPECT_EQ(WorkOutFileNames(app, app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
   EXPECT_EQ(Narrow(program), "D:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\varnhold.installerwizard.ui.exe");
   int named = 0;
-  for (CResource* r : app.m_resources) {
+  for (const auto& r : app.m_resources) {
     if (r->m_dwId == 101) EXPECT_TRUE(r->m_strFileName.empty());
     if (!r->m_strFileName.empty()) ++named;
   }
@@ -137,9 +137,9 @@ TEST_F(NamingTest, LowestIdExecutableWinsAndUnlistedRecordsStayUnnamed) {
   for (uint32_t id : {104u, 106u, 107u}) machine.resources.Add(u"TOOLKIT", id, "x");
   ASSERT_EQ(Enumerate(), kOk);
   Text program = u"unchanged";
-  EXPECT_EQ(WorkOutFileNames(app, app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
   EXPECT_EQ(program.substr(program.size() - 6), u"\\a.exe");
-  for (CResource* r : app.m_resources) {
+  for (const auto& r : app.m_resources) {
     if (r->m_dwId == 106) EXPECT_TRUE(r->m_strFileName.empty());
   }
 }
@@ -160,7 +160,7 @@ TEST_F(NamingTest, ManifestThatCannotBeLoadedNamesNothing) {
     machine.resources.lock_failures[101] = c.failure;
     Text program = u"unchanged";
     size_t before = log.pending().size();
-    EXPECT_EQ(WorkOutFileNames(app, app.m_resources, program), kFail);
+    EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kFail);
     EXPECT_EQ(Narrow(log.pending().substr(before)), std::string(c.line) + "WorkOutFileNames 80004005\n");
     EXPECT_EQ(program, u"unchanged");
   }
@@ -170,7 +170,7 @@ TEST_F(NamingTest, WithoutAManifestNothingIsNamed) {
   machine.resources.Add(u"TOOLKIT", 102, "x");
   ASSERT_EQ(Enumerate(), kOk);
   Text program;
-  EXPECT_EQ(WorkOutFileNames(app, app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
   EXPECT_TRUE(program.empty());
   EXPECT_TRUE(app.m_resources.front()->m_strFileName.empty());
 }
@@ -180,7 +180,7 @@ TEST_F(NamingTest, ManifestTextUsesTheThreadCodePage) {
   machine.resources.Add(u"TOOLKIT", 102, "x");
   ASSERT_EQ(Enumerate(), kOk);
   Text program;
-  EXPECT_EQ(WorkOutFileNames(app, app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
   EXPECT_EQ(app.m_resources.front()->m_strFileName, u"caf\u00e9.txt");
 }
 

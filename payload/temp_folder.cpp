@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "platform/full_path.h"
 #include "base/result_codes.h"
@@ -26,59 +25,59 @@ Text FormatGuid(const std::array<uint8_t, 16>& g) {
                 g[11], g[12], g[13], g[14], g[15]);
 }
 
-int32_t SetTempFolder(CCarryallInstallerApp& app, const Text& base) {
-  IFileSystem& files = app.platform().files;
-  app.m_tempFolder.base = base;
+int32_t SetTempFolder(PayloadContext& ctx, const Text& base) {
+  IFileSystem& files = ctx.files;
+  ctx.folder.base = base;
   // A device (CON, NUL, COM1) is no folder, and a probe below it could reach the device.
   if (NamesDevice(base)) {
-    app.log().Write(u"SetTempFolder has failed\n");
+    ctx.log.Write(u"SetTempFolder has failed\n");
     return kFail;
   }
   files.CreateDirectory(base);
   std::array<uint8_t, 16> guid{};
-  if (auto made = app.platform().system.CreateGuid()) guid = *made;
+  if (auto made = ctx.system.CreateGuid()) guid = *made;
   // A base too long to hold the probe cannot hold the private folder either.
   std::optional<Text> probe = PathAppend(base, FormatGuid(guid));
   bool usable = probe && files.CreateProbeFile(*probe);
-  if (usable && app.m_tempFolder.zero_guid) {
+  if (usable && ctx.folder.zero_guid) {
     // The name is known in advance, so something may be waiting at its place.
     std::optional<Text> place = PathAppend(base, FormatGuid({}));
     usable = place && (!files.GetFileAttributes(*place) || IsRealFolder(files, *place));
   }
   if (!usable) {
-    app.log().Write(u"SetTempFolder has failed\n");
+    ctx.log.Write(u"SetTempFolder has failed\n");
     return kFail;
   }
   return kOk;
 }
 
-Text GetTempFolder(CCarryallInstallerApp& app) {
-  TempFolderState& state = app.m_tempFolder;
+Text GetTempFolder(PayloadContext& ctx) {
+  TempFolderState& state = ctx.folder;
   if (!state.private_folder.empty()) return state.private_folder;
   std::array<uint8_t, 16> guid{};
-  if (!state.zero_guid) guid = app.platform().system.CreateGuid().value_or(kFallbackGuid);
+  if (!state.zero_guid) guid = ctx.system.CreateGuid().value_or(kFallbackGuid);
   Text name = FormatGuid(guid);
   // SetTempFolder proved base plus a GUID fits; the unbounded join is only reached for
   // a base it never accepted, and then every later path built on it fails to fit.
   state.private_folder = PathAppend(state.base, name, SIZE_MAX).value_or(state.base + u"\\" + name);
   // Only a folder that SHCreateDirectoryExW made itself is the run's own: one that was
   // there already holds what others put there.
-  const bool made = CreateFolder(app, state.private_folder);
-  IFileSystem& files = app.platform().files;
+  const bool made = CreateFolder(ctx, state.private_folder);
+  IFileSystem& files = ctx.files;
   if (!state.own.NoteFolder(files, state.base, state.private_folder, made)) {
     // A link here would take the access entries, and every file, to its target. Nothing
     // at all here is the failure to make it, which every file then reports.
-    if (files.GetFileAttributes(state.private_folder)) app.log().Write(u"GetTempFolder has failed\n");
+    if (files.GetFileAttributes(state.private_folder)) ctx.log.Write(u"GetTempFolder has failed\n");
     return state.private_folder;
   }
-  files.SetFolderAccess(state.private_folder, kEveryoneAccess);
+  ctx.security.SetFolderAccess(state.private_folder, kEveryoneAccess);
   return state.private_folder;
 }
 
-void SetZeroGuid(CCarryallInstallerApp& app) { app.m_tempFolder.zero_guid = true; }
+void SetZeroGuid(PayloadContext& ctx) { ctx.folder.zero_guid = true; }
 
-bool CreateFolder(CCarryallInstallerApp& app, const Text& path) {
-  return app.platform().files.CreateDirectoryTree(path) == 0;
+bool CreateFolder(PayloadContext& ctx, const Text& path) {
+  return ctx.files.CreateDirectoryTree(path) == 0;
 }
 
 bool IsRealFolder(IFileSystem& files, const Text& path) {
@@ -104,27 +103,26 @@ bool IsLinkFree(IFileSystem& files, const Text& folder, const Text& path, bool i
   return true;
 }
 
-int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
-  if (m_bSilent) {
-    log_.Write(u"Not Prompting the user as silent installation\n");
+int32_t AskForBaseFolder(const BaseFolderPrompt& prompt, Text& base) {
+  if (prompt.silent) {
+    prompt.log.Write(u"Not Prompting the user as silent installation\n");
     return kFail;
   }
-  Text caption = LoadString(kIdsProductName);
   Text drive = base;
   // The main thread hides the splash while the dialog is open; it looks at the counter
   // when its wait wakes, so each change wakes it.
-  ++m_nSplashHideCount;
-  platform_.threads.WakeMainThread();
-  int answer = platform_.ui.PromptForFolder(caption, drive);
-  --m_nSplashHideCount;
-  platform_.threads.WakeMainThread();
+  ++prompt.splash_hide_count;
+  prompt.threads.WakeMainThread();
+  int answer = prompt.ui.PromptForFolder(prompt.caption, drive);
+  --prompt.splash_hide_count;
+  prompt.threads.WakeMainThread();
   if (answer != kIdOk) return kFail;
   // The prompt's own example is "(eg. C:)": a drive typed alone means its root, not the
   // current directory the system keeps for that drive.
   if (IsBareDrive(drive)) drive = drive.substr(0, 2) + u"\\";
   // Resolved like the option "temp": a relative answer would pass the probe and then
   // fail every file.
-  std::optional<Text> full = MakeAbsolute(platform_.files, drive);
+  std::optional<Text> full = MakeAbsolute(prompt.files, drive);
   if (!full) return kFail;
   base = *full;
   return kOk;

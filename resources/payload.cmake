@@ -196,48 +196,75 @@ function(carryall_add_payload TARGET)
   add_dependencies(${TARGET} carryall_payload_${TARGET})
 endfunction()
 
-# Compiles the main resource script with the shipped string table plus the overrides
-# in <STRINGS> (CARRYALL_STRINGS does not apply) into an object for bootstrapper <NAME>.
-# Sets <OUT_OBJECT> in the caller's scope.
-function(_carryall_own_resources NAME STRINGS OUT_OBJECT)
-  get_filename_component(overrides "${STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  if(NOT EXISTS "${overrides}")
-    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): STRINGS names ${overrides}, which does not exist")
-  endif()
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${overrides}")
+# Compiles the main resource script into an object for bootstrapper <NAME>, with the
+# string table of the shipped one plus the overrides in <STRINGS> (CARRYALL_STRINGS does
+# not apply) or, when <STRINGS> is empty, the build's table; and with the pictures
+# <SPLASH> and <BANNER> (BMP files; empty: the build's). Sets <OUT_OBJECT> in the
+# caller's scope.
+function(_carryall_own_resources NAME STRINGS SPLASH BANNER OUT_OBJECT)
   _carryall_generate_images()
-
   set(resources "${CARRYALL_PAYLOAD_SOURCE_DIR}/resources")
   set(dir "${CARRYALL_PAYLOAD_GEN_DIR}/${NAME}")
-  set(strings_rc "${dir}/strings.rc")
-  set(stamp "${strings_rc}.stamp")
   set(object "${dir}/carryall.res.o")
-  set(generator "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/gen_strings.py")
   file(MAKE_DIRECTORY "${dir}")
-  add_custom_command(
-    OUTPUT "${stamp}"
-    BYPRODUCTS "${strings_rc}"
-    COMMAND "${Python3_EXECUTABLE}" -B "${generator}" --base "${resources}/strings.txt"
-            --overrides "${overrides}" --rc "${strings_rc}"
-    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-    DEPENDS "${resources}/strings.txt" "${generator}" "${overrides}"
-    COMMENT "Generating the string table of ${NAME}"
-    VERBATIM)
+  set(stamps "${CARRYALL_IMAGES_STAMP}")
+  set(makers carryall_images)
+
+  if(STRINGS)
+    get_filename_component(overrides "${STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    if(NOT EXISTS "${overrides}")
+      message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): STRINGS names ${overrides}, which does not exist")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${overrides}")
+    set(strings_rc "${dir}/strings.rc")
+    set(stamp "${strings_rc}.stamp")
+    set(generator "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/gen_strings.py")
+    add_custom_command(
+      OUTPUT "${stamp}"
+      BYPRODUCTS "${strings_rc}"
+      COMMAND "${Python3_EXECUTABLE}" -B "${generator}" --base "${resources}/strings.txt"
+              --overrides "${overrides}" --rc "${strings_rc}"
+      COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
+      DEPENDS "${resources}/strings.txt" "${generator}" "${overrides}"
+      COMMENT "Generating the string table of ${NAME}"
+      VERBATIM)
+    list(APPEND stamps "${stamp}")
+  else()
+    carryall_generate_strings("${CARRYALL_GEN_DIR}/strings.rc" "${CARRYALL_GEN_DIR}/shipped_strings.inc")
+    list(APPEND stamps "${CARRYALL_STRINGS_STAMP}")
+    list(APPEND makers carryall_strings)
+  endif()
+
+  set(pictures)
+  foreach(kind IN ITEMS SPLASH BANNER)
+    if(${kind})
+      string(TOLOWER "${kind}" picture)
+      _carryall_own_picture("carryall_add_bootstrapper(${NAME}) ${kind}" "${${kind}}" ${picture}_from)
+      list(APPEND pictures ${picture})
+    endif()
+  endforeach()
+  if(pictures)
+    _carryall_pictures_command("${dir}" stamp PICTURES ${pictures}
+      SPLASH_FROM "${splash_from}" BANNER_FROM "${banner_from}"
+      COMMENT "Copying the pictures of ${NAME}")
+    list(APPEND stamps "${stamp}")
+  endif()
+
   _carryall_payload_rc_compiler(rc_compiler)
   # This folder comes before the shared one, so that carryall.rc's #include "strings.rc"
-  # finds this bootstrapper's table; the pictures come from the shared folder.
+  # and its pictures find this bootstrapper's own; the others come from the shared folder.
   add_custom_command(
     OUTPUT "${object}"
     COMMAND "${rc_compiler}" -c 65001 -O coff
             -I "${resources}" -I "${dir}" -I "${CARRYALL_GEN_DIR}"
             -i "${resources}/carryall.rc" -o "${object}"
     DEPENDS "${resources}/carryall.rc" "${resources}/carryall.manifest"
-            "${resources}/resource_ids.h" "${stamp}" "${CARRYALL_IMAGES_STAMP}"
+            "${resources}/resource_ids.h" ${stamps}
     WORKING_DIRECTORY "${dir}"
     COMMENT "Compiling the resources of ${NAME}"
     VERBATIM)
   add_custom_target(carryall_resources_${NAME} DEPENDS "${object}")
-  add_dependencies(carryall_resources_${NAME} carryall_images)
+  add_dependencies(carryall_resources_${NAME} ${makers})
   set(${OUT_OBJECT} "${object}" PARENT_SCOPE)
 endfunction()
 
@@ -246,16 +273,18 @@ endfunction()
 # that target, which must be defined first) with the payload of <LIST> in place of its
 # own. With STRINGS <file>, the string table is the shipped one plus the overrides in
 # <file>, in the format of CARRYALL_STRINGS; without it, the string table is
-# CarryallInstaller's. Relative paths are taken from the calling CMakeLists.txt's folder.
+# CarryallInstaller's. SPLASH <file> and BANNER <file> are its own pictures (BMP files,
+# checked as CARRYALL_SPLASH_BITMAP is; they must exist when CMake runs). Relative paths are taken from the calling CMakeLists.txt's folder.
 # The list may name files that the build makes, in the build folder; DEPENDS names the
 # targets that make them (not needed for the sample wizard, bin/sample_wizard.exe).
 # The bootstrapper is checked after linking (resources/post_link.cmake) and signed like
 # CarryallInstaller (its default program name comes from its own string table), unless
 # UNSIGNED is given or CARRYALL_SIGN is OFF.
 #
-#   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [DEPENDS <target>...] [UNSIGNED])
+#   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [SPLASH <file>] [BANNER <file>]
+#                             [DEPENDS <target>...] [UNSIGNED])
 function(carryall_add_bootstrapper NAME LIST)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "UNSIGNED" "STRINGS" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "UNSIGNED" "STRINGS;SPLASH;BANNER" "DEPENDS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): unexpected arguments ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -270,6 +299,10 @@ function(carryall_add_bootstrapper NAME LIST)
   get_target_property(core_sources CarryallInstaller SOURCES)
   set(main_resources "${CARRYALL_GEN_DIR}/carryall.res.o")
   set(found_main_resources FALSE)
+  set(own_resources FALSE)
+  if(arg_STRINGS OR arg_SPLASH OR arg_BANNER)
+    set(own_resources TRUE)
+  endif()
   set(sources)
   foreach(source IN LISTS core_sources)
     if(NOT source MATCHES "^\\$<" AND NOT IS_ABSOLUTE "${source}")
@@ -281,15 +314,15 @@ function(carryall_add_bootstrapper NAME LIST)
     endif()
     if(source STREQUAL main_resources)
       set(found_main_resources TRUE)
-      if(arg_STRINGS)
+      if(own_resources)
         continue()
       endif()
     endif()
     list(APPEND sources "${source}")
   endforeach()
-  if(arg_STRINGS AND NOT found_main_resources)
+  if(own_resources AND NOT found_main_resources)
     message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): CarryallInstaller does not link "
-                        "${main_resources}; cannot replace its string table")
+                        "${main_resources}; cannot replace its resources")
   endif()
 
   add_executable(${NAME} WIN32 ${sources})
@@ -315,8 +348,8 @@ function(carryall_add_bootstrapper NAME LIST)
     endif()
   endforeach()
 
-  if(arg_STRINGS)
-    _carryall_own_resources(${NAME} "${arg_STRINGS}" resources_object)
+  if(own_resources)
+    _carryall_own_resources(${NAME} "${arg_STRINGS}" "${arg_SPLASH}" "${arg_BANNER}" resources_object)
     _carryall_link_object(${NAME} "${resources_object}")
     add_dependencies(${NAME} carryall_resources_${NAME})
   endif()

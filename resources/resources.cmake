@@ -6,6 +6,10 @@
 #   carryall_host_strings(<target>)       lets <target> #include "shipped_strings.inc"
 #   carryall_add_generator_tests()        ctest entries for the generators in tools/
 #
+# Cache variables: CARRYALL_STRINGS (string-table overrides), CARRYALL_SPLASH_BITMAP and
+# CARRYALL_BANNER_BITMAP (the splash's and the banner's own pictures, BMP files that CMake
+# checks). The presets set each of them, empty by default, at every configure.
+#
 # Generated files go to ${CMAKE_BINARY_DIR}/gen/resources. The generators rewrite a
 # file only when its content changes; each command touches a stamp file, and the
 # commands that consume generated files depend on the stamps, because the Makefile
@@ -17,6 +21,8 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(CARRYALL_STRINGS "" CACHE FILEPATH
     "Overrides for the shipped string table, in the format of resources/strings.txt (empty: none)")
+set(CARRYALL_SPLASH_BITMAP "" CACHE FILEPATH "The splash's own picture, a BMP file (empty: the drawn one)")
+set(CARRYALL_BANNER_BITMAP "" CACHE FILEPATH "The report's own banner, a BMP file (empty: the drawn one)")
 
 option(CARRYALL_REQUIRE_DOTNET
        "The wizard needs a .NET Framework: OFF skips the .NET detection (setting 202 = 0)" ON)
@@ -77,26 +83,86 @@ function(carryall_generate_strings OUT_RC OUT_INC)
   set(CARRYALL_STRINGS_STAMP "${stamp}" PARENT_SCOPE)
 endfunction()
 
-# Splash, banner and icon. Target carryall_images; stamp in CARRYALL_IMAGES_STAMP.
+# A picture of the user's own, named by VARIABLE (its value VALUE; empty: none), checked
+# now so that a file Windows cannot load stops CMake with the reason. Sets OUT_VAR to its
+# absolute path, or to "". The file is a configure dependency: an edited picture is
+# checked again.
+function(_carryall_own_picture VARIABLE VALUE OUT_VAR)
+  set(${OUT_VAR} "" PARENT_SCOPE)
+  if(NOT VALUE)
+    return()
+  endif()
+  get_filename_component(path "${VALUE}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
+  if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
+    message(FATAL_ERROR "${VARIABLE} names ${path}, which is not a file")
+  endif()
+  execute_process(
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_TOOLS_DIR}/gen_images.py" --check "${path}"
+    RESULT_VARIABLE status
+    OUTPUT_QUIET
+    ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0)
+    string(REGEX REPLACE "^gen_images.py: error: " "" errors "${errors}")
+    message(FATAL_ERROR "${VARIABLE} is not a BMP file that Windows can show:\n${errors}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
+  set(${OUT_VAR} "${path}" PARENT_SCOPE)
+endfunction()
+
+# The command that writes into DIR the pictures that tools/gen_images.py draws or copies:
+# PICTURES are "splash", "banner" and "icon" words; SPLASH_FROM and BANNER_FROM are
+# checked pictures of the user's own (may be empty). Sets <OUT_STAMP> in the caller's
+# scope to the stamp file that the command touches.
+function(_carryall_pictures_command DIR OUT_STAMP)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "SPLASH_FROM;BANNER_FROM;COMMENT" "PICTURES")
+  set(generator "${CARRYALL_TOOLS_DIR}/gen_images.py")
+  set(args)
+  set(outputs)
+  set(sources)
+  foreach(picture IN LISTS arg_PICTURES)
+    set(file "${picture}.bmp")
+    if(picture STREQUAL "icon")
+      set(file "carryall.ico")
+    endif()
+    list(APPEND args --${picture} "${DIR}/${file}")
+    list(APPEND outputs "${DIR}/${file}")
+  endforeach()
+  if(arg_SPLASH_FROM)
+    list(APPEND args --splash-from "${arg_SPLASH_FROM}")
+    list(APPEND sources "${arg_SPLASH_FROM}")
+  endif()
+  if(arg_BANNER_FROM)
+    list(APPEND args --banner-from "${arg_BANNER_FROM}")
+    list(APPEND sources "${arg_BANNER_FROM}")
+  endif()
+  # A picture of one's own that comes or goes changes only the command line: CMake's
+  # Makefile generator then removes the stamp (it keeps a hash of every rule), so the
+  # command runs again; tests/build/test_reconfigure.py shows it.
+  set(stamp "${DIR}/pictures.stamp")
+  add_custom_command(
+    OUTPUT "${stamp}"
+    BYPRODUCTS ${outputs}
+    COMMAND "${Python3_EXECUTABLE}" -B "${generator}" ${args}
+    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
+    DEPENDS "${generator}" ${sources}
+    COMMENT "${arg_COMMENT}"
+    VERBATIM)
+  set(${OUT_STAMP} "${stamp}" PARENT_SCOPE)
+endfunction()
+
+# Splash, banner and icon of the build: drawn, or the user's own splash and banner
+# (CARRYALL_SPLASH_BITMAP, CARRYALL_BANNER_BITMAP). Target carryall_images; stamp in
+# CARRYALL_IMAGES_STAMP.
 function(_carryall_generate_images)
-  set(stamp "${CARRYALL_GEN_DIR}/images.stamp")
-  set(CARRYALL_IMAGES_STAMP "${stamp}" PARENT_SCOPE)
+  set(CARRYALL_IMAGES_STAMP "${CARRYALL_GEN_DIR}/pictures.stamp" PARENT_SCOPE)
   if(TARGET carryall_images)
     return()
   endif()
-  set(generator "${CARRYALL_TOOLS_DIR}/gen_images.py")
-  add_custom_command(
-    OUTPUT "${stamp}"
-    BYPRODUCTS "${CARRYALL_GEN_DIR}/splash.bmp" "${CARRYALL_GEN_DIR}/banner.bmp"
-               "${CARRYALL_GEN_DIR}/carryall.ico"
-    COMMAND "${Python3_EXECUTABLE}" "${generator}"
-            --splash "${CARRYALL_GEN_DIR}/splash.bmp"
-            --banner "${CARRYALL_GEN_DIR}/banner.bmp"
-            --icon "${CARRYALL_GEN_DIR}/carryall.ico"
-    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-    DEPENDS "${generator}"
-    COMMENT "Drawing the splash, banner and icon"
-    VERBATIM)
+  _carryall_own_picture(CARRYALL_SPLASH_BITMAP "${CARRYALL_SPLASH_BITMAP}" splash)
+  _carryall_own_picture(CARRYALL_BANNER_BITMAP "${CARRYALL_BANNER_BITMAP}" banner)
+  _carryall_pictures_command("${CARRYALL_GEN_DIR}" stamp PICTURES splash banner icon
+    SPLASH_FROM "${splash}" BANNER_FROM "${banner}"
+    COMMENT "Making the splash, banner and icon")
   add_custom_target(carryall_images DEPENDS "${stamp}")
 endfunction()
 

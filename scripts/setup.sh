@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the builds and the tests need on a Debian 12 machine, and nothing
-# that is already there. Safe to run again.
+# Installs what the builds and the tests need on a Debian 12 machine (among them makensis
+# and wixl, which build the sample installers), and nothing that is already there. Safe
+# to run again.
 #   --fuzz   only what fuzz/run.sh needs: clang 14 with libFuzzer and the sanitizers'
 #            run-time libraries, and the symbolizer that names the lines of a finding
 set -euo pipefail
@@ -24,7 +25,7 @@ if [ "${1:-}" = "--fuzz" ]; then
 fi
 
 for p in cmake g++ make python3 googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
-         xvfb imagemagick xdotool osslsigncode openssl x11-utils libx11-6; do
+         xvfb imagemagick xdotool osslsigncode openssl x11-utils libx11-6 nsis wixl; do
   have_pkg "$p" || need+=("$p")
 done
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

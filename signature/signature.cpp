@@ -6,7 +6,7 @@
 
 namespace carryall {
 
-Text GetModulePath(IFileSystem& files) { return files.GetModuleFileName(); }
+Text GetModulePath(IEnvironment& environment) { return environment.GetModuleFileName(); }
 
 Text DescribeVerification(const Text& path, const TrustVerdict& verdict) {
   switch (verdict.status) {

@@ -15,7 +15,7 @@ namespace carryall {
 
 // Full path of the running executable; empty when the system cannot deliver it. The
 // path is never cut short: a shortened path would name another file.
-Text GetModulePath(IFileSystem& files);
+Text GetModulePath(IEnvironment& environment);
 
 // The one-line description of a verification outcome, ending in its own line feed.
 Text DescribeVerification(const Text& path, const TrustVerdict& verdict);

@@ -31,8 +31,7 @@ ALLOWED = {
     "resources": {"base", "resources"},
     "platform": {"base", "resources", "platform"},
     "cmdline": {"base", "resources", "platform", "cmdline"},
-    # The payload's code still reaches into the application object for the run's state.
-    "payload": {"base", "resources", "platform", "payload", "app"},
+    "payload": {"base", "resources", "platform", "payload"},
     "checks": {"base", "resources", "platform", "checks"},
     "signature": {"base", "resources", "platform", "signature"},
     "launch": {"base", "resources", "platform", "checks", "launch"},

@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
 """Draws the bootstrapper's pictures.
 
-    gen_images.py [--splash OUT.bmp] [--banner OUT.bmp] [--icon OUT.ico]
+    gen_images.py [--splash OUT.bmp [--splash-from FILE.bmp]]
+                  [--banner OUT.bmp [--banner-from FILE.bmp]] [--icon OUT.ico]
+    gen_images.py --check FILE.bmp
 
   --splash  bitmap 133, 425 x 208, 24 bits per pixel: shown by the splash dialog.
   --banner  bitmap 130, 634 x 78, 24 bits per pixel: top of the report dialog.
   --icon    icon 5: 16 x 16 and 32 x 32 images, 32 bits per pixel with an AND mask.
+  --splash-from, --banner-from
+            a picture of the user's own, copied unchanged instead of the drawn one
+            once check_bmp accepts it.
+  --check   only checks FILE.bmp; prints its width and height.
 
 Everything is computed with plain arithmetic, so the same input always gives the same
-bytes. An output is rewritten only when its content changes.
+bytes. An output is rewritten only when its content changes. A file that check_bmp
+refuses ends the program with exit status 1 and the reason.
 """
 
 import argparse
@@ -325,18 +332,116 @@ def ico_bytes(canvases):
     return header + entries + b"".join(images)
 
 
+# --- pictures of the user's own ------------------------------------------------------
+
+class BmpError(Exception):
+    pass
+
+
+BMP_INFO_HEADERS = {12: "BITMAPCOREHEADER", 40: "BITMAPINFOHEADER", 52: "BITMAPV2INFOHEADER",
+                    56: "BITMAPV3INFOHEADER", 108: "BITMAPV4HEADER", 124: "BITMAPV5HEADER"}
+BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS = 0, 1, 2, 3
+MAX_SIDE = 4096
+
+
+def check_bmp(data):
+    """(width, height) of a bitmap file that windres can take as a BITMAP resource and
+    that Windows' static control can show; BmpError naming the first fault otherwise.
+    Accepted: a BITMAPFILEHEADER ("BM") with its pixel offset inside the file, one of the
+    six info headers, 1 plane, 1 to MAX_SIDE pixels each way (rows bottom-up or, without
+    run-length compression, top-down), 1, 4, 8, 16, 24 or 32 bits per pixel, and no
+    compression, RLE8 at 8 bits, RLE4 at 4 bits or bit fields at 16 or 32 bits; the
+    colour table (up to 8 bits per pixel) and the pixels must lie inside the file.
+    JPEG and PNG inside a BMP are refused: the static control cannot draw them."""
+    if len(data) < 14 + 12 or data[:2] != b"BM":
+        raise BmpError("not a BMP file (it does not start with 'BM' and a bitmap header)")
+    offset = struct.unpack_from("<I", data, 10)[0]
+    header_size = struct.unpack_from("<I", data, 14)[0]
+    if header_size not in BMP_INFO_HEADERS:
+        raise BmpError("unknown bitmap header of %d bytes (known: %s)"
+                       % (header_size, ", ".join(str(n) for n in sorted(BMP_INFO_HEADERS))))
+    if 14 + header_size > len(data):
+        raise BmpError("the file ends inside its %s" % BMP_INFO_HEADERS[header_size])
+    if header_size == 12:
+        width, height, planes, bits = struct.unpack_from("<HHHH", data, 18)
+        compression, colours_used, masks = BI_RGB, 0, 0
+    else:
+        width, height, planes, bits, compression = struct.unpack_from("<iiHHI", data, 18)
+        colours_used = struct.unpack_from("<I", data, 46)[0]
+        masks = 12 if compression == BI_BITFIELDS and header_size == 40 else 0
+    top_down = height < 0
+    height = abs(height)
+    if not (1 <= width <= MAX_SIDE and 1 <= height <= MAX_SIDE):
+        raise BmpError("%d by %d pixels: width and height must be 1 to %d" % (width, height, MAX_SIDE))
+    if planes != 1:
+        raise BmpError("%d colour planes; a bitmap has 1" % planes)
+    if bits not in (1, 4, 8, 16, 24, 32):
+        raise BmpError("%d bits per pixel; Windows shows 1, 4, 8, 16, 24 or 32" % bits)
+    allowed = {BI_RGB: True, BI_RLE8: bits == 8, BI_RLE4: bits == 4, BI_BITFIELDS: bits in (16, 32)}
+    if not allowed.get(compression, False):
+        names = {0: "none", 1: "RLE8", 2: "RLE4", 3: "bit fields", 4: "JPEG", 5: "PNG"}
+        raise BmpError("compression %s at %d bits per pixel is not supported"
+                       % (names.get(compression, str(compression)), bits))
+    if top_down and compression in (BI_RLE8, BI_RLE4):
+        raise BmpError("a run-length compressed bitmap cannot be stored top-down")
+    if bits <= 8:
+        if colours_used > 1 << bits:
+            raise BmpError("%d colours in the table of a %d-bit bitmap; at most %d"
+                           % (colours_used, bits, 1 << bits))
+        entry = 3 if header_size == 12 else 4
+        table_end = 14 + header_size + entry * (colours_used or 1 << bits)
+    else:
+        table_end = 14 + header_size + masks
+    if offset < table_end or offset >= len(data):
+        raise BmpError("the pixels' offset %d is not between the headers' end %d and the file's end %d"
+                       % (offset, table_end, len(data)))
+    if compression in (BI_RGB, BI_BITFIELDS):
+        needed = (width * bits + 31) // 32 * 4 * height
+        if offset + needed > len(data):
+            raise BmpError("the file holds %d bytes of pixels; %d by %d at %d bits need %d"
+                           % (len(data) - offset, width, height, bits, needed))
+    return width, height
+
+
+def read_bmp(path):
+    """The bytes of the picture at path, checked; BmpError naming the file otherwise."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise BmpError("%s: cannot read: %s" % (path, e.strerror))
+    try:
+        check_bmp(data)
+    except BmpError as e:
+        raise BmpError("%s: %s" % (path, e))
+    return data
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description="Draw the splash, banner and icon.")
     parser.add_argument("--splash", help="splash bitmap to write (425 x 208)")
     parser.add_argument("--banner", help="banner bitmap to write (634 x 78)")
     parser.add_argument("--icon", help="icon file to write (16 and 32 pixels)")
+    parser.add_argument("--splash-from", help="the splash's own picture, a BMP file")
+    parser.add_argument("--banner-from", help="the banner's own picture, a BMP file")
+    parser.add_argument("--check", help="only check this BMP file and print its size")
     args = parser.parse_args(argv)
-    if not (args.splash or args.banner or args.icon):
-        parser.error("nothing to do: give --splash, --banner and/or --icon")
+    try:
+        if args.check:
+            print("%d %d" % check_bmp(read_bmp(args.check)))
+            return 0
+        if not (args.splash or args.banner or args.icon):
+            parser.error("nothing to do: give --splash, --banner and/or --icon")
+        # Both pictures are checked before either is written.
+        splash = read_bmp(args.splash_from) if args.splash_from else None
+        banner = read_bmp(args.banner_from) if args.banner_from else None
+    except BmpError as e:
+        print("gen_images.py: error: %s" % e, file=sys.stderr)
+        return 1
     if args.splash:
-        write_if_changed(args.splash, bmp_bytes(draw_splash()))
+        write_if_changed(args.splash, splash or bmp_bytes(draw_splash()))
     if args.banner:
-        write_if_changed(args.banner, bmp_bytes(draw_banner()))
+        write_if_changed(args.banner, banner or bmp_bytes(draw_banner()))
     if args.icon:
         write_if_changed(args.icon, ico_bytes([draw_icon(n) for n in ICON_SIZES]))
     return 0

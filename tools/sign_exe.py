@@ -15,14 +15,19 @@ private key, PEM, without a pass phrase. The signature holds:
   - an RSA signature over those attributes, made with the openssl command;
   - the certificates: CERT's file, then CHAIN's, in file order, each once.
 
-OUT is IN with any old certificate table (and whatever followed it) removed, zero bytes up
-to a multiple of 8, then one WIN_CERTIFICATE entry (revision 0x0200, PKCS #7 signed data)
-padded to a multiple of 8; the security directory points at it and the PE checksum is
-recomputed. IN and OUT may be the same file. OUT is written whole or not at all.
+OUT is IN with any old certificate table removed, zero bytes up to a multiple of 8, then
+one WIN_CERTIFICATE entry (revision 0x0200, PKCS #7 signed data) padded to a multiple of
+8; the security directory points at it and the PE checksum is recomputed. IN and OUT may
+be the same file. OUT is written whole or not at all.
 
-Tag after signing (tools/tag_exe.py keeps the signature): an information block appended
-to an unsigned file would end up covered by the signature and followed by it, where the
-bootstrapper would read the signature as part of the information.
+An information block that tools/tag_exe.py wrote is kept, so that the bootstrapper still
+hands it to the wizard: it goes at the end of the new certificate table, after the
+signature and the zero bytes that keep the table a multiple of 8 bytes long, as
+tag_exe.py puts it into a signed file. The block of a signed IN is what follows its
+signature inside its certificate table; that of an unsigned IN, what follows the PE image
+when it starts with the marker "MRDC" (other data there stays part of the signed image).
+A signed IN whose certificate table cannot be read, holds other bytes after its signature,
+or is followed by data is refused rather than have those bytes dropped.
 
 Errors end the program with exit status 1.
 """
@@ -49,6 +54,9 @@ OID_SPC_STATEMENT_TYPE = "1.3.6.1.4.1.311.2.1.11"
 OID_SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
 OID_SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
 OID_SPC_INDIVIDUAL_CODE_SIGNING = "1.3.6.1.4.1.311.2.1.21"
+
+# What starts the information block of tools/tag_exe.py.
+TAG_MARKER = b"MRDC"
 
 PEM_CERTIFICATE = re.compile(
     rb"-----BEGIN CERTIFICATE-----\s*(.*?)-----END CERTIFICATE-----", re.S)
@@ -246,20 +254,41 @@ def rsa_sign(data, key_path, certificate, workdir):
 
 # --- signing -----------------------------------------------------------------------------
 
+def information_block(data, layout):
+    """(where the signed image of data ends, the information block to keep or b"")."""
+    if not layout.signed:
+        if data[layout.image_end:].startswith(TAG_MARKER):
+            return layout.image_end, data[layout.image_end:]
+        return len(data), b""
+    table_end = layout.cert_offset + layout.cert_size
+    if table_end != len(data):
+        raise SignError("%d bytes follow the certificate table; re-signing would drop them"
+                        % (len(data) - table_end))
+    try:
+        blob_end = pe_image.signature_blob_end(data, layout)
+    except PeError as e:
+        raise SignError("the certificate table cannot be read (%s); re-signing would drop "
+                        "what it holds" % e)
+    rest = data[blob_end:table_end].lstrip(b"\0")
+    if rest and not rest.startswith(TAG_MARKER):
+        raise SignError("the certificate table holds %d bytes after the signature that are not "
+                        "an information block; re-signing would drop them" % len(rest))
+    return layout.cert_offset, rest
+
+
 def unsigned_image(data):
-    """data without its certificate table and whatever follows it, padded with zero bytes
-    to a multiple of 8, with the security directory cleared; and its layout."""
-    image = bytearray(data)
-    layout = pe_image.parse(image)
-    if layout.signed:
-        del image[layout.cert_offset:]
+    """data without its certificate table and information block, padded with zero bytes
+    to a multiple of 8, with the security directory cleared; its layout; and the block."""
+    layout = pe_image.parse(data)
+    end, block = information_block(data, layout)
+    image = bytearray(data[:end])
     image += b"\0" * (-len(image) % 8)
     pe_image.set_security_directory(image, layout, 0, 0)
-    return image, layout
+    return image, layout, block
 
 
 def sign(data, cert_path, key_path, chain_path, name, url):
-    image, layout = unsigned_image(data)
+    image, layout, block = unsigned_image(data)
     certificates = read_certificates(cert_path, "certificate")
     if chain_path:
         certificates += [c for c in read_certificates(chain_path, "chain file") if c not in certificates]
@@ -274,10 +303,12 @@ def sign(data, cert_path, key_path, chain_path, name, url):
         signature = rsa_sign(attributes, key_path, certificates[0], workdir)
     blob = signed_data(indirect, attributes, signature, issuer, serial, certificates)
 
-    length = pe_image.WIN_CERTIFICATE_HEADER + len(blob)
+    # The block ends the file, where the bootstrapper looks for it; the alignment padding
+    # goes between it and the signature.
+    length = pe_image.WIN_CERTIFICATE_HEADER + len(blob) + len(block)
     length += -length % 8
-    entry = pe_image.win_certificate_header(length) + blob
-    entry += b"\0" * (length - len(entry))
+    padding = b"\0" * (length - pe_image.WIN_CERTIFICATE_HEADER - len(blob) - len(block))
+    entry = pe_image.win_certificate_header(length) + blob + padding + block
     pe_image.set_security_directory(image, layout, len(image), length)
     image += entry
     pe_image.update_checksum(image, layout)

@@ -6,9 +6,11 @@ every signature.
 """
 
 import os
+import struct
 import unittest
 
 from pe_testing import SigningCase, make_pe, run_tool, security_directory
+from test_tag_exe import scan_tail
 
 OPUS_INFO_OID = bytes.fromhex("060a2b06010401823702010c")
 
@@ -103,6 +105,58 @@ class SignExe(SigningCase):
                     self.assertEqual(before, self.read(source) if before is not None else None)
         self.assertEqual(["ca.key", "ca.pem", "empty.pem", "in.exe", "leaf.key", "leaf.pem", "not_pe.exe", "other"],
                          sorted(os.listdir(self.dir) + os.listdir(other)), "a temporary file was left")
+
+    def tag(self, in_name, out_name, info):
+        result = run_tool("tag_exe.py", self.path(in_name), self.path(out_name), "--info", info)
+        self.assertEqual(0, result.returncode, result.stderr.decode())
+
+    def test_signing_a_tagged_file_keeps_its_information_block(self):
+        # Lengths 1 to 8 meet every amount of alignment padding; 4106 is the longest block.
+        infos = ["x" * n for n in range(1, 9)] + ["<info channel='beta'/>", "y" * 4106]
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "first.exe", "--name", "First")
+        self.sign("in.exe", "second.exe", "--name", "Second")
+        for info in infos:
+            for tagged_when in ("signed", "unsigned"):
+                with self.subTest(length=len(info), tagged=tagged_when):
+                    self.tag("first.exe" if tagged_when == "signed" else "in.exe", "tagged.exe", info)
+                    self.sign("tagged.exe", "tagged.exe", "--name", "Second")
+                    # Exactly the file that tagging the newly signed file gives.
+                    self.tag("second.exe", "expected.exe", info)
+                    self.assertEqual(self.read("expected.exe"), self.read("tagged.exe"))
+                    self.assertEqual(info.encode(), scan_tail(self.read("tagged.exe")))
+                    ok, output = self.verify("tagged.exe")
+                    self.assertTrue(ok, output)
+                    self.assertNotIn("invalid PE checksum", output)
+
+    def test_bytes_that_re_signing_would_drop_are_refused(self):
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "signed.exe")
+        signed = self.read("signed.exe")
+        offset, size = security_directory(signed)
+
+        def grown_table(extra):
+            data = bytearray(signed + extra)
+            struct.pack_into("<I", data, offset, size + len(extra))
+            struct.pack_into("<I", data, 0x40 + 24 + 96 + 32 + 4, size + len(extra))
+            return bytes(data)
+
+        not_pkcs7 = bytearray(signed)
+        struct.pack_into("<H", not_pkcs7, offset + 6, 0x0001)
+        cases = [
+            # (the input's bytes, words of the message)
+            (signed + b"extra", "5 bytes follow the certificate table; re-signing would drop them"),
+            (grown_table(b"\0\0NOTATAG"), "holds 7 bytes after the signature that are not an information block"),
+            (bytes(not_pkcs7), "the certificate table cannot be read"),
+        ]
+        for data, words in cases:
+            with self.subTest(words):
+                self.write("bad.exe", data)
+                result = run_tool("sign_exe.py", self.path("bad.exe"), self.path("bad.exe"),
+                                  "--cert", self.cert, "--key", self.key)
+                self.assertEqual(1, result.returncode)
+                self.assertIn(words, result.stderr.decode())
+                self.assertEqual(data, self.read("bad.exe"))
 
     def test_development_certificate_is_made_once(self):
         before = {name: os.stat(os.path.join(self.cert_dir, name)).st_mtime_ns

@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   static win32::Win32MachineInfo machine;
   static win32::Win32Processes processes;
   static win32::Win32Trust trust;
-  Platform platform{files, code_page, resources, system, threads, ui, machine, processes, trust};
+  Platform platform{files, files, files, code_page, resources, system, threads, ui, machine, processes, trust};
 
   FileLog log(files, code_page);
   CCarryallInstallerApp app(platform, log);

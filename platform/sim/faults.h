@@ -2,11 +2,15 @@
 // simulated call that its interface says can fail (a null handle, false, an error code,
 // a short write, nullopt) is counted in the order the run makes it, under the name of
 // its call site; the call a test picks fails the way its interface documents. Calls
-// that cannot fail (GetTickCount, SetEvent, a report shown) are not counted.
+// that cannot fail (GetTickCount, SetEvent, a report shown) are not counted. The one
+// mechanism serves both the sweep (fail_at) and a test that wants one call site to fail
+// always (Always) or from its Nth call on (From).
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace carryall::sim {
@@ -25,7 +29,19 @@ class FaultPlan {
       return true;
     }
     sites.push_back(site);
-    return static_cast<long>(index) == fail_at;
+    if (static_cast<long>(index) == fail_at) return true;
+    if (from_.empty()) return false;  // the sweep allocates nothing while it counts
+    auto rule = from_.find(site);
+    if (rule == from_.end()) return false;
+    return calls_[site]++ >= rule->second;
+  }
+
+  // Every call of site fails.
+  void Always(const char* site) { From(site, 0); }
+  // The call of site with this number (counted from 0) and every later one fail.
+  void From(const char* site, long number) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    from_[site] = number;
   }
 
   long fail_at = -1;               // the call to fail, counted from 0; -1 fails none
@@ -36,6 +52,8 @@ class FaultPlan {
 
  private:
   std::mutex mutex_;
+  std::map<std::string, long> from_;   // site -> the first of its calls that fails
+  std::map<std::string, long> calls_;  // site -> its calls so far, for the rules of from_
 };
 
 // True when plan (if any) fails this call of site.

@@ -34,7 +34,8 @@ Text Widen(const std::string& latin1);
 // file identities and hard links, directory links whose contents are those of their
 // target, and links to files of the kind Wine makes of a Unix symbolic link: the
 // system shows them as the file itself and every open lands on the target.
-class SimFileSystem : public IFileSystem {
+// The simulated disks, and the environment and access lists that belong with them.
+class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity {
  public:
   struct Node {
     Text path;  // as first created
@@ -56,13 +57,13 @@ class SimFileSystem : public IFileSystem {
   std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) override;
   std::optional<Text> GetFullPathName(const Text& path) override;
   std::optional<Text> GetTempPath() override {
-    if (Injected(faults, "IFileSystem::GetTempPath")) return std::nullopt;
+    if (Injected(faults, "IEnvironment::GetTempPath")) return std::nullopt;
     return temp_path;
   }
   std::optional<Text> GetFolderPath(int csidl) override;
   std::optional<Text> GetEnvironmentVariable(const Text& name) override;
   Text GetModuleFileName() override {
-    if (Injected(faults, "IFileSystem::GetModuleFileName")) return Text();  // GetModuleFileNameW answered 0
+    if (Injected(faults, "IEnvironment::GetModuleFileName")) return Text();  // GetModuleFileNameW answered 0
     return module_path;
   }
   bool CreateDirectory(const Text& path) override;
@@ -179,7 +180,6 @@ class SimResources : public IResources {
   std::map<Text, std::map<uint32_t, std::string>> by_id;
   std::map<Text, std::map<Text, std::string>> by_name;
   std::map<uint32_t, Locked::Failure> lock_failures;  // id -> the step that fails
-  bool fail_enumeration = false;
   FaultPlan* faults = nullptr;
 };
 
@@ -187,17 +187,10 @@ class SimSystem : public ISystem {
  public:
   uint32_t GetTickCount() override { return tick += 16; }
   Text GetCommandLine() override { return command_line; }
-  void InitCommonControls() override { ++common_controls; }
-  void ComInitialize() override { ++com_init; }
-  void ComUninitialize() override { ++com_uninit; }
   std::optional<std::array<uint8_t, 16>> CreateGuid() override;
 
   Text command_line = u"\"C:\\work\\CarryallInstaller.exe\"";
   uint32_t tick = 1000;
-  int common_controls = 0;
-  std::atomic<int> com_init{0};
-  std::atomic<int> com_uninit{0};
-  bool fail_guid = false;
   uint32_t guids_made = 0;  // the n-th GUID is {A0A0A0nn-0000-0000-0000-000000000000}
   FaultPlan* faults = nullptr;
 };
@@ -205,6 +198,10 @@ class SimSystem : public ISystem {
 class SimThreads : public IThreads {
  public:
   ~SimThreads() override;
+  void ComInitialize() override { ++com_init; }
+  void ComUninitialize() override { ++com_uninit; }
+  std::atomic<int> com_init{0};
+  std::atomic<int> com_uninit{0};
   EventHandle CreateManualResetEvent() override;
   void SetEvent(EventHandle event) override;
   void ResetEvent(EventHandle event) override;
@@ -222,14 +219,10 @@ class SimThreads : public IThreads {
   // Runs on the waiting thread before each wait, with the number of waits so far; a
   // test steers the wait loop from here.
   std::function<void(int)> before_wait;
-  // The wait loop's wait with this number (counted from 0) and every later one fail
-  // with wait_error, the way MsgWaitForMultipleObjects reports WAIT_FAILED; -1 never.
-  int fail_waits_from = -1;
-  // WaitForEvent fails at once with wait_error.
-  bool fail_event_wait = false;
+  // What a failed wait reports (the machine's FaultPlan fails one), the way
+  // MsgWaitForMultipleObjects reports WAIT_FAILED.
   uint32_t wait_error = 6;  // ERROR_INVALID_HANDLE
   int event_waits = 0;
-  bool fail_thread_start = false;
   std::vector<uint32_t> dispatched;
   int waits = 0;
 
@@ -257,6 +250,8 @@ class SimThreads : public IThreads {
 
 class SimUserInterface : public IUserInterface {
  public:
+  void InitCommonControls() override { ++common_controls; }
+  int common_controls = 0;
   std::unique_ptr<ISplash> CreateSplash() override;
   int AskQuestion(const Text& heading, const Text& details) override;
   void ShowReport(const Text& message, const Text& link) override;
@@ -270,7 +265,6 @@ class SimUserInterface : public IUserInterface {
   Text question_details;
   Text report_message;
   Text report_link;
-  bool fail_splash = false;
   // The temporary-folder prompt: what it was shown, and what the user does.
   Text prompt_caption;
   Text prompt_shown;
@@ -294,7 +288,7 @@ struct SimMachine {
   SimMachineInfo machine;
   SimProcesses processes;
   SimTrust trust;
-  Platform platform{files, code_page, resources, system, threads, ui, machine, processes, trust};
+  Platform platform{files, files, files, code_page, resources, system, threads, ui, machine, processes, trust};
 
   SimMachine();
   SimMachine(const SimMachine&) = delete;

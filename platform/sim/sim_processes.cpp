@@ -74,7 +74,7 @@ std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_li
                                  : command_line.substr(0, command_line.find_first_of(u" \t"));
     found = program_exists(program);
   }
-  if (fail_create || !found || Injected(faults, "IProcesses::CreateProcess")) {
+  if (!found || Injected(faults, "IProcesses::CreateProcess")) {
     events.push_back("create failed");
     error = create_error;
     return nullptr;

@@ -38,7 +38,6 @@ class SimProcesses : public IProcesses {
   uint32_t GetWindowProcessId(WindowHandle window) override;
 
   bool wow64 = false;
-  bool fail_create = false;
   uint32_t create_error = 2;  // ERROR_FILE_NOT_FOUND, what a failed creation reports
   Child child;
   std::vector<Window> desktop;  // top-level windows in enumeration order

@@ -24,7 +24,8 @@ inline Text FromW(const wchar_t* text, std::size_t size) {
   return Text(reinterpret_cast<const char16_t*>(text), size);
 }
 
-class Win32FileSystem : public IFileSystem {
+// Files and folders, with the environment and the access lists that belong with them.
+class Win32FileSystem : public IFileSystem, public IEnvironment, public ISecurity {
  public:
   std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) override;
   std::optional<Text> GetFullPathName(const Text& path) override;
@@ -68,14 +69,13 @@ class Win32System : public ISystem {
  public:
   uint32_t GetTickCount() override { return ::GetTickCount(); }
   Text GetCommandLine() override;
-  void InitCommonControls() override;
-  void ComInitialize() override;
-  void ComUninitialize() override;
   std::optional<std::array<uint8_t, 16>> CreateGuid() override;
 };
 
 class Win32Threads : public IThreads {
  public:
+  void ComInitialize() override;
+  void ComUninitialize() override;
   EventHandle CreateManualResetEvent() override;
   void SetEvent(EventHandle event) override { ::SetEvent(event); }
   void ResetEvent(EventHandle event) override { ::ResetEvent(event); }

@@ -1,13 +1,11 @@
-// Win32 layer. The process and system services: command line, common controls, COM,
-// GUIDs.
+// Win32 layer. The process and system services: the command line, GUIDs; and COM for
+// each thread.
 #include "platform/win32/win32_platform.h"
 
-#include <commctrl.h>
 #include <objbase.h>
 
 #include <cstring>
 
-#include "platform/win32/system_dlls.h"
 
 namespace carryall::win32 {
 
@@ -16,13 +14,8 @@ Text Win32System::GetCommandLine() {
   return FromW(line, wcslen(line));
 }
 
-void Win32System::InitCommonControls() {
-  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
-  sysdll::InitCommonControlsEx(&controls);
-}
-
-void Win32System::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
-void Win32System::ComUninitialize() { ::CoUninitialize(); }
+void Win32Threads::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
+void Win32Threads::ComUninitialize() { ::CoUninitialize(); }
 
 std::optional<std::array<uint8_t, 16>> Win32System::CreateGuid() {
   GUID guid;

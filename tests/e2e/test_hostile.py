@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import threading
+import time
 import typing
 import unittest
 
@@ -620,7 +621,7 @@ def no_forged_line(test, ctx, result, log):
     test.assertRegex(log, r"\nEnded \d+\n$")
 
 
-def forged_word(extra):
+def with_forged_word(extra):
     def prepare(ctx):
         ctx.args += f' {extra}"{FORGED}"'
     return prepare
@@ -659,9 +660,9 @@ def signer_shown_escaped(test, ctx, result, log):
 
 FORGERY_CASES = [
     # Once "Ended 0" stood before "Started".
-    Case("word-with-line-breaks", forged_word(""), 0, r"Command line params .*" + FORGED_SHOWN + ".*",
+    Case("word-with-line-breaks", with_forged_word(""), 0, r"Command line params .*" + FORGED_SHOWN + ".*",
          no_forged_line),
-    Case("usage-with-line-breaks", forged_word("/? "), BAD_COMMAND_LINE,
+    Case("usage-with-line-breaks", with_forged_word("/? "), BAD_COMMAND_LINE,
          r"Command line '.*" + FORGED_SHOWN + r".*' incorrect\.", no_forged_line),
     # Once a subject with CR LF added a forged "Digital verification: SubjectName" line.
     Case("signer-with-line-breaks", forged_signer, 0,
@@ -700,8 +701,105 @@ PATH_CASES = [
          r"Free disk space not checked: 'Z:\\.*\\COM\u00b9' is not a folder\.", refused_as_a_folder),
 ]
 
-CASES = (LINK_CASES + NAME_CASES + PROMPT_CASES + COMMAND_LINE_CASES + FOLDER_CASES + LOG_CASES + SAFETY_CASES +
-         QUESTION_CASES + FORGERY_CASES + PATH_CASES)
+
+# ---- what was there before: identities, not names, say what the run may touch ----
+
+def plant_hard_link(ctx):
+    ctx.user_folder()
+    os.makedirs(ctx.private)
+    # A second name of the user's file at the payload's "a.txt": no reparse point to see.
+    os.link(os.path.join(ctx.elsewhere, "keep.txt"), os.path.join(ctx.private, "a.txt"))
+
+
+def plant_file_symlink(ctx):
+    ctx.user_folder()
+    os.makedirs(ctx.private)
+    # Under Wine a Unix link to a file reads as an ordinary file.
+    os.symlink(os.path.join(ctx.elsewhere, "keep.txt"), os.path.join(ctx.private, "a.txt"))
+
+
+def check_user_file_intact(test, ctx, result, log):
+    with open(os.path.join(ctx.elsewhere, "keep.txt"), "rb") as f:
+        test.assertEqual(b"the user's own file\n", f.read(), "the user's file holds its own bytes")
+    test.assertNotIn("a.txt written Ok", log)
+
+
+def plant_unrelated_file(ctx):
+    os.makedirs(ctx.private)
+    with open(os.path.join(ctx.private, "notes.txt"), "wb") as f:
+        f.write(b"the user's notes\n")
+    ctx.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid /dontrun'
+
+
+def check_unrelated_kept(test, ctx, result, log):
+    test.assertEqual(["notes.txt"], os.listdir(ctx.private), "only the user's file is left")
+    with open(os.path.join(ctx.private, "notes.txt"), "rb") as f:
+        test.assertEqual(b"the user's notes\n", f.read())
+    test.assertIn(f"Manual Deletion of '{ctx.win(ctx.private)}\\a.txt'\n", log)
+
+
+def wizard_still_running(ctx):
+    ctx.exe = WIZARD_EXE
+    ctx.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid WIZARD_WINDOW=never WIZARD_RUN_MS=6000'
+
+
+def hold_while_the_wizard_runs(test, ctx):
+    data = os.path.join(ctx.private, "data.bin")
+    names = ["data.bin", "wizard app.exe", "readme.txt"]
+    test.assertTrue(harness.wait_for(lambda: all(os.path.exists(os.path.join(ctx.private, n)) for n in names),
+                                     timeout_s=30), "the wizard's files appear")
+    time.sleep(1)  # the last one written is held, and the wizard started
+    # A delete through the system fails while the wizard runs: the run holds its files.
+    subprocess.run(["wine", "cmd", "/c", "del", "/f", "/q", ctx.win(data)], env=ctx.session.env,
+                   capture_output=True, timeout=60)
+    test.assertTrue(os.path.exists(data), "a payload file cannot be deleted while the wizard runs")
+    # A second run on the same folder fails at its first file and deletes nothing.
+    second_log = os.path.join(ctx.tmp, "second.log")
+    second = ctx.session.run(f'/IAgreeToTheEULA log "{ctx.win(second_log)}" temp "{ctx.win(ctx.base)}" '
+                             f'/zeroguid /dontrun', exe=ctx.exe, cwd=ctx.tmp)
+    test.assertExitCode(E_FAIL, second)
+    test.assertEqual(sorted(names),
+                     sorted(n for n in os.listdir(ctx.private) if n != "info.xml"),
+                     "the second run deleted nothing of the first run's")
+    os.remove(second_log)
+
+
+def check_wizard_run_cleaned_up(test, ctx, result, log):
+    test.assertIn("Wizard: exit code 0\nRunProgram returned 0\nRemove folder 'Yes'\n", log)
+    test.assertFalse(os.path.exists(ctx.private), "the private folder goes once the wizard ends")
+
+
+def forged_word(ctx):
+    ctx.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid /dontrun A\nEnded 0\nB'
+
+
+def check_no_forged_line(test, ctx, result, log):
+    lines = log.split("\n")
+    test.assertNotIn("Ended 0", lines)
+    # Its two words reach the log with the line feeds shown, never as lines of their own.
+    test.assertRegex(log, r"Command line params .*0\\nB .* A\\nEnded ")
+
+
+IDENTITY_CASES = [
+    # A hard link is no reparse point: once "a.txt written Ok", and the user's file held
+    # the payload's bytes.
+    Case("hard-link-in-the-zero-guid-folder", plant_hard_link, E_FAIL,
+         IN_PRIVATE + r"a\.txt (has other names|is a link): nothing is written through it", check_user_file_intact),
+    # Once the payload went through the link, and its target was deleted at clean-up.
+    Case("file-symlink-in-the-zero-guid-folder", plant_file_symlink, E_FAIL,
+         IN_PRIVATE + r"a\.txt (has other names|is a link): nothing is written through it", check_user_file_intact),
+    # A file the run did not write stays, and so does the folder it is in.
+    Case("user-file-in-the-zero-guid-folder", plant_unrelated_file, 0,
+         r"Kept '" + IN_PRIVATE + r"notes\.txt': this run did not write it", check_unrelated_kept),
+    # Files held while the wizard runs: a delete fails, a second run deletes nothing.
+    Case("payload-held-while-the-wizard-runs", wizard_still_running, 0, r"RunProgram returned 0",
+         check_wizard_run_cleaned_up, during=hold_while_the_wizard_runs),
+    # A word with line feeds once wrote an "Ended 0" line before "Started".
+    Case("word-with-line-feeds", forged_word, 0, r"Started \d+", check_no_forged_line),
+]
+
+CASES = (LINK_CASES + NAME_CASES + PROMPT_CASES + COMMAND_LINE_CASES + FOLDER_CASES + LOG_CASES +
+         IDENTITY_CASES + SAFETY_CASES + QUESTION_CASES + FORGERY_CASES + PATH_CASES)
 
 
 class HostileRunTest(harness.WineTestCase):

@@ -6,8 +6,9 @@ splash fitted to its picture, and silent runs that show nothing.
     python3 test_ui.py [unittest options]
 
 Bootstrappers: CARRYALL_SMALL_EXE (the shipped settings), CARRYALL_WIZARD_EXE (the
-sample wizard, whose exit code and window the run's words steer) and
-CARRYALL_UNSIGNED_EXE. Tools: CARRYALL_PEEK. The session's browser stand-in appends
+sample wizard, whose exit code and window the run's words steer), CARRYALL_UNSIGNED_EXE
+and CARRYALL_PICTURES_EXE (the sample wizard, with the splash and banner that
+tests/e2e/CMakeLists.txt makes with make_bmp.py). Tools: CARRYALL_PEEK. The session's browser stand-in appends
 every address it is asked to open to CARRYALL_BROWSER_LOG (scripts/wine-env.sh); the
 session's X bell is what MessageBeep rings under Wine.
 
@@ -22,6 +23,7 @@ import harness
 SMALL_EXE = os.environ.get("CARRYALL_SMALL_EXE")
 WIZARD_EXE = os.environ.get("CARRYALL_WIZARD_EXE")
 UNSIGNED_EXE = os.environ.get("CARRYALL_UNSIGNED_EXE")
+PICTURES_EXE = os.environ.get("CARRYALL_PICTURES_EXE")
 PEEK = os.environ.get("CARRYALL_PEEK")
 
 PRODUCT = "SQL Carryall"
@@ -38,7 +40,7 @@ HEADING, MESSAGE, LINK = 1003, 1000, 1001
 
 def setUpModule():
     harness.require_files("CARRYALL_SMALL_EXE", "CARRYALL_WIZARD_EXE", "CARRYALL_UNSIGNED_EXE",
-                          "CARRYALL_PEEK")
+                          "CARRYALL_PICTURES_EXE", "CARRYALL_PEEK")
     harness.open_session()
 
 
@@ -199,6 +201,28 @@ class SplashAndSilenceTest(UiTestCase):
                          (picture.rect[0] + 1, picture.rect[1] + 1, picture.rect[2] - 1, picture.rect[3] - 1),
                          "the picture's client area covers the splash's exactly")
         self.assertExitCode(0, run.result())
+
+    def test_own_splash_is_fitted_to_its_size_and_own_banner_heads_the_report(self):
+        # The pictures of tests/e2e/CMakeLists.txt: a 301 by 150 splash and a 500 by 60
+        # banner, each one colour inside a frame of one pixel in another.
+        splash_fill, splash_frame, banner_fill = (0xC0, 0x20, 0xA0), (0xFF, 0xFF, 0x00), (0x20, 0xA0, 0x40)
+        run = self.start(PICTURES_EXE, "WIZARD_WINDOW=3000 WIZARD_RUN_MS=100 WIZARD_EXIT=5")
+        splash = self.peek.find("exe=e2e_pictures.exe")
+        self.assertIsNotNone(splash, "the splash is shown")
+        self.keep_picture("own-splash.png", splash)
+        self.assertEqual(("", (301, 150)), (splash.caption, splash.client))
+        counts = harness.count_colors(self.session, splash.rect, [splash_fill, splash_frame])
+        self.assertEqual({splash_fill: 299 * 148, splash_frame: 2 * 301 + 2 * 148}, counts,
+                         "the whole picture, once")
+        report = self.report()
+        self.keep_picture("own-banner.png", report)
+        banner = report.controls[0]
+        self.assertEqual("Static", banner.cls)
+        # Around a smaller picture the control fills with the colour of its first pixel
+        # (the frame's); the inside shows once, whole.
+        self.assertEqual({banner_fill: 498 * 58},
+                         harness.count_colors(self.session, banner.rect, [banner_fill]))
+        self.close_report(run, 5)
 
     def test_a_restart_required_success_shows_no_report(self):
         for code in (3010, 1641):

@@ -1,9 +1,17 @@
 // Win32 layer of the user interface. The dialogs as the core asks for them.
 #include "ui/win32/win32_ui.h"
 
+#include <commctrl.h>
+
+#include "platform/win32/system_dlls.h"
 #include "ui/win32/dialogs.h"
 
 namespace carryall::win32 {
+
+void Win32UserInterface::InitCommonControls() {
+  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
+  sysdll::InitCommonControlsEx(&controls);
+}
 
 namespace {
 

@@ -14,6 +14,7 @@ class Win32UserInterface : public IUserInterface {
  public:
   // The dialogs come from module's resources; their texts from strings and code_page.
   Win32UserInterface(HINSTANCE module, IResources& strings, ICodePage& code_page);
+  void InitCommonControls() override;
   std::unique_ptr<ISplash> CreateSplash() override;
   int AskQuestion(const Text& heading, const Text& details) override;
   void ShowReport(const Text& message, const Text& link) override;
