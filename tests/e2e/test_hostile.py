@@ -437,11 +437,6 @@ def pre_existing(plant):
     return prepare
 
 
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
 def keep(ctx):
     return os.path.join(ctx.elsewhere, "keep.txt")
 
@@ -454,16 +449,11 @@ def kept(name, why="this run did not write it"):
     return check
 
 
-def both(*checks):
+def all_of(*checks):
     def check(test, ctx, result, log):
         for each in checks:
             each(test, ctx, result, log)
     return check
-
-
-def payload_gone(test, ctx, result, log):
-    for name in ("a.txt", "Tool.EXE", "Sub Dir"):
-        test.assertFalse(os.path.lexists(os.path.join(ctx.private, name)), name)
 
 
 def hard_link_kept(test, ctx, result, log):
@@ -540,16 +530,6 @@ def swapped_folder_checked(test, ctx, result, log):
 
 
 SAFETY_CASES = [
-    # Once "readme.txt written Ok", exit 0, and the user's file held payload bytes.
-    Case("hard-link-in-a-folder-that-was-there",
-         pre_existing(lambda ctx: os.link(keep(ctx), os.path.join(ctx.private, "a.txt"))), E_FAIL,
-         IN_PRIVATE + r"a\.txt has other names: nothing is written through it",
-         both(kept("a.txt"), hard_link_kept)),
-    # Under Wine a Unix symbolic link to a file reads as the file: only the handle's own
-    # path shows where it lands. Once written through, and its target then deleted.
-    Case("file-link-in-a-folder-that-was-there",
-         pre_existing(lambda ctx: os.symlink(keep(ctx), os.path.join(ctx.private, "a.txt"))), E_FAIL,
-         IN_PRIVATE + r"a\.txt is a link: nothing is written through it", kept("a.txt")),
     # A link to nothing: opening it for writing would make its target, outside (and
     # Wine then says the file was there already); a new file is asked for first.
     Case("file-link-to-nothing",
@@ -561,13 +541,6 @@ SAFETY_CASES = [
          lambda test, ctx, result, log: (
              test.assertTrue(os.path.islink(os.path.join(ctx.private, "a.txt"))),
              test.assertIn(f"Kept '{ctx.win(ctx.private)}': this run did not write it\n", log))),
-    # Once deleted with the payload.
-    Case("user-file-in-a-folder-that-was-there",
-         pre_existing(lambda ctx: write(os.path.join(ctx.private, "notes.txt"), b"notes")), 0,
-         r"Kept 'Z:\\.*\\notes\.txt': this run did not write it",
-         both(kept("notes.txt"), payload_gone,
-              lambda test, ctx, result, log: test.assertEqual(
-                  b"notes", harness.read_bytes(os.path.join(ctx.private, "notes.txt"))))),
     # Planted in the run's own folder while the wizard ran: a link made clean-up delete
     # the user's keep.txt. A second name of a user's file goes; its first name stays.
     Case("links-planted-while-the-wizard-runs", lambda ctx: (wizard_run(ctx), ctx.user_folder()), 0,
@@ -659,9 +632,6 @@ def signer_shown_escaped(test, ctx, result, log):
 
 
 FORGERY_CASES = [
-    # Once "Ended 0" stood before "Started".
-    Case("word-with-line-breaks", with_forged_word(""), 0, r"Command line params .*" + FORGED_SHOWN + ".*",
-         no_forged_line),
     Case("usage-with-line-breaks", with_forged_word("/? "), BAD_COMMAND_LINE,
          r"Command line '.*" + FORGED_SHOWN + r".*' incorrect\.", no_forged_line),
     # Once a subject with CR LF added a forged "Digital verification: SubjectName" line.
@@ -784,10 +754,12 @@ IDENTITY_CASES = [
     # A hard link is no reparse point: once "a.txt written Ok", and the user's file held
     # the payload's bytes.
     Case("hard-link-in-the-zero-guid-folder", plant_hard_link, E_FAIL,
-         IN_PRIVATE + r"a\.txt (has other names|is a link): nothing is written through it", check_user_file_intact),
+         IN_PRIVATE + r"a\.txt has other names: nothing is written through it",
+         all_of(check_user_file_intact, kept("a.txt"), hard_link_kept)),
     # Once the payload went through the link, and its target was deleted at clean-up.
     Case("file-symlink-in-the-zero-guid-folder", plant_file_symlink, E_FAIL,
-         IN_PRIVATE + r"a\.txt (has other names|is a link): nothing is written through it", check_user_file_intact),
+         IN_PRIVATE + r"a\.txt is a link: nothing is written through it",
+         all_of(check_user_file_intact, kept("a.txt"))),
     # A file the run did not write stays, and so does the folder it is in.
     Case("user-file-in-the-zero-guid-folder", plant_unrelated_file, 0,
          r"Kept '" + IN_PRIVATE + r"notes\.txt': this run did not write it", check_unrelated_kept),
