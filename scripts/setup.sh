@@ -24,7 +24,7 @@ if [ "${1:-}" = "--fuzz" ]; then
   exit 0
 fi
 
-for p in cmake g++ make python3 googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
+for p in cmake g++ make python3 python3-pefile googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
          xvfb imagemagick xdotool osslsigncode openssl x11-utils libx11-6 nsis wixl; do
   have_pkg "$p" || need+=("$p")
 done

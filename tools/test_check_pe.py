@@ -22,11 +22,19 @@ def mapped_pe(raw_at=0x1000, imports=KNOWN_IMPORTS, dll_characteristics=0x8140, 
               coff_characteristics=0x0122):
     """make_pe's image relinked with a 4 KiB file alignment: headers padded to 0x1000,
     the section's raw data at raw_at (RVA 0x1000); the import table at the section's
-    start names imports; the base relocation directory is relocations bytes at RVA 0x1800."""
+    start names imports, each with one function imported by name; the base relocation
+    directory is relocations bytes at RVA 0x1800."""
     data = bytearray(make_pe(raw_size=0x2000))
     body = bytearray(data[0x200:])
     names_at = 20 * (len(imports) + 1)
     for index, name in enumerate(imports):
+        # The lookup table (one entry and its terminator), the hint and name, the DLL name.
+        thunks_at = names_at
+        struct.pack_into("<II", body, thunks_at, 0x1000 + thunks_at + 8, 0)
+        body[thunks_at + 8:thunks_at + 16] = b"\0\0Call\0\0"
+        names_at = thunks_at + 16
+        struct.pack_into("<I", body, 20 * index, 0x1000 + thunks_at)  # OriginalFirstThunk
+        struct.pack_into("<I", body, 20 * index + 16, 0x1000 + thunks_at)  # FirstThunk
         struct.pack_into("<I", body, 20 * index + 12, 0x1000 + names_at)  # Name
         body[names_at:names_at + len(name) + 1] = name.encode() + b"\0"
         names_at += len(name) + 1
