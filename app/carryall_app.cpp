@@ -38,7 +38,7 @@ bool CCarryallInstallerApp::InitInstance() {
   // common controls come from comctl32); the run then goes only as far as opening the
   // log that the command line names, and refuses.
   const Text redirection = GetModulePath(platform_.environment) + u".local";
-  const bool redirected = platform_.files.GetFileAttributes(redirection).has_value();
+  const bool redirected = platform_.files.GetFileAttributes(redirection).ok();
   if (!redirected) platform_.ui.InitCommonControls();
   platform_.threads.ComInitialize();
   m_lpCmdLine = CommandLineAfterProgram(platform_.system.GetCommandLine());
@@ -140,10 +140,10 @@ int32_t CCarryallInstallerApp::RunWorker(bool& started) {
   // The worker processes the options again and rewrites the option fields; what the
   // main thread needs from them is read before it starts.
   const bool silent = m_bSilent;
-  m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent();
-  m_hWindowShownEvent = platform_.threads.CreateManualResetEvent();
+  m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent().value_or(nullptr);
+  m_hWindowShownEvent = platform_.threads.CreateManualResetEvent().value_or(nullptr);
   started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
-            platform_.threads.StartThread([this] { InstallWorkerProc(*this); });
+            platform_.threads.StartThread([this] { InstallWorkerProc(*this); }).ok();
   // Without a worker nothing can be installed; say so rather than succeed.
   if (!started) return kFail;
   std::unique_ptr<ISplash> splash = platform_.ui.CreateSplash();
@@ -208,10 +208,10 @@ int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t co
       }
       last_count = now;
     }
-    uint32_t error = 0;
-    uint32_t woke = threads.WaitForEventsOrMessages(handles, count, error);
-    if (woke == count) continue;
-    if (woke == 0) {
+    const Fallible<uint32_t> waited = threads.WaitForEventsOrMessages(handles, count);
+    const uint32_t woke = waited.value_or(0xFFFFFFFFu);
+    if (waited && woke == count) continue;
+    if (waited && woke == 0) {
       threads.ResetEvent(handles[0]);
       if (splash) {
         splash->End(kSplashEndResult);
@@ -219,22 +219,24 @@ int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t co
       }
       continue;
     }
-    if (woke == 1) break;
+    if (waited && woke == 1) break;
 
     // Anything else is a failed wait (WAIT_FAILED), which would come back at once: the
     // loop ends here. The splash goes, and the worker is waited for alone, without
     // messages, so that its clean-up (the private folder's removal) is done before the
     // process ends. The line is logged after that wait: while the wizard runs, the log
     // file is the wizard's, and a line written then would stay in memory.
+    const uint32_t error = waited.error();
     result = WaitFailedResult(error);
     if (splash) {
       splash->End(kSplashEndResult);
       splash = nullptr;
     }
-    uint32_t worker_error = 0;
-    const bool worker_done = threads.WaitForEvent(handles[1], worker_error);
+    const Status worker_done = threads.WaitForEvent(handles[1]);
     app.log().Printf(u"WaitForWorker wait failed, error %u\n", error);
-    if (!worker_done) app.log().Printf(u"WaitForWorker cannot wait for the worker either, error %u\n", worker_error);
+    if (!worker_done) {
+      app.log().Printf(u"WaitForWorker cannot wait for the worker either, error %u\n", worker_done.error());
+    }
     break;
   }
   if (splash) splash->End(kSplashEndResult);

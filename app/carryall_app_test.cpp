@@ -336,8 +336,8 @@ TEST_F(StartupTest, WizardExitCodeIsTheExitCodeWhenTheWorkerSucceeded) {
 class WaitForWorkerTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
-    shown = machine.threads.CreateManualResetEvent();
-    done = machine.threads.CreateManualResetEvent();
+    shown = *machine.threads.CreateManualResetEvent();
+    done = *machine.threads.CreateManualResetEvent();
     splash = machine.ui.CreateSplash();
   }
   void Wait() {

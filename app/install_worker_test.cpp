@@ -85,7 +85,7 @@ TEST_F(WorkerTest, DontrunWithoutKeepUnpacksAndRemoves) {
 }
 
 TEST_F(WorkerTest, FailedExtractionStillRemovesTheFolder) {
-  machine.resources.lock_failures[102] = IResources::Locked::Failure::kLoad;
+  machine.faults.From("IResources::LoadResource", 2);  // the manifest and w.exe load, a.txt does not
   EXPECT_EQ(Run(u"temp C:\\Base"), kFail);
   EXPECT_TRUE(Logged("ResourceLoaded has failed\nExtract File a.txt 80004005\nRemove folder 'Yes'\n"));
   EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
@@ -215,10 +215,8 @@ TEST_F(WorkerTest, WhatIsPlantedWhileTheWizardRunsIsNeverAWayOut) {
     machine.files.MakeHardLink(folder + u"\\second name.txt", kKeep);
     machine.files.Put(folder + u"\\wizard.log", "the wizard's own");
     // The payload is held: neither the wizard nor anyone else may change or delete it.
-    bool created = false;
-    uint32_t error = 0;
-    wizard_could_write = machine.files.OpenForWriting(folder + u"\\a.txt", created, error) != nullptr;
-    other_could_delete = machine.files.DeleteFile(folder + u"\\w.exe");
+    wizard_could_write = machine.files.OpenForWriting(folder + u"\\a.txt").ok();
+    other_could_delete = machine.files.DeleteFile(folder + u"\\w.exe").ok();
   };
   EXPECT_EQ(Run(u"/zeroguid temp C:\\Base"), kOk);
   EXPECT_FALSE(wizard_could_write);

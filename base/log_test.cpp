@@ -98,7 +98,7 @@ TEST_F(LogTest, ReopenAppendsAfterWhatTheWizardWrote) {
   {
     auto wizard = files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend);
     ASSERT_TRUE(wizard) << "the file must be free while the bootstrapper has it closed";
-    wizard->Write("Wizard: hello\r\n", 15);
+    ASSERT_TRUE((*wizard)->Write("Wizard: hello\r\n", 15));
   }
   log.Write(u"while closed\n");  // kept in memory, not written by the reopen
   log.Reopen();
@@ -110,9 +110,9 @@ TEST_F(LogTest, ReopenAppendsAfterWhatTheWizardWrote) {
 
 TEST_F(LogTest, TheOpenFileIsExclusive) {
   log.Open(u"C:\\log.txt");
-  EXPECT_EQ(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend), nullptr);
+  EXPECT_EQ(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend).error(), kErrorSharingViolation);
   log.Close();
-  EXPECT_NE(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend), nullptr);
+  EXPECT_TRUE(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend));
 }
 
 TEST_F(LogTest, AFailedOpenKeepsThePendingTextAndThePathForALaterReopen) {

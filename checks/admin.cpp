@@ -15,12 +15,12 @@ uint32_t ReadLittleEndian32(const std::string& bytes, std::size_t offset) {
 }  // namespace
 
 bool IsAdministrator(IMachineInfo& machine) {
-  std::optional<int32_t> member = machine.AdministratorsMembership();
+  Fallible<int32_t> member = machine.AdministratorsMembership();
   return member && *member == kTrue;
 }
 
 std::optional<FileVersion> ReadFileVersion(IMachineInfo& machine, const Text& path) {
-  std::optional<std::string> block = machine.ReadFixedFileInfo(path);
+  Fallible<std::string> block = machine.ReadFixedFileInfo(path);
   if (!block || block->size() < kFixedFileInfoSize) return std::nullopt;
   if (ReadLittleEndian32(*block, /*dwSignature*/ 0) != kFixedFileInfoSignature) return std::nullopt;
   uint32_t most_significant = ReadLittleEndian32(*block, /*dwFileVersionMS*/ 8);
@@ -29,10 +29,10 @@ std::optional<FileVersion> ReadFileVersion(IMachineInfo& machine, const Text& pa
 
 bool IsWindowsInstallerUsable(IMachineInfo& machine) {
   // Windows XP (NT 5.1) and every later system ship Windows Installer 2.0 or later.
-  std::optional<OsVersion> os = machine.GetVersion();
+  Fallible<OsVersion> os = machine.GetVersion();
   if (os && os->platform_id == kPlatformNt && (os->major > 5 || (os->major == 5 && os->minor != 0))) return true;
 
-  std::optional<Text> system_folder = machine.GetSystemFolder();
+  Fallible<Text> system_folder = machine.GetSystemFolder();
   if (!system_folder) return false;
   std::optional<FileVersion> engine = ReadFileVersion(machine, *system_folder + u"\\" + u"MSI.DLL");
   return engine && engine->major >= 2;

@@ -102,13 +102,13 @@ DiskVerdict CheckFreeDiskSpace(IMachineInfo& machine, Log& log, const Text& path
   // The space is that of the folder's own volume: the root the system names (a mount
   // point, a share), or else the one the text names. A drive path on its drive's root is
   // named and asked by its drive as it always was ("C:").
-  std::optional<Text> answered = machine.GetVolumePathName(path);
+  Fallible<Text> answered = machine.GetVolumePathName(path);
   Text root = answered && !answered->empty() ? WithoutNamespacePrefix(*answered) : LexicalVolumeRoot(path);
   verdict.drive = !parts->drive.empty() && EqualsIgnoreCase(root, parts->drive + u"\\") ? parts->drive : root;
   log.Printf(u"Free Disk Space: Checking at least %I64d MB free on drive '%s' for temp directory '%s'\n",
              verdict.required_mb, verdict.drive, path);
 
-  std::optional<uint64_t> available = machine.FreeBytesForCaller(verdict.drive);
+  Fallible<uint64_t> available = machine.FreeBytesForCaller(verdict.drive);
   if (!available) {
     log.Write(u"Failed to check free disk space.\n");
     return verdict;

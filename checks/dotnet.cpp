@@ -25,7 +25,7 @@ constexpr uint32_t kVersionTextBytes = 260;
 // The holder preset to 0 with the value's bytes over it, or -1 when the value is
 // missing or larger than the holder.
 int32_t ReadNumber(IMachineInfo& machine, const Text& key, const Text& value) {
-  std::optional<std::string> bytes = machine.ReadRegistryValue(key, value, kNumberBytes);
+  Fallible<std::string> bytes = machine.ReadRegistryValue(key, value, kNumberBytes);
   if (!bytes) return -1;
   uint32_t holder = 0;
   for (std::size_t i = 0; i < bytes->size() && i < kNumberBytes; ++i) {
@@ -38,7 +38,7 @@ bool IsOne(IMachineInfo& machine, const Text& key, const Text& value) { return R
 
 // The "Version" value of key; nullopt when it cannot be read.
 std::optional<VersionNumbers> ReadVersion(IMachineInfo& machine, const Text& key) {
-  std::optional<std::string> bytes = machine.ReadRegistryValue(key, u"Version", kVersionTextBytes);
+  Fallible<std::string> bytes = machine.ReadRegistryValue(key, u"Version", kVersionTextBytes);
   if (!bytes) return std::nullopt;
   Text text;
   for (std::size_t i = 0; i + 1 < bytes->size(); i += 2) {

@@ -26,7 +26,8 @@ ProcessorMode ReadProgramType(const Text& type, Log& log) {
 bool RedirectionGuard::DecideProcessorMode() {
   ProcessorMode mode = ReadProgramType(program_type_, log_);
   IProcesses& processes = processes_;
-  bool wow = processes.IsRunningUnderWow64();
+  // Without the entry point, or when the call fails, the process is taken for a native one.
+  const bool wow = processes.IsRunningUnderWow64().value_or(false);
   if ((mode == ProcessorMode::kX64 && !wow) || (mode == ProcessorMode::k32BitOnly && wow)) {
     log_.Write(u"Incorrect processor mode with installation type\n");
     return false;

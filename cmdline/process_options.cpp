@@ -18,13 +18,13 @@ constexpr std::size_t kAppendNameLimit = 90;
 Text DefaultTempFolder(IEnvironment& environment) {
   // An unreadable temporary path is passed over like one too long: an empty base would
   // be measured for free space as drive '' and fail the run as a full disk.
-  std::optional<Text> temp = environment.GetTempPath();
+  Fallible<Text> temp = environment.GetTempPath();
   if (temp && temp->size() <= kTempPathLimit) return *temp;
 
-  std::optional<Text> app_data = environment.GetFolderPath(kCsidlAppData);
+  Fallible<Text> app_data = environment.GetFolderPath(kCsidlAppData);
   if (app_data && app_data->size() <= kTempPathLimit) return *app_data;
 
-  std::optional<Text> common = environment.GetFolderPath(kCsidlCommonAppData);
+  Fallible<Text> common = environment.GetFolderPath(kCsidlCommonAppData);
   if (!common || common->size() > kTempPathLimit) {
     return environment.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
   }

@@ -53,7 +53,7 @@ int DotNet(const uint8_t* data, std::size_t size) {
 
   (void)IsWindowsInstallerUsable(info);
   std::optional<FileVersion> engine = ReadFileVersion(info, Text(kSystemFolder) + u"\\MSI.DLL");
-  if (engine) FUZZ_CHECK(info.ReadFixedFileInfo(Text(kSystemFolder) + u"\\msi.dll").has_value());
+  if (engine) FUZZ_CHECK(info.ReadFixedFileInfo(Text(kSystemFolder) + u"\\msi.dll").ok());
 
   // The version rule on any text, and its order on what it read.
   const VersionNumbers read = ParseVersionText(input.RestAsUnits());

@@ -29,7 +29,12 @@ std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_
   std::unique_ptr<IProcess> child;
   uint32_t error = 0;
   if (CommandLineFits(command_line)) {
-    child = launch.processes.CreateProcess(command_line, error);
+    Fallible<std::unique_ptr<IProcess>> created = launch.processes.CreateProcess(command_line);
+    if (created) {
+      child = *std::move(created);
+    } else {
+      error = created.error();
+    }
   } else {
     log.Printf(u"Run Program command line is %u characters long, the system takes at most %u\n",
                static_cast<uint32_t>(command_line.size()), kMaxCommandLine - 1);
@@ -44,22 +49,19 @@ std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_
 }
 
 // Polls until the wizard shows a window (then tells the main thread) or ends, then
-// waits for its end. kFailed comes with the system's error in error.
-IProcess::WaitResult WatchWizard(const WizardLaunch& launch, IProcess& child, uint32_t& error) {
+// waits for its end.
+Fallible<IProcess::WaitResult> WatchWizard(const WizardLaunch& launch, IProcess& child) {
   using WaitResult = IProcess::WaitResult;
-  WaitResult waited;
   for (;;) {
-    waited = child.Wait(kPollMs, error);
+    Fallible<WaitResult> waited = child.Wait(kPollMs);
     // A wait that fails would fail again at once: the watch ends rather than spin.
-    if (waited == WaitResult::kFailed) break;
+    if (!waited) return waited;
     if (ProcessHasVisibleWindow(launch.processes, child.id())) {
       launch.threads.SetEvent(launch.window_shown);
-      break;
+      return *waited == WaitResult::kTimeout ? child.Wait(kInfinite) : waited;
     }
-    if (waited == WaitResult::kSignalled) break;
+    if (*waited == WaitResult::kSignalled) return waited;
   }
-  if (waited == WaitResult::kTimeout) waited = child.Wait(kInfinite, error);
-  return waited;
 }
 
 }  // namespace
@@ -71,28 +73,30 @@ LaunchOutcome RunProgram(const WizardLaunch& launch, const Text& program, const 
   // CreateProcessW may write into its command line: this buffer is ours.
   Text command_line = u"\"" + program + u"\" " + arguments;
   log.Printf(u"RunProgram program '%s'\n", command_line);
-  launch.files.SetCurrentDirectory(launch.folder);
+  // The wizard starts in the private folder; where that fails it starts where we are, and
+  // finds its files by the full paths it is given.
+  (void)launch.files.SetCurrentDirectory(launch.folder);
   std::unique_ptr<IProcess> child = StartWizard(launch, command_line, outcome.status);
   if (!child) return outcome;
 
   // The wizard is handed the same log file; it is free while the wizard runs.
   log.Close();
-  uint32_t wait_error = 0;
-  const IProcess::WaitResult waited = WatchWizard(launch, *child, wait_error);
+  const Fallible<IProcess::WaitResult> waited = WatchWizard(launch, *child);
   uint32_t code = 0;
-  if (waited == IProcess::WaitResult::kFailed) {
+  if (!waited) {
     // The wizard may still run: its exit code is not known, and 259 (STILL_ACTIVE)
     // must not pass for one.
-    outcome.status = Result::Failure(WaitFailedResult(wait_error), wait_error);
-  } else if (uint32_t error = 0; !child->GetExitCode(code, error)) {
-    code = 0;
-    outcome.status = Result::Failure(static_cast<int32_t>(error), error);
+    outcome.status = Result::Failure(WaitFailedResult(waited.error()), waited.error());
+  } else if (Fallible<uint32_t> exit_code = child->GetExitCode(); exit_code) {
+    code = *exit_code;
+  } else {
+    outcome.status = Result::Failure(static_cast<int32_t>(exit_code.error()), exit_code.error());
   }
   outcome.exit_code = static_cast<int32_t>(code);
   child.reset();
 
   log.Reopen();
-  if (waited == IProcess::WaitResult::kFailed) log.Printf(u"RunProgram wait for the wizard failed, error %u\n", wait_error);
+  if (!waited) log.Printf(u"RunProgram wait for the wizard failed, error %u\n", waited.error());
   log.Printf(u"RunProgram returned %d\n", outcome.exit_code);
   return outcome;
 }

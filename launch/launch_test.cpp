@@ -20,7 +20,7 @@ using Events = std::vector<std::string>;
 class LaunchTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
-    app.m_hWindowShownEvent = machine.threads.CreateManualResetEvent();
+    app.m_hWindowShownEvent = *machine.threads.CreateManualResetEvent();
     app.m_tempFolder.base = u"C:\\Work";
     machine.files.MakeDirectories(u"C:\\Work");
   }
@@ -130,7 +130,7 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
-    a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
+    a.m_hWindowShownEvent = *m.threads.CreateManualResetEvent();
     m.processes.child = c.child;
     EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), kOk) << c.what;
     EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
@@ -167,7 +167,7 @@ TEST_F(LaunchTest, TheLogIsFreeWhileTheWizardRunsAndReopenedForAppending) {
   log.Write(u"before\n");
   machine.processes.on_create = [&] {
     auto wizard = machine.files.OpenExclusive(u"C:\\Work\\run.log", IFileSystem::OpenMode::kAppend);
-    ASSERT_EQ(wizard, nullptr) << "still open at the moment of creation";
+    ASSERT_FALSE(wizard) << "still open at the moment of creation";
   };
   machine.processes.child.windows_after_waits = 1;
   machine.processes.child.ends_after_waits = 3;
@@ -234,7 +234,7 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
-    a.m_hWindowShownEvent = m.threads.CreateManualResetEvent();
+    a.m_hWindowShownEvent = *m.threads.CreateManualResetEvent();
     m.files.MakeDirectories(u"C:\\Work");
     l.Open(u"C:\\Work\\run.log");
     m.processes.child = c.child;

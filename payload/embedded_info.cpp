@@ -37,20 +37,20 @@ int32_t WriteInformationFile(PayloadContext& ctx) {
 
 int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
   IFileSystem& files = ctx.files;
-  Text own_path = ctx.environment.GetModuleFileName();
-  uint32_t error = 0;
-  std::unique_ptr<IReadFile> exe = files.OpenRead(own_path, error);
+  const Text own_path = ctx.environment.GetModuleFileName().value_or(Text());
+  Fallible<std::unique_ptr<IReadFile>> opened = files.OpenRead(own_path);
   ctx.log.Write(u"Scanning for Signature\r\n");
-  if (!exe) {
-    ctx.log.Printf(u"Failed to open installer file %s %x\r\n", own_path, error);
+  if (!opened) {
+    ctx.log.Printf(u"Failed to open installer file %s %x\r\n", own_path, opened.error());
     return 0;
   }
-  std::optional<uint32_t> size = exe->Size();
+  std::unique_ptr<IReadFile> exe = *std::move(opened);
+  Fallible<uint32_t> size = exe->Size();
   if (!size || *size == 0xFFFFFFFFu || *size <= kInfoWindowSize) return 0;
   if (!exe->SeekFromEnd(-static_cast<int32_t>(kInfoWindowSize + 1))) return 0;
   std::vector<uint8_t> window(kInfoWindowSize, 0);
-  uint32_t got = 0;
-  if (!exe->Read(window.data(), kInfoWindowSize, got) || got < kInfoWindowSize) return 0;
+  Fallible<uint32_t> got = exe->Read(window.data(), kInfoWindowSize);
+  if (!got || *got < kInfoWindowSize) return 0;
 
   std::optional<EmbeddedInformation> info = FindEmbeddedInformation(window.data(), kInfoWindowSize);
   if (!info) return 0;
@@ -62,6 +62,7 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
   // Never through a link at the private folder's place or at the file's own, nor
   // through a second name of someone else's file.
   std::unique_ptr<IFileHandle> out;
+  uint32_t error = 0;
   OwnFiles& own = ctx.folder.own;
   if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
     OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
@@ -73,8 +74,8 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
     ctx.log.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
     return 0;
   }
-  uint32_t write_error = 0;
-  const bool whole = out->WriteOnce(bytes, info->length, write_error) == info->length;
+  Fallible<uint32_t> written = out->WriteOnce(bytes, info->length);
+  const bool whole = written && *written == info->length;
   out.reset();
   if (whole) {
     ctx.log.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),

@@ -17,7 +17,7 @@ int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid
                          Text& program_path) {
   int32_t status = kOk;
   const Text type = kPayloadType;
-  bool enumerated = module->EnumResourceNames(type, [&](const IResources::Name& name) {
+  const Status enumerated = module->EnumResourceNames(type, [&](const IResources::Name& name) {
     EnumResourceProc(ctx, table, module, type, name);
   });
   if (enumerated) {
@@ -84,9 +84,10 @@ bool PrepareThePlace(PayloadContext& ctx, const Text& path) {
 // One write straight from the resource's memory, also for the largest file. 0, the
 // full disk's code or 0x80004005, with the line logged.
 int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t* data, uint32_t size) {
-  uint32_t error = 0;
-  const uint32_t written = file.WriteOnce(data, size, error);
-  if (written == size) return kOk;
+  const Fallible<uint32_t> result = file.WriteOnce(data, size);
+  const uint32_t written = result.value_or(0u);
+  const uint32_t error = result.error();
+  if (result && written == size) return kOk;
   // A full disk shows as one of the system's disk-full errors, or as a write that
   // succeeds with fewer bytes written; it is told as such, never as a broken build.
   if (error == 0) {
@@ -105,13 +106,8 @@ int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t*
 
 int32_t CResource::ExtractFile(PayloadContext& ctx) const {
   Log& log = ctx.log;
-  IResources::Locked locked = m_hModule->LockResource(static_cast<uint16_t>(m_dwId), m_strType);
-  switch (locked.failure) {
-    case IResources::Locked::Failure::kFind: log.Write(u"FindResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kLoad: log.Write(u"ResourceLoaded has failed\n"); return kFail;
-    case IResources::Locked::Failure::kLock: log.Write(u"LockResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kNone: break;
-  }
+  const std::optional<IResources::Bytes> locked = Lock(log, u"");
+  if (!locked) return kFail;
   Text path;
   if (!GetFilePath(ctx, path)) {
     // The name would leave the private folder, or the joined path does not fit: the
@@ -133,14 +129,14 @@ int32_t CResource::ExtractFile(PayloadContext& ctx) const {
     }
     return kFail;
   }
-  if (int32_t written = WriteWhole(log, *file, path, locked.data, locked.size); written != kOk) return written;
+  if (int32_t written = WriteWhole(log, *file, path, locked->data, locked->size); written != kOk) return written;
   file.reset();
   // Held from here until clean-up: a second run, or a cleaner, cannot take it away.
   if (!own.Hold(ctx.files, path)) {
     log.Printf(u"%s changed before it could be held\n", path);
     return kFail;
   }
-  if (locked.size != m_dwSize) {
+  if (locked->size != m_dwSize) {
     log.Printf(u"%s Write file has failed\n", path);
     return kFileSizeMismatch;
   }

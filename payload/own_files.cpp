@@ -41,6 +41,12 @@ Text WithoutTrailingSeparator(Text path) {
 
 }  // namespace
 
+Fallible<HandleFacts> LookAt(IFileSystem& files, const Text& path) {
+  Fallible<std::unique_ptr<IFileHandle>> handle = files.OpenEntry(path, /*deletion=*/false);
+  if (!handle) return handle.failure();
+  return (*handle)->Facts();
+}
+
 bool SamePath(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -51,11 +57,8 @@ bool SamePath(std::u16string_view a, std::u16string_view b) {
 
 bool OwnFiles::NoteFolder(IFileSystem& files, const Text& base, const Text& folder, bool made) {
   folder_ = folder;
-  uint32_t error = 0;
-  std::unique_ptr<IFileHandle> base_handle = files.OpenEntry(base, /*deletion=*/false, error);
-  std::optional<HandleFacts> base_facts = base_handle ? base_handle->Facts() : std::nullopt;
-  std::unique_ptr<IFileHandle> handle = files.OpenEntry(folder, /*deletion=*/false, error);
-  std::optional<HandleFacts> facts = handle ? handle->Facts() : std::nullopt;
+  const Fallible<HandleFacts> base_facts = LookAt(files, base);
+  const Fallible<HandleFacts> facts = LookAt(files, folder);
   if (!base_facts || !facts) return false;
   if (!(facts->attributes & kFileAttributeDirectory) || (facts->attributes & kFileAttributeReparsePoint)) return false;
   // Where the folder must be: below where the system puts the base. Both are read the
@@ -74,9 +77,7 @@ bool OwnFiles::NoteFolder(IFileSystem& files, const Text& base, const Text& fold
 }
 
 void OwnFiles::NoteMadeFolder(IFileSystem& files, const Text& path) {
-  uint32_t error = 0;
-  std::unique_ptr<IFileHandle> handle = files.OpenEntry(path, /*deletion=*/false, error);
-  std::optional<HandleFacts> facts = handle ? handle->Facts() : std::nullopt;
+  const Fallible<HandleFacts> facts = LookAt(files, path);
   // A folder that cannot be told from what came in its place is not remembered: it stays.
   if (facts && IsRealFolderHere(path, *facts)) folders_.push_back({path, facts->identity});
 }
@@ -88,10 +89,14 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, const Text& pa
     error = kErrorStoppedOnLink;
     return nullptr;
   }
-  bool created = false;
-  std::unique_ptr<IFileHandle> file = files.OpenForWriting(path, created, error);
-  if (!file) return nullptr;
-  std::optional<HandleFacts> facts = file->Facts();
+  Fallible<OpenedForWriting> opened = files.OpenForWriting(path);
+  if (!opened) {
+    error = opened.error();
+    return nullptr;
+  }
+  std::unique_ptr<IFileHandle> file = std::move(opened->handle);
+  const bool created = opened->created;
+  Fallible<HandleFacts> facts = file->Facts();
   if (facts && ((facts->attributes & (kFileAttributeReparsePoint | kFileAttributeDirectory)) ||
                 !AtItsPlace(path, *facts))) {
     refusal = Refusal::kLink;
@@ -100,7 +105,7 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, const Text& pa
   }
   if (!facts || refusal != Refusal::kNone) {
     // What the call made itself goes again (through a link to nothing it lands outside).
-    if (created) file->DeleteOnClose();
+    if (created) (void)file->DeleteOnClose();  // when it cannot go, the clean-up keeps it
     error = kErrorStoppedOnLink;
     return nullptr;
   }
@@ -113,16 +118,15 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, const Text& pa
 }
 
 bool OwnFiles::Hold(IFileSystem& files, const Text& path) {
-  uint32_t error = 0;
-  std::unique_ptr<IFileHandle> hold = files.OpenForHolding(path, error);
-  std::optional<HandleFacts> facts = hold ? hold->Facts() : std::nullopt;
+  Fallible<std::unique_ptr<IFileHandle>> hold = files.OpenForHolding(path);
+  const Fallible<HandleFacts> facts = hold ? (*hold)->Facts() : Fallible<HandleFacts>(hold.failure());
   // Between the writer's close and this open the name may have been given to another
   // file; the identity says whether it is still the one written.
   if (!facts || files_.empty() || files_.back().path != path || facts->identity != files_.back().identity ||
       !AtItsPlace(path, *facts)) {
     return false;
   }
-  holds_.push_back(std::move(hold));
+  holds_.push_back(*std::move(hold));
   return true;
 }
 

@@ -85,6 +85,9 @@ class OwnFiles {
   std::vector<std::unique_ptr<IFileHandle>> holds_;
 };
 
+// The facts of the entry at path, read through a handle that only looks.
+Fallible<HandleFacts> LookAt(IFileSystem& files, const Text& path);
+
 // Compares two paths as Windows compares names: ASCII and Latin-1 letters in either case.
 bool SamePath(std::u16string_view a, std::u16string_view b);
 

@@ -226,11 +226,11 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
     const char* line;  // %s is the file's path
     int32_t status;
   } cases[] = {
-      {[](sim::SimMachine& m, const Text&) { m.resources.lock_failures[102] = IResources::Locked::Failure::kFind; },
+      {[](sim::SimMachine& m, const Text&) { m.faults.From("IResources::FindResource", 1); },
        "FindResource has failed\n", kFail},
-      {[](sim::SimMachine& m, const Text&) { m.resources.lock_failures[102] = IResources::Locked::Failure::kLoad; },
+      {[](sim::SimMachine& m, const Text&) { m.faults.From("IResources::LoadResource", 1); },
        "ResourceLoaded has failed\n", kFail},
-      {[](sim::SimMachine& m, const Text&) { m.resources.lock_failures[102] = IResources::Locked::Failure::kLock; },
+      {[](sim::SimMachine& m, const Text&) { m.faults.From("IResources::LockResource", 1); },
        "LockResource has failed\n", kFail},
       {[](sim::SimMachine& m, const Text& f) { m.files.unwritable.insert(sim::SimFileSystem::Key(f)); },
        "%s Create file has failed\n", kFail},

@@ -14,9 +14,8 @@ constexpr std::size_t kFindBuffer = 265;
 void RemoveEntry(PayloadContext& ctx, const Text& path, std::u16string_view line) {
   IFileSystem& files = ctx.files;
   Log& log = ctx.log;
-  uint32_t error = 0;
-  std::unique_ptr<IFileHandle> handle = files.OpenEntry(path, /*deletion=*/true, error);
-  std::optional<HandleFacts> facts = handle ? handle->Facts() : std::nullopt;
+  Fallible<std::unique_ptr<IFileHandle>> handle = files.OpenEntry(path, /*deletion=*/true);
+  const Fallible<HandleFacts> facts = handle ? (*handle)->Facts() : Fallible<HandleFacts>(handle.failure());
   if (!facts) {
     log.Printf(u"Kept '%s': it could not be deleted\n", path);
     return;
@@ -27,14 +26,7 @@ void RemoveEntry(PayloadContext& ctx, const Text& path, std::u16string_view line
   }
   log.Printf(line, path);
   // The entry goes as the handle closes, whatever name it has by then.
-  if (!handle->DeleteOnClose()) log.Printf(u"Kept '%s': it could not be deleted\n", path);
-}
-
-// The facts of the entry at path, from a handle that only looks.
-std::optional<HandleFacts> LookAt(IFileSystem& files, const Text& path) {
-  uint32_t error = 0;
-  std::unique_ptr<IFileHandle> handle = files.OpenEntry(path, /*deletion=*/false, error);
-  return handle ? handle->Facts() : std::nullopt;
+  if (!(*handle)->DeleteOnClose()) log.Printf(u"Kept '%s': it could not be deleted\n", path);
 }
 }  // namespace
 
@@ -49,7 +41,8 @@ int32_t RemovePrivateFolder(PayloadContext& ctx, const ResourceTable& table) {
     if (!record->GetFilePath(ctx, path) || !ctx.folder.own.Wrote(path)) continue;
     RemoveEntry(ctx, path, u"Manual Deletion of '%s'\n");
   }
-  ctx.files.SetCurrentDirectory(u"\\");
+  // Off the folder, so that it can go; from a root that cannot be entered it stays.
+  (void)ctx.files.SetCurrentDirectory(u"\\");
   ctx.log.Printf(u"Deletion Folder of '%s'\n", folder);
   DeleteFolder(ctx, folder);
   return 0;
@@ -59,7 +52,7 @@ bool DeleteFolder(PayloadContext& ctx, const Text& folder) {
   IFileSystem& files = ctx.files;
   Log& log = ctx.log;
   const OwnFiles& own = ctx.folder.own;
-  std::optional<HandleFacts> here = LookAt(files, folder);
+  const Fallible<HandleFacts> here = LookAt(files, folder);
   if (!here || !own.IsRealFolderHere(folder, *here)) {
     // A link at the folder's place (or a handle that lands elsewhere): never walked.
     RemoveEntry(ctx, folder, u"Remove Folder '%s'\n");
@@ -68,16 +61,17 @@ bool DeleteFolder(PayloadContext& ctx, const Text& folder) {
   Text base = folder;
   if (base.empty() || base.back() != u'\\') base.push_back(u'\\');
   std::optional<Text> pattern = PathAppend(base, u"*.*", kFindBuffer);
-  FindEntry entry;
-  std::unique_ptr<IFindHandle> search = pattern ? files.FindFirst(*pattern, entry) : nullptr;
-  if (search) {
-    do {
+  Fallible<FirstFound> found = pattern ? files.FindFirst(*pattern) : Fallible<FirstFound>(Failed(kErrorInvalidParameter));
+  if (found) {
+    Fallible<FindEntry> next = found->entry;
+    for (; next; next = found->search->Next()) {
+      const FindEntry& entry = *next;
       if (base.size() + entry.name.size() + 1 > kFindBuffer) continue;  // would not fit: left alone
       Text path = base + entry.name;
       if (!(entry.attributes & kFileAttributeDirectory)) {
         RemoveEntry(ctx, path, u"Deletion file '%s'\n");
       } else if (entry.name != u"." && entry.name != u"..") {
-        std::optional<HandleFacts> sub = LookAt(files, path);
+        const Fallible<HandleFacts> sub = LookAt(files, path);
         if (sub && own.IsRealFolderHere(path, *sub) && !(entry.attributes & kFileAttributeReparsePoint)) {
           log.Printf(u"Deletion subfolder Folder of '%s'\n", path);
           DeleteFolder(ctx, path);
@@ -86,8 +80,8 @@ bool DeleteFolder(PayloadContext& ctx, const Text& folder) {
           RemoveEntry(ctx, path, u"Remove Folder '%s'\n");
         }
       }
-    } while (search->Next(entry));
-    search.reset();
+    }
+    found->search.reset();
   }
   RemoveEntry(ctx, folder, u"Remove Folder '%s'\n");
   return false;

@@ -46,15 +46,30 @@ void EnumResourceProc(PayloadContext& ctx, ResourceTable& table, IResources* mod
   ctx.log.Printf(u"Enumerate Resources %s %x\n", type, name.id);
 }
 
-int32_t CResource::ExtractSelf(PayloadContext& ctx, Text& text) const {
-  IResources::Locked locked = m_hModule->LockResource(static_cast<uint16_t>(m_dwId), m_strType);
-  switch (locked.failure) {
-    case IResources::Locked::Failure::kFind: ctx.log.Write(u"ExtractSelf FindResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kLoad: ctx.log.Write(u"ExtractSelf LoadResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kLock: ctx.log.Write(u"ExtractSelf LockResource has failed\n"); return kFail;
-    case IResources::Locked::Failure::kNone: break;
+std::optional<IResources::Bytes> CResource::Lock(Log& log, std::u16string_view prefix) const {
+  const Fallible<IResources::Found> found = m_hModule->FindResource(static_cast<uint16_t>(m_dwId), m_strType);
+  if (!found) {
+    log.Printf(u"%sFindResource has failed\n", Text(prefix));
+    return std::nullopt;
   }
-  text = ctx.code_page.FromAnsi(std::string(reinterpret_cast<const char*>(locked.data), locked.size));
+  const Fallible<IResources::Loaded> loaded = m_hModule->LoadResource(*found);
+  if (!loaded) {
+    // The manifest's line names the call; a payload file's says what it meant.
+    log.Printf(prefix.empty() ? u"%sResourceLoaded has failed\n" : u"%sLoadResource has failed\n", Text(prefix));
+    return std::nullopt;
+  }
+  const Fallible<IResources::Bytes> locked = m_hModule->LockResource(*found, *loaded);
+  if (!locked) {
+    log.Printf(u"%sLockResource has failed\n", Text(prefix));
+    return std::nullopt;
+  }
+  return *locked;
+}
+
+int32_t CResource::ExtractSelf(PayloadContext& ctx, Text& text) const {
+  const std::optional<IResources::Bytes> locked = Lock(ctx.log, u"ExtractSelf ");
+  if (!locked) return kFail;
+  text = ctx.code_page.FromAnsi(std::string(reinterpret_cast<const char*>(locked->data), locked->size));
   return kOk;
 }
 

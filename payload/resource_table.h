@@ -7,7 +7,9 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "base/log.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -35,6 +37,9 @@ class CResource {
   // Writes the resource to its file. 0, 0x80004005, 0x80040167, or 0x80070070 when the
   // disk is full.
   int32_t ExtractFile(PayloadContext& ctx) const;
+  // The resource's bytes, reached in the system's three steps (find, load, lock). nullopt
+  // when a step fails, after logging prefix and the step's own line.
+  std::optional<IResources::Bytes> Lock(Log& log, std::u16string_view prefix) const;
 
   uint32_t m_dwId;
   uint32_t m_dwSize = 0;

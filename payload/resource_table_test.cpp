@@ -82,7 +82,7 @@ TEST(ResourceRecordTest, ExecutablesAreNamedWithDotExeAfterTheFirstCharacter) {
 class NamingTest : public sim::InstallerTest {
  protected:
   int32_t Enumerate() {
-    bool ok = machine.resources.EnumResourceNames(u"TOOLKIT", [&](const IResources::Name& name) {
+    const Status ok = machine.resources.EnumResourceNames(u"TOOLKIT", [&](const IResources::Name& name) {
       EnumResourceProc(app.payload(), app.m_resources, &machine.resources, u"TOOLKIT", name);
     });
     return ok ? kOk : kFail;
@@ -146,18 +146,19 @@ TEST_F(NamingTest, LowestIdExecutableWinsAndUnlistedRecordsStayUnnamed) {
 
 TEST_F(NamingTest, ManifestThatCannotBeLoadedNamesNothing) {
   struct Case {
-    IResources::Locked::Failure failure;
+    const char* site;
     const char* line;
   } cases[] = {
-      {IResources::Locked::Failure::kFind, "ExtractSelf FindResource has failed\n"},
-      {IResources::Locked::Failure::kLoad, "ExtractSelf LoadResource has failed\n"},
-      {IResources::Locked::Failure::kLock, "ExtractSelf LockResource has failed\n"},
+      {"IResources::FindResource", "ExtractSelf FindResource has failed\n"},
+      {"IResources::LoadResource", "ExtractSelf LoadResource has failed\n"},
+      {"IResources::LockResource", "ExtractSelf LockResource has failed\n"},
   };
   machine.resources.Add(u"TOOLKIT", 101, "102*a.exe*1");
   machine.resources.Add(u"TOOLKIT", 102, "x");
   ASSERT_EQ(Enumerate(), kOk);
   for (const Case& c : cases) {
-    machine.resources.lock_failures[101] = c.failure;
+    machine.faults.Clear();
+    machine.faults.Always(c.site);
     Text program = u"unchanged";
     size_t before = log.pending().size();
     EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kFail);

@@ -33,7 +33,8 @@ int32_t SetTempFolder(PayloadContext& ctx, const Text& base) {
     ctx.log.Write(u"SetTempFolder has failed\n");
     return kFail;
   }
-  files.CreateDirectory(base);
+  // A base that is there already is fine; one that cannot be made fails the probe below.
+  (void)files.CreateDirectory(base);
   std::array<uint8_t, 16> guid{};
   if (auto made = ctx.system.CreateGuid()) guid = *made;
   // A base too long to hold the probe cannot hold the private folder either.
@@ -70,18 +71,19 @@ Text GetTempFolder(PayloadContext& ctx) {
     if (files.GetFileAttributes(state.private_folder)) ctx.log.Write(u"GetTempFolder has failed\n");
     return state.private_folder;
   }
-  ctx.security.SetFolderAccess(state.private_folder, kEveryoneAccess);
+  // Failures are silent: the folder keeps what it inherited from the base.
+  (void)ctx.security.SetFolderAccess(state.private_folder, kEveryoneAccess);
   return state.private_folder;
 }
 
 void SetZeroGuid(PayloadContext& ctx) { ctx.folder.zero_guid = true; }
 
 bool CreateFolder(PayloadContext& ctx, const Text& path) {
-  return ctx.files.CreateDirectoryTree(path) == 0;
+  return ctx.files.CreateDirectoryTree(path).ok();
 }
 
 bool IsRealFolder(IFileSystem& files, const Text& path) {
-  std::optional<uint32_t> attributes = files.GetFileAttributes(path);
+  Fallible<uint32_t> attributes = files.GetFileAttributes(path);
   return attributes && (*attributes & kFileAttributeDirectory) && !(*attributes & kFileAttributeReparsePoint);
 }
 
@@ -96,7 +98,7 @@ bool IsLinkFree(IFileSystem& files, const Text& folder, const Text& path, bool i
   }
   if (including_path && path.size() > folder.size()) ends.push_back(path.size());
   for (std::size_t end : ends) {
-    std::optional<uint32_t> attributes = files.GetFileAttributes(path.substr(0, end));
+    Fallible<uint32_t> attributes = files.GetFileAttributes(path.substr(0, end));
     if (!attributes) return true;  // nothing exists below a missing entry
     if (*attributes & kFileAttributeReparsePoint) return false;
   }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "base/fallible.h"
 #include "base/text.h"
 
 namespace carryall {
@@ -17,14 +18,14 @@ namespace carryall {
 class IEnvironment {
  public:
   virtual ~IEnvironment() = default;
-  // GetTempPathW; nullopt on failure.
-  virtual std::optional<Text> GetTempPath() = 0;
-  // SHGetFolderPathW(no window, csidl, no token, flags 0); nullopt on failure.
-  virtual std::optional<Text> GetFolderPath(int csidl) = 0;
-  // GetEnvironmentVariableW; nullopt when the variable is not set.
-  virtual std::optional<Text> GetEnvironmentVariable(const Text& name) = 0;
+  // GetTempPathW.
+  virtual Fallible<Text> GetTempPath() = 0;
+  // SHGetFolderPathW(no window, csidl, no token, flags 0).
+  virtual Fallible<Text> GetFolderPath(int csidl) = 0;
+  // GetEnvironmentVariableW; fails with kErrorEnvvarNotFound when it is not set.
+  virtual Fallible<Text> GetEnvironmentVariable(const Text& name) = 0;
   // Full path of the running executable (GetModuleFileNameW).
-  virtual Text GetModuleFileName() = 0;
+  virtual Fallible<Text> GetModuleFileName() = 0;
 };
 
 // Access lists of what the program makes.
@@ -32,8 +33,8 @@ class ISecurity {
  public:
   virtual ~ISecurity() = default;
   // Grants the group Everyone the access mask on the folder, inherited by sub-folders
-  // and files, keeping the other entries of its access list. Failures are silent.
-  virtual void SetFolderAccess(const Text& path, uint32_t mask) = 0;
+  // and files, keeping the other entries of its access list.
+  virtual Status SetFolderAccess(const Text& path, uint32_t mask) = 0;
 };
 
 }  // namespace carryall

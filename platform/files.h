@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "base/fallible.h"
 #include "base/text.h"
 
 namespace carryall {
@@ -18,23 +19,23 @@ namespace carryall {
 class IFile {
  public:
   virtual ~IFile() = default;
-  // Writes all bytes; false when the system wrote fewer.
-  virtual bool Write(const void* data, std::size_t size) = 0;
-  // One WriteFile call; the count of bytes the system reports written, with the
-  // system's error code in error when the call failed (0 when it succeeded).
-  virtual uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) = 0;
+  // Writes all bytes; fails when the system wrote fewer.
+  virtual Status Write(const void* data, std::size_t size) = 0;
+  // One WriteFile call: the count of bytes the system reports written (fewer than size
+  // is a short write, not a failure).
+  virtual Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) = 0;
 };
 
 // A file opened for reading, shared with other readers. Closed when the object goes away.
 class IReadFile {
  public:
   virtual ~IReadFile() = default;
-  // GetFileSize's low 32 bits; nullopt when the size cannot be read.
-  virtual std::optional<uint32_t> Size() = 0;
-  // SetFilePointer(distance, FILE_END); false on failure.
-  virtual bool SeekFromEnd(int32_t distance) = 0;
-  // ReadFile; false on failure, otherwise got holds the count read.
-  virtual bool Read(void* buffer, uint32_t size, uint32_t& got) = 0;
+  // GetFileSize's low 32 bits.
+  virtual Fallible<uint32_t> Size() = 0;
+  // SetFilePointer(distance, FILE_END).
+  virtual Status SeekFromEnd(int32_t distance) = 0;
+  // ReadFile: the count read.
+  virtual Fallible<uint32_t> Read(void* buffer, uint32_t size) = 0;
 };
 
 constexpr uint32_t kFileAttributeReadOnly = 0x1;
@@ -73,26 +74,36 @@ struct HandleFacts {
 class IFileHandle {
  public:
   virtual ~IFileHandle() = default;
-  // nullopt when the facts cannot be read.
-  virtual std::optional<HandleFacts> Facts() = 0;
-  // Empties the file (SetEndOfFile at offset 0); false on failure.
-  virtual bool Truncate() = 0;
-  // One WriteFile call at the current position; the count of bytes the system reports
-  // written, with the system's error code in error when the call failed (0 when it
-  // succeeded).
-  virtual uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) = 0;
+  virtual Fallible<HandleFacts> Facts() = 0;
+  // Empties the file (SetEndOfFile at offset 0).
+  virtual Status Truncate() = 0;
+  // One WriteFile call at the current position: the count of bytes the system reports
+  // written (fewer than size is a short write, not a failure).
+  virtual Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) = 0;
   // Marks the file or folder for deletion (FileDispositionInfo): it goes when this
-  // handle closes, whatever name it has by then. A folder must be empty. False, and
-  // nothing marked, on failure.
-  virtual bool DeleteOnClose() = 0;
+  // handle closes, whatever name it has by then. A folder must be empty. Nothing is
+  // marked on failure.
+  virtual Status DeleteOnClose() = 0;
 };
 
 // An open directory search (FindFirstFileExW); closed when the object goes away.
 class IFindHandle {
  public:
   virtual ~IFindHandle() = default;
-  // FindNextFileW; false when there are no more entries.
-  virtual bool Next(FindEntry& entry) = 0;
+  // FindNextFileW; fails with kErrorNoMoreFiles when there are no more entries.
+  virtual Fallible<FindEntry> Next() = 0;
+};
+
+// What OpenForWriting opened: the handle, and whether the call made the file.
+struct OpenedForWriting {
+  std::unique_ptr<IFileHandle> handle;
+  bool created = false;
+};
+
+// A search that has started: its handle and the first entry it found.
+struct FirstFound {
+  std::unique_ptr<IFindHandle> search;
+  FindEntry entry;
 };
 
 class IFileSystem {
@@ -102,49 +113,46 @@ class IFileSystem {
 
   // Opens a file by its UTF-16 name for writing, denying every other opener while it is
   // open (the log file). kTruncate creates or empties the file, kAppend creates it or
-  // positions at its end. nullptr on failure.
-  virtual std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) = 0;
+  // positions at its end.
+  virtual Fallible<std::unique_ptr<IFile>> OpenExclusive(const Text& path, OpenMode mode) = 0;
 
   // GetFullPathNameW without a length limit: the path resolved against the current
-  // directory. nullopt when the system cannot resolve it.
-  virtual std::optional<Text> GetFullPathName(const Text& path) = 0;
-
+  // directory.
+  virtual Fallible<Text> GetFullPathName(const Text& path) = 0;
 
   // CreateDirectoryW without security attributes: only the last level can be made.
-  virtual bool CreateDirectory(const Text& path) = 0;
-  // SHCreateDirectoryExW: every missing level; the system's error code (0 = made).
-  virtual int32_t CreateDirectoryTree(const Text& path) = 0;
+  virtual Status CreateDirectory(const Text& path) = 0;
+  // SHCreateDirectoryExW: every missing level.
+  virtual Status CreateDirectoryTree(const Text& path) = 0;
   // Creates a file with no access rights, shared for everything, CREATE_ALWAYS and
   // delete-on-close, and closes it at once: proves a file can be made there.
-  virtual bool CreateProbeFile(const Text& path) = 0;
+  virtual Status CreateProbeFile(const Text& path) = 0;
   // CreateFileW(GENERIC_WRITE | DELETE, no sharing, CREATE_NEW, FILE_ATTRIBUTE_NORMAL |
   // FILE_FLAG_OPEN_REPARSE_POINT), and when an entry is there already OPEN_EXISTING: a
   // link at path's own place is opened as itself (or, a link to nothing, not at all),
   // and nothing is emptied, so that the caller can look at what it opened before it
-  // writes. created: the call made the file. nullptr on failure, with the system's
-  // error code in error.
-  virtual std::unique_ptr<IFileHandle> OpenForWriting(const Text& path, bool& created, uint32_t& error) = 0;
+  // writes.
+  virtual Fallible<OpenedForWriting> OpenForWriting(const Text& path) = 0;
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT).
   // While the handle is open nobody else may write, replace, rename or delete the file;
-  // readers, and a program started from the file, still may. nullptr on failure.
-  virtual std::unique_ptr<IFileHandle> OpenForHolding(const Text& path, uint32_t& error) = 0;
+  // readers, and a program started from the file, still may.
+  virtual Fallible<std::unique_ptr<IFileHandle>> OpenForHolding(const Text& path) = 0;
   // CreateFileW(FILE_READ_ATTRIBUTES, with deletion DELETE too, every sharing,
   // OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT): a file or a
-  // folder, to look at and, with deletion, to delete through. nullptr on failure.
-  virtual std::unique_ptr<IFileHandle> OpenEntry(const Text& path, bool deletion, uint32_t& error) = 0;
-  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). nullptr on failure.
-  virtual std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) = 0;
-  virtual bool DeleteFile(const Text& path) = 0;
-  virtual bool RemoveDirectory(const Text& path) = 0;
-  virtual bool SetCurrentDirectory(const Text& path) = 0;
-  // FindFirstFileExW(pattern, standard info, name match); nullptr when the search
-  // cannot start, otherwise first holds the first entry.
-  virtual std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) = 0;
+  // folder, to look at and, with deletion, to delete through.
+  virtual Fallible<std::unique_ptr<IFileHandle>> OpenEntry(const Text& path, bool deletion) = 0;
+  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).
+  virtual Fallible<std::unique_ptr<IReadFile>> OpenRead(const Text& path) = 0;
+  virtual Status DeleteFile(const Text& path) = 0;
+  virtual Status RemoveDirectory(const Text& path) = 0;
+  virtual Status SetCurrentDirectory(const Text& path) = 0;
+  // FindFirstFileExW(pattern, standard info, name match): the search and its first entry.
+  virtual Fallible<FirstFound> FindFirst(const Text& pattern) = 0;
   // GetFileAttributesW: the entry's own attributes. A link (junction or symbolic link)
   // that the path's last component names is reported with kFileAttributeReparsePoint,
-  // not followed; links above it are followed. nullopt when nothing is there or the
+  // not followed; links above it are followed. Fails when nothing is there or the
   // attributes cannot be read.
-  virtual std::optional<uint32_t> GetFileAttributes(const Text& path) = 0;
+  virtual Fallible<uint32_t> GetFileAttributes(const Text& path) = 0;
 };
 
 // Conversion between UTF-16 and the calling thread's ANSI code page (CP_THREAD_ACP).
@@ -153,8 +161,8 @@ class ICodePage {
   virtual ~ICodePage() = default;
   // No flags, default replacement character for what the code page cannot hold.
   // The result is sized from the converter's own answer, so multi-byte code pages
-  // lose nothing. Text up to its first NUL. nullopt when the conversion fails.
-  virtual std::optional<std::string> ToAnsi(const Text& text) = 0;
+  // lose nothing. Text up to its first NUL.
+  virtual Fallible<std::string> ToAnsi(const Text& text) = 0;
   virtual Text FromAnsi(const std::string& ansi) = 0;
 };
 

@@ -6,9 +6,9 @@
 namespace carryall {
 
 std::optional<Text> MakeAbsolute(IFileSystem& files, const Text& value) {
-  std::optional<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
+  Fallible<Text> full = files.GetFullPathName(value.empty() ? Text(u".") : value);
   if (!full || full->empty() || full->size() > kMaxPath) return std::nullopt;
-  return full;
+  return *std::move(full);
 }
 
 }  // namespace carryall

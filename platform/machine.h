@@ -33,39 +33,37 @@ class IMachineInfo {
   // Opens HKEY_LOCAL_MACHINE\key with KEY_READ and no registry-view flag (a 32-bit
   // process on 64-bit Windows therefore sees the 32-bit view), queries the one value
   // into a buffer of capacity bytes, and closes the key. The value's type is not looked
-  // at. Answers the bytes the query stored, or nullopt when the key or the value is
-  // missing or unreadable, or the value holds more than capacity bytes.
-  virtual std::optional<std::string> ReadRegistryValue(const Text& key, const Text& value,
+  // at. Answers the bytes the query stored; fails when the key or the value is missing or
+  // unreadable, or the value holds more than capacity bytes.
+  virtual Fallible<std::string> ReadRegistryValue(const Text& key, const Text& value,
                                                        uint32_t capacity) = 0;
 
-  // GetVersionExW with an extended version record (size 284); nullopt when it fails.
-  virtual std::optional<OsVersion> GetVersion() = 0;
+  // GetVersionExW with an extended version record (size 284).
+  virtual Fallible<OsVersion> GetVersion() = 0;
 
   // The Windows system folder (SHGetSpecialFolderLocation with folder id 37, then
   // SHGetPathFromIDListW; the item list is freed through the shell's allocator).
-  // nullopt when either call fails.
-  virtual std::optional<Text> GetSystemFolder() = 0;
+  virtual Fallible<Text> GetSystemFolder() = 0;
 
   // The first kFixedFileInfoSize bytes of the root block ("\") of the file's version
-  // resource (GetFileVersionInfoSizeW, GetFileVersionInfoW, VerQueryValueW). nullopt
-  // when the file has no version resource, a call or the allocation fails, or the block
-  // is shorter than that.
-  virtual std::optional<std::string> ReadFixedFileInfo(const Text& path) = 0;
+  // resource (GetFileVersionInfoSizeW, GetFileVersionInfoW, VerQueryValueW). Fails when
+  // the file has no version resource, a call or the allocation fails, or the block is
+  // shorter than that.
+  virtual Fallible<std::string> ReadFixedFileInfo(const Text& path) = 0;
 
   // The membership flag that CheckTokenMembership reports for the built-in
   // Administrators group (S-1-5-32-544) and the calling thread's effective token, as
-  // the raw BOOL. nullopt when the group's identifier cannot be built or the call
-  // fails.
-  virtual std::optional<int32_t> AdministratorsMembership() = 0;
+  // the raw BOOL. Fails when the group's identifier cannot be built or the call fails.
+  virtual Fallible<int32_t> AdministratorsMembership() = 0;
 
   // GetDiskFreeSpaceExW on the text exactly as given: the bytes available to the
-  // calling user (quotas included). nullopt when the call fails.
-  virtual std::optional<uint64_t> FreeBytesForCaller(const Text& directory) = 0;
+  // calling user (quotas included).
+  virtual Fallible<uint64_t> FreeBytesForCaller(const Text& directory) = 0;
 
   // GetVolumePathNameW: the root of the volume the path lies on, mount points followed
   // ("C:\", "C:\mnt\data\", "\\server\share\", "\\?\C:\" for "\\?\C:\x"), with its
-  // closing backslash. nullopt when the system cannot tell (Wine cannot for shares).
-  virtual std::optional<Text> GetVolumePathName(const Text& path) = 0;
+  // closing backslash. Fails when the system cannot tell (Wine cannot for shares).
+  virtual Fallible<Text> GetVolumePathName(const Text& path) = 0;
 };
 
 }  // namespace carryall

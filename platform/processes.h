@@ -15,14 +15,13 @@ using WindowHandle = void*;
 // handle.
 class IProcess {
  public:
-  enum class WaitResult { kSignalled, kTimeout, kFailed };
+  enum class WaitResult { kSignalled, kTimeout };
   virtual ~IProcess() = default;
   virtual uint32_t id() const = 0;
   // WaitForSingleObject on the process handle; timeout_ms of 0xFFFFFFFF waits forever.
-  // kFailed comes with the system's error code in error.
-  virtual WaitResult Wait(uint32_t timeout_ms, uint32_t& error) = 0;
-  // GetExitCodeProcess; false with the system's error code when it fails.
-  virtual bool GetExitCode(uint32_t& code, uint32_t& error) = 0;
+  virtual Fallible<WaitResult> Wait(uint32_t timeout_ms) = 0;
+  // GetExitCodeProcess: the process's exit code.
+  virtual Fallible<uint32_t> GetExitCode() = 0;
 };
 
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
@@ -33,8 +32,8 @@ class IProcesses {
   virtual ~IProcesses() = default;
 
   // IsWow64Process on the current process, through an entry point resolved on first
-  // need; false when the entry point is missing or the call fails.
-  virtual bool IsRunningUnderWow64() = 0;
+  // need; fails when the entry point is missing (kErrorProcNotFound) or the call fails.
+  virtual Fallible<bool> IsRunningUnderWow64() = 0;
   // Wow64DisableWow64FsRedirection / Wow64RevertWow64FsRedirection on the calling
   // thread with one saved value; no-ops without WOW64 or without the entry points.
   virtual void DisableFsRedirection() = 0;
@@ -42,10 +41,9 @@ class IProcesses {
 
   // CreateProcessW(no application name, command_line (writable), no security
   // attributes, no inheritance, flags 0, inherited environment and directory, a zeroed
-  // start-up record). nullptr on failure with the system's error code in error, also for
-  // a line of 32,767 units or more (with its terminator it would not fit; error 87), which
-  // is never started cut short.
-  virtual std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line, uint32_t& error) = 0;
+  // start-up record). A line of 32,767 units or more (with its terminator it would not
+  // fit) fails with kErrorInvalidParameter and is never started cut short.
+  virtual Fallible<std::unique_ptr<IProcess>> CreateProcess(std::u16string& command_line) = 0;
 
   // EnumWindows over every top-level window; visit answers whether to go on.
   virtual void EnumWindows(const std::function<bool(WindowHandle)>& visit) = 0;

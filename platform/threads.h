@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "base/fallible.h"
 #include "base/text.h"
 
 namespace carryall {
@@ -34,8 +35,8 @@ class ISystem {
   virtual uint32_t GetTickCount() = 0;
   // The whole process command line, program name included (GetCommandLineW).
   virtual Text GetCommandLine() = 0;
-  // CoCreateGuid; nullopt on failure.
-  virtual std::optional<std::array<uint8_t, 16>> CreateGuid() = 0;
+  // CoCreateGuid.
+  virtual Fallible<std::array<uint8_t, 16>> CreateGuid() = 0;
 };
 
 class IThreads {
@@ -43,19 +44,19 @@ class IThreads {
   virtual ~IThreads() = default;
   // A manual-reset, non-signalled, unnamed event without security attributes. It lives
   // until the process ends.
-  virtual EventHandle CreateManualResetEvent() = 0;
+  virtual Fallible<EventHandle> CreateManualResetEvent() = 0;
   virtual void SetEvent(EventHandle event) = 0;
   virtual void ResetEvent(EventHandle event) = 0;
   // Starts a thread of normal priority and default stack size; the thread object is not
-  // kept. False when no thread could be started.
-  virtual bool StartThread(std::function<void()> body) = 0;
+  // kept.
+  virtual Status StartThread(std::function<void()> body) = 0;
   // MsgWaitForMultipleObjects(count, handles, wait-all FALSE, INFINITE, QS_ALLINPUT):
   // the index of a signalled handle (the lowest when several are), count when a message
-  // arrived, or another value on failure, with the system's error code in error.
-  virtual uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) = 0;
-  // WaitForSingleObject(event, INFINITE), pumping no messages: true once the event is
-  // signalled; false on failure, with the system's error code in error.
-  virtual bool WaitForEvent(EventHandle event, uint32_t& error) = 0;
+  // arrived. Any other answer of the system is a failure.
+  virtual Fallible<uint32_t> WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) = 0;
+  // WaitForSingleObject(event, INFINITE), pumping no messages: succeeds once the event is
+  // signalled.
+  virtual Status WaitForEvent(EventHandle event) = 0;
   // PeekMessageW with PM_REMOVE on the calling thread's queue; false when it is empty.
   virtual bool PeekMessage(Message& message) = 0;
   virtual void DispatchMessage(const Message& message) = 0;

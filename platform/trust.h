@@ -19,7 +19,6 @@ constexpr int32_t kTrustProviderUnknown = static_cast<int32_t>(0x800B0001);     
 constexpr int32_t kTrustExplicitDistrust = static_cast<int32_t>(0x800B0111);    // TRUST_E_EXPLICIT_DISTRUST
 constexpr int32_t kTrustSubjectNotTrusted = static_cast<int32_t>(0x800B0004);   // TRUST_E_SUBJECT_NOT_TRUSTED
 constexpr int32_t kCryptSecuritySettings = static_cast<int32_t>(0x80092026);    // CRYPT_E_SECURITY_SETTINGS
-constexpr uint32_t kErrorFileNotFound = 2;
 
 // The provider's answer for one file.
 struct TrustVerdict {

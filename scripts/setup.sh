@@ -11,6 +11,17 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+# A mirror in the middle of a sync fails one index now and then: try again, and install
+# from the indexes at hand when it still fails (the install itself then says what is missing).
+update() {
+  local i
+  for i in 1 2 3; do
+    $SUDO apt-get update -qq && return 0
+    echo "setup: apt-get update failed (try $i of 3)" >&2
+    sleep $((i * 5))
+  done
+  echo "setup: going on with the package indexes at hand" >&2
+}
 
 if [ "${1:-}" = "--fuzz" ]; then
   for p in cmake make python3 clang-14 libclang-rt-14-dev llvm-14; do
@@ -18,7 +29,7 @@ if [ "${1:-}" = "--fuzz" ]; then
   done
   if [ ${#need[@]} -gt 0 ]; then
     echo "setup: installing ${need[*]}"
-    $SUDO apt-get update -qq
+    update
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
   fi
   exit 0
@@ -37,8 +48,8 @@ have_pkg wine32:i386 || need+=(wine32:i386)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
-  $SUDO apt-get update -qq
+  update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
 elif [ "${need_update:-0}" = 1 ]; then
-  $SUDO apt-get update -qq
+  update
 fi

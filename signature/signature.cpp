@@ -6,7 +6,8 @@
 
 namespace carryall {
 
-Text GetModulePath(IEnvironment& environment) { return environment.GetModuleFileName(); }
+// A path the system cannot give reads as empty, which no later step takes for a file.
+Text GetModulePath(IEnvironment& environment) { return environment.GetModuleFileName().value_or(Text()); }
 
 Text DescribeVerification(const Text& path, const TrustVerdict& verdict) {
   switch (verdict.status) {

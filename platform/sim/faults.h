@@ -1,6 +1,6 @@
 // Simulated Windows for the host tests: fault injection across a whole run. Every
-// simulated call that its interface says can fail (a null handle, false, an error code,
-// a short write, nullopt) is counted in the order the run makes it, under the name of
+// simulated call that its interface says can fail (a Fallible answer, or a write that
+// can come up short) is counted in the order the run makes it, under the name of
 // its call site; the call a test picks fails the way its interface documents. Calls
 // that cannot fail (GetTickCount, SetEvent, a report shown) are not counted. The one
 // mechanism serves both the sweep (fail_at) and a test that wants one call site to fail
@@ -42,6 +42,13 @@ class FaultPlan {
   void From(const char* site, long number) {
     std::lock_guard<std::mutex> lock(mutex_);
     from_[site] = number;
+  }
+
+  // No call site fails any more.
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    from_.clear();
+    calls_.clear();
   }
 
   long fail_at = -1;               // the call to fail, counted from 0; -1 fails none

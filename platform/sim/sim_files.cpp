@@ -73,16 +73,15 @@ class SimFile : public IFile {
     --fs_.open_handles;
     if (SimFileSystem::Node* node = fs_.Find(key_)) --node->writers;
   }
-  bool Write(const void* data, std::size_t size) override {
-    if (Injected(fs_.faults, "IFile::Write")) return false;  // nothing written
-    return Put(data, static_cast<uint32_t>(size)) == size;
+  Status Write(const void* data, std::size_t size) override {
+    if (Injected(fs_.faults, "IFile::Write")) return Failed(kErrorAccessDenied);  // nothing written
+    if (Put(data, static_cast<uint32_t>(size)) != size) return Failed(kErrorDiskFull);
+    return Succeeded();
   }
-  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
-    error = 0;
+  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override {
     if (Injected(fs_.faults, "IFile::WriteOnce")) return Put(data, size / 2);  // a short write
     if (auto failing = fs_.write_errors.find(key_); failing != fs_.write_errors.end()) {
-      error = failing->second;
-      return 0;
+      return Failed(failing->second);
     }
     return Put(data, size);
   }
@@ -105,23 +104,23 @@ class SimReadFile : public IReadFile {
  public:
   SimReadFile(SimFileSystem& fs, std::string bytes) : fs_(fs), bytes_(std::move(bytes)) { ++fs_.open_handles; }
   ~SimReadFile() override { --fs_.open_handles; }
-  std::optional<uint32_t> Size() override {
-    if (Injected(fs_.faults, "IReadFile::Size")) return std::nullopt;
+  Fallible<uint32_t> Size() override {
+    if (Injected(fs_.faults, "IReadFile::Size")) return Failed(kErrorAccessDenied);
     return static_cast<uint32_t>(bytes_.size());
   }
-  bool SeekFromEnd(int32_t distance) override {
-    if (Injected(fs_.faults, "IReadFile::SeekFromEnd")) return false;
+  Status SeekFromEnd(int32_t distance) override {
+    if (Injected(fs_.faults, "IReadFile::SeekFromEnd")) return Failed(kErrorAccessDenied);
     long long at = static_cast<long long>(bytes_.size()) + distance;
-    if (at < 0) return false;
+    if (at < 0) return Failed(kErrorInvalidParameter);  // ERROR_NEGATIVE_SEEK in truth
     pos_ = static_cast<std::size_t>(at);
-    return true;
+    return Succeeded();
   }
-  bool Read(void* buffer, uint32_t size, uint32_t& got) override {
-    if (Injected(fs_.faults, "IReadFile::Read")) return false;
-    got = pos_ >= bytes_.size() ? 0 : static_cast<uint32_t>(std::min<std::size_t>(size, bytes_.size() - pos_));
+  Fallible<uint32_t> Read(void* buffer, uint32_t size) override {
+    if (Injected(fs_.faults, "IReadFile::Read")) return Failed(kErrorAccessDenied);
+    const uint32_t got = pos_ >= bytes_.size() ? 0 : static_cast<uint32_t>(std::min<std::size_t>(size, bytes_.size() - pos_));
     std::copy_n(bytes_.data() + pos_, got, static_cast<char*>(buffer));
     pos_ += got;
-    return true;
+    return got;
   }
 
  private:
@@ -150,10 +149,10 @@ class SimFileHandle : public IFileHandle {
     fs_.deleted.push_back(node->path);
     fs_.nodes_.erase(key_);
   }
-  std::optional<HandleFacts> Facts() override {
-    if (Injected(fs_.faults, "IFileHandle::Facts")) return std::nullopt;
+  Fallible<HandleFacts> Facts() override {
+    if (Injected(fs_.faults, "IFileHandle::Facts")) return Failed(kErrorAccessDenied);
     const SimFileSystem::Node* node = Own();
-    if (!node) return std::nullopt;
+    if (!node) return Failed(kErrorFileNotFound);
     HandleFacts facts;
     facts.attributes = node->attributes | (node->directory ? kFileAttributeDirectory : 0);
     if (facts.attributes == 0) facts.attributes = kFileAttributeNormal;
@@ -162,25 +161,22 @@ class SimFileHandle : public IFileHandle {
     if (fs_.final_paths) facts.final_path = fs_.FinalPath(key_);
     return facts;
   }
-  bool Truncate() override {
-    if (Injected(fs_.faults, "IFileHandle::Truncate")) return false;
+  Status Truncate() override {
+    if (Injected(fs_.faults, "IFileHandle::Truncate")) return Failed(kErrorAccessDenied);
     SimFileSystem::Node* node = Own();
-    if (!node || kind_ != Kind::kWrite) return false;
+    if (!node || kind_ != Kind::kWrite) return Failed(kErrorAccessDenied);
     node->bytes.clear();
     fs_.ShareBytes(key_);
-    return true;
+    return Succeeded();
   }
-  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
-    error = 0;
+  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override {
     const bool fail = Injected(fs_.faults, "IFileHandle::WriteOnce");
     SimFileSystem::Node* node = Own();
     if (!node || kind_ != Kind::kWrite) {
-      error = 5;  // ERROR_ACCESS_DENIED
-      return 0;
+      return Failed(kErrorAccessDenied);
     }
     if (auto failing = fs_.write_errors.find(key_); !fail && failing != fs_.write_errors.end()) {
-      error = failing->second;
-      return 0;
+      return Failed(failing->second);
     }
     auto limit = fs_.short_writes.find(key_);
     uint32_t count = limit == fs_.short_writes.end() ? size : std::min(size, limit->second);
@@ -189,21 +185,21 @@ class SimFileHandle : public IFileHandle {
     fs_.ShareBytes(key_);
     return count;
   }
-  bool DeleteOnClose() override {
-    if (Injected(fs_.faults, "IFileHandle::DeleteOnClose")) return false;
+  Status DeleteOnClose() override {
+    if (Injected(fs_.faults, "IFileHandle::DeleteOnClose")) return Failed(kErrorAccessDenied);
     SimFileSystem::Node* node = Own();
     if (!node || kind_ == Kind::kHold || kind_ == Kind::kLook || (node->attributes & kFileAttributeReadOnly)) {
-      return false;
+      return Failed(kErrorAccessDenied);
     }
     if (node->directory && node->link_target.empty()) {
       const std::string prefix = key_ + "\\";
       for (const auto& entry : fs_.nodes_) {
-        if (entry.first.compare(0, prefix.size(), prefix) == 0) return false;  // ERROR_DIR_NOT_EMPTY
+        if (entry.first.compare(0, prefix.size(), prefix) == 0) return Failed(kErrorDirNotEmpty);
       }
-      if (fs_.Resolve(fs_.current_directory) == key_) return false;  // in use as a current directory
+      if (fs_.Resolve(fs_.current_directory) == key_) return Failed(kErrorSharingViolation);  // in use as a current directory
     }
     doomed_ = true;
-    return true;
+    return Succeeded();
   }
 
  private:
@@ -236,11 +232,10 @@ class SimFind : public IFindHandle {
     ++fs_.open_handles;
   }
   ~SimFind() override { --fs_.open_handles; }
-  bool Next(FindEntry& entry) override {
-    if (next_ >= entries_.size()) return false;
-    if (Injected(fs_.faults, "IFindHandle::Next")) return false;
-    entry = entries_[next_++];
-    return true;
+  Fallible<FindEntry> Next() override {
+    if (next_ >= entries_.size()) return Failed(kErrorNoMoreFiles);
+    if (Injected(fs_.faults, "IFindHandle::Next")) return Failed(kErrorAccessDenied);
+    return entries_[next_++];
   }
 
  private:
@@ -360,26 +355,24 @@ SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& p
   return node;
 }
 
-std::unique_ptr<IFile> SimFileSystem::OpenExclusive(const Text& path, OpenMode mode) {
-  if (Injected(faults, "IFileSystem::OpenExclusive")) return nullptr;
+Fallible<std::unique_ptr<IFile>> SimFileSystem::OpenExclusive(const Text& path, OpenMode mode) {
+  if (Injected(faults, "IFileSystem::OpenExclusive")) return Failed(kErrorAccessDenied);
   std::string key = ResolveFile(path);
-  if (path.empty()) return nullptr;
+  if (path.empty()) return Failed(kErrorPathNotFound);
   Node* node = Find(key);
-  if (node && (node->directory || node->writers + node->holders + node->openers > 0 || unopenable.count(key))) {
-    return nullptr;
-  }
+  if (node && (node->directory || node->writers + node->holders + node->openers > 0 || unopenable.count(key))) return Failed(node->directory ? kErrorAccessDenied : kErrorSharingViolation);
   if (!node) {
-    if (!CanCreateIn(key)) return nullptr;
+    if (!CanCreateIn(key)) return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
     node = &Create(key, path, false);
   }
   if (mode == OpenMode::kTruncate) node->bytes.clear();
   ++node->writers;
-  return std::make_unique<SimFile>(*this, key);
+  return std::unique_ptr<IFile>(std::make_unique<SimFile>(*this, key));
 }
 
-std::optional<Text> SimFileSystem::GetFullPathName(const Text& path) {
-  if (Injected(faults, "IFileSystem::GetFullPathName")) return std::nullopt;
-  if (path.empty()) return std::nullopt;
+Fallible<Text> SimFileSystem::GetFullPathName(const Text& path) {
+  if (Injected(faults, "IFileSystem::GetFullPathName")) return Failed(kErrorAccessDenied);
+  if (path.empty()) return Failed(kErrorPathNotFound);
   Text joined;
   auto is_sep = [](char16_t c) { return c == u'\\' || c == u'/'; };
   std::size_t root_len = 0;
@@ -434,17 +427,17 @@ std::optional<Text> SimFileSystem::GetFullPathName(const Text& path) {
   return out;
 }
 
-std::optional<Text> SimFileSystem::GetFolderPath(int csidl) {
-  if (Injected(faults, "IEnvironment::GetFolderPath")) return std::nullopt;
+Fallible<Text> SimFileSystem::GetFolderPath(int csidl) {
+  if (Injected(faults, "IEnvironment::GetFolderPath")) return Failed(kErrorAccessDenied);
   auto it = folders.find(csidl);
-  if (it == folders.end()) return std::nullopt;
+  if (it == folders.end()) return Failed(kErrorFileNotFound);
   return it->second;
 }
 
-std::optional<Text> SimFileSystem::GetEnvironmentVariable(const Text& name) {
-  if (Injected(faults, "IEnvironment::GetEnvironmentVariable")) return std::nullopt;
+Fallible<Text> SimFileSystem::GetEnvironmentVariable(const Text& name) {
+  if (Injected(faults, "IEnvironment::GetEnvironmentVariable")) return Failed(kErrorAccessDenied);
   auto it = environment.find(name);
-  if (it == environment.end()) return std::nullopt;
+  if (it == environment.end()) return Failed(kErrorEnvvarNotFound);
   return it->second;
 }
 
@@ -474,7 +467,7 @@ void SimFileSystem::Put(const Text& path, const std::string& bytes, uint32_t att
   node.attributes = attributes;
 }
 
-void SimFileSystem::MakeDirectories(const Text& path) { CreateDirectoryTree(path); }
+void SimFileSystem::MakeDirectories(const Text& path) { (void)CreateDirectoryTree(path); }  // there already is fine
 
 void SimFileSystem::MakeLink(const Text& link, const Text& target) {
   std::string key = Resolve(link);
@@ -523,178 +516,138 @@ std::vector<std::string> SimFileSystem::List(const Text& folder) const {
   return out;
 }
 
-bool SimFileSystem::CreateDirectory(const Text& path) {
-  if (Injected(faults, "IFileSystem::CreateDirectory")) return false;
+Status SimFileSystem::CreateDirectory(const Text& path) {
+  if (Injected(faults, "IFileSystem::CreateDirectory")) return Failed(kErrorAccessDenied);
   std::string key = Resolve(path);
-  if (Find(key) || !CanCreateIn(key)) return false;
+  if (Find(key)) return Failed(kErrorAlreadyExists);
+  if (!CanCreateIn(key)) return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
   Create(key, path, true).attributes = kFileAttributeDirectory;
-  return true;
+  return Succeeded();
 }
 
-int32_t SimFileSystem::CreateDirectoryTree(const Text& path) {
-  if (Injected(faults, "IFileSystem::CreateDirectoryTree")) return 5;  // ERROR_ACCESS_DENIED
+Status SimFileSystem::CreateDirectoryTree(const Text& path) {
+  if (Injected(faults, "IFileSystem::CreateDirectoryTree")) return Failed(kErrorAccessDenied);
   std::string key = Resolve(path);
-  if (const Node* node = Find(key)) return node->directory ? 183 : 183;  // ERROR_ALREADY_EXISTS
-  if (key.size() < 2 || key[1] != ':' || key.substr(0, 2) != "c:") return 3;  // ERROR_PATH_NOT_FOUND
+  if (Find(key)) return Failed(kErrorAlreadyExists);
+  if (key.size() < 2 || key[1] != ':' || key.substr(0, 2) != "c:") return Failed(kErrorPathNotFound);
   for (std::size_t cut = key.find('\\'); ; cut = key.find('\\', cut + 1)) {
     std::string part = cut == std::string::npos ? key : key.substr(0, cut);
     if (!Find(part)) {
-      if (unwritable.count(ParentKey(part))) return 5;  // ERROR_ACCESS_DENIED
+      if (unwritable.count(ParentKey(part))) return Failed(kErrorAccessDenied);
       Create(part, Widen(part), true).attributes = kFileAttributeDirectory;
     } else if (!Find(part)->directory) {
-      return 3;
+      return Failed(kErrorPathNotFound);
     }
     if (cut == std::string::npos) break;
   }
-  return 0;
+  return Succeeded();
 }
 
-bool SimFileSystem::CreateProbeFile(const Text& path) {
-  if (Injected(faults, "IFileSystem::CreateProbeFile")) return false;
+Status SimFileSystem::CreateProbeFile(const Text& path) {
+  if (Injected(faults, "IFileSystem::CreateProbeFile")) return Failed(kErrorAccessDenied);
   std::string key = Resolve(path);
   const Node* node = Find(key);
-  if ((node && node->directory) || !CanCreateIn(key)) return false;
+  if ((node && node->directory) || !CanCreateIn(key)) return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
   ++probes;
-  return true;  // delete-on-close: nothing stays behind
+  return Succeeded();  // delete-on-close: nothing stays behind
 }
 
-std::unique_ptr<IFileHandle> SimFileSystem::OpenForWriting(const Text& path, bool& created, uint32_t& error) {
-  created = false;
-  if (Injected(faults, "IFileSystem::OpenForWriting")) {
-    error = 5;
-    return nullptr;
-  }
+Fallible<OpenedForWriting> SimFileSystem::OpenForWriting(const Text& path) {
+  if (Injected(faults, "IFileSystem::OpenForWriting")) return Failed(kErrorAccessDenied);
   std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (!node && Find(Resolve(path))) {
-    error = 2;  // a link to nothing: no new file at its name, and no existing one to open
-    return nullptr;
-  }
-  if (node && (node->directory || (node->attributes & kFileAttributeReadOnly) || unopenable.count(key))) {
-    error = 5;  // ERROR_ACCESS_DENIED
-    return nullptr;
-  }
-  if (node && node->writers + node->holders + node->openers > 0) {
-    error = 32;  // ERROR_SHARING_VIOLATION
-    return nullptr;
-  }
+  if (!node && Find(Resolve(path))) return Failed(kErrorFileNotFound);  // a link to nothing: no new file at its name, and no existing one to open
+  if (node && (node->directory || (node->attributes & kFileAttributeReadOnly) || unopenable.count(key))) return Failed(kErrorAccessDenied);
+  if (node && node->writers + node->holders + node->openers > 0) return Failed(kErrorSharingViolation);
   if (!node) {
     if (!CanCreateIn(key)) {
-      error = ParentExists(key) ? 5 : 3;
-      return nullptr;
+      return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
     }
     Create(key, path, false);
-    created = true;
   }
-  return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kWrite);
+  return OpenedForWriting{std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kWrite), !node};
 }
 
-std::unique_ptr<IFileHandle> SimFileSystem::OpenForHolding(const Text& path, uint32_t& error) {
-  if (Injected(faults, "IFileSystem::OpenForHolding")) {
-    error = 5;
-    return nullptr;
-  }
+Fallible<std::unique_ptr<IFileHandle>> SimFileSystem::OpenForHolding(const Text& path) {
+  if (Injected(faults, "IFileSystem::OpenForHolding")) return Failed(kErrorAccessDenied);
   std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (!node || node->directory) {
-    error = node ? 5 : 2;
-    return nullptr;
-  }
-  if (node->writers + node->openers > 0) {
-    error = 32;
-    return nullptr;
-  }
-  return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kHold);
+  if (!node || node->directory) return Failed(node ? kErrorAccessDenied : kErrorFileNotFound);
+  if (node->writers + node->openers > 0) return Failed(kErrorSharingViolation);
+  return std::unique_ptr<IFileHandle>(std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kHold));
 }
 
-std::unique_ptr<IFileHandle> SimFileSystem::OpenEntry(const Text& path, bool deletion, uint32_t& error) {
-  if (Injected(faults, "IFileSystem::OpenEntry")) {
-    error = 5;
-    return nullptr;
-  }
+Fallible<std::unique_ptr<IFileHandle>> SimFileSystem::OpenEntry(const Text& path, bool deletion) {
+  if (Injected(faults, "IFileSystem::OpenEntry")) return Failed(kErrorAccessDenied);
   std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (!node) {
-    error = 2;  // ERROR_FILE_NOT_FOUND
-    return nullptr;
-  }
+  if (!node) return Failed(kErrorFileNotFound);  // ERROR_FILE_NOT_FOUND
   // Reading attributes alone takes no share of the file; deleting does.
-  if (!deletion) return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kLook);
-  if (node->writers + node->holders > 0) {
-    error = 32;
-    return nullptr;
-  }
-  return std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kEntry);
+  if (!deletion) return std::unique_ptr<IFileHandle>(std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kLook));
+  if (node->writers + node->holders > 0) return Failed(kErrorSharingViolation);
+  return std::unique_ptr<IFileHandle>(std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kEntry));
 }
 
-std::unique_ptr<IReadFile> SimFileSystem::OpenRead(const Text& path, uint32_t& error) {
-  if (Injected(faults, "IFileSystem::OpenRead")) {
-    error = 5;
-    return nullptr;
-  }
+Fallible<std::unique_ptr<IReadFile>> SimFileSystem::OpenRead(const Text& path) {
+  if (Injected(faults, "IFileSystem::OpenRead")) return Failed(kErrorAccessDenied);
   const Node* node = Find(ResolveFile(path));
-  if (!node || node->directory || unopenable.count(ResolveFile(path))) {
-    error = 2;  // ERROR_FILE_NOT_FOUND
-    return nullptr;
-  }
-  if (node->writers + node->openers > 0) {
-    error = 32;
-    return nullptr;
-  }
-  return std::make_unique<SimReadFile>(*this, node->bytes);
+  if (!node || node->directory || unopenable.count(ResolveFile(path))) return Failed(kErrorFileNotFound);  // ERROR_FILE_NOT_FOUND
+  if (node->writers + node->openers > 0) return Failed(kErrorSharingViolation);
+  return std::unique_ptr<IReadFile>(std::make_unique<SimReadFile>(*this, node->bytes));
 }
 
-bool SimFileSystem::DeleteFile(const Text& path) {
-  if (Injected(faults, "IFileSystem::DeleteFile")) return false;
+Status SimFileSystem::DeleteFile(const Text& path) {
+  if (Injected(faults, "IFileSystem::DeleteFile")) return Failed(kErrorAccessDenied);
   // As under Wine: a link to a file is deleted as its target.
   std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (!node || node->directory || node->writers + node->holders > 0 || (node->attributes & kFileAttributeReadOnly)) {
-    return false;
-  }
+  if (!node) return Failed(kErrorFileNotFound);
+  if (node->writers + node->holders > 0) return Failed(kErrorSharingViolation);
+  if (node->directory || (node->attributes & kFileAttributeReadOnly)) return Failed(kErrorAccessDenied);
   nodes_.erase(key);
   deleted.push_back(path);
-  return true;
+  return Succeeded();
 }
 
-bool SimFileSystem::RemoveDirectory(const Text& path) {
-  if (Injected(faults, "IFileSystem::RemoveDirectory")) return false;
+Status SimFileSystem::RemoveDirectory(const Text& path) {
+  if (Injected(faults, "IFileSystem::RemoveDirectory")) return Failed(kErrorAccessDenied);
   // A link is removed by its own name, never resolved through.
   std::string own = Key(path);
   std::string parent = Resolve(Widen(ParentKey(own)));
   std::string key = parent + own.substr(ParentKey(own).size());
   Node* node = Find(key);
-  if (!node || !node->directory) return false;
+  if (!node) return Failed(kErrorFileNotFound);
+  if (!node->directory) return Failed(kErrorDirectoryName);
   if (node->link_target.empty()) {
     std::string prefix = key + "\\";
     for (const auto& entry : nodes_) {
-      if (entry.first.compare(0, prefix.size(), prefix) == 0) return false;  // not empty
+      if (entry.first.compare(0, prefix.size(), prefix) == 0) return Failed(kErrorDirNotEmpty);
     }
-    if (Resolve(current_directory) == key) return false;  // in use as current directory
+    if (Resolve(current_directory) == key) return Failed(kErrorSharingViolation);  // in use as current directory
   }
   nodes_.erase(key);
   deleted.push_back(path);
-  return true;
+  return Succeeded();
 }
 
-bool SimFileSystem::SetCurrentDirectory(const Text& path) {
-  if (Injected(faults, "IFileSystem::SetCurrentDirectory")) return false;
+Status SimFileSystem::SetCurrentDirectory(const Text& path) {
+  if (Injected(faults, "IFileSystem::SetCurrentDirectory")) return Failed(kErrorAccessDenied);
   if (path == u"\\") {
     current_directory = current_directory.substr(0, 2) + u"\\";
-    return true;
+    return Succeeded();
   }
-  if (!IsDirectory(path)) return false;
+  if (!IsDirectory(path)) return Failed(Exists(path) ? kErrorDirectoryName : kErrorFileNotFound);
   current_directory = path;
-  return true;
+  return Succeeded();
 }
 
-std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindEntry& first) {
-  if (Injected(faults, "IFileSystem::FindFirst")) return nullptr;
+Fallible<FirstFound> SimFileSystem::FindFirst(const Text& pattern) {
+  if (Injected(faults, "IFileSystem::FindFirst")) return Failed(kErrorAccessDenied);
   std::size_t cut = pattern.find_last_of(u"\\/");
-  if (cut == Text::npos || pattern.substr(cut + 1) != u"*.*") return nullptr;
+  if (cut == Text::npos || pattern.substr(cut + 1) != u"*.*") return Failed(kErrorInvalidParameter);
   std::string folder = Resolve(pattern.substr(0, cut));
   const Node* dir = Find(folder);
-  if (!dir || !dir->directory) return nullptr;
+  if (!dir || !dir->directory) return Failed(kErrorPathNotFound);
   std::vector<FindEntry> entries = {{u".", kFileAttributeDirectory}, {u"..", kFileAttributeDirectory}};
   std::string prefix = folder + "\\";
   for (const auto& [key, node] : nodes_) {
@@ -704,26 +657,27 @@ std::unique_ptr<IFindHandle> SimFileSystem::FindFirst(const Text& pattern, FindE
     if (!shown) continue;  // a link to nothing is not listed
     entries.push_back({name, shown->attributes | (shown->directory ? kFileAttributeDirectory : 0)});
   }
-  first = entries.front();
-  return std::make_unique<SimFind>(*this, std::move(entries));
+  FindEntry first = entries.front();
+  return FirstFound{std::make_unique<SimFind>(*this, std::move(entries)), first};
 }
 
-void SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
-  if (Injected(faults, "ISecurity::SetFolderAccess")) return;  // its failures are silent
+Status SimFileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
+  if (Injected(faults, "ISecurity::SetFolderAccess")) return Failed(kErrorAccessDenied);
   access_granted.emplace_back(path, mask);
+  return Succeeded();
 }
 
-std::optional<uint32_t> SimFileSystem::GetFileAttributes(const Text& path) {
-  if (Injected(faults, "IFileSystem::GetFileAttributes")) return std::nullopt;
+Fallible<uint32_t> SimFileSystem::GetFileAttributes(const Text& path) {
+  if (Injected(faults, "IFileSystem::GetFileAttributes")) return Failed(kErrorAccessDenied);
   // Resolve follows links above the last component only: a directory link is reported
   // as itself, a link to a file as its target.
   std::string key = ResolveFile(path);
   if (key.size() == 2 && key[1] == ':') {
     if (key == "c:") return kFileAttributeDirectory;  // the one drive's root
-    return std::nullopt;
+    return Failed(kErrorPathNotFound);
   }
   const Node* node = Find(key);
-  if (!node) return std::nullopt;
+  if (!node) return Failed(kErrorFileNotFound);
   uint32_t attributes = node->attributes | (node->directory ? kFileAttributeDirectory : 0);
   return attributes ? attributes : kFileAttributeNormal;
 }

@@ -25,46 +25,50 @@ std::string LittleEndian(uint32_t number) {
 
 SimMachineInfo::SimMachineInfo() { InstallDotNet48(); }
 
-std::optional<std::string> SimMachineInfo::ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) {
+Fallible<std::string> SimMachineInfo::ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) {
   registry_reads.push_back(Narrow(key) + "\\" + Narrow(value));
-  if (Injected(faults, "IMachineInfo::ReadRegistryValue")) return std::nullopt;
+  if (Injected(faults, "IMachineInfo::ReadRegistryValue")) return Failed(kErrorAccessDenied);
   auto k = registry_.find(Lower(key));
-  if (k == registry_.end()) return std::nullopt;
+  if (k == registry_.end()) return Failed(kErrorFileNotFound);
   auto v = k->second.find(Lower(value));
-  if (v == k->second.end() || v->second.size() > capacity) return std::nullopt;
+  if (v == k->second.end()) return Failed(kErrorFileNotFound);
+  if (v->second.size() > capacity) return Failed(kErrorMoreData);
   return v->second;
 }
 
-std::optional<std::string> SimMachineInfo::ReadFixedFileInfo(const Text& path) {
+Fallible<std::string> SimMachineInfo::ReadFixedFileInfo(const Text& path) {
   version_reads.push_back(Narrow(path));
-  if (Injected(faults, "IMachineInfo::ReadFixedFileInfo")) return std::nullopt;
+  if (Injected(faults, "IMachineInfo::ReadFixedFileInfo")) return Failed(kErrorNotEnoughMemory);
   auto it = version_blocks.find(Lower(path));
-  if (it == version_blocks.end() || it->second.size() < kFixedFileInfoSize) return std::nullopt;
+  if (it == version_blocks.end() || it->second.size() < kFixedFileInfoSize) return Failed(kErrorResourceTypeNotFound);
   return it->second.substr(0, kFixedFileInfoSize);
 }
 
-std::optional<int32_t> SimMachineInfo::AdministratorsMembership() {
+Fallible<int32_t> SimMachineInfo::AdministratorsMembership() {
   ++membership_queries;
-  if (Injected(faults, "IMachineInfo::AdministratorsMembership")) return std::nullopt;
-  return administrators_membership;
+  if (Injected(faults, "IMachineInfo::AdministratorsMembership") || !administrators_membership) {
+    return Failed(kErrorNoToken);
+  }
+  return *administrators_membership;
 }
 
-std::optional<uint64_t> SimMachineInfo::FreeBytesForCaller(const Text& directory) {
+Fallible<uint64_t> SimMachineInfo::FreeBytesForCaller(const Text& directory) {
   free_space_queries.push_back(Narrow(directory));
-  if (Injected(faults, "IMachineInfo::FreeBytesForCaller")) return std::nullopt;
+  if (Injected(faults, "IMachineInfo::FreeBytesForCaller")) return Failed(kErrorAccessDenied);
   auto it = free_bytes.find(Lower(directory));
-  if (it == free_bytes.end()) return std::nullopt;
+  if (it == free_bytes.end()) return Failed(kErrorPathNotFound);
   return it->second;
 }
 
-std::optional<Text> SimMachineInfo::GetVolumePathName(const Text& path) {
-  if (Injected(faults, "IMachineInfo::GetVolumePathName")) return std::nullopt;
+Fallible<Text> SimMachineInfo::GetVolumePathName(const Text& path) {
+  if (Injected(faults, "IMachineInfo::GetVolumePathName")) return Failed(kErrorInvalidParameter);
   const std::string lower = Lower(path) + "\\";
   std::optional<Text> found;
   for (const Text& root : volume_roots) {
     if (lower.rfind(Lower(root), 0) == 0 && (!found || root.size() > found->size())) found = root;
   }
-  return found;
+  if (!found) return Failed(kErrorInvalidParameter);
+  return *found;
 }
 
 void SimMachineInfo::SetNumber(const Text& key, const Text& name, uint32_t number) {

@@ -18,20 +18,20 @@ class SimMachineInfo : public IMachineInfo {
  public:
   SimMachineInfo();
 
-  std::optional<std::string> ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) override;
-  std::optional<OsVersion> GetVersion() override {
+  Fallible<std::string> ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) override;
+  Fallible<OsVersion> GetVersion() override {
     ++version_queries;
-    if (Injected(faults, "IMachineInfo::GetVersion")) return std::nullopt;
-    return version;
+    if (Injected(faults, "IMachineInfo::GetVersion") || !version) return Failed(kErrorInvalidParameter);
+    return *version;
   }
-  std::optional<Text> GetSystemFolder() override {
-    if (Injected(faults, "IMachineInfo::GetSystemFolder")) return std::nullopt;
-    return system_folder;
+  Fallible<Text> GetSystemFolder() override {
+    if (Injected(faults, "IMachineInfo::GetSystemFolder") || !system_folder) return Failed(kErrorFileNotFound);
+    return *system_folder;
   }
-  std::optional<std::string> ReadFixedFileInfo(const Text& path) override;
-  std::optional<int32_t> AdministratorsMembership() override;
-  std::optional<uint64_t> FreeBytesForCaller(const Text& directory) override;
-  std::optional<Text> GetVolumePathName(const Text& path) override;
+  Fallible<std::string> ReadFixedFileInfo(const Text& path) override;
+  Fallible<int32_t> AdministratorsMembership() override;
+  Fallible<uint64_t> FreeBytesForCaller(const Text& directory) override;
+  Fallible<Text> GetVolumePathName(const Text& path) override;
 
   // Registry helpers; key names are below HKEY_LOCAL_MACHINE and, like value names,
   // compared ignoring ASCII case. A number is stored as 4 little-endian bytes, a text

@@ -54,31 +54,31 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
 
   SimFileSystem();
 
-  std::unique_ptr<IFile> OpenExclusive(const Text& path, OpenMode mode) override;
-  std::optional<Text> GetFullPathName(const Text& path) override;
-  std::optional<Text> GetTempPath() override {
-    if (Injected(faults, "IEnvironment::GetTempPath")) return std::nullopt;
-    return temp_path;
+  Fallible<std::unique_ptr<IFile>> OpenExclusive(const Text& path, OpenMode mode) override;
+  Fallible<Text> GetFullPathName(const Text& path) override;
+  Fallible<Text> GetTempPath() override {
+    if (Injected(faults, "IEnvironment::GetTempPath") || !temp_path) return Failed(kErrorAccessDenied);
+    return *temp_path;
   }
-  std::optional<Text> GetFolderPath(int csidl) override;
-  std::optional<Text> GetEnvironmentVariable(const Text& name) override;
-  Text GetModuleFileName() override {
-    if (Injected(faults, "IEnvironment::GetModuleFileName")) return Text();  // GetModuleFileNameW answered 0
+  Fallible<Text> GetFolderPath(int csidl) override;
+  Fallible<Text> GetEnvironmentVariable(const Text& name) override;
+  Fallible<Text> GetModuleFileName() override {
+    if (Injected(faults, "IEnvironment::GetModuleFileName")) return Failed(kErrorInsufficientBuffer);
     return module_path;
   }
-  bool CreateDirectory(const Text& path) override;
-  int32_t CreateDirectoryTree(const Text& path) override;
-  bool CreateProbeFile(const Text& path) override;
-  std::unique_ptr<IFileHandle> OpenForWriting(const Text& path, bool& created, uint32_t& error) override;
-  std::unique_ptr<IFileHandle> OpenForHolding(const Text& path, uint32_t& error) override;
-  std::unique_ptr<IFileHandle> OpenEntry(const Text& path, bool deletion, uint32_t& error) override;
-  std::unique_ptr<IReadFile> OpenRead(const Text& path, uint32_t& error) override;
-  bool DeleteFile(const Text& path) override;
-  bool RemoveDirectory(const Text& path) override;
-  bool SetCurrentDirectory(const Text& path) override;
-  std::unique_ptr<IFindHandle> FindFirst(const Text& pattern, FindEntry& first) override;
-  void SetFolderAccess(const Text& path, uint32_t mask) override;
-  std::optional<uint32_t> GetFileAttributes(const Text& path) override;
+  Status CreateDirectory(const Text& path) override;
+  Status CreateDirectoryTree(const Text& path) override;
+  Status CreateProbeFile(const Text& path) override;
+  Fallible<OpenedForWriting> OpenForWriting(const Text& path) override;
+  Fallible<std::unique_ptr<IFileHandle>> OpenForHolding(const Text& path) override;
+  Fallible<std::unique_ptr<IFileHandle>> OpenEntry(const Text& path, bool deletion) override;
+  Fallible<std::unique_ptr<IReadFile>> OpenRead(const Text& path) override;
+  Status DeleteFile(const Text& path) override;
+  Status RemoveDirectory(const Text& path) override;
+  Status SetCurrentDirectory(const Text& path) override;
+  Fallible<FirstFound> FindFirst(const Text& pattern) override;
+  Status SetFolderAccess(const Text& path, uint32_t mask) override;
+  Fallible<uint32_t> GetFileAttributes(const Text& path) override;
 
   // Test helpers. Paths are full Windows paths; std::string ones are Latin-1.
   std::string Contents(const std::string& path) const;
@@ -158,7 +158,7 @@ class SimCodePage : public ICodePage {
     kUtf8,     // a multi-byte code page: up to three bytes per unit
     kBroken,   // every conversion fails
   };
-  std::optional<std::string> ToAnsi(const Text& text) override;
+  Fallible<std::string> ToAnsi(const Text& text) override;
   Text FromAnsi(const std::string& ansi) override;
   Kind kind = Kind::kWestern;
   FaultPlan* faults = nullptr;
@@ -167,9 +167,11 @@ class SimCodePage : public ICodePage {
 class SimResources : public IResources {
  public:
   SimResources();  // loaded with the shipped string table
-  std::optional<Text> LoadString(uint32_t id) override;
-  bool EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) override;
-  Locked LockResource(uint16_t id, const Text& type) override;
+  Fallible<Text> LoadString(uint32_t id) override;
+  Status EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) override;
+  Fallible<Found> FindResource(uint16_t id, const Text& type) override;
+  Fallible<Loaded> LoadResource(Found found) override;
+  Fallible<Bytes> LockResource(Found found, Loaded loaded) override;
 
   // Adds a resource of the type; integer names are enumerated in ascending order, text
   // names after them.
@@ -179,7 +181,6 @@ class SimResources : public IResources {
   std::map<uint32_t, Text> strings;
   std::map<Text, std::map<uint32_t, std::string>> by_id;
   std::map<Text, std::map<Text, std::string>> by_name;
-  std::map<uint32_t, Locked::Failure> lock_failures;  // id -> the step that fails
   FaultPlan* faults = nullptr;
 };
 
@@ -187,7 +188,7 @@ class SimSystem : public ISystem {
  public:
   uint32_t GetTickCount() override { return tick += 16; }
   Text GetCommandLine() override { return command_line; }
-  std::optional<std::array<uint8_t, 16>> CreateGuid() override;
+  Fallible<std::array<uint8_t, 16>> CreateGuid() override;
 
   Text command_line = u"\"C:\\work\\CarryallInstaller.exe\"";
   uint32_t tick = 1000;
@@ -202,12 +203,12 @@ class SimThreads : public IThreads {
   void ComUninitialize() override { ++com_uninit; }
   std::atomic<int> com_init{0};
   std::atomic<int> com_uninit{0};
-  EventHandle CreateManualResetEvent() override;
+  Fallible<EventHandle> CreateManualResetEvent() override;
   void SetEvent(EventHandle event) override;
   void ResetEvent(EventHandle event) override;
-  bool StartThread(std::function<void()> body) override;
-  uint32_t WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) override;
-  bool WaitForEvent(EventHandle event, uint32_t& error) override;
+  Status StartThread(std::function<void()> body) override;
+  Fallible<uint32_t> WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) override;
+  Status WaitForEvent(EventHandle event) override;
   bool PeekMessage(Message& message) override;
   void DispatchMessage(const Message& message) override;
   void WakeMainThread() override { Post(0); }

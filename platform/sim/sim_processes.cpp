@@ -14,17 +14,15 @@ class SimProcess : public IProcess {
     owner_.events.push_back("closed");
   }
   uint32_t id() const override { return id_; }
-  WaitResult Wait(uint32_t timeout_ms, uint32_t& error) override {
+  Fallible<WaitResult> Wait(uint32_t timeout_ms) override {
     owner_.events.push_back(timeout_ms == kInfinite ? "wait forever" : "wait " + std::to_string(timeout_ms));
     if (Injected(owner_.faults, "IProcess::Wait")) {
       owner_.events.back() += " failed";
-      error = 6;  // ERROR_INVALID_HANDLE
-      return WaitResult::kFailed;
+      return Failed(kErrorInvalidHandle);
     }
     if (child_.wait_fails_from > 0 && ++all_waits_ >= child_.wait_fails_from) {
       owner_.events.back() += " failed";
-      error = child_.wait_error;
-      return WaitResult::kFailed;
+      return Failed(child_.wait_error);
     }
     if (ended_) return WaitResult::kSignalled;
     ++waits_;
@@ -38,14 +36,12 @@ class SimProcess : public IProcess {
     }
     return WaitResult::kTimeout;
   }
-  bool GetExitCode(uint32_t& code, uint32_t& error) override {
+  Fallible<uint32_t> GetExitCode() override {
     if (child_.exit_code_unreadable || Injected(owner_.faults, "IProcess::GetExitCode")) {
-      error = child_.exit_code_error;
-      return false;
+      return Failed(child_.exit_code_error);
     }
-    code = ended_ ? child_.exit_code : 259;  // STILL_ACTIVE
     if (ended_) ++owner_.exit_codes_read;
-    return true;
+    return ended_ ? child_.exit_code : 259u;  // STILL_ACTIVE
   }
 
  private:
@@ -64,7 +60,7 @@ class SimProcess : public IProcess {
   bool shown_ = false;
 };
 
-std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_line, uint32_t& error) {
+Fallible<std::unique_ptr<IProcess>> SimProcesses::CreateProcess(std::u16string& command_line) {
   command_lines.push_back(command_line);
   bool found = true;
   if (program_exists) {
@@ -76,12 +72,11 @@ std::unique_ptr<IProcess> SimProcesses::CreateProcess(std::u16string& command_li
   }
   if (!found || Injected(faults, "IProcesses::CreateProcess")) {
     events.push_back("create failed");
-    error = create_error;
-    return nullptr;
+    return Failed(create_error);
   }
   events.push_back("created");
   if (on_create) on_create();
-  return std::make_unique<SimProcess>(*this, next_id_++, child);
+  return std::unique_ptr<IProcess>(std::make_unique<SimProcess>(*this, next_id_++, child));
 }
 
 void SimProcesses::EnumWindows(const std::function<bool(WindowHandle)>& visit) {

@@ -29,10 +29,13 @@ class SimProcesses : public IProcesses {
     uint32_t wait_error = 6;       // ERROR_INVALID_HANDLE
   };
 
-  bool IsRunningUnderWow64() override { return !Injected(faults, "IProcesses::IsRunningUnderWow64") && wow64; }
+  Fallible<bool> IsRunningUnderWow64() override {
+    if (Injected(faults, "IProcesses::IsRunningUnderWow64")) return Failed(kErrorProcNotFound);
+    return wow64;
+  }
   void DisableFsRedirection() override { events.push_back("redirection off"); }
   void RevertFsRedirection() override { events.push_back("redirection on"); }
-  std::unique_ptr<IProcess> CreateProcess(std::u16string& command_line, uint32_t& error) override;
+  Fallible<std::unique_ptr<IProcess>> CreateProcess(std::u16string& command_line) override;
   void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
   uint32_t GetWindowStyle(WindowHandle window) override;
   uint32_t GetWindowProcessId(WindowHandle window) override;

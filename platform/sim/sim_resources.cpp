@@ -16,12 +16,12 @@ const std::map<uint32_t, Text>& ShippedStrings() {
 
 // ---- code page ----
 
-std::optional<std::string> SimCodePage::ToAnsi(const Text& text) {
-  if (Injected(faults, "ICodePage::ToAnsi")) return std::nullopt;
+Fallible<std::string> SimCodePage::ToAnsi(const Text& text) {
+  if (Injected(faults, "ICodePage::ToAnsi")) return Failed(kErrorNoUnicodeTranslation);
   Text until_nul = text.substr(0, text.find(u'\0'));
   std::string out;
   switch (kind) {
-    case Kind::kBroken: return std::nullopt;
+    case Kind::kBroken: return Failed(kErrorNoUnicodeTranslation);
     case Kind::kWestern:
       for (char16_t u : until_nul) out.push_back(u < 0x100 ? static_cast<char>(u) : '?');
       return out;
@@ -40,7 +40,7 @@ std::optional<std::string> SimCodePage::ToAnsi(const Text& text) {
       }
       return out;
   }
-  return std::nullopt;
+  return Failed(kErrorNoUnicodeTranslation);
 }
 
 Text SimCodePage::FromAnsi(const std::string& ansi) {
@@ -70,10 +70,10 @@ Text SimCodePage::FromAnsi(const std::string& ansi) {
 
 SimResources::SimResources() : strings(ShippedStrings()) {}
 
-std::optional<Text> SimResources::LoadString(uint32_t id) {
-  if (Injected(faults, "IResources::LoadString")) return std::nullopt;
+Fallible<Text> SimResources::LoadString(uint32_t id) {
+  if (Injected(faults, "IResources::LoadString")) return Failed(kErrorResourceNameNotFound);
   auto it = strings.find(id);
-  if (it == strings.end() || it->second.empty()) return std::nullopt;
+  if (it == strings.end() || it->second.empty()) return Failed(kErrorResourceNameNotFound);
   return it->second;
 }
 
@@ -83,34 +83,33 @@ void SimResources::AddNamed(const Text& type, const Text& name, const std::strin
   by_name[type][name] = bytes;
 }
 
-bool SimResources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
-  if (Injected(faults, "IResources::EnumResourceNames")) return false;
-  if (!by_id.count(type) && !by_name.count(type)) return false;
+Status SimResources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
+  if (Injected(faults, "IResources::EnumResourceNames")) return Failed(kErrorResourceTypeNotFound);
+  if (!by_id.count(type) && !by_name.count(type)) return Failed(kErrorResourceTypeNotFound);
   for (const auto& entry : by_id[type]) each(Name{true, entry.first, Text()});
   for (const auto& entry : by_name[type]) each(Name{false, 0, entry.first});
-  return true;
+  return Succeeded();
 }
 
-IResources::Locked SimResources::LockResource(uint16_t id, const Text& type) {
-  Locked locked;
-  if (Injected(faults, "IResources::LockResource")) {
-    locked.failure = Locked::Failure::kLoad;
-    return locked;
-  }
-  auto failure = lock_failures.find(id);
-  if (failure != lock_failures.end()) {
-    locked.failure = failure->second;
-    return locked;
-  }
+// A found resource is its bytes in the table; loading and locking hand them on.
+Fallible<IResources::Found> SimResources::FindResource(uint16_t id, const Text& type) {
+  if (Injected(faults, "IResources::FindResource")) return Failed(kErrorResourceNameNotFound);
   auto of_type = by_id.find(type);
-  if (of_type == by_id.end() || !of_type->second.count(id)) {
-    locked.failure = Locked::Failure::kFind;
-    return locked;
-  }
-  const std::string& bytes = of_type->second.at(id);
-  locked.data = reinterpret_cast<const uint8_t*>(bytes.data());
-  locked.size = static_cast<uint32_t>(bytes.size());
-  return locked;
+  if (of_type == by_id.end()) return Failed(kErrorResourceTypeNotFound);
+  auto entry = of_type->second.find(id);
+  if (entry == of_type->second.end()) return Failed(kErrorResourceNameNotFound);
+  return Found{&entry->second};
+}
+
+Fallible<IResources::Loaded> SimResources::LoadResource(Found found) {
+  if (Injected(faults, "IResources::LoadResource")) return Failed(kErrorNotEnoughMemory);
+  return Loaded{found};
+}
+
+Fallible<IResources::Bytes> SimResources::LockResource(Found found, Loaded loaded) {
+  if (Injected(faults, "IResources::LockResource") || loaded != found) return Failed(kErrorInvalidParameter);
+  const std::string& bytes = *static_cast<const std::string*>(found);
+  return Bytes{reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
 }
 
 }  // namespace carryall::sim

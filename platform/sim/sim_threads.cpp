@@ -5,8 +5,8 @@
 
 namespace carryall::sim {
 
-std::optional<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
-  if (Injected(faults, "ISystem::CreateGuid")) return std::nullopt;
+Fallible<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
+  if (Injected(faults, "ISystem::CreateGuid")) return Failed(kErrorNotEnoughMemory);
   ++guids_made;
   std::array<uint8_t, 16> guid{};
   guid[0] = static_cast<uint8_t>(guids_made);
@@ -39,11 +39,11 @@ void SimThreads::JoinAll() {
   for (auto& t : threads) t.join();
 }
 
-EventHandle SimThreads::CreateManualResetEvent() {
-  if (Injected(faults, "IThreads::CreateManualResetEvent")) return nullptr;
+Fallible<EventHandle> SimThreads::CreateManualResetEvent() {
+  if (Injected(faults, "IThreads::CreateManualResetEvent")) return Failed(kErrorNotEnoughMemory);
   std::lock_guard<std::mutex> lock(mutex_);
   events_.push_back(std::make_unique<Event>());
-  return events_.back().get();
+  return EventHandle{events_.back().get()};
 }
 
 void SimThreads::SetEvent(EventHandle event) {
@@ -62,23 +62,22 @@ bool SimThreads::IsSet(EventHandle event) {
   return static_cast<Event*>(event)->set;
 }
 
-bool SimThreads::StartThread(std::function<void()> body) {
-  if (Injected(faults, "IThreads::StartThread")) return false;
+Status SimThreads::StartThread(std::function<void()> body) {
+  if (Injected(faults, "IThreads::StartThread")) return Failed(kErrorNotEnoughMemory);
   if (run_threads_inline) {
     pending_.push_back(std::move(body));
-    return true;
+    return Succeeded();
   }
   std::lock_guard<std::mutex> lock(mutex_);
   threads_.emplace_back(std::move(body));
-  return true;
+  return Succeeded();
 }
 
-uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
+Fallible<uint32_t> SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) {
   if (before_wait) before_wait(waits);
   if (Injected(faults, "IThreads::WaitForEventsOrMessages")) {
     ++waits;
-    error = wait_error;
-    return 0xFFFFFFFF;  // WAIT_FAILED
+    return Failed(wait_error);  // WAIT_FAILED
   }
   ++waits;
   RunPendingBodies();
@@ -90,28 +89,23 @@ uint32_t SimThreads::WaitForEventsOrMessages(const EventHandle* handles, uint32_
     if (!queue_.empty()) return count;
     if (run_threads_inline) {
       ++hangs;
-      error = wait_error;
-      return 0xFFFFFFFF;
+      return Failed(wait_error);
     }
     changed_.wait(lock);
   }
 }
 
-bool SimThreads::WaitForEvent(EventHandle event, uint32_t& error) {
+Status SimThreads::WaitForEvent(EventHandle event) {
   ++event_waits;
-  if (Injected(faults, "IThreads::WaitForEvent")) {
-    error = wait_error;
-    return false;
-  }
+  if (Injected(faults, "IThreads::WaitForEvent")) return Failed(wait_error);
   RunPendingBodies();
   std::unique_lock<std::mutex> lock(mutex_);
   if (run_threads_inline && !static_cast<Event*>(event)->set) {
     ++hangs;
-    error = wait_error;
-    return false;
+    return Failed(wait_error);
   }
   changed_.wait(lock, [&] { return static_cast<Event*>(event)->set; });
-  return true;
+  return Succeeded();
 }
 
 bool SimThreads::PeekMessage(Message& message) {

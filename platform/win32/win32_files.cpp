@@ -13,24 +13,28 @@ namespace carryall::win32 {
 
 namespace {
 
+// One WriteFile call: the count written, which may be short of size.
+Fallible<uint32_t> WriteOnceTo(HANDLE file, const void* data, uint32_t size) {
+  DWORD written = 0;
+  if (!::WriteFile(file, data, size, &written, /*lpOverlapped=*/nullptr)) return LastError();
+  return static_cast<uint32_t>(written);
+}
+
 class Win32File : public IFile {
  public:
   explicit Win32File(UniqueFile file) : file_(std::move(file)) {}
-  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
-    DWORD written = 0;
-    error = ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr) ? 0 : ::GetLastError();
-    return written;
-  }
-  bool Write(const void* data, std::size_t size) override {
+  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override { return WriteOnceTo(file_.get(), data, size); }
+  Status Write(const void* data, std::size_t size) override {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
       DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
       DWORD written = 0;
-      if (!::WriteFile(file_.get(), p, chunk, &written, /*lpOverlapped=*/nullptr) || written == 0) return false;
+      if (!::WriteFile(file_.get(), p, chunk, &written, /*lpOverlapped=*/nullptr)) return LastError();
+      if (written == 0) return Failed(ERROR_DISK_FULL);
       p += written;
       size -= written;
     }
-    return true;
+    return Succeeded();
   }
 
  private:
@@ -65,9 +69,9 @@ std::optional<Text> FinalPath(HANDLE handle, bool& unsupported) {
 class Win32FileHandle : public IFileHandle {
  public:
   explicit Win32FileHandle(UniqueFile file) : file_(std::move(file)) {}
-  std::optional<HandleFacts> Facts() override {
+  Fallible<HandleFacts> Facts() override {
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!::GetFileInformationByHandle(file_.get(), &info)) return std::nullopt;
+    if (!::GetFileInformationByHandle(file_.get(), &info)) return LastError();
     HandleFacts facts;
     facts.attributes = info.dwFileAttributes;
     facts.links = info.nNumberOfLinks;
@@ -77,22 +81,24 @@ class Win32FileHandle : public IFileHandle {
     facts.final_path = FinalPath(file_.get(), unsupported);
     // Only a system without the call may leave the path unknown; a call that fails says
     // nothing about where the handle is, and the facts are not to be trusted then.
-    if (!facts.final_path && !unsupported) return std::nullopt;
+    if (!facts.final_path && !unsupported) return LastError();
     return facts;
   }
-  bool Truncate() override {
-    return ::SetFilePointer(file_.get(), 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_BEGIN) == 0 &&
-           ::SetEndOfFile(file_.get());
+  Status Truncate() override {
+    if (::SetFilePointer(file_.get(), 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_BEGIN) != 0 ||
+        !::SetEndOfFile(file_.get())) {
+      return LastError();
+    }
+    return Succeeded();
   }
-  uint32_t WriteOnce(const void* data, uint32_t size, uint32_t& error) override {
-    DWORD written = 0;
-    error = ::WriteFile(file_.get(), data, size, &written, /*lpOverlapped=*/nullptr) ? 0 : ::GetLastError();
-    return written;
-  }
-  bool DeleteOnClose() override {
+  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override { return WriteOnceTo(file_.get(), data, size); }
+  Status DeleteOnClose() override {
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    return sysdll::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    if (!sysdll::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+      return LastError();
+    }
+    return Succeeded();
   }
 
  private:
@@ -102,20 +108,22 @@ class Win32FileHandle : public IFileHandle {
 class Win32ReadFile : public IReadFile {
  public:
   explicit Win32ReadFile(UniqueFile file) : file_(std::move(file)) {}
-  std::optional<uint32_t> Size() override {
+  Fallible<uint32_t> Size() override {
     DWORD size = ::GetFileSize(file_.get(), /*lpFileSizeHigh=*/nullptr);
-    if (size == INVALID_FILE_SIZE) return std::nullopt;
-    return size;
+    if (size == INVALID_FILE_SIZE) return LastError();
+    return static_cast<uint32_t>(size);
   }
-  bool SeekFromEnd(int32_t distance) override {
-    return ::SetFilePointer(file_.get(), distance, /*lpDistanceToMoveHigh=*/nullptr, FILE_END) !=
-           INVALID_SET_FILE_POINTER;
+  Status SeekFromEnd(int32_t distance) override {
+    if (::SetFilePointer(file_.get(), distance, /*lpDistanceToMoveHigh=*/nullptr, FILE_END) ==
+        INVALID_SET_FILE_POINTER) {
+      return LastError();
+    }
+    return Succeeded();
   }
-  bool Read(void* buffer, uint32_t size, uint32_t& got) override {
+  Fallible<uint32_t> Read(void* buffer, uint32_t size) override {
     DWORD read = 0;
-    BOOL ok = ::ReadFile(file_.get(), buffer, size, &read, /*lpOverlapped=*/nullptr);
-    got = read;
-    return ok != FALSE;
+    if (!::ReadFile(file_.get(), buffer, size, &read, /*lpOverlapped=*/nullptr)) return LastError();
+    return static_cast<uint32_t>(read);
   }
 
  private:
@@ -125,12 +133,10 @@ class Win32ReadFile : public IReadFile {
 class Win32Find : public IFindHandle {
  public:
   explicit Win32Find(UniqueFind find) : find_(std::move(find)) {}
-  bool Next(FindEntry& entry) override {
+  Fallible<FindEntry> Next() override {
     WIN32_FIND_DATAW data;
-    if (!::FindNextFileW(find_.get(), &data)) return false;
-    entry.name = FromW(data.cFileName, wcslen(data.cFileName));
-    entry.attributes = data.dwFileAttributes;
-    return true;
+    if (!::FindNextFileW(find_.get(), &data)) return LastError();
+    return FindEntry{FromW(data.cFileName, wcslen(data.cFileName)), data.dwFileAttributes};
   }
 
  private:
@@ -139,13 +145,13 @@ class Win32Find : public IFindHandle {
 
 }  // namespace
 
-std::optional<std::string> WideToCodePage(UINT code_page, const Text& text) {
+Fallible<std::string> WideToCodePage(UINT code_page, const Text& text) {
   const wchar_t* source = W(text);
   int needed = ::WideCharToMultiByte(code_page, 0, source, -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return std::nullopt;
+  if (needed <= 0) return LastError();
   std::string out(static_cast<std::size_t>(needed), '\0');
   int written = ::WideCharToMultiByte(code_page, 0, source, -1, out.data(), needed, nullptr, nullptr);
-  if (written <= 0) return std::nullopt;
+  if (written <= 0) return LastError();
   out.resize(static_cast<std::size_t>(written) - 1);  // without the terminator
   return out;
 }
@@ -159,83 +165,91 @@ Text CodePageToWide(UINT code_page, const std::string& bytes) {
   return FromW(out.data(), out.size());
 }
 
-std::unique_ptr<IFile> Win32FileSystem::OpenExclusive(const Text& path, OpenMode mode) {
-  if (path.empty()) return nullptr;
+Fallible<std::unique_ptr<IFile>> Win32FileSystem::OpenExclusive(const Text& path, OpenMode mode) {
+  if (path.empty()) return Failed(ERROR_PATH_NOT_FOUND);
   UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
                                 mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 /*hTemplateFile=*/nullptr));
-  if (!file) return nullptr;
+  if (!file) return LastError();
   if (mode == OpenMode::kAppend &&
       ::SetFilePointer(file.get(), 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       ::GetLastError() != NO_ERROR) {
-    return nullptr;
+    return LastError();
   }
-  return std::make_unique<Win32File>(std::move(file));
+  return std::unique_ptr<IFile>(std::make_unique<Win32File>(std::move(file)));
 }
 
-std::optional<Text> Win32FileSystem::GetFullPathName(const Text& path) {
+Fallible<Text> Win32FileSystem::GetFullPathName(const Text& path) {
   DWORD needed = ::GetFullPathNameW(W(path), 0, nullptr, nullptr);
-  if (needed == 0) return std::nullopt;
+  if (needed == 0) return LastError();
   std::vector<wchar_t> buffer(needed + 1);
   DWORD length = ::GetFullPathNameW(W(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (length == 0 || length >= buffer.size()) return std::nullopt;
+  if (length == 0) return LastError();
+  if (length >= buffer.size()) return Failed(ERROR_INSUFFICIENT_BUFFER);
   return FromW(buffer.data(), length);
 }
 
-std::optional<Text> Win32FileSystem::GetTempPath() {
+Fallible<Text> Win32FileSystem::GetTempPath() {
   wchar_t buffer[1024];
   DWORD length = ::GetTempPathW(1024, buffer);
-  if (length == 0 || length >= 1024) return std::nullopt;
+  if (length == 0) return LastError();
+  if (length >= 1024) return Failed(ERROR_INSUFFICIENT_BUFFER);
   return FromW(buffer, length);
 }
 
-std::optional<Text> Win32FileSystem::GetFolderPath(int csidl) {
+Fallible<Text> Win32FileSystem::GetFolderPath(int csidl) {
   wchar_t buffer[MAX_PATH + 1] = {};
-  if (FAILED(::SHGetFolderPathW(/*hwnd=*/nullptr, csidl, /*hToken=*/nullptr, /*dwFlags=*/0, buffer))) {
-    return std::nullopt;
-  }
+  const HRESULT result = ::SHGetFolderPathW(/*hwnd=*/nullptr, csidl, /*hToken=*/nullptr, /*dwFlags=*/0, buffer);
+  // S_FALSE: the folder id is known but the folder is not there.
+  if (FAILED(result)) return Failed(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : result);
   return FromW(buffer, wcslen(buffer));
 }
 
-std::optional<Text> Win32FileSystem::GetEnvironmentVariable(const Text& name) {
+Fallible<Text> Win32FileSystem::GetEnvironmentVariable(const Text& name) {
   DWORD needed = ::GetEnvironmentVariableW(W(name), nullptr, 0);
-  if (needed == 0) return std::nullopt;
+  if (needed == 0) return LastError();
   std::vector<wchar_t> buffer(needed + 1);
   DWORD length = ::GetEnvironmentVariableW(W(name), buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length >= buffer.size()) return std::nullopt;
+  if (length >= buffer.size()) return Failed(ERROR_INSUFFICIENT_BUFFER);  // it grew meanwhile
   return FromW(buffer.data(), length);
 }
 
-Text Win32FileSystem::GetModuleFileName() {
+Fallible<Text> Win32FileSystem::GetModuleFileName() {
   // Long paths are not cut short: a truncated path would fail verification for no reason.
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return Text();
+    if (length == 0) return LastError();
     if (length < buffer.size()) return FromW(buffer.data(), length);
-    if (buffer.size() >= 32768) return Text();
+    if (buffer.size() >= 32768) return Failed(ERROR_INSUFFICIENT_BUFFER);
     buffer.resize(buffer.size() * 2);
   }
 }
 
-bool Win32FileSystem::CreateDirectory(const Text& path) {
-  return ::CreateDirectoryW(W(path), /*lpSecurityAttributes=*/nullptr) != FALSE;
+// A BOOL call's answer as a status, GetLastError's value with a failure.
+Status Checked(BOOL succeeded) { return succeeded ? Succeeded() : Status(LastError()); }
+
+Status Win32FileSystem::CreateDirectory(const Text& path) {
+  return Checked(::CreateDirectoryW(W(path), /*lpSecurityAttributes=*/nullptr));
 }
 
-int32_t Win32FileSystem::CreateDirectoryTree(const Text& path) {
-  return ::SHCreateDirectoryExW(/*hwnd=*/nullptr, W(path), /*psa=*/nullptr);
+Status Win32FileSystem::CreateDirectoryTree(const Text& path) {
+  const int error = ::SHCreateDirectoryExW(/*hwnd=*/nullptr, W(path), /*psa=*/nullptr);
+  if (error != ERROR_SUCCESS) return Failed(static_cast<uint32_t>(error));
+  return Succeeded();
 }
 
-bool Win32FileSystem::CreateProbeFile(const Text& path) {
+Status Win32FileSystem::CreateProbeFile(const Text& path) {
   // The system removes the file as the owner closes it, on the way out.
   UniqueFile probe(::CreateFileW(W(path), /*dwDesiredAccess=*/0,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
                                  /*hTemplateFile=*/nullptr));
-  return probe.valid();
+  if (!probe) return LastError();
+  return Succeeded();
 }
 
-std::unique_ptr<IFileHandle> Win32FileSystem::OpenForWriting(const Text& path, bool& created, uint32_t& error) {
+Fallible<OpenedForWriting> Win32FileSystem::OpenForWriting(const Text& path) {
   // A new file first, and only then an existing one: OPEN_ALWAYS through a link to
   // nothing would make the link's target, and Wine then reports it as existing.
   auto open = [&](DWORD disposition) {
@@ -244,81 +258,70 @@ std::unique_ptr<IFileHandle> Win32FileSystem::OpenForWriting(const Text& path, b
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
   };
   UniqueFile file = open(CREATE_NEW);
-  created = file.valid();
+  const bool created = file.valid();
   if (!file) {
     const DWORD last = ::GetLastError();
-    if (last == ERROR_FILE_EXISTS || last == ERROR_ALREADY_EXISTS) file = open(OPEN_EXISTING);
-    if (!file) {
-      error = file.valid() ? last : ::GetLastError();
-      return nullptr;
-    }
+    if (last != ERROR_FILE_EXISTS && last != ERROR_ALREADY_EXISTS) return Failed(last);
+    file = open(OPEN_EXISTING);
+    if (!file) return LastError();
   }
-  return std::make_unique<Win32FileHandle>(std::move(file));
+  return OpenedForWriting{std::make_unique<Win32FileHandle>(std::move(file)), created};
 }
 
-std::unique_ptr<IFileHandle> Win32FileSystem::OpenForHolding(const Text& path, uint32_t& error) {
+Fallible<std::unique_ptr<IFileHandle>> Win32FileSystem::OpenForHolding(const Text& path) {
   UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
-  if (!file) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  return std::make_unique<Win32FileHandle>(std::move(file));
+  if (!file) return LastError();
+  return std::unique_ptr<IFileHandle>(std::make_unique<Win32FileHandle>(std::move(file)));
 }
 
-std::unique_ptr<IFileHandle> Win32FileSystem::OpenEntry(const Text& path, bool deletion, uint32_t& error) {
+Fallible<std::unique_ptr<IFileHandle>> Win32FileSystem::OpenEntry(const Text& path, bool deletion) {
   UniqueFile file(::CreateFileW(W(path), FILE_READ_ATTRIBUTES | (deletion ? DELETE : 0),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
-  if (!file) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  return std::make_unique<Win32FileHandle>(std::move(file));
+  if (!file) return LastError();
+  return std::unique_ptr<IFileHandle>(std::make_unique<Win32FileHandle>(std::move(file)));
 }
 
-std::unique_ptr<IReadFile> Win32FileSystem::OpenRead(const Text& path, uint32_t& error) {
+Fallible<std::unique_ptr<IReadFile>> Win32FileSystem::OpenRead(const Text& path) {
   UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
                                 OPEN_EXISTING, /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
-  if (!file) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  return std::make_unique<Win32ReadFile>(std::move(file));
+  if (!file) return LastError();
+  return std::unique_ptr<IReadFile>(std::make_unique<Win32ReadFile>(std::move(file)));
 }
 
-bool Win32FileSystem::DeleteFile(const Text& path) { return ::DeleteFileW(W(path)) != FALSE; }
+Status Win32FileSystem::DeleteFile(const Text& path) { return Checked(::DeleteFileW(W(path))); }
 
-bool Win32FileSystem::RemoveDirectory(const Text& path) { return ::RemoveDirectoryW(W(path)) != FALSE; }
+Status Win32FileSystem::RemoveDirectory(const Text& path) { return Checked(::RemoveDirectoryW(W(path))); }
 
-bool Win32FileSystem::SetCurrentDirectory(const Text& path) { return ::SetCurrentDirectoryW(W(path)) != FALSE; }
+Status Win32FileSystem::SetCurrentDirectory(const Text& path) { return Checked(::SetCurrentDirectoryW(W(path))); }
 
-std::unique_ptr<IFindHandle> Win32FileSystem::FindFirst(const Text& pattern, FindEntry& first) {
+Fallible<FirstFound> Win32FileSystem::FindFirst(const Text& pattern) {
   WIN32_FIND_DATAW data;
   UniqueFind find(::FindFirstFileExW(W(pattern), FindExInfoStandard, &data, FindExSearchNameMatch,
                                     /*lpSearchFilter=*/nullptr, /*dwAdditionalFlags=*/0));
-  if (!find) return nullptr;
-  first.name = FromW(data.cFileName, wcslen(data.cFileName));
-  first.attributes = data.dwFileAttributes;
-  return std::make_unique<Win32Find>(std::move(find));
+  if (!find) return LastError();
+  FindEntry first{FromW(data.cFileName, wcslen(data.cFileName)), data.dwFileAttributes};
+  return FirstFound{std::make_unique<Win32Find>(std::move(find)), std::move(first)};
 }
 
-void Win32FileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
+Status Win32FileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
   // old_dacl points into descriptor, which owns it.
   PACL old_dacl = nullptr;
   UniqueLocal<void> descriptor;
   std::wstring name(reinterpret_cast<const wchar_t*>(path.c_str()));
-  if (::GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*ppsidOwner=*/nullptr,
-                              /*ppsidGroup=*/nullptr, &old_dacl, /*ppSacl=*/nullptr,
-                              descriptor.put()) != ERROR_SUCCESS) {
-    return;
+  if (DWORD error = ::GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                            /*ppsidOwner=*/nullptr, /*ppsidGroup=*/nullptr, &old_dacl,
+                                            /*ppSacl=*/nullptr, descriptor.put());
+      error != ERROR_SUCCESS) {
+    return Failed(error);
   }
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   UniqueSid everyone;
   if (!::AllocateAndInitializeSid(&world, /*nSubAuthorityCount=*/1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                   everyone.put())) {
-    return;
+    return LastError();
   }
   EXPLICIT_ACCESSW access = {};
   access.grfAccessPermissions = mask;
@@ -329,15 +332,22 @@ void Win32FileSystem::SetFolderAccess(const Text& path, uint32_t mask) {
   access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
   access.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
   UniqueLocal<ACL> new_dacl;
-  if (::SetEntriesInAclW(1, &access, old_dacl, new_dacl.put()) != ERROR_SUCCESS) return;
-  ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /*psidOwner=*/nullptr,
-                          /*psidGroup=*/nullptr, new_dacl.get(), /*pSacl=*/nullptr);
+  if (DWORD error = ::SetEntriesInAclW(1, &access, old_dacl, new_dacl.put()); error != ERROR_SUCCESS) {
+    return Failed(error);
+  }
+  if (DWORD error = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                            /*psidOwner=*/nullptr, /*psidGroup=*/nullptr, new_dacl.get(),
+                                            /*pSacl=*/nullptr);
+      error != ERROR_SUCCESS) {
+    return Failed(error);
+  }
+  return Succeeded();
 }
 
-std::optional<uint32_t> Win32FileSystem::GetFileAttributes(const Text& path) {
+Fallible<uint32_t> Win32FileSystem::GetFileAttributes(const Text& path) {
   DWORD attributes = ::GetFileAttributesW(W(path));
-  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-  return attributes;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  return static_cast<uint32_t>(attributes);
 }
 
 }  // namespace carryall::win32

@@ -10,13 +10,13 @@ namespace carryall::win32 {
 
 class Win32MachineInfo : public IMachineInfo {
  public:
-  std::optional<std::string> ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) override;
-  std::optional<OsVersion> GetVersion() override;
-  std::optional<Text> GetSystemFolder() override;
-  std::optional<std::string> ReadFixedFileInfo(const Text& path) override;
-  std::optional<int32_t> AdministratorsMembership() override;
-  std::optional<uint64_t> FreeBytesForCaller(const Text& directory) override;
-  std::optional<Text> GetVolumePathName(const Text& path) override;
+  Fallible<std::string> ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) override;
+  Fallible<OsVersion> GetVersion() override;
+  Fallible<Text> GetSystemFolder() override;
+  Fallible<std::string> ReadFixedFileInfo(const Text& path) override;
+  Fallible<int32_t> AdministratorsMembership() override;
+  Fallible<uint64_t> FreeBytesForCaller(const Text& directory) override;
+  Fallible<Text> GetVolumePathName(const Text& path) override;
 };
 
 }  // namespace carryall::win32

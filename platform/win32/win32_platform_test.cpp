@@ -42,48 +42,50 @@ TEST(Win32StringsTest, EveryShippedEntryLoadsExactly) {
   };
   Win32Resources resources(::GetModuleHandleW(nullptr));
   for (const auto& [id, text] : shipped) {
-    EXPECT_EQ(resources.LoadString(id), std::optional<Text>(text)) << "id " << id;
+    EXPECT_EQ(resources.LoadString(id).value_or(u"(none)"), text) << "id " << id;
   }
-  EXPECT_EQ(resources.LoadString(143), std::nullopt);
-  EXPECT_EQ(resources.LoadString(144), std::nullopt);
-  EXPECT_EQ(resources.LoadString(9999), std::nullopt);
+  for (uint32_t missing : {143u, 144u, 9999u}) {
+    EXPECT_EQ(resources.LoadString(missing).error(), static_cast<uint32_t>(ERROR_RESOURCE_NAME_NOT_FOUND)) << missing;
+  }
 }
 
 TEST(Win32CodePageTest, SizesTheResultFromTheConverter) {
   Text cjk(300, u'\u4e2d');
-  std::optional<std::string> utf8 = WideToCodePage(CP_UTF8, cjk);
+  Fallible<std::string> utf8 = WideToCodePage(CP_UTF8, cjk);
   ASSERT_TRUE(utf8);
   EXPECT_EQ(utf8->size(), 900u) << "three bytes a unit: more than two per unit must fit";
-  std::optional<std::string> western = WideToCodePage(1252, u"caf\u00e9 \u4e2d");
+  Fallible<std::string> western = WideToCodePage(1252, u"caf\u00e9 \u4e2d");
   ASSERT_TRUE(western);
   EXPECT_EQ(*western, "caf\xe9 ?");
   EXPECT_EQ(CodePageToWide(1252, "caf\xe9"), u"caf\u00e9");
-  EXPECT_EQ(WideToCodePage(1252, Text(u"ab\0cd", 5)), std::optional<std::string>("ab"));
+  EXPECT_EQ(WideToCodePage(1252, Text(u"ab\0cd", 5)).value_or("failed"), "ab");
 }
 
 TEST(Win32FileSystemTest, FullPathsResolveAgainstTheCurrentDirectory) {
   std::wstring dir = TempDir();
   ASSERT_TRUE(::SetCurrentDirectoryW(dir.c_str()));
   Win32FileSystem files;
-  EXPECT_EQ(files.GetFullPathName(u"a\\..\\b.txt"), std::optional<Text>(T(dir + L"\\b.txt")));
-  EXPECT_EQ(files.GetFullPathName(u"."), std::optional<Text>(T(dir)));
+  EXPECT_EQ(files.GetFullPathName(u"a\\..\\b.txt").value_or(u""), T(dir + L"\\b.txt"));
+  EXPECT_EQ(files.GetFullPathName(u".").value_or(u""), T(dir));
   Text very_long = u"C:\\" + Text(400, u'x');
-  std::optional<Text> full = files.GetFullPathName(very_long);
+  Fallible<Text> full = files.GetFullPathName(very_long);
   ASSERT_TRUE(full);  // no limit here: the caller decides what fits
   EXPECT_EQ(full->size(), 403u);
 }
 
 TEST(Win32FileSystemTest, TempPathAndFoldersAreReadable) {
   Win32FileSystem files;
-  std::optional<Text> temp = files.GetTempPath();
+  Fallible<Text> temp = files.GetTempPath();
   ASSERT_TRUE(temp);
   EXPECT_EQ(temp->back(), u'\\');
   EXPECT_TRUE(files.GetFolderPath(26));
   EXPECT_TRUE(files.GetFolderPath(35));
   EXPECT_TRUE(files.GetEnvironmentVariable(u"SystemDrive"));
-  EXPECT_FALSE(files.GetEnvironmentVariable(u"CARRYALL_SURELY_NOT_SET"));
-  Text module = files.GetModuleFileName();
-  EXPECT_NE(module.find(u"win32_platform_tests"), Text::npos);
+  EXPECT_EQ(files.GetEnvironmentVariable(u"CARRYALL_SURELY_NOT_SET").error(),
+            static_cast<uint32_t>(ERROR_ENVVAR_NOT_FOUND));
+  Fallible<Text> module = files.GetModuleFileName();
+  ASSERT_TRUE(module);
+  EXPECT_NE(module->find(u"win32_platform_tests"), Text::npos);
 }
 
 TEST(Win32FileSystemTest, LogFileIsExclusiveTruncatedAndAppendable) {
@@ -94,13 +96,15 @@ TEST(Win32FileSystemTest, LogFileIsExclusiveTruncatedAndAppendable) {
   {
     auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kTruncate);
     ASSERT_TRUE(file);
-    EXPECT_TRUE(file->Write("first\n", 6));
-    EXPECT_EQ(files.OpenExclusive(name, IFileSystem::OpenMode::kAppend), nullptr) << "exclusive while open";
+    EXPECT_TRUE((*file)->Write("first\n", 6));
+    EXPECT_EQ(files.OpenExclusive(name, IFileSystem::OpenMode::kAppend).error(),
+              static_cast<uint32_t>(ERROR_SHARING_VIOLATION))
+        << "exclusive while open";
   }
   {
     auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kAppend);
     ASSERT_TRUE(file);
-    EXPECT_TRUE(file->Write("second", 6));
+    EXPECT_TRUE((*file)->Write("second", 6));
   }
   EXPECT_EQ(ReadAll(path), "first\nsecond");
   {
@@ -108,26 +112,23 @@ TEST(Win32FileSystemTest, LogFileIsExclusiveTruncatedAndAppendable) {
     ASSERT_TRUE(file);
   }
   EXPECT_EQ(ReadAll(path), "");
-  EXPECT_EQ(files.OpenExclusive(T(TempDir()), IFileSystem::OpenMode::kTruncate),
-            nullptr)
-      << "a directory is not a log file";
+  EXPECT_FALSE(files.OpenExclusive(T(TempDir()), IFileSystem::OpenMode::kTruncate)) << "a directory is not a log file";
 }
 
 TEST(Win32ThreadsTest, WaitReportsTheLowestSignalledEventAndMessages) {
   Win32Threads threads;
-  EventHandle events[2] = {threads.CreateManualResetEvent(), threads.CreateManualResetEvent()};
+  EventHandle events[2] = {*threads.CreateManualResetEvent(), *threads.CreateManualResetEvent()};
   Message drain;
   while (threads.PeekMessage(drain)) {
   }
-  uint32_t error = 0;
   threads.SetEvent(events[1]);
-  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2, error), 1u);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2).value_or(99), 1u);
   threads.SetEvent(events[0]);
-  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2, error), 0u);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2).value_or(99), 0u);
   threads.ResetEvent(events[0]);
   threads.ResetEvent(events[1]);
   ::PostThreadMessageW(::GetCurrentThreadId(), WM_USER, 7, 8);
-  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2, error), 2u);
+  EXPECT_EQ(threads.WaitForEventsOrMessages(events, 2).value_or(99), 2u);
   Message m;
   ASSERT_TRUE(threads.PeekMessage(m));
   EXPECT_EQ(m.message, static_cast<uint32_t>(WM_USER));
@@ -136,20 +137,18 @@ TEST(Win32ThreadsTest, WaitReportsTheLowestSignalledEventAndMessages) {
 
 TEST(Win32ThreadsTest, FailedWaitsSayWhyAndReturnAtOnce) {
   Win32Threads threads;
-  EventHandle good = threads.CreateManualResetEvent();
+  EventHandle good = *threads.CreateManualResetEvent();
   HANDLE closed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ::CloseHandle(closed);
   EventHandle handles[2] = {good, closed};
-  uint32_t error = 0;
-  const uint32_t woke = threads.WaitForEventsOrMessages(handles, 2, error);
-  EXPECT_GT(woke, 2u) << "neither a handle nor a message";
-  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  const Fallible<uint32_t> woke = threads.WaitForEventsOrMessages(handles, 2);
+  EXPECT_FALSE(woke) << "neither a handle nor a message";
+  EXPECT_EQ(woke.error(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
 
-  error = 0;
-  EXPECT_FALSE(threads.WaitForEvent(closed, error));
-  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  const Status waited = threads.WaitForEvent(closed);
+  EXPECT_EQ(waited.error(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
   threads.SetEvent(good);
-  EXPECT_TRUE(threads.WaitForEvent(good, error));
+  EXPECT_TRUE(threads.WaitForEvent(good));
 }
 
 TEST(Win32ProcessesTest, CommandLineTooLongForTheSystemIsRefusedNotCut) {
@@ -157,27 +156,23 @@ TEST(Win32ProcessesTest, CommandLineTooLongForTheSystemIsRefusedNotCut) {
   std::u16string line = u"\"C:\\windows\\system32\\cmd.exe\" /c exit 3";
   std::u16string too_long = line + u" " + std::u16string(32767 - line.size() - 1, u'A');
   ASSERT_EQ(too_long.size(), 32767u);
-  uint32_t error = 0;
-  EXPECT_EQ(processes.CreateProcess(too_long, error), nullptr);
-  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(processes.CreateProcess(too_long).error(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
 
   // A program that does not exist: the system's own error.
   std::u16string missing = u"\"C:\\no such folder\\w.exe\" x";
-  EXPECT_EQ(processes.CreateProcess(missing, error), nullptr);
+  const uint32_t error = processes.CreateProcess(missing).error();
   EXPECT_TRUE(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) << error;
 
   // A short line starts; its waits and exit code come through.
-  std::unique_ptr<IProcess> child = processes.CreateProcess(line, error);
-  ASSERT_NE(child, nullptr);
-  EXPECT_EQ(child->Wait(kInfinite, error), IProcess::WaitResult::kSignalled);
-  uint32_t code = 0;
-  EXPECT_TRUE(child->GetExitCode(code, error));
-  EXPECT_EQ(code, 3u);
+  auto child = processes.CreateProcess(line);
+  ASSERT_TRUE(child);
+  EXPECT_EQ((*child)->Wait(kInfinite).value_or(IProcess::WaitResult::kTimeout), IProcess::WaitResult::kSignalled);
+  EXPECT_EQ((*child)->GetExitCode().value_or(0), 3u);
 }
 
 TEST(Win32ThreadsTest, StartedThreadRunsItsBody) {
   Win32Threads threads;
-  EventHandle done = threads.CreateManualResetEvent();
+  EventHandle done = *threads.CreateManualResetEvent();
   std::atomic<int> value{0};
   ASSERT_TRUE(threads.StartThread([&] {
     value = 42;
@@ -202,36 +197,34 @@ namespace {
 TEST(Win32FolderTest, ProbeLeavesNothingAndTreesAreMadeWholeWhileCreateMakesOneLevel) {
   std::wstring dir = TempDir() + L"\\folders";
   Win32FileSystem files;
-  EXPECT_FALSE(files.CreateDirectory(T(dir + L"\\a\\b")));
-  EXPECT_EQ(files.CreateDirectoryTree(T(dir + L"\\a\\b")), 0);
+  EXPECT_EQ(files.CreateDirectory(T(dir + L"\\a\\b")).error(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(files.CreateDirectoryTree(T(dir + L"\\a\\b")));
+  EXPECT_EQ(files.CreateDirectoryTree(T(dir + L"\\a\\b")).error(), static_cast<uint32_t>(ERROR_ALREADY_EXISTS));
   EXPECT_TRUE(files.CreateProbeFile(T(dir + L"\\a\\probe")));
   EXPECT_EQ(::GetFileAttributesW((dir + L"\\a\\probe").c_str()), INVALID_FILE_ATTRIBUTES) << "deleted on close";
   EXPECT_FALSE(files.CreateProbeFile(T(dir + L"\\missing\\probe")));
 
-  uint32_t error = 0;
-  bool created = false;
   {
-    auto f = files.OpenForWriting(T(dir + L"\\a\\b\\x.bin"), created, error);
+    auto f = files.OpenForWriting(T(dir + L"\\a\\b\\x.bin"));
     ASSERT_TRUE(f);
-    EXPECT_TRUE(created);
-    uint32_t e = 1;
-    EXPECT_EQ(f->WriteOnce("abc", 3, e), 3u);
-    EXPECT_EQ(e, 0u);
+    EXPECT_TRUE(f->created);
+    EXPECT_EQ(f->handle->WriteOnce("abc", 3).value_or(0), 3u);
   }
-  EXPECT_EQ(files.OpenForWriting(T(dir + L"\\nowhere\\x.bin"), created, error), nullptr);
-  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(files.OpenForWriting(T(dir + L"\\nowhere\\x.bin")).error(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
 
   std::vector<std::u16string> names;
-  FindEntry entry;
-  auto search = files.FindFirst(T(dir + L"\\a\\*.*"), entry);
-  ASSERT_TRUE(search);
-  do names.push_back(entry.name + ((entry.attributes & kFileAttributeDirectory) ? u"/" : u""));
-  while (search->Next(entry));
+  auto found = files.FindFirst(T(dir + L"\\a\\*.*"));
+  ASSERT_TRUE(found);
+  Fallible<FindEntry> entry = found->entry;
+  for (; entry; entry = found->search->Next()) {
+    names.push_back(entry->name + ((entry->attributes & kFileAttributeDirectory) ? u"/" : u""));
+  }
+  EXPECT_EQ(entry.error(), static_cast<uint32_t>(ERROR_NO_MORE_FILES));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::u16string>{u"../", u"./", u"b/"}));
-  search.reset();
+  found->search.reset();
 
-  EXPECT_FALSE(files.RemoveDirectory(T(dir + L"\\a\\b"))) << "not empty";
+  EXPECT_EQ(files.RemoveDirectory(T(dir + L"\\a\\b")).error(), static_cast<uint32_t>(ERROR_DIR_NOT_EMPTY));
   EXPECT_TRUE(files.DeleteFile(T(dir + L"\\a\\b\\x.bin")));
   EXPECT_TRUE(files.RemoveDirectory(T(dir + L"\\a\\b")));
 }
@@ -241,13 +234,12 @@ TEST(Win32HandleTest, FactsNamesHoldsAndDeletionThroughTheHandle) {
   std::wstring dir = TempDir() + L"\\handles";
   ::CreateDirectoryW(dir.c_str(), nullptr);
   Win32FileSystem files;
-  uint32_t error = 0;
-  bool created = false;
   const Text file = T(dir + L"\\File.bin");
-  auto writer = files.OpenForWriting(file, created, error);
-  ASSERT_TRUE(writer);
-  ASSERT_EQ(writer->WriteOnce("payload", 7, error), 7u);
-  const std::optional<HandleFacts> written = writer->Facts();
+  auto opened = files.OpenForWriting(file);
+  ASSERT_TRUE(opened);
+  std::unique_ptr<IFileHandle> writer = std::move(opened->handle);
+  ASSERT_EQ(writer->WriteOnce("payload", 7).value_or(0), 7u);
+  const Fallible<HandleFacts> written = writer->Facts();
   ASSERT_TRUE(written);
   EXPECT_EQ(written->links, 1u);
   EXPECT_EQ(written->attributes & (kFileAttributeDirectory | kFileAttributeReparsePoint), 0u);
@@ -257,15 +249,16 @@ TEST(Win32HandleTest, FactsNamesHoldsAndDeletionThroughTheHandle) {
 
   // An existing entry is opened, not emptied, and says so; its second name shows as a link count.
   ASSERT_TRUE(::CreateHardLinkW((dir + L"\\second.bin").c_str(), (dir + L"\\File.bin").c_str(), nullptr));
-  writer = files.OpenForWriting(file, created, error);
-  ASSERT_TRUE(writer);
-  EXPECT_FALSE(created);
-  const std::optional<HandleFacts> again = writer->Facts();
+  opened = files.OpenForWriting(file);
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(opened->created);
+  writer = std::move(opened->handle);
+  const Fallible<HandleFacts> again = writer->Facts();
   ASSERT_TRUE(again);
   EXPECT_EQ(again->links, 2u);
   EXPECT_EQ(again->identity, written->identity);
   EXPECT_TRUE(writer->Truncate());
-  EXPECT_EQ(writer->WriteOnce("x", 1, error), 1u);
+  EXPECT_EQ(writer->WriteOnce("x", 1).value_or(0), 1u);
   writer.reset();
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   ASSERT_TRUE(::GetFileAttributesExW((dir + L"\\second.bin").c_str(), GetFileExInfoStandard, &data));
@@ -273,23 +266,22 @@ TEST(Win32HandleTest, FactsNamesHoldsAndDeletionThroughTheHandle) {
   ASSERT_TRUE(::DeleteFileW((dir + L"\\second.bin").c_str()));
 
   // A hold lets readers in and keeps writers and deleters out.
-  auto hold = files.OpenForHolding(file, error);
+  auto hold = files.OpenForHolding(file);
   ASSERT_TRUE(hold);
-  EXPECT_EQ(hold->Facts()->identity, written->identity);
-  EXPECT_EQ(files.OpenForWriting(file, created, error), nullptr);
-  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
-  EXPECT_FALSE(files.DeleteFile(file));
-  EXPECT_EQ(files.OpenEntry(file, /*deletion=*/true, error), nullptr);
-  EXPECT_TRUE(files.OpenRead(file, error)) << "a reader";
-  EXPECT_TRUE(files.OpenEntry(file, /*deletion=*/false, error)) << "a look at its attributes";
-  hold.reset();
+  EXPECT_EQ((*hold)->Facts()->identity, written->identity);
+  EXPECT_EQ(files.OpenForWriting(file).error(), static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(files.DeleteFile(file).error(), static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(files.OpenEntry(file, /*deletion=*/true).error(), static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(files.OpenRead(file)) << "a reader";
+  EXPECT_TRUE(files.OpenEntry(file, /*deletion=*/false)) << "a look at its attributes";
+  hold->reset();
 
   // Deletion through the handle happens as it closes; a folder must be empty.
-  auto folder = files.OpenEntry(T(dir), /*deletion=*/true, error);
+  auto folder = *files.OpenEntry(T(dir), /*deletion=*/true);
   ASSERT_TRUE(folder);
   EXPECT_NE(folder->Facts()->attributes & kFileAttributeDirectory, 0u);
-  EXPECT_FALSE(folder->DeleteOnClose()) << "not empty";
-  auto entry = files.OpenEntry(file, /*deletion=*/true, error);
+  EXPECT_EQ(folder->DeleteOnClose().error(), static_cast<uint32_t>(ERROR_DIR_NOT_EMPTY));
+  auto entry = *files.OpenEntry(file, /*deletion=*/true);
   ASSERT_TRUE(entry);
   EXPECT_TRUE(entry->DeleteOnClose());
   entry.reset();
@@ -303,7 +295,7 @@ TEST(Win32FolderTest, EveryoneGetsInheritedReadAndExecuteAccessOnly) {
   std::wstring dir = TempDir() + L"\\acl";
   ::CreateDirectoryW(dir.c_str(), nullptr);
   Win32FileSystem files;
-  files.SetFolderAccess(T(dir), 0x1200A9);
+  ASSERT_TRUE(files.SetFolderAccess(T(dir), 0x1200A9));
   PACL dacl = nullptr;
   UniqueLocal<void> descriptor;
   ASSERT_EQ(::GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,

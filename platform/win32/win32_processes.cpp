@@ -2,6 +2,7 @@
 #include "platform/win32/win32_processes.h"
 
 #include "platform/win32/handles.h"
+#include "platform/win32/win32_platform.h"
 
 namespace carryall::win32 {
 
@@ -13,24 +14,18 @@ class Win32Process : public IProcess {
   explicit Win32Process(const PROCESS_INFORMATION& info)
       : thread_(info.hThread), process_(info.hProcess), id_(info.dwProcessId) {}
   uint32_t id() const override { return id_; }
-  WaitResult Wait(uint32_t timeout_ms, uint32_t& error) override {
+  Fallible<WaitResult> Wait(uint32_t timeout_ms) override {
     const DWORD result = ::WaitForSingleObject(process_.get(), timeout_ms);
     switch (result) {
       case WAIT_OBJECT_0: return WaitResult::kSignalled;
       case WAIT_TIMEOUT: return WaitResult::kTimeout;
-      default:
-        error = result == WAIT_FAILED ? ::GetLastError() : result;
-        return WaitResult::kFailed;
+      default: return result == WAIT_FAILED ? LastError() : Failed(result);
     }
   }
-  bool GetExitCode(uint32_t& code, uint32_t& error) override {
+  Fallible<uint32_t> GetExitCode() override {
     DWORD value = 0;
-    if (!::GetExitCodeProcess(process_.get(), &value)) {
-      error = ::GetLastError();
-      return false;
-    }
-    code = value;
-    return true;
+    if (!::GetExitCodeProcess(process_.get(), &value)) return LastError();
+    return static_cast<uint32_t>(value);
   }
 
  private:
@@ -47,29 +42,28 @@ BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM context) {
 
 }  // namespace
 
-bool Win32Processes::IsRunningUnderWow64() {
+Fallible<bool> Win32Processes::IsRunningUnderWow64() {
+  auto fn = is_wow64_.get();
+  if (!fn) return Failed(ERROR_PROC_NOT_FOUND);
   BOOL wow = FALSE;
-  if (auto fn = is_wow64_.get()) fn(::GetCurrentProcess(), &wow);
+  if (!fn(::GetCurrentProcess(), &wow)) return LastError();
   return wow != FALSE;
 }
 
 void Win32Processes::DisableFsRedirection() {
-  if (!IsRunningUnderWow64()) return;
+  if (!IsRunningUnderWow64().value_or(false)) return;
   if (auto fn = disable_redirection_.get()) fn(&saved_redirection_);
 }
 
 void Win32Processes::RevertFsRedirection() {
-  if (!IsRunningUnderWow64()) return;
+  if (!IsRunningUnderWow64().value_or(false)) return;
   if (auto fn = revert_redirection_.get()) fn(saved_redirection_);
 }
 
-std::unique_ptr<IProcess> Win32Processes::CreateProcess(std::u16string& command_line, uint32_t& error) {
+Fallible<std::unique_ptr<IProcess>> Win32Processes::CreateProcess(std::u16string& command_line) {
   // Windows refuses a command line of more than 32,767 units with its terminator; Wine
   // would start the program with the line cut short instead. Refuse it the same way.
-  if (command_line.size() >= 32767) {
-    error = ERROR_INVALID_PARAMETER;
-    return nullptr;
-  }
+  if (command_line.size() >= 32767) return Failed(ERROR_INVALID_PARAMETER);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
@@ -77,10 +71,9 @@ std::unique_ptr<IProcess> Win32Processes::CreateProcess(std::u16string& command_
                         /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
                         /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
                         &info)) {
-    error = ::GetLastError();
-    return nullptr;
+    return LastError();
   }
-  return std::make_unique<Win32Process>(info);
+  return std::unique_ptr<IProcess>(std::make_unique<Win32Process>(info));
 }
 
 void Win32Processes::EnumWindows(const std::function<bool(WindowHandle)>& visit) {

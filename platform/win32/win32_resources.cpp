@@ -5,12 +5,12 @@
 
 namespace carryall::win32 {
 
-std::optional<Text> Win32Resources::LoadString(uint32_t id) {
+Fallible<Text> Win32Resources::LoadString(uint32_t id) {
   // With a zero buffer size LoadStringW hands out a read-only pointer into the resource,
   // so no entry is ever cut at a buffer's end.
   const wchar_t* text = nullptr;
   int length = ::LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
-  if (length <= 0 || text == nullptr) return std::nullopt;
+  if (length <= 0 || text == nullptr) return Failed(ERROR_RESOURCE_NAME_NOT_FOUND);
   return FromW(text, static_cast<std::size_t>(length));
 }
 
@@ -33,33 +33,30 @@ BOOL CALLBACK EnumNamesProc(HMODULE /*module*/, LPCWSTR /*type*/, LPWSTR name, L
 }
 }  // namespace
 
-bool Win32Resources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
+Status Win32Resources::EnumResourceNames(const Text& type, const std::function<void(const Name&)>& each) {
   EnumContext context{&each};
-  return ::EnumResourceNamesW(module_, W(type), EnumNamesProc, reinterpret_cast<LONG_PTR>(&context)) != FALSE;
+  if (!::EnumResourceNamesW(module_, W(type), EnumNamesProc, reinterpret_cast<LONG_PTR>(&context))) return LastError();
+  return Succeeded();
 }
 
-IResources::Locked Win32Resources::LockResource(uint16_t id, const Text& type) {
-  Locked locked;
+Fallible<IResources::Found> Win32Resources::FindResource(uint16_t id, const Text& type) {
   HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(id), W(type));
-  if (!found) {
-    locked.failure = Locked::Failure::kFind;
-    return locked;
-  }
-  UniqueLoadedResource loaded(::LoadResource(module_, found));
-  if (!loaded) {
-    locked.failure = Locked::Failure::kLoad;
-    return locked;
-  }
-  const void* data = ::LockResource(loaded.get());
-  if (!data) {
-    locked.failure = Locked::Failure::kLock;
-    return locked;
-  }
-  // Resources of a loaded module stay mapped for its life: the data outlives this call.
-  loaded.release();
-  locked.data = static_cast<const uint8_t*>(data);
-  locked.size = ::SizeofResource(module_, found);
-  return locked;
+  if (!found) return LastError();
+  return Found{found};
+}
+
+Fallible<IResources::Loaded> Win32Resources::LoadResource(Found found) {
+  // Resources of a loaded module stay mapped for its life: nothing is ever freed.
+  HGLOBAL loaded = ::LoadResource(module_, static_cast<HRSRC>(const_cast<void*>(found)));
+  if (!loaded) return LastError();
+  return Loaded{loaded};
+}
+
+Fallible<IResources::Bytes> Win32Resources::LockResource(Found found, Loaded loaded) {
+  const void* data = ::LockResource(static_cast<HGLOBAL>(const_cast<void*>(loaded)));
+  if (!data) return LastError();
+  const DWORD size = ::SizeofResource(module_, static_cast<HRSRC>(const_cast<void*>(found)));
+  return Bytes{static_cast<const uint8_t*>(data), static_cast<uint32_t>(size)};
 }
 
 }  // namespace carryall::win32

@@ -17,9 +17,9 @@ Text Win32System::GetCommandLine() {
 void Win32Threads::ComInitialize() { ::CoInitialize(/*pvReserved=*/nullptr); }
 void Win32Threads::ComUninitialize() { ::CoUninitialize(); }
 
-std::optional<std::array<uint8_t, 16>> Win32System::CreateGuid() {
+Fallible<std::array<uint8_t, 16>> Win32System::CreateGuid() {
   GUID guid;
-  if (FAILED(::CoCreateGuid(&guid))) return std::nullopt;
+  if (const HRESULT result = ::CoCreateGuid(&guid); FAILED(result)) return Failed(static_cast<uint32_t>(result));
   std::array<uint8_t, 16> bytes;
   static_assert(sizeof guid == 16);
   memcpy(bytes.data(), &guid, 16);

@@ -9,9 +9,11 @@
 
 namespace carryall::win32 {
 
-EventHandle Win32Threads::CreateManualResetEvent() {
-  return ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
-                        /*lpName=*/nullptr);
+Fallible<EventHandle> Win32Threads::CreateManualResetEvent() {
+  HANDLE event = ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
+                                /*lpName=*/nullptr);
+  if (!event) return LastError();
+  return EventHandle{event};
 }
 
 namespace {
@@ -22,7 +24,7 @@ unsigned __stdcall ThreadEntry(void* argument) {
 }
 }  // namespace
 
-bool Win32Threads::StartThread(std::function<void()> body) {
+Status Win32Threads::StartThread(std::function<void()> body) {
   // Both threads make windows: the main thread its splash, the worker its folder prompt,
   // possibly at the same moment. Under Wine the first window of a session starts the
   // desktop, and the system's control classes (through comctl32 6) are registered on their
@@ -40,23 +42,24 @@ bool Win32Threads::StartThread(std::function<void()> body) {
   // Nobody waits for the thread: its handle is closed as this returns, which lets it run on.
   UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(
       /*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(), /*initflag=*/0, /*thrdaddr=*/nullptr)));
-  if (!thread) return false;
+  if (!thread) return Failed(static_cast<uint32_t>(_doserrno));  // _beginthreadex keeps the system's error there
   heap_body.release();  // the thread owns it now
-  return true;
+  return Succeeded();
 }
 
-uint32_t Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count, uint32_t& error) {
+Fallible<uint32_t> Win32Threads::WaitForEventsOrMessages(const EventHandle* handles, uint32_t count) {
   std::vector<HANDLE> list(handles, handles + count);
   DWORD result = ::MsgWaitForMultipleObjects(count, list.data(), /*fWaitAll=*/FALSE, INFINITE, QS_ALLINPUT);
-  if (result == WAIT_FAILED) error = ::GetLastError();
-  return result - WAIT_OBJECT_0;
+  if (result == WAIT_FAILED) return LastError();
+  // An abandoned wait cannot happen on events; the system names no error for one.
+  if (result - WAIT_OBJECT_0 > count) return kNoReason;
+  return static_cast<uint32_t>(result - WAIT_OBJECT_0);
 }
 
-bool Win32Threads::WaitForEvent(EventHandle event, uint32_t& error) {
+Status Win32Threads::WaitForEvent(EventHandle event) {
   const DWORD result = ::WaitForSingleObject(event, INFINITE);
-  if (result == WAIT_OBJECT_0) return true;
-  error = result == WAIT_FAILED ? ::GetLastError() : result;
-  return false;
+  if (result == WAIT_OBJECT_0) return Succeeded();
+  return result == WAIT_FAILED ? LastError() : Failed(result);
 }
 
 bool Win32Threads::PeekMessage(Message& message) {

@@ -37,7 +37,9 @@ int CStaticLink::ControlId() { return ::GetDlgCtrlID(m_hWnd); }
 std::optional<Text> CStaticLink::LoadControlString(uint32_t id) {
   CWinApp* app = AfxGetApp();
   if (!app) return std::nullopt;
-  return app->strings.LoadString(id);
+  Fallible<Text> text = app->strings.LoadString(id);
+  if (!text) return std::nullopt;
+  return *std::move(text);
 }
 
 intptr_t CStaticLink::ShellOpen(const Text& target) {
