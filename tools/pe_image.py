@@ -1,11 +1,13 @@
 """The parts of a PE file's layout that signing and tagging a bootstrapper touch, and the
-minimal DER reading they need. Standard library only.
+minimal DER reading they need.
 
-A PE file here is: the DOS header, whose 32-bit value at 0x3C is the offset of the
-"PE\\0\\0" signature; the 20-byte COFF header; the optional header (PE32, magic 0x10B, or
-PE32+, magic 0x20B) with the checksum at offset 64 and the data directories at 96 (PE32)
-or 112 (PE32+), the fifth of which is the security directory: the file offset and size of
-the certificate table; then the section headers, 40 bytes each.
+The headers are read with Debian's pefile: where the checksum field and the security
+directory entry lie, the certificate table's offset and size (the security directory is
+the one entry that holds a file offset), and where the image's own bytes end. What pefile
+does not do stays here: the Authenticode digest, the checksum of a changed file (pefile's
+own walks the file a word at a time in Python: 6.4 s for the 64 MiB demo here, against
+0.5 s for ours), and
+writing the security directory and the certificate table.
 """
 
 import hashlib
@@ -13,6 +15,8 @@ import os
 import shutil
 import struct
 import tempfile
+
+import pefile  # Debian's python3-pefile
 
 SECURITY_DIRECTORY = 4
 WIN_CERT_REVISION_2_0 = 0x0200
@@ -67,46 +71,37 @@ def pe_header_offset(data):
 
 
 def parse(data):
-    """The layout of the PE file whose bytes are data; PeError when it is not one, or when
-    its security directory points outside the file."""
-    pe = pe_header_offset(data)
-    sections = _u16(data, pe + 6)
-    symbols_at = _u32(data, pe + 12)
-    symbols = _u32(data, pe + 16)
-    optional_size = _u16(data, pe + 20)
-    optional = pe + 24
-    if optional + optional_size > len(data) or optional_size < 2:
-        raise PeError("the optional header runs past the end of the file")
-    magic = _u16(data, optional)
-    if magic == 0x10B:
-        count_at, directories = optional + 92, optional + 96
-    elif magic == 0x20B:
-        count_at, directories = optional + 108, optional + 112
-    else:
-        raise PeError("unknown optional header magic 0x%x" % magic)
-    security_entry = directories + 8 * SECURITY_DIRECTORY
-    if security_entry + 8 > optional + optional_size or _u32(data, count_at) <= SECURITY_DIRECTORY:
+    """The layout of the PE file whose bytes are data, read with Debian's pefile; PeError
+    when it is not one, or when its security directory points outside the file."""
+    pe_header_offset(data)  # what is no PE file at all is refused in our own words
+    try:
+        pe = pefile.PE(data=data, fast_load=True)
+    except pefile.PEFormatError as error:
+        raise PeError(str(error)) from error
+    optional = pe.OPTIONAL_HEADER
+    if optional.Magic not in (0x10B, 0x20B):
+        raise PeError("unknown optional header magic 0x%x" % optional.Magic)
+    if len(optional.DATA_DIRECTORY) <= SECURITY_DIRECTORY:
         raise PeError("the optional header has no security directory")
-    cert_offset, cert_size = struct.unpack_from("<II", data, security_entry)
+    security = optional.DATA_DIRECTORY[SECURITY_DIRECTORY]
+    # The security directory alone holds a file offset, not an address.
+    cert_offset, cert_size = security.VirtualAddress, security.Size
     if cert_size and (cert_offset < WIN_CERTIFICATE_HEADER or cert_offset + cert_size > len(data)):
         raise PeError("the security directory (offset %d, size %d) points outside the file of %d bytes"
                       % (cert_offset, cert_size, len(data)))
-
-    table = optional + optional_size
-    if table + 40 * sections > len(data):
-        raise PeError("the section table runs past the end of the file")
-    image_end = _u32(data, optional + 60)  # SizeOfHeaders
-    for index in range(sections):
-        raw_size, raw_at = struct.unpack_from("<II", data, table + 40 * index + 16)
-        if raw_size:
-            image_end = max(image_end, raw_at + raw_size)
-    if symbols_at:
-        strings_at = symbols_at + 18 * symbols
+    image_end = optional.SizeOfHeaders
+    for section in pe.sections:
+        if section.SizeOfRawData:
+            image_end = max(image_end, section.PointerToRawData + section.SizeOfRawData)
+    header = pe.FILE_HEADER
+    if header.PointerToSymbolTable:
+        strings_at = header.PointerToSymbolTable + 18 * header.NumberOfSymbols
         strings_size = _u32(data, strings_at) if strings_at + 4 <= len(data) else 4
         image_end = max(image_end, strings_at + max(strings_size, 4))
     if image_end > len(data):
         raise PeError("the sections run past the end of the file (%d of %d bytes)" % (image_end, len(data)))
-    return PeLayout(optional + 64, security_entry, cert_offset if cert_size else 0, cert_size, image_end)
+    return PeLayout(optional.get_field_absolute_offset("CheckSum"), security.get_file_offset(),
+                    cert_offset if cert_size else 0, cert_size, image_end)
 
 
 def authenticode_digest(data, layout, end):
