@@ -245,12 +245,12 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
     const char* line;                     // %s: the held file's path
   } cases[] = {
       {"let go after three waits", "temp C:\\Base", 3, true, {100, 200, 400}, {}, "Manual Deletion of '%s'\n"},
-      {"held for good", "temp C:\\Base", 0, true, {100, 200, 400, 800, 1000, 1000, 500}, {"a.txt", ""},
+      {"held for good", "temp C:\\Base", 0, true, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {"a.txt", ""},
        "Marked '%s' for deletion at the next restart: it is still held (error 32)\n"},
-      {"held for good, no rights to mark it", "temp C:\\Base", 0, false, {100, 200, 400, 800, 1000, 1000, 500}, {},
+      {"held for good, no rights to mark it", "temp C:\\Base", 0, false, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {},
        "Kept '%s': it is held (error 32) and could not be marked for deletion at restart, error 5\n"},
       {"held for good in a folder that was there", "/zeroguid temp C:\\Base", 0, true,
-       {100, 200, 400, 800, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n"},
+       {100, 200, 400, 800, 1000, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n"},
   };
   for (const Case& c : cases) {
     sim::SimMachine m;

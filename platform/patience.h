@@ -33,7 +33,7 @@ class Patience {
   bool Wait(const Text& path, uint32_t error);
   bool spent() const { return left_ms_ == 0; }
 
-  static constexpr uint32_t kDefaultBudgetMs = 4000;
+  static constexpr uint32_t kDefaultBudgetMs = 5000;
   static constexpr uint32_t kFirstWaitMs = 100;
   static constexpr uint32_t kLongestWaitMs = 1000;
 
