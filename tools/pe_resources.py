@@ -176,10 +176,11 @@ class _Image:
     """What pack() reads from the linked image and changes in its headers."""
 
     def __init__(self, data):
-        pe_image.pe_header_offset(data)
         try:
+            pe_image.pe_header_offset(data)
             self.pe = pe = pefile.PE(data=data, fast_load=True)
-        except pefile.PEFormatError as e:
+            self.image_end = pe_image.parse(data).image_end
+        except (PeError, pefile.PEFormatError) as e:
             raise PackError(str(e)) from e
         optional = pe.OPTIONAL_HEADER
         directories = optional.DATA_DIRECTORY
@@ -211,7 +212,6 @@ class _Image:
             if index not in (RESOURCE_DIRECTORY, SECURITY_DIRECTORY, BASE_RELOCATION_DIRECTORY) \
                     and d.Size and d.VirtualAddress >= rva:
                 raise PackError("data directory %d lies in or after the resource section" % index)
-        self.image_end = pe_image.parse(data).image_end
         if self.image_end != len(data):
             raise PackError("%d bytes follow the image" % (len(data) - self.image_end))
 
@@ -287,8 +287,9 @@ def pack(in_path, out_path, resources, replace_type):
                     _copy_file(r, out, total)
             write(bytes(image.raw_start + _align(layout.size, image.file_alignment) - out.tell()))
             pe_image.copy_range(source, out, image.raw_end, image.image_end, total.add)
+            value = total.value(out.tell())
             out.seek(image.pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"))
-            out.write(struct.pack("<I", total.value(out.seek(0, os.SEEK_END))))
+            out.write(struct.pack("<I", value))
 
 
 def _copy_file(resource, out, total):
