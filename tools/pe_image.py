@@ -15,7 +15,6 @@ through in chunks of CHUNK bytes (copy_range), hashed and summed on the way.
 """
 
 import contextlib
-import hashlib
 import mmap
 import os
 import shutil

@@ -31,13 +31,14 @@ from pe_image import PeError
 
 MIB = 1 << 20
 # The largest image (SizeOfImage) that a bootstrapper may have. A 32-bit program's image
-# is mapped whole, in one piece, at its preferred base of 4 MiB (ASLR moves an executable
-# by at most 16 MiB); above it, from 0x50000000 up, lie the system DLLs that Windows maps
-# into every 32-bit process at addresses fixed per boot (ntdll first, before the program
-# runs). That leaves 1260 MiB, on 32-bit Windows and on 64-bit Windows alike (large-address
-# awareness adds space above 2 GiB, past the shared page at 0x7FFE0000 that no mapping can
-# span). 1152 MiB keeps 108 MiB of that for what differs between Windows versions and
-# Wine. The README's "Your own payload" says the same.
+# is mapped whole, in one piece, at its base of 4 MiB (ASLR moves an executable by a few
+# MiB; 16 are allowed) and upward; from 0x50000000 up lies the area where Windows puts the
+# system DLLs of every 32-bit process, at addresses fixed per boot (ntdll before the
+# program runs). Below that area 1260 MiB are free on every supported Windows, 32-bit
+# included; large-address awareness adds space above 2 GiB only, past the shared page at
+# 0x7FFE0000 that no mapping can span. 1152 MiB keeps 108 MiB of those for what differs
+# between Windows versions and for the program's own memory. The README's "Your own
+# payload" says the same; Wine is more lenient.
 MAX_IMAGE_SIZE = 1152 * MIB
 LIMIT_REASON = ("Windows maps a 32-bit program's image whole, in one piece of its address space "
                 "between the program's base and the system DLLs (README, \"Your own payload\")")
