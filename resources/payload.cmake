@@ -280,7 +280,8 @@ endfunction()
 # checked as CARRYALL_SPLASH_BITMAP is; they must exist when CMake runs). Relative paths are taken from the calling CMakeLists.txt's folder.
 # The list may name files that the build makes, in the build folder; DEPENDS names the
 # targets that make them (not needed for the sample wizard, bin/sample_wizard.exe).
-# The bootstrapper is checked after linking (resources/post_link.cmake) and signed like
+# The payload is packed into the linked program (_carryall_payload), the image is then
+# checked (resources/post_link.cmake) and signed like
 # CarryallInstaller (its default program name comes from its own string table), unless
 # UNSIGNED is given or CARRYALL_SIGN is OFF.
 #

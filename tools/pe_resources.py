@@ -78,6 +78,11 @@ def _sort_key(key):
     return (1, key)
 
 
+def _sorted(entries):
+    """The entries of one directory level in the order the loader's search needs."""
+    return dict(sorted(entries.items(), key=lambda item: _sort_key(item[0])))
+
+
 def _data_key(resource):
     return ("file", resource.data) if isinstance(resource.data, str) else ("bytes", resource.data)
 
@@ -92,8 +97,8 @@ class SectionLayout:
             if r.language in languages:
                 raise PackError("resource %r %r language %d is given twice" % (r.type, r.name, r.language))
             languages[r.language] = r
-        self.tree = {t: {n: dict(sorted(l.items())) for n, l in sorted(names.items(), key=lambda i: _sort_key(i[0]))}
-                     for t, names in sorted(tree.items(), key=lambda i: _sort_key(i[0]))}
+        self.tree = {t: {n: _sorted(languages) for n, languages in _sorted(names).items()}
+                     for t, names in _sorted(tree).items()}
 
         at = 16 + 8 * len(self.tree)
         self.directories = {}  # (type,) or (type, name) -> offset of its directory
@@ -142,7 +147,7 @@ class SectionLayout:
         for t, names in self.tree.items():
             directory(self.directories[(t,)], [(n, 0x80000000 | self.directories[(t, n)]) for n in names])
             for n, languages in names.items():
-                directory(self.directories[(t, n)], [(l, self.entries[r]) for l, r in languages.items()])
+                directory(self.directories[(t, n)], [(language, self.entries[r]) for language, r in languages.items()])
         for key, at in self.strings.items():
             encoded = key.encode("utf-16-le")
             struct.pack_into("<H", out, at, len(encoded) // 2)
@@ -166,10 +171,10 @@ def existing_resources(pe, data, replace_type):
         if _name(t) == replace_type:
             continue
         for n in t.directory.entries:
-            for l in n.directory.entries:
-                entry = l.data.struct
+            for language in n.directory.entries:
+                entry = language.data.struct
                 at = pe.get_offset_from_rva(entry.OffsetToData)
-                found.append(bytes_resource(_name(t), _name(n), data[at:at + entry.Size], l.id, entry.CodePage))
+                found.append(bytes_resource(_name(t), _name(n), data[at:at + entry.Size], language.id, entry.CodePage))
     return found
 
 
