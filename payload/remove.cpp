@@ -67,6 +67,13 @@ void RemoveEntry(Cleanup& c, const Text& path, std::u16string_view line) {
   for (const Text& left : c.left) {
     if (SamePath(left, path)) return;
   }
+  // Only an entry this run may delete is worth waiting for: a look takes no share of it.
+  if (const Fallible<HandleFacts> look = LookAt(files, path); look && !c.ctx.folder.own.MayDelete(path, *look)) {
+    log.Printf(u"Kept '%s': this run did not write it\n", path);
+    c.kept = true;
+    return;
+  }
+  // The handle that deletes is looked at again: the entry may have changed meanwhile.
   Fallible<std::unique_ptr<IFileHandle>> handle = files.OpenEntry(path, /*deletion=*/true);
   while (!handle && c.patience.TryAgain(path, handle.error(), /*access_denied_counts=*/true)) {
     handle = files.OpenEntry(path, /*deletion=*/true);
