@@ -41,7 +41,12 @@ bool LeaveForRestart(Cleanup& c, const Text& path, uint32_t error) {
     c.kept = true;
     return true;
   }
-  c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart: it is still held (error %u)\n", path, error);
+  if (error == kErrorDirNotEmpty) {
+    c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart, after what is left in it (error %u)\n", path,
+                     error);
+  } else {
+    c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart: it is still held (error %u)\n", path, error);
+  }
   c.left.push_back(path);
   return true;
 }
