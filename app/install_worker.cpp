@@ -77,7 +77,7 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
 int32_t CCarryallInstallerApp::RemoveTempFolder() { return RemovePrivateFolder(payload_, m_resources); }
 
 int32_t CCarryallInstallerApp::RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code) {
-  const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files, log_,
+  const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files, platform_.system, log_,
                             LoadString(kIdsProgramType), m_hWindowShownEvent, GetTempFolder(payload_)};
   const LaunchOutcome outcome = RunProgram(launch, program_path, m_strWizardArguments);
   exit_code = outcome.exit_code;

@@ -201,7 +201,7 @@ TEST_F(WorkerTest, ASecondRunWhileTheWizardRunsFailsAtItsFirstFileAndDeletesNoth
   EXPECT_NE(second_log.find(zero + "\\w.exe Create file has failed\nExtract File w.exe 80004005\n"), std::string::npos)
       << second_log;
   EXPECT_EQ(second_log.find("Manual Deletion"), std::string::npos);
-  EXPECT_NE(second_log.find("Kept '" + zero + "\\w.exe': it could not be deleted\n"), std::string::npos);
+  EXPECT_NE(second_log.find("Kept '" + zero + "\\w.exe': this run did not write it\n"), std::string::npos);
   EXPECT_EQ(during, (std::vector<std::string>{"a.txt", "w.exe"})) << "the first run's files stay while its wizard runs";
   EXPECT_FALSE(machine.files.Exists(kZero)) << "the first run still removes its own folder";
 }
@@ -229,6 +229,80 @@ TEST_F(WorkerTest, WhatIsPlantedWhileTheWizardRunsIsNeverAWayOut) {
   EXPECT_TRUE(Logged("Deletion file '" + f + "\\wizard.log'\n"));
   EXPECT_TRUE(Logged("Kept '" + f + "\\planted.txt': this run did not write it\n"));
   EXPECT_EQ(machine.files.List(folder), std::vector<std::string>{"planted.txt"});
+}
+
+// A scanner or a debugger holds a payload file from the wizard's end: the clean-up waits,
+// doubling each wait, and what stays held past its few seconds is left for the next start
+// (in a folder this run made) or kept, while the run's result stays the wizard's.
+TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
+  struct Case {
+    const char* name;
+    const char* args;
+    std::size_t held_for;  // waits until the scanner lets go; 0: never
+    bool elevated;
+    std::vector<uint32_t> sleeps;
+    std::vector<std::string> at_restart;  // relative to the private folder
+    const char* line;                     // %s: the held file's path
+  } cases[] = {
+      {"let go after three waits", "temp C:\\Base", 3, true, {100, 200, 400}, {}, "Manual Deletion of '%s'\n"},
+      {"held for good", "temp C:\\Base", 0, true, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {"a.txt", ""},
+       "Marked '%s' for deletion at the next restart: it is still held (error 32)\n"},
+      {"held for good, no rights to mark it", "temp C:\\Base", 0, false, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {},
+       "Kept '%s': it is held (error 32) and could not be marked for deletion at restart, error 5\n"},
+      {"held for good in a folder that was there", "/zeroguid temp C:\\Base", 0, true,
+       {100, 200, 400, 800, 1000, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n"},
+  };
+  for (const Case& c : cases) {
+    sim::SimMachine m;
+    FileLog l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
+    m.resources.Add(u"TOOLKIT", 102, "abc");
+    m.resources.Add(u"TOOLKIT", 103, "w");
+    m.files.MakeDirectories(u"C:\\Base");
+    if (std::string(c.args).find("zeroguid") != std::string::npos) {
+      m.files.MakeDirectories(u"C:\\Base\\{00000000-0000-0000-0000-000000000000}");
+    }
+    m.files.elevated = c.elevated;
+    Text folder;
+    std::unique_ptr<IFileHandle> scanner;
+    m.processes.on_create = [&] {
+      folder = GetTempFolder(a.payload());
+      scanner = *m.files.OpenForHolding(folder + u"\\a.txt");
+    };
+    m.system.on_sleep = [&](std::size_t waits) {
+      if (waits == c.held_for) scanner.reset();
+    };
+    m.processes.child.exit_code = 7;
+    m.system.command_line = u"prog.exe " + sim::Widen(c.args);
+    ASSERT_EQ(a.ProcessOptions(), kOk) << c.name;
+    EXPECT_EQ(a.RunEmbeddedResource(a.m_nExitCode), kOk) << c.name;
+    EXPECT_EQ(a.m_nExitCode, 7) << c.name << ": the clean-up never changes the result";
+    EXPECT_EQ(m.system.sleeps, c.sleeps) << c.name;
+    std::vector<std::string> marked;
+    for (const Text& path : m.files.at_restart) marked.push_back(Narrow(path.substr(std::min(path.size(), folder.size() + 1))));
+    EXPECT_EQ(marked, c.at_restart) << c.name;
+    std::string line = c.line;
+    line.replace(line.find("%s"), 2, Narrow(folder) + "\\a.txt");
+    EXPECT_NE(Narrow(l.pending()).find(line), std::string::npos) << c.name << "\n" << Narrow(l.pending());
+    EXPECT_NE(Narrow(l.pending()).find("a.txt is held by another program (error 32): trying again in 100 ms\n"),
+              std::string::npos)
+        << c.name;
+    scanner.reset();
+  }
+}
+
+// A program that holds the wizard's file (a scanner that opened it without sharing) makes
+// its start fail with a sharing violation for a moment: the start is tried again.
+TEST_F(WorkerTest, WizardHeldAtItsStartIsStartedOnceLetGo) {
+  int tries = 0;
+  machine.processes.create_error = 32;
+  machine.processes.program_exists = [&](const std::u16string&) { return ++tries > 2; };
+  EXPECT_EQ(Run(u"temp C:\\Base"), kOk);
+  EXPECT_EQ(machine.system.sleeps, (std::vector<uint32_t>{100, 200}));
+  EXPECT_EQ(Count("w.exe is held by another program (error 32): trying again in "), 2);
+  EXPECT_EQ(machine.processes.events.front(), "create failed");
+  EXPECT_EQ(Count("Run Program returned error"), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "base/result_codes.h"
 #include "checks/processor_mode.h"
 #include "launch/window_iterator.h"
+#include "platform/patience.h"
 
 namespace carryall {
 
@@ -13,9 +14,22 @@ constexpr uint32_t kPollMs = 100;
 // Whether the command line and its terminator fit within what CreateProcessW takes.
 bool CommandLineFits(const Text& command_line) { return command_line.size() < kMaxCommandLine; }
 
+// CreateProcessW, tried again while another program (a scanner) holds the wizard's file.
+Fallible<std::unique_ptr<IProcess>> Create(const WizardLaunch& launch, const Text& program, Text& command_line) {
+  const Text line = command_line;  // the system may write into its buffer
+  Patience patience(launch.system, launch.log);
+  Fallible<std::unique_ptr<IProcess>> created = launch.processes.CreateProcess(command_line);
+  while (!created && patience.TryAgain(program, created.error(), /*access_denied_counts=*/true)) {
+    command_line = line;
+    created = launch.processes.CreateProcess(command_line);
+  }
+  return created;
+}
+
 // Starts the wizard in the processor mode the build asks for, the redirection turned
 // back on afterwards whatever happens. nullptr with status set when it did not start.
-std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_line, Result& status) {
+std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, const Text& program, Text& command_line,
+                                      Result& status) {
   Log& log = launch.log;
   RedirectionGuard guard(launch.processes, log, launch.program_type);
   if (!guard.DecideProcessorMode()) {
@@ -29,7 +43,7 @@ std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, Text& command_
   std::unique_ptr<IProcess> child;
   uint32_t error = 0;
   if (CommandLineFits(command_line)) {
-    Fallible<std::unique_ptr<IProcess>> created = launch.processes.CreateProcess(command_line);
+    Fallible<std::unique_ptr<IProcess>> created = Create(launch, program, command_line);
     if (created) {
       child = *std::move(created);
     } else {
@@ -76,7 +90,7 @@ LaunchOutcome RunProgram(const WizardLaunch& launch, const Text& program, const 
   // The wizard starts in the private folder; where that fails it starts where we are, and
   // finds its files by the full paths it is given.
   (void)launch.files.SetCurrentDirectory(launch.folder);
-  std::unique_ptr<IProcess> child = StartWizard(launch, command_line, outcome.status);
+  std::unique_ptr<IProcess> child = StartWizard(launch, program, command_line, outcome.status);
   if (!child) return outcome;
 
   // The wizard is handed the same log file; it is free while the wizard runs.

@@ -18,6 +18,7 @@ struct WizardLaunch {
   IProcesses& processes;
   IThreads& threads;
   IFileSystem& files;
+  ISystem& system;  // the clock that waits for a program that holds the wizard's file
   Log& log;
   Text program_type;         // the build's processor mode (string 0)
   EventHandle window_shown;  // set when the wizard shows its first visible window

@@ -64,9 +64,10 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
   std::unique_ptr<IFileHandle> out;
   uint32_t error = 0;
   OwnFiles& own = ctx.folder.own;
+  Patience patience(ctx.system, ctx.log);
   if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
     OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
-    out = own.Create(files, output_path, error, refusal);
+    out = own.Create(files, patience, output_path, error, refusal);
   } else {
     error = kErrorStoppedOnLink;
   }
@@ -85,7 +86,7 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
                 static_cast<int32_t>(info->length), output_path);
   }
   // The wizard reads it as the information of this very executable.
-  if (!own.Hold(files, output_path)) ctx.log.Printf(u"%s changed before it could be held\r\n", output_path);
+  if (!own.Hold(files, patience, output_path)) ctx.log.Printf(u"%s changed before it could be held\r\n", output_path);
   return 0;
 }
 

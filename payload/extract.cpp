@@ -35,10 +35,13 @@ int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid
 
 int32_t ExtractFiles(PayloadContext& ctx, ResourceTable& table) {
   int32_t status = kOk;
+  // One budget of waiting for the whole payload: a scanner that holds every file for a
+  // long time costs a few seconds, not a few seconds a file.
+  Patience patience(ctx.system, ctx.log);
   for (auto it = table.begin(); it != table.end() && status == kOk; ++it) {
     const CResource* record = it->get();
     if (record->m_strFileName.empty()) continue;
-    status = record->ExtractFile(ctx);
+    status = record->ExtractFile(ctx, patience);
     ctx.log.Printf(u"Extract File %s %x\n", record->m_strFileName, status);
   }
   return status;
@@ -104,7 +107,7 @@ int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t*
 
 }  // namespace
 
-int32_t CResource::ExtractFile(PayloadContext& ctx) const {
+int32_t CResource::ExtractFile(PayloadContext& ctx, Patience& patience) const {
   Log& log = ctx.log;
   const std::optional<IResources::Bytes> locked = Lock(log, u"");
   if (!locked) return kFail;
@@ -120,7 +123,7 @@ int32_t CResource::ExtractFile(PayloadContext& ctx) const {
   OwnFiles& own = ctx.folder.own;
   uint32_t error = 0;
   OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
-  std::unique_ptr<IFileHandle> file = own.Create(ctx.files, path, error, refusal);
+  std::unique_ptr<IFileHandle> file = own.Create(ctx.files, patience, path, error, refusal);
   if (!file) {
     switch (refusal) {
       case OwnFiles::Refusal::kLink: log.Printf(u"%s is a link: nothing is written through it\n", path); break;
@@ -132,7 +135,7 @@ int32_t CResource::ExtractFile(PayloadContext& ctx) const {
   if (int32_t written = WriteWhole(log, *file, path, locked->data, locked->size); written != kOk) return written;
   file.reset();
   // Held from here until clean-up: a second run, or a cleaner, cannot take it away.
-  if (!own.Hold(ctx.files, path)) {
+  if (!own.Hold(ctx.files, patience, path)) {
     log.Printf(u"%s changed before it could be held\n", path);
     return kFail;
   }

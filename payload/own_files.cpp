@@ -82,14 +82,17 @@ void OwnFiles::NoteMadeFolder(IFileSystem& files, const Text& path) {
   if (facts && IsRealFolderHere(path, *facts)) folders_.push_back({path, facts->identity});
 }
 
-std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, const Text& path, uint32_t& error,
-                                              Refusal& refusal) {
+std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, Patience& patience, const Text& path,
+                                              uint32_t& error, Refusal& refusal) {
   refusal = Refusal::kNone;
   if (!usable_ || !Below(folder_, path)) {
     error = kErrorStoppedOnLink;
     return nullptr;
   }
   Fallible<OpenedForWriting> opened = files.OpenForWriting(path);
+  while (!opened && patience.TryAgain(path, opened.error(), /*access_denied_counts=*/false)) {
+    opened = files.OpenForWriting(path);
+  }
   if (!opened) {
     error = opened.error();
     return nullptr;
@@ -117,8 +120,11 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, const Text& pa
   return file;
 }
 
-bool OwnFiles::Hold(IFileSystem& files, const Text& path) {
+bool OwnFiles::Hold(IFileSystem& files, Patience& patience, const Text& path) {
   Fallible<std::unique_ptr<IFileHandle>> hold = files.OpenForHolding(path);
+  while (!hold && patience.TryAgain(path, hold.error(), /*access_denied_counts=*/false)) {
+    hold = files.OpenForHolding(path);
+  }
   const Fallible<HandleFacts> facts = hold ? (*hold)->Facts() : Fallible<HandleFacts>(hold.failure());
   // Between the writer's close and this open the name may have been given to another
   // file; the identity says whether it is still the one written.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/patience.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -45,19 +46,25 @@ class OwnFiles {
   // unless the handle landed elsewhere (a link to nothing), and is deleted again then.
   // On success the identity is remembered. nullptr on failure: error holds the
   // system's error, or ERROR_STOPPED_ON_SYMLINK when the entry was refused, and
-  // refusal says why.
-  std::unique_ptr<IFileHandle> Create(IFileSystem& files, const Text& path, uint32_t& error, Refusal& refusal);
+  // refusal says why. An open refused because another program holds the file is tried
+  // again with patience.
+  std::unique_ptr<IFileHandle> Create(IFileSystem& files, Patience& patience, const Text& path, uint32_t& error,
+                                      Refusal& refusal);
 
   // Holds the file just written at path, its writer closed, until ReleaseHolds: no
   // other opener may then write, replace, rename or delete it, while the wizard can
   // still read and start it. False when the file cannot be held or is no longer the
-  // one written.
-  bool Hold(IFileSystem& files, const Text& path);
+  // one written. A hold refused because another program has the file open is tried
+  // again with patience.
+  bool Hold(IFileSystem& files, Patience& patience, const Text& path);
   void ReleaseHolds() { holds_.clear(); }
   std::size_t held() const { return holds_.size(); }
 
   // True when this run wrote a file under exactly this name.
   bool Wrote(const Text& path) const;
+  // True when the private folder is this run's own: made by it, and open to others for
+  // reading only.
+  bool made() const { return made_; }
 
   // Whether the entry at path, whose handle reported facts, may be deleted: its handle
   // must be on the entry itself (not on a link's target), and it must be a file or

@@ -373,11 +373,11 @@ TEST_F(LinkTest, ZeroGuidPlaceMustBeAbsentOrARealFolder) {
   SetZeroGuid(app.payload());
   machine.files.MakeLink(kZero, kTheirs);
   EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
-  machine.files.RemoveDirectory(kZero);
+  ASSERT_TRUE(machine.files.RemoveDirectory(kZero));
   machine.files.Put(kZero, "a file");
   EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
   EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
-  machine.files.DeleteFile(kZero);
+  ASSERT_TRUE(machine.files.DeleteFile(kZero));
   machine.files.MakeDirectories(kZero);  // a real folder, as a /keep run leaves it
   EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
 }

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "base/log.h"
+#include "platform/patience.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -36,7 +37,8 @@ class CResource {
   bool GetFilePath(PayloadContext& ctx, Text& path) const;
   // Writes the resource to its file. 0, 0x80004005, 0x80040167, or 0x80070070 when the
   // disk is full.
-  int32_t ExtractFile(PayloadContext& ctx) const;
+  // A file another program holds is waited for with patience.
+  int32_t ExtractFile(PayloadContext& ctx, Patience& patience) const;
   // The resource's bytes, reached in the system's three steps (find, load, lock). nullopt
   // when a step fails, after logging prefix and the step's own line.
   std::optional<IResources::Bytes> Lock(Log& log, std::u16string_view prefix) const;

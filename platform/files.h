@@ -144,6 +144,10 @@ class IFileSystem {
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).
   virtual Fallible<std::unique_ptr<IReadFile>> OpenRead(const Text& path) = 0;
   virtual Status DeleteFile(const Text& path) = 0;
+  // MoveFileExW(path, no new name, MOVEFILE_DELAY_UNTIL_REBOOT): the system deletes the
+  // file, or the folder if it is empty by then, as it next starts, in the order they were
+  // marked. Needs administrator rights (it is kept in HKLM).
+  virtual Status DeleteAtRestart(const Text& path) = 0;
   virtual Status RemoveDirectory(const Text& path) = 0;
   virtual Status SetCurrentDirectory(const Text& path) = 0;
   // FindFirstFileExW(pattern, standard info, name match): the search and its first entry.

@@ -33,6 +33,8 @@ class ISystem {
  public:
   virtual ~ISystem() = default;
   virtual uint32_t GetTickCount() = 0;
+  // Sleep: the calling thread waits, pumping nothing.
+  virtual void Sleep(uint32_t ms) = 0;
   // The whole process command line, program name included (GetCommandLineW).
   virtual Text GetCommandLine() = 0;
   // CoCreateGuid.

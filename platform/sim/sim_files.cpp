@@ -609,6 +609,13 @@ Status SimFileSystem::DeleteFile(const Text& path) {
   return Succeeded();
 }
 
+Status SimFileSystem::DeleteAtRestart(const Text& path) {
+  if (Injected(faults, "IFileSystem::DeleteAtRestart") || !elevated) return Failed(kErrorAccessDenied);
+  if (!Find(Resolve(path))) return Failed(kErrorFileNotFound);
+  at_restart.push_back(path);
+  return Succeeded();
+}
+
 Status SimFileSystem::RemoveDirectory(const Text& path) {
   if (Injected(faults, "IFileSystem::RemoveDirectory")) return Failed(kErrorAccessDenied);
   // A link is removed by its own name, never resolved through.

@@ -74,6 +74,7 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
   Fallible<std::unique_ptr<IFileHandle>> OpenEntry(const Text& path, bool deletion) override;
   Fallible<std::unique_ptr<IReadFile>> OpenRead(const Text& path) override;
   Status DeleteFile(const Text& path) override;
+  Status DeleteAtRestart(const Text& path) override;
   Status RemoveDirectory(const Text& path) override;
   Status SetCurrentDirectory(const Text& path) override;
   Fallible<FirstFound> FindFirst(const Text& pattern) override;
@@ -119,6 +120,8 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
   int probes = 0;  // probe files made (each removed at once)
   std::vector<std::pair<Text, uint32_t>> access_granted;
   std::vector<Text> deleted;  // every successful deletion, in order
+  std::vector<Text> at_restart;  // what is marked for deletion at the next start, in order
+  bool elevated = true;  // without it nothing can be marked for the next start
 
   static std::string Key(const Text& path);
 
@@ -187,6 +190,15 @@ class SimResources : public IResources {
 class SimSystem : public ISystem {
  public:
   uint32_t GetTickCount() override { return tick += 16; }
+  // Nobody waits: the wait is recorded, the clock moves on, and on_sleep runs (a test
+  // lets a "scanner" go from there).
+  void Sleep(uint32_t ms) override {
+    sleeps.push_back(ms);
+    tick += ms;
+    if (on_sleep) on_sleep(sleeps.size());
+  }
+  std::vector<uint32_t> sleeps;
+  std::function<void(std::size_t)> on_sleep;
   Text GetCommandLine() override { return command_line; }
   Fallible<std::array<uint8_t, 16>> CreateGuid() override;
 

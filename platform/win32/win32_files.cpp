@@ -293,6 +293,10 @@ Fallible<std::unique_ptr<IReadFile>> Win32FileSystem::OpenRead(const Text& path)
 
 Status Win32FileSystem::DeleteFile(const Text& path) { return Checked(::DeleteFileW(W(path))); }
 
+Status Win32FileSystem::DeleteAtRestart(const Text& path) {
+  return Checked(::MoveFileExW(W(path), /*lpNewFileName=*/nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+}
+
 Status Win32FileSystem::RemoveDirectory(const Text& path) { return Checked(::RemoveDirectoryW(W(path))); }
 
 Status Win32FileSystem::SetCurrentDirectory(const Text& path) { return Checked(::SetCurrentDirectoryW(W(path))); }

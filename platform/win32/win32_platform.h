@@ -44,6 +44,7 @@ class Win32FileSystem : public IFileSystem, public IEnvironment, public ISecurit
   Fallible<std::unique_ptr<IFileHandle>> OpenEntry(const Text& path, bool deletion) override;
   Fallible<std::unique_ptr<IReadFile>> OpenRead(const Text& path) override;
   Status DeleteFile(const Text& path) override;
+  Status DeleteAtRestart(const Text& path) override;
   Status RemoveDirectory(const Text& path) override;
   Status SetCurrentDirectory(const Text& path) override;
   Fallible<FirstFound> FindFirst(const Text& pattern) override;
@@ -73,6 +74,7 @@ class Win32Resources : public IResources {
 class Win32System : public ISystem {
  public:
   uint32_t GetTickCount() override { return ::GetTickCount(); }
+  void Sleep(uint32_t ms) override { ::Sleep(ms); }
   Text GetCommandLine() override;
   Fallible<std::array<uint8_t, 16>> CreateGuid() override;
 };

@@ -11,6 +11,7 @@ CARRYALL_PEEK. The wizard is steered by bare words, which reach it unchanged.
 
 import os
 import re
+import subprocess
 import unittest
 
 import harness
@@ -18,13 +19,14 @@ import harness
 WIZARD_EXE = os.environ.get("CARRYALL_WIZARD_EXE")
 X64_EXE = os.environ.get("CARRYALL_X64_EXE")
 PEEK = os.environ.get("CARRYALL_PEEK")
+SCANNER = os.environ.get("CARRYALL_SCANNER")
 
 E_ABORT = 0x80004004
 DOTNET_RUNTIME_FAILED = 0x80131700
 
 
 def setUpModule():
-    harness.require_files("CARRYALL_WIZARD_EXE", "CARRYALL_X64_EXE", "CARRYALL_PEEK")
+    harness.require_files("CARRYALL_WIZARD_EXE", "CARRYALL_X64_EXE", "CARRYALL_PEEK", "CARRYALL_SCANNER")
     harness.open_session()
 
 
@@ -113,13 +115,15 @@ class SilentInstallationTest(LaunchTestCase):
         self.assertIn("SQL Carryall failed to switch into processor mode (x64)\n", log)
         self.assertIn("Remove folder 'Yes'\n", log)
 
-    def test_a_file_the_wizard_leaves_locked_stays_with_its_folder(self):
+    def test_a_file_the_wizard_leaves_locked_for_a_while_is_waited_for(self):
+        # The helper holds held.dat without sharing for 4 s from the wizard's start, and
+        # runs from the wizard's own image: the clean-up waits for both, and all goes.
         result = self.run_bootstrapper("WIZARD_LOCK=held.dat WIZARD_RUN_MS=600")
         self.assertExitCode(0, result)
-        folders = os.listdir(self.base)
-        self.assertEqual(1, len(folders), "the folder holding the locked file stays")
-        # The helper holding the file runs from the wizard's own image, so that stays too.
-        self.assertEqual(["held.dat", "wizard app.exe"], sorted(os.listdir(os.path.join(self.base, folders[0]))))
+        self.assertEqual([], os.listdir(self.base))
+        # Deleting the image of a running program is refused with access denied.
+        self.assertRegex(self.log_text(), r"\\wizard app\.exe is held by another program \(error 5\): "
+                                          r"trying again in 100 ms\n")
 
     def test_a_process_the_wizard_leaves_running_does_not_hold_up_the_run(self):
         result = self.run_bootstrapper("WIZARD_CHILD=2000 WIZARD_RUN_MS=100")
@@ -172,6 +176,63 @@ class SplashTest(LaunchTestCase):
         events = finish()
         self.assertExitCode(0, result)
         self.assertEqual([], [e for e in events if e[2] in ("e2e_wizard.exe", "wizard app.exe")])
+
+
+PENDING_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+
+
+class ScannerTest(LaunchTestCase):
+    """A scanner holds a payload file (reading, sharing reading only) from the wizard's
+    end: the clean-up waits a few seconds for it, and what stays held is left for the
+    system to delete as it next starts. The run's exit code stays the wizard's."""
+
+    ZERO = "{00000000-0000-0000-0000-000000000000}"
+
+    def run_with_scanner(self, hold_ms):
+        held = os.path.join(self.base, self.ZERO, "data.bin")
+        out_path = os.path.join(self.tmp, "scanner.out")
+        with open(out_path, "wb") as out:
+            scanner = subprocess.Popen(["wine", SCANNER, self.session.to_windows(held), "wizard app.exe",
+                                        str(hold_ms)], env=self.session.env, stdout=out,
+                                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            try:
+                result = self.run_bootstrapper("/zeroguid WIZARD_EXIT=5 WIZARD_RUN_MS=300")
+            finally:
+                scanner.wait(timeout=hold_ms / 1000 + 60)
+        self.assertEqual(0, scanner.returncode, harness.read_bytes(out_path))
+        self.assertExitCode(5, result)
+        return held
+
+    def pending_deletions(self):
+        status, output = harness.reg(self.session, self.tmp, "query", PENDING_KEY, "/v",
+                                     "PendingFileRenameOperations")
+        return output if status == 0 else ""
+
+    def test_a_file_held_for_three_seconds_is_waited_for_and_the_folder_goes(self):
+        held = self.run_with_scanner(3000)
+        self.assertEqual([], os.listdir(self.base))
+        log = self.log_text()
+        self.assertIn(f"{self.session.to_windows(held)} is held by another program (error 32): "
+                      "trying again in 100 ms\n", log)
+        self.assertNotIn("Marked", log)
+
+    def test_a_file_held_past_the_waiting_is_deleted_at_the_next_start(self):
+        harness.reg(self.session, self.tmp, "delete", PENDING_KEY, "/v", "PendingFileRenameOperations", "/f")
+        try:
+            held = self.run_with_scanner(9000)
+            folder = os.path.dirname(held)
+            self.assertEqual(["data.bin"], os.listdir(folder), "the rest went; the held file waits")
+            log = self.log_text()
+            self.assertIn(f"Marked '{self.session.to_windows(held)}' for deletion at the next restart: "
+                          "it is still held (error 32)\n", log)
+            self.assertIn(f"Marked '{self.session.to_windows(folder)}' for deletion at the next restart, "
+                          "after what is left in it (error 145)\n", log)
+            # Windows keeps the deletions in this value, in order: each path ("\\??\\" before
+            # it), then an empty new name; "wine reg" shows each end as \\0.
+            win = self.session.to_windows
+            self.assertIn(f"\\??\\{win(held)}\\0\\0\\??\\{win(folder)}\\0", self.pending_deletions())
+        finally:
+            harness.reg(self.session, self.tmp, "delete", PENDING_KEY, "/v", "PendingFileRenameOperations", "/f")
 
 
 if __name__ == "__main__":
