@@ -1,4 +1,6 @@
 // Portable layer. Unpacking the payload into the private folder.
+#include <algorithm>
+
 #include "base/path.h"
 #include "base/result_codes.h"
 #include "payload/payload.h"
@@ -11,6 +13,13 @@ constexpr std::size_t kFolderBuffer = 1024;
 constexpr uint32_t kErrorHandleDiskFull = 39;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint64_t kBytesPerMB = 1024 * 1024;
+// The most one write of a payload file asks for. Under Wine on Linux the copy into the
+// file's cache costs several times as much per byte in writes of a few MiB or more as in
+// writes of 256 KiB, and most of all from the mapped image. Measured for 256 MiB after
+// the same WinVerifyTrust, in processor time: one write 0.1 to 0.8 s (mostly above
+// 0.4), 4 MiB writes 0.3 to 0.9 s, 256 KiB writes 0.1 s every time; in elapsed time the
+// 256 KiB writes take no longer than CopyFileW's own 64 KiB writes of the same bytes.
+constexpr uint32_t kWriteChunk = 256 * 1024;
 }  // namespace
 
 int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid, ResourceTable& table,
@@ -84,13 +93,9 @@ bool PrepareThePlace(PayloadContext& ctx, const Text& path) {
   }
 }
 
-// One write straight from the resource's memory, also for the largest file. 0, the
-// full disk's code or 0x80004005, with the line logged.
-int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t* data, uint32_t size) {
-  const Fallible<uint32_t> result = file.WriteOnce(data, size);
-  const uint32_t written = result.value_or(0u);
-  const uint32_t error = result.error();
-  if (result && written == size) return kOk;
+// The line of a write that came short of size after written bytes, or failed with
+// error (0: it reported success with fewer bytes). The full disk's code or 0x80004005.
+int32_t TellFailedWrite(Log& log, const Text& path, uint32_t written, uint32_t size, uint32_t error) {
   // A full disk shows as one of the system's disk-full errors, or as a write that
   // succeeds with fewer bytes written; it is told as such, never as a broken build.
   if (error == 0) {
@@ -103,6 +108,23 @@ int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t*
   }
   log.Printf(u"%s Write file has failed, error %u\n", path, error);
   return kFail;
+}
+
+// Writes the resource's bytes straight from its memory (the mapped image whose signature
+// was verified: nothing is copied, nothing else is read) in writes of at most
+// kWriteChunk bytes, and at least one write, so an empty file is written as before. The
+// first write that fails or comes short ends it. 0, the full disk's code or 0x80004005,
+// with the line logged.
+int32_t WriteWhole(Log& log, IFileHandle& file, const Text& path, const uint8_t* data, uint32_t size) {
+  uint32_t written = 0;
+  do {
+    const uint32_t asked = std::min(size - written, kWriteChunk);
+    const Fallible<uint32_t> result = file.WriteOnce(data + written, asked);
+    if (!result) return TellFailedWrite(log, path, written, size, result.error());
+    written += std::min(*result, asked);
+    if (*result < asked) return TellFailedWrite(log, path, written, size, 0);
+  } while (written < size);
+  return kOk;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <functional>
 #include <string>
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -264,6 +265,100 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
     char code[16];
     std::snprintf(code, sizeof code, "%x", static_cast<uint32_t>(c.status));
     EXPECT_NE(log_text.find("WorkOutFileNames 0\n" + expected + "Extract File a.bin " + code + "\n"), std::string::npos)
+        << log_text;
+  }
+}
+
+// A machine of its own that unpacks one file, a.bin, of the given bytes below C:\Work.
+struct OneFileRun {
+  explicit OneFileRun(const std::string& bytes) {
+    m.files.MakeDirectories(u"C:\\Work");
+    EXPECT_EQ(SetTempFolder(a.payload(), u"C:\\Work"), kOk);
+    path = GetTempFolder(a.payload()) + u"\\a.bin";
+    m.resources.Add(u"TOOLKIT", 101, "102*a.bin*" + std::to_string(bytes.size()));
+    m.resources.Add(u"TOOLKIT", 102, bytes);
+  }
+  int32_t Extract() {
+    Text program;
+    return ExtractResources(a.payload(), &m.resources, false, a.m_resources, program);
+  }
+  const std::vector<uint32_t>& Writes() { return m.files.writes[sim::SimFileSystem::Key(path)]; }
+
+  sim::SimMachine m;
+  FileLog l{m.files, m.code_page};
+  CCarryallInstallerApp a{m.platform, l};
+  Text path;
+};
+
+// Bytes that differ from one 256 KiB write to the next, so that a write out of place shows.
+std::string Numbered(uint32_t size) {
+  std::string bytes(size, '\0');
+  for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 4093) & 0xFF);
+  return bytes;
+}
+
+constexpr uint32_t kChunk = 256 * 1024;  // the most one write may ask for
+
+TEST_F(PayloadTest, AFileGoesOutWholeInWritesOfAtMost256KiB) {
+  // One write of a whole large file from the mapped image is slow under Wine; an empty
+  // file still gets its one write.
+  struct Case {
+    uint32_t size;
+    std::vector<uint32_t> writes;
+  } cases[] = {
+      {0, {0}},
+      {5, {5}},
+      {kChunk, {kChunk}},
+      {kChunk + 1, {kChunk, 1}},
+      {3 * kChunk - 7, {kChunk, kChunk, kChunk - 7}},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = Numbered(c.size);
+    OneFileRun run(bytes);
+    EXPECT_EQ(run.Extract(), kOk) << c.size;
+    EXPECT_TRUE(run.m.files.Contents(run.path) == bytes) << c.size;
+    EXPECT_EQ(run.Writes(), c.writes) << c.size;
+    EXPECT_NE(Narrow(run.l.pending()).find(Narrow(run.path) + " written Ok\n"), std::string::npos) << c.size;
+  }
+}
+
+TEST_F(PayloadTest, AWriteThatFailsPartWayEndsTheFileWithTheLineOfItsOwnOutcome) {
+  const uint32_t size = 2 * kChunk + 100;
+  using Error = sim::SimFileSystem::WriteError;
+  struct Case {
+    std::function<void(sim::SimMachine&, const std::string& key)> arrange;
+    const char* line;  // after the file's path
+    int32_t status;
+    uint32_t held;  // the bytes the file holds afterwards
+    std::vector<uint32_t> writes;
+  } cases[] = {
+      // The disk fills up inside the second write, or just before it: a short write.
+      {[](sim::SimMachine& m, const std::string& k) { m.files.short_writes[k] = kChunk + 10; },
+       " Write file has failed: 262154 of 524388 bytes written, the disk is full\n", kDiskFullOnWrite, kChunk + 10,
+       {kChunk, kChunk}},
+      {[](sim::SimMachine& m, const std::string& k) { m.files.short_writes[k] = kChunk; },
+       " Write file has failed: 262144 of 524388 bytes written, the disk is full\n", kDiskFullOnWrite, kChunk,
+       {kChunk, kChunk}},
+      {[](sim::SimMachine& m, const std::string&) { m.faults.From("IFileHandle::WriteOnce", 1); },
+       " Write file has failed: 393216 of 524388 bytes written, the disk is full\n", kDiskFullOnWrite,
+       kChunk + kChunk / 2, {kChunk, kChunk}},
+      // A later write fails: its error is told, a full disk as such.
+      {[](sim::SimMachine& m, const std::string& k) { m.files.write_errors[k] = Error(112, kChunk); },
+       " Write file has failed, error 112: the disk is full\n", kDiskFullOnWrite, kChunk, {kChunk, kChunk}},
+      {[](sim::SimMachine& m, const std::string& k) { m.files.write_errors[k] = Error(5, 2 * kChunk); },
+       " Write file has failed, error 5\n", kFail, 2 * kChunk, {kChunk, kChunk, 100}},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = Numbered(size);
+    OneFileRun run(bytes);
+    c.arrange(run.m, sim::SimFileSystem::Key(run.path));
+    EXPECT_EQ(run.Extract(), c.status) << c.line;
+    EXPECT_TRUE(run.m.files.Contents(run.path) == bytes.substr(0, c.held)) << c.line;
+    EXPECT_EQ(run.Writes(), c.writes) << c.line;
+    char code[16];
+    std::snprintf(code, sizeof code, "%x", static_cast<uint32_t>(c.status));
+    const std::string log_text = Narrow(run.l.pending());
+    EXPECT_NE(log_text.find(Narrow(run.path) + c.line + "Extract File a.bin " + code + "\n"), std::string::npos)
         << log_text;
   }
 }

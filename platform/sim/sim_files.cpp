@@ -80,18 +80,17 @@ class SimFile : public IFile {
   }
   Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override {
     if (Injected(fs_.faults, "IFile::WriteOnce")) return Put(data, size / 2);  // a short write
-    if (auto failing = fs_.write_errors.find(key_); failing != fs_.write_errors.end()) {
-      return Failed(failing->second);
-    }
-    return Put(data, size);
+    SimFileSystem::Node* node = fs_.Find(key_);
+    const Fallible<uint32_t> outcome = fs_.WriteOutcome(key_, node ? node->bytes.size() : 0, size);
+    if (!outcome) return outcome;
+    return Put(data, *outcome);
   }
 
  private:
   uint32_t Put(const void* data, uint32_t size) {
     SimFileSystem::Node* node = fs_.Find(key_);
     if (!node) return 0;
-    auto limit = fs_.short_writes.find(key_);
-    uint32_t count = limit == fs_.short_writes.end() ? size : std::min(size, limit->second);
+    const uint32_t count = std::min(size, fs_.WriteOutcome(key_, node->bytes.size(), size).value_or(size));
     node->bytes.append(static_cast<const char*>(data), count);
     return count;
   }
@@ -175,11 +174,10 @@ class SimFileHandle : public IFileHandle {
     if (!node || kind_ != Kind::kWrite) {
       return Failed(kErrorAccessDenied);
     }
-    if (auto failing = fs_.write_errors.find(key_); !fail && failing != fs_.write_errors.end()) {
-      return Failed(failing->second);
-    }
-    auto limit = fs_.short_writes.find(key_);
-    uint32_t count = limit == fs_.short_writes.end() ? size : std::min(size, limit->second);
+    fs_.writes[key_].push_back(size);
+    const Fallible<uint32_t> outcome = fs_.WriteOutcome(key_, node->bytes.size(), size);
+    if (!fail && !outcome) return outcome;
+    uint32_t count = outcome.value_or(size);
     if (fail) count = size / 2;  // a short write
     node->bytes.append(static_cast<const char*>(data), count);
     fs_.ShareBytes(key_);
@@ -249,6 +247,16 @@ SimFileSystem::SimFileSystem() {
   MakeDirectories(u"C:\\Users\\me\\AppData\\Local\\Temp");
   MakeDirectories(u"C:\\Users\\me\\AppData\\Roaming");
   MakeDirectories(u"C:\\ProgramData");
+}
+
+Fallible<uint32_t> SimFileSystem::WriteOutcome(const std::string& key, std::size_t held, uint32_t size) const {
+  if (auto failing = write_errors.find(key); failing != write_errors.end() && held >= failing->second.from) {
+    return Failed(failing->second.error);
+  }
+  auto limit = short_writes.find(key);
+  if (limit == short_writes.end()) return size;
+  const std::size_t room = held < limit->second ? limit->second - held : 0;
+  return static_cast<uint32_t>(std::min<std::size_t>(size, room));
 }
 
 std::string SimFileSystem::Key(const Text& path) {

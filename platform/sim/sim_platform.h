@@ -113,8 +113,18 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
   Text module_path = u"C:\\work\\CarryallInstaller.exe";
   std::set<std::string> unopenable;   // paths (lower case) that no open succeeds on
   std::set<std::string> unwritable;   // folders (lower case) in which nothing can be created
-  std::map<std::string, uint32_t> short_writes;  // path (lower case) -> bytes a write stops at
-  std::map<std::string, uint32_t> write_errors;  // path (lower case) -> error of a write that fails
+  // path (lower case) -> the bytes the file can hold: a write that would go past them
+  // stops there and reports the shorter count (a disk that fills up, as Wine reports it).
+  std::map<std::string, uint32_t> short_writes;
+  // A write that fails with error, once the file holds at least from bytes.
+  struct WriteError {
+    WriteError(uint32_t code = 0, uint32_t from_bytes = 0) : error(code), from(from_bytes) {}  // NOLINT
+    uint32_t error;
+    uint32_t from;
+  };
+  std::map<std::string, WriteError> write_errors;  // path (lower case) -> how its writes fail
+  std::map<std::string, std::vector<uint32_t>> writes;  // path (lower case) -> the size each write of a
+                                                        // handle asked for, in order
   // Whether handles tell their final path, as every system since Vista does.
   bool final_paths = true;
   int probes = 0;  // probe files made (each removed at once)
@@ -124,6 +134,9 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
   bool elevated = true;  // without it nothing can be marked for the next start
 
   static std::string Key(const Text& path);
+  // What a write of size bytes to the file at key, which holds held bytes, does: the
+  // error it fails with, or the count it writes (short_writes, write_errors).
+  Fallible<uint32_t> WriteOutcome(const std::string& key, std::size_t held, uint32_t size) const;
 
   // Fault injection, and what a run leaves open: files, readers and searches.
   FaultPlan* faults = nullptr;
