@@ -201,7 +201,7 @@ TEST_F(WorkerTest, ASecondRunWhileTheWizardRunsFailsAtItsFirstFileAndDeletesNoth
   EXPECT_NE(second_log.find(zero + "\\w.exe Create file has failed\nExtract File w.exe 80004005\n"), std::string::npos)
       << second_log;
   EXPECT_EQ(second_log.find("Manual Deletion"), std::string::npos);
-  EXPECT_NE(second_log.find("Kept '" + zero + "\\w.exe': it could not be deleted\n"), std::string::npos);
+  EXPECT_NE(second_log.find("Kept '" + zero + "\\w.exe': this run did not write it\n"), std::string::npos);
   EXPECT_EQ(during, (std::vector<std::string>{"a.txt", "w.exe"})) << "the first run's files stay while its wizard runs";
   EXPECT_FALSE(machine.files.Exists(kZero)) << "the first run still removes its own folder";
 }

@@ -30,10 +30,21 @@
 #
 # times and measures the 64 MiB unpack of two builds of the bootstrapper (each carrying
 # the demo payload) alternately instead: how a change to it is judged.
+#
+#   bash bench/run.sh --build-memory [MIB]
+#
+# measures the build instead (no Wine): the peak resident memory and time of every step
+# that makes, signs and tags a bootstrapper with a MIB MiB payload (default 1024); see
+# bench/build_memory.sh.
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$PWD
+
+if [ "${1:-}" = --build-memory ]; then
+  shift
+  exec bash bench/build_memory.sh "$@"
+fi
 
 extra=()  # what bench.py is asked besides the runs: --compare A B, or --big
 big=OFF

@@ -41,7 +41,12 @@ bool LeaveForRestart(Cleanup& c, const Text& path, uint32_t error) {
     c.kept = true;
     return true;
   }
-  c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart: it is still held (error %u)\n", path, error);
+  if (error == kErrorDirNotEmpty) {
+    c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart, after what is left in it (error %u)\n", path,
+                     error);
+  } else {
+    c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart: it is still held (error %u)\n", path, error);
+  }
   c.left.push_back(path);
   return true;
 }
@@ -67,6 +72,13 @@ void RemoveEntry(Cleanup& c, const Text& path, std::u16string_view line) {
   for (const Text& left : c.left) {
     if (SamePath(left, path)) return;
   }
+  // Only an entry this run may delete is worth waiting for: a look takes no share of it.
+  if (const Fallible<HandleFacts> look = LookAt(files, path); look && !c.ctx.folder.own.MayDelete(path, *look)) {
+    log.Printf(u"Kept '%s': this run did not write it\n", path);
+    c.kept = true;
+    return;
+  }
+  // The handle that deletes is looked at again: the entry may have changed meanwhile.
   Fallible<std::unique_ptr<IFileHandle>> handle = files.OpenEntry(path, /*deletion=*/true);
   while (!handle && c.patience.TryAgain(path, handle.error(), /*access_denied_counts=*/true)) {
     handle = files.OpenEntry(path, /*deletion=*/true);

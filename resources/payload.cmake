@@ -19,12 +19,12 @@
 #   CARRYALL_DEMO_PAYLOAD_MB  size of the demo payload's install.bin in MiB
 #
 # A payload list is checked when CMake configures (an error names the list and line;
-# sources in the build folder are left to the build, which makes them), and the list is
-# a configure dependency, so editing it re-runs CMake; the build checks it again when it
-# generates the manifest. Each payload is compiled into an object of its
-# own, apart from the main resources: changing the string table does not re-pack a large
-# payload. Generated files go to ${CMAKE_BINARY_DIR}/gen/payload/<target>; as in
-# resources.cmake the generator rewrites a file only when its content changes and
+# sources in the build folder are left to the build, which makes them; a payload too
+# large for an image that Windows can map stops CMake with the limit and why), and the
+# list is a configure dependency, so editing it re-runs CMake; the build checks it again
+# when it generates the manifest and when it packs the payload into the linked program
+# (see _carryall_payload). Generated files go to ${CMAKE_BINARY_DIR}/gen/payload/<target>;
+# as in resources.cmake the generator rewrites a file only when its content changes and
 # touches a stamp file that the later commands depend on.
 
 include_guard(GLOBAL)
@@ -100,14 +100,22 @@ function(_carryall_demo_payload OUT_LIST OUT_TARGETS)
   set(${OUT_TARGETS} "carryall_demo_data;sample_wizard" PARENT_SCOPE)
 endfunction()
 
-# Checks the list now and adds the commands that turn it into one COFF object, built by
-# the target carryall_payload_<KEY>. Sources in the build folder are taken to be made by
-# the build: they may be missing now, and DEPENDS names the targets that make them (the
-# sample wizard is found by itself). Sets <OUT_OBJECT> in the caller's scope.
-function(_carryall_payload_object KEY LIST OUT_OBJECT)
-  cmake_parse_arguments(PARSE_ARGV 3 arg "" "" "DEPENDS")
-  if(TARGET carryall_payload_${KEY})
-    message(FATAL_ERROR "A payload for ${KEY} is already added")
+# Checks the list now and packs its payload into <TARGET>'s executable after each link.
+# Sources in the build folder are taken to be made by the build: they may be missing now,
+# and DEPENDS names the targets that make them (the sample wizard is found by itself).
+#
+# The payload never passes through the resource compiler or the linker, which hold all of
+# it in memory (four times over, in the linker's merging of resource sections): the
+# linker makes the program with its own resources only, and tools/gen_payload.py --into
+# writes the payload into the image's resource section, streaming it from the files, as
+# the first step after the link (before the image check and the signature). The target
+# carryall_payload_<TARGET> writes the manifest, ${CARRYALL_PAYLOAD_GEN_DIR}/<TARGET>/
+# manifest.txt; the link depends on it and on every source, so a source that changes
+# (even keeping its size) relinks and repacks.
+function(_carryall_payload TARGET LIST)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DEPENDS")
+  if(TARGET carryall_payload_${TARGET})
+    message(FATAL_ERROR "A payload for ${TARGET} is already added")
   endif()
   get_filename_component(list "${LIST}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   if(NOT EXISTS "${list}" OR IS_DIRECTORY "${list}")
@@ -136,37 +144,34 @@ function(_carryall_payload_object KEY LIST OUT_OBJECT)
     list(REMOVE_DUPLICATES arg_DEPENDS)
   endif()
 
-  set(dir "${CARRYALL_PAYLOAD_GEN_DIR}/${KEY}")
+  set(dir "${CARRYALL_PAYLOAD_GEN_DIR}/${TARGET}")
   set(manifest "${dir}/manifest.txt")
-  set(rc "${dir}/payload.rc")
   set(stamp "${dir}/payload.stamp")
-  set(object "${dir}/payload.res.o")
   file(MAKE_DIRECTORY "${dir}")
 
   add_custom_command(
     OUTPUT "${stamp}"
-    BYPRODUCTS "${manifest}" "${rc}"
+    BYPRODUCTS "${manifest}"
     COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_GENERATOR}" --list "${list}"
-            --manifest "${manifest}" --rc "${rc}"
+            --manifest "${manifest}"
     COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
     DEPENDS "${list}" "${CARRYALL_PAYLOAD_GENERATOR}" ${sources} ${arg_DEPENDS}
-    COMMENT "Generating the payload manifest of ${KEY}"
+    COMMENT "Generating the payload manifest of ${TARGET}"
     VERBATIM)
-  _carryall_payload_rc_compiler(rc_compiler)
-  # The object holds the sources' bytes: it depends on them directly, since a source
-  # that changes but keeps its size leaves the manifest as it was.
-  add_custom_command(
-    OUTPUT "${object}"
-    COMMAND "${rc_compiler}" -O coff -i "${rc}" -o "${object}"
-    DEPENDS "${stamp}" ${sources} ${arg_DEPENDS}
-    WORKING_DIRECTORY "${dir}"
-    COMMENT "Packing the payload of ${KEY}"
-    VERBATIM)
-  add_custom_target(carryall_payload_${KEY} DEPENDS "${object}")
+  add_custom_target(carryall_payload_${TARGET} DEPENDS "${stamp}")
   if(arg_DEPENDS)
-    add_dependencies(carryall_payload_${KEY} ${arg_DEPENDS})
+    add_dependencies(carryall_payload_${TARGET} ${arg_DEPENDS})
   endif()
-  set(${OUT_OBJECT} "${object}" PARENT_SCOPE)
+  add_dependencies(${TARGET} carryall_payload_${TARGET})
+  set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS
+               "${stamp}" "${CARRYALL_PAYLOAD_GENERATOR}"
+               "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/pe_resources.py"
+               "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/pe_image.py" ${sources})
+  add_custom_command(TARGET ${TARGET} POST_BUILD
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_GENERATOR}" --list "${list}"
+            --into "$<TARGET_FILE:${TARGET}>"
+    COMMENT "Packing the payload of ${TARGET}"
+    VERBATIM)
 endfunction()
 
 function(_carryall_link_object TARGET OBJECT)
@@ -191,9 +196,7 @@ function(carryall_add_payload TARGET)
   else()
     _carryall_demo_payload(list makers)
   endif()
-  _carryall_payload_object(${TARGET} "${list}" object DEPENDS ${makers})
-  _carryall_link_object(${TARGET} "${object}")
-  add_dependencies(${TARGET} carryall_payload_${TARGET})
+  _carryall_payload(${TARGET} "${list}" DEPENDS ${makers})
 endfunction()
 
 # Compiles the main resource script into an object for bootstrapper <NAME>, with the
@@ -277,7 +280,8 @@ endfunction()
 # checked as CARRYALL_SPLASH_BITMAP is; they must exist when CMake runs). Relative paths are taken from the calling CMakeLists.txt's folder.
 # The list may name files that the build makes, in the build folder; DEPENDS names the
 # targets that make them (not needed for the sample wizard, bin/sample_wizard.exe).
-# The bootstrapper is checked after linking (resources/post_link.cmake) and signed like
+# The payload is packed into the linked program (_carryall_payload), the image is then
+# checked (resources/post_link.cmake) and signed like
 # CarryallInstaller (its default program name comes from its own string table), unless
 # UNSIGNED is given or CARRYALL_SIGN is OFF.
 #
@@ -354,9 +358,7 @@ function(carryall_add_bootstrapper NAME LIST)
     add_dependencies(${NAME} carryall_resources_${NAME})
   endif()
 
-  _carryall_payload_object(${NAME} "${LIST}" payload_object DEPENDS ${arg_DEPENDS})
-  _carryall_link_object(${NAME} "${payload_object}")
-  add_dependencies(${NAME} carryall_payload_${NAME})
+  _carryall_payload(${NAME} "${LIST}" DEPENDS ${arg_DEPENDS})
 
   carryall_post_link_checks(${NAME})
   if(NOT arg_UNSIGNED)

@@ -1,11 +1,11 @@
-# Checks of a bootstrapper's image, run right after it is linked and before it is
-# signed (tools/check_pe.py says what each one checks and why). Included from
-# resources/payload.cmake.
+# Checks of a bootstrapper's image, run after it is linked and its payload packed, and
+# before it is signed (tools/check_pe.py says what each one checks and why). Included
+# from resources/payload.cmake.
 #
 #   carryall_post_link_checks(<target>)
 #       Windows build: adds the checks to <target>'s build; a failed check fails the link
-#       step, which deletes the executable. Call it before carryall_sign_bootstrapper:
-#       POST_BUILD commands run in the order they were added.
+#       step, which deletes the executable. Call it after the payload is added and before
+#       carryall_sign_bootstrapper: POST_BUILD commands run in the order they were added.
 #
 # CARRYALL_FILE_ALIGNMENT is the file alignment that the bootstrappers are linked with
 # (equal to the section alignment, so that the loader maps the image) and that the

@@ -37,6 +37,7 @@ import base64
 import hashlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -252,13 +253,13 @@ def rsa_sign(data, key_path, certificate, workdir):
     return signature
 
 
-# --- signing -----------------------------------------------------------------------------
+# --- signing ---------------------------------------------------------------------------
 
 def information_block(data, layout):
     """(where the signed image of data ends, the information block to keep or b"")."""
     if not layout.signed:
-        if data[layout.image_end:].startswith(TAG_MARKER):
-            return layout.image_end, data[layout.image_end:]
+        if data[layout.image_end:layout.image_end + len(TAG_MARKER)] == TAG_MARKER:
+            return layout.image_end, bytes(data[layout.image_end:])
         return len(data), b""
     table_end = layout.cert_offset + layout.cert_size
     if table_end != len(data):
@@ -269,50 +270,84 @@ def information_block(data, layout):
     except PeError as e:
         raise SignError("the certificate table cannot be read (%s); re-signing would drop "
                         "what it holds" % e)
-    rest = data[blob_end:table_end].lstrip(b"\0")
+    rest = bytes(data[blob_end:table_end]).lstrip(b"\0")
     if rest and not rest.startswith(TAG_MARKER):
         raise SignError("the certificate table holds %d bytes after the signature that are not "
                         "an information block; re-signing would drop them" % len(rest))
     return layout.cert_offset, rest
 
 
-def unsigned_image(data):
-    """data without its certificate table and information block, padded with zero bytes
-    to a multiple of 8, with the security directory cleared; its layout; and the block."""
-    layout = pe_image.parse(data)
-    end, block = information_block(data, layout)
-    image = bytearray(data[:end])
-    image += b"\0" * (-len(image) % 8)
-    pe_image.set_security_directory(image, layout, 0, 0)
-    return image, layout, block
+class Signer:
+    """The signature's settings, read and checked before any file is."""
+
+    def __init__(self, cert_path, key_path, chain_path, name, url):
+        certificates = read_certificates(cert_path, "certificate")
+        if chain_path:
+            certificates += [c for c in read_certificates(chain_path, "chain file") if c not in certificates]
+        self.issuer, self.serial, rsa = issuer_and_serial(certificates[0], cert_path)
+        if not rsa:
+            raise SignError("certificate %s does not hold an RSA key; only RSA keys are supported" % cert_path)
+        self.certificates = certificates
+        self.key_path = key_path
+        self.name = name
+        self.url = url
+
+    def entry(self, digest, block):
+        """The WIN_CERTIFICATE entry that signs an image with this Authenticode digest and
+        keeps the information block: the block ends the file, where the bootstrapper looks
+        for it, and the padding to a multiple of 8 goes between it and the signature."""
+        indirect = spc_indirect_data(digest)
+        content_digest = hashlib.sha256(der_content(indirect)).digest()
+        attributes = authenticated_attributes(content_digest, self.name, self.url)
+        with tempfile.TemporaryDirectory(prefix="sign_exe_") as workdir:
+            signature = rsa_sign(attributes, self.key_path, self.certificates[0], workdir)
+        blob = signed_data(indirect, attributes, signature, self.issuer, self.serial, self.certificates)
+        length = pe_image.WIN_CERTIFICATE_HEADER + len(blob) + len(block)
+        length += -length % 8
+        padding = b"\0" * (length - pe_image.WIN_CERTIFICATE_HEADER - len(blob) - len(block))
+        return pe_image.win_certificate_header(length) + blob + padding + block
 
 
-def sign(data, cert_path, key_path, chain_path, name, url):
-    image, layout, block = unsigned_image(data)
-    certificates = read_certificates(cert_path, "certificate")
-    if chain_path:
-        certificates += [c for c in read_certificates(chain_path, "chain file") if c not in certificates]
-    issuer, serial, rsa = issuer_and_serial(certificates[0], cert_path)
-    if not rsa:
-        raise SignError("certificate %s does not hold an RSA key; only RSA keys are supported" % cert_path)
+def sign(in_path, out_path, signer):
+    """Writes out_path: in_path without its certificate table and information block,
+    padded with zero bytes to a multiple of 8, then the new certificate table. The file
+    streams through once: hashed, summed for the checksum and written as it goes; the
+    security directory and the checksum are written last, over the zeros they start as."""
+    with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
+        try:
+            layout = pe_image.parse(data)
+        except PeError as e:
+            raise SignError("%s: %s" % (in_path, e))
+        end, block = information_block(data, layout)
+        head = bytearray(data[:layout.security_entry_offset + 8])
+        with pe_image.whole_file(out_path, in_path) as out:
+            digest = hashlib.sha256()
+            total = pe_image.Checksum()
+            excluded = pe_image.authenticode_excluded(layout)
 
-    indirect = spc_indirect_data(pe_image.authenticode_digest(image, layout, len(image)))
-    content_digest = hashlib.sha256(der_content(indirect)).digest()
-    attributes = authenticated_attributes(content_digest, name, url)
-    with tempfile.TemporaryDirectory(prefix="sign_exe_") as workdir:
-        signature = rsa_sign(attributes, key_path, certificates[0], workdir)
-    blob = signed_data(indirect, attributes, signature, issuer, serial, certificates)
+            def each(chunk, offset):
+                pe_image.hash_excluding(digest, chunk, offset, excluded)
+                total.add(chunk, offset)
 
-    # The block ends the file, where the bootstrapper looks for it; the alignment padding
-    # goes between it and the signature.
-    length = pe_image.WIN_CERTIFICATE_HEADER + len(blob) + len(block)
-    length += -length % 8
-    padding = b"\0" * (length - pe_image.WIN_CERTIFICATE_HEADER - len(blob) - len(block))
-    entry = pe_image.win_certificate_header(length) + blob + padding + block
-    pe_image.set_security_directory(image, layout, len(image), length)
-    image += entry
-    pe_image.update_checksum(image, layout)
-    return bytes(image)
+            struct.pack_into("<I", head, layout.checksum_offset, 0)
+            pe_image.set_security_directory(head, layout, 0, 0)
+            each(head, 0)
+            out.write(head)
+            pe_image.copy_range(source, out, len(head), end, each)
+            padding = bytes(-end % 8)
+            each(padding, end)
+            out.write(padding)
+            image_size = end + len(padding)
+
+            entry = signer.entry(digest.digest(), block)
+            total.add(entry, image_size)
+            out.write(entry)
+            directory = struct.pack("<II", image_size, len(entry))
+            total.add(directory, layout.security_entry_offset)
+            out.seek(layout.security_entry_offset)
+            out.write(directory)
+            out.seek(layout.checksum_offset)
+            out.write(struct.pack("<I", total.value(image_size + len(entry))))
 
 
 def main(argv):
@@ -329,16 +364,8 @@ def main(argv):
     try:
         if not args.url.isascii():
             raise SignError("--url must be ASCII (percent-encode other characters): %r" % args.url)
-        try:
-            with open(args.input, "rb") as f:
-                data = f.read()
-        except OSError as e:
-            raise SignError("%s: cannot read: %s" % (args.input, e.strerror))
-        try:
-            signed = sign(data, args.cert, args.key, args.chain, args.name, args.url)
-        except PeError as e:
-            raise SignError("%s: %s" % (args.input, e))
-        pe_image.write_whole(args.output, signed, args.input)
+        signer = Signer(args.cert, args.key, args.chain, args.name, args.url)
+        sign(args.input, args.output, signer)
     except (SignError, PeError) as e:
         print("sign_exe.py: error: %s" % e, file=sys.stderr)
         return 1

@@ -69,14 +69,16 @@ def _same_file(a, b):
         return os.path.realpath(a) == os.path.realpath(b)
 
 
-def tagged(data, block):
-    """The bytes of the tagged copy of data."""
+def _plan(data, block):
+    """How the tagged copy of data is made: (the layout of a signed PE file or None, how
+    many of data's bytes are copied, the end of its PKCS #7 signature or 0, the bytes
+    that follow the copied ones)."""
     try:
         layout = pe_image.parse(data)
     except pe_image.PeError:
-        return data + block
+        return None, len(data), 0, block
     if not layout.signed:
-        return data[:layout.image_end] + block
+        return None, layout.image_end, 0, block
     try:
         if layout.cert_offset + layout.cert_size != len(data):
             raise pe_image.PeError("%d bytes follow the certificate table"
@@ -85,12 +87,26 @@ def tagged(data, block):
     except pe_image.PeError as e:
         raise TagError("the signed file cannot be tagged: %s" % e)
     padding = b"\0" * (-(blob_end - layout.cert_offset + len(block)) % 8)
-    out = bytearray(data[:blob_end] + padding + block)
-    length = len(out) - layout.cert_offset
-    struct.pack_into("<I", out, layout.cert_offset, length)
-    pe_image.set_security_directory(out, layout, layout.cert_offset, length)
-    pe_image.update_checksum(out, layout)
-    return bytes(out)
+    return layout, layout.cert_offset, blob_end, padding + block
+
+
+def _write_signed(out, source, data, layout, blob_end, after):
+    """The signed copy: the image, its signature, then after, inside a certificate table
+    grown to match; the checksum is summed as the bytes go by and written last."""
+    length = blob_end - layout.cert_offset + len(after)
+    total = pe_image.Checksum()
+    head = bytearray(data[:layout.security_entry_offset + 8])
+    struct.pack_into("<I", head, layout.checksum_offset, 0)
+    pe_image.set_security_directory(head, layout, layout.cert_offset, length)
+    total.add(head, 0)
+    out.write(head)
+    pe_image.copy_range(source, out, len(head), layout.cert_offset, total.add)
+    table = bytearray(data[layout.cert_offset:blob_end]) + after
+    struct.pack_into("<I", table, 0, length)
+    total.add(table, layout.cert_offset)
+    out.write(table)
+    out.seek(layout.checksum_offset)
+    out.write(struct.pack("<I", total.value(layout.cert_offset + length)))
 
 
 def tag(in_path, out_path, info):
@@ -98,16 +114,18 @@ def tag(in_path, out_path, info):
         raise TagError("OUT is the same file as IN: %s" % out_path)
     block = tail_block(info)
     try:
-        with open(in_path, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        raise TagError("%s: cannot read: %s" % (in_path, e.strerror))
-    data = tagged(data, block)
-    if len(data) <= SCAN_WINDOW:
-        raise TagError("the result would have %d bytes; the bootstrapper scans only files of more than %d"
-                       % (len(data), SCAN_WINDOW))
-    try:
-        pe_image.write_whole(out_path, data, in_path)
+        with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
+            layout, copied, blob_end, after = _plan(data, block)
+            size = copied + len(after) + (blob_end - copied if layout else 0)
+            if size <= SCAN_WINDOW:
+                raise TagError("the result would have %d bytes; the bootstrapper scans only files of more than %d"
+                               % (size, SCAN_WINDOW))
+            with pe_image.whole_file(out_path, in_path) as out:
+                if layout:
+                    _write_signed(out, source, data, layout, blob_end, after)
+                else:
+                    pe_image.copy_range(source, out, 0, copied)
+                    out.write(after)
     except pe_image.PeError as e:
         raise TagError(str(e))
 

@@ -1,56 +1,38 @@
 #!/usr/bin/env python3
 """Tests of gen_payload.py: the manifest bytes, the refusals with their lines, the
-resource script and dependency files, and that windres packs exactly the source bytes
-under the listed ids.
+dependency file, the refusal of a payload too large for an image, and packing a payload
+into a real linked program (tools/pe_resources.py): the same resources as windres and ld
+give, a valid image that check_pe.py passes and that signs and verifies (osslsigncode).
 
     python3 tools/test_gen_payload.py [-v]
 
-The windres round trip is skipped when i686-w64-mingw32-windres is not on PATH.
+Packing is skipped when the mingw-w64 compiler and windres are not on PATH.
 """
 
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+import pefile  # Debian's python3-pefile
+
+from pe_resources import MAX_IMAGE_SIZE
+from pe_testing import SigningCase, run_tool
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 GENERATOR = os.path.join(HERE, "gen_payload.py")
 WINDRES = shutil.which("i686-w64-mingw32-windres")
+CC = shutil.which("i686-w64-mingw32-gcc")
+MIB = 1 << 20
+LIMIT_REASON = ("Windows maps a 32-bit program's image whole, in one piece of its address space between "
+                "the program's base and the system DLLs (README, \"Your own payload\")")
 
 
 def run_generator(*args, cwd=None):
     return subprocess.run([sys.executable, GENERATOR] + list(args), capture_output=True, cwd=cwd)
-
-
-def res_entries(path):
-    """{(type, id): data} of a .res file, type an ordinal or a text."""
-    with open(path, "rb") as f:
-        data = f.read()
-
-    def name_at(pos):
-        (first,) = struct.unpack_from("<H", data, pos)
-        if first == 0xFFFF:
-            return struct.unpack_from("<H", data, pos + 2)[0], pos + 4
-        end = pos
-        while struct.unpack_from("<H", data, end)[0] != 0:
-            end += 2
-        return data[pos:end].decode("utf-16-le"), end + 2
-
-    entries = {}
-    pos = 0
-    while pos < len(data):
-        data_size, header_size = struct.unpack_from("<II", data, pos)
-        type_name, after = name_at(pos + 8)
-        res_name, _ = name_at(after)
-        body = data[pos + header_size:pos + header_size + data_size]
-        if data_size or type_name != 0:  # the .res file's leading empty entry
-            entries[(type_name, res_name)] = body
-        pos += (header_size + data_size + 3) & ~3
-    return entries
 
 
 class Workspace(unittest.TestCase):
@@ -75,7 +57,7 @@ class Workspace(unittest.TestCase):
     def generate(self, list_text, *extra, cwd=None):
         self.write("list.txt", list_text)
         result = run_generator("--list", self.path("list.txt"), "--manifest", self.path("out", "manifest.txt"),
-                               "--rc", self.path("out", "payload.rc"), *extra, cwd=cwd)
+                               *extra, cwd=cwd)
         self.assertEqual(0, result.returncode, result.stderr.decode())
         self.assertEqual(b"", result.stderr)
         return self.read(os.path.join("out", "manifest.txt"))
@@ -176,11 +158,11 @@ class Refusals(Workspace):
             with self.subTest(list=list_text):
                 list_path = self.write("list.txt", list_text)
                 result = run_generator("--list", list_path, "--manifest", self.path("m.txt"),
-                                       "--rc", self.path("p.rc"), "--depfile", self.path("p.d"))
+                                       "--depfile", self.path("p.d"))
                 self.assertEqual(1, result.returncode)
                 self.assertEqual("gen_payload.py: error: %s:%d: %s\n" % (list_path, line, message),
                                  result.stderr.decode())
-                for name in ("m.txt", "p.rc", "p.d"):
+                for name in ("m.txt", "p.d"):
                     self.assertFalse(os.path.exists(self.path(name)), name)
 
     def test_every_bad_line_is_reported(self):
@@ -224,31 +206,15 @@ class Refusals(Workspace):
                 self.assertIn("gen_payload.py: error: %s: %s" % (list_path, words), result.stderr.decode())
 
 
-class Scripts(Workspace):
-    def make_sources(self):
-        # Folder names that need care in a resource script and in a Makefile rule.
+class DependencyFile(Workspace):
+    def test_dependency_file_text(self):
+        # Folder names that need care in a Makefile rule.
         folder = os.path.join("src dir", 'q"uote', "back\\slash", "\u00e9t\u00e9 $#x", "wh??=at")
-        sources = {}
-        for resource_id, content in ((102, b"first file"), (103, b""), (104, bytes(range(256)))):
-            sources[resource_id] = self.write(os.path.join(folder, "f %d.bin" % resource_id), content)
-        return folder, sources
-
-    def test_resource_script_and_dependency_file_text(self):
-        folder, sources = self.make_sources()
+        for resource_id in (102, 103, 104):
+            self.write(os.path.join(folder, "f %d.bin" % resource_id), b"x")
         self.generate("102\ta.bin\t%s/f 102.bin\n103\tb\\c.msi\t%s/f 103.bin\n104\tw.exe\t%s/f 104.bin\n"
                       "105\tagain.bin\t%s/f 102.bin\t7\n" % (folder, folder, folder, folder),
                       "--depfile", self.path("out", "payload.d"))
-        rc_folder = (self.dir + '/src dir/q""uote/back\\\\slash/\u00e9t\u00e9 $#x/wh?\\077=at').encode("utf-8")
-        self.assertEqual(
-            b"// Payload resources, generated by gen_payload.py from the payload list.\n"
-            b"// Edit the list, not this file.\n"
-            b"LANGUAGE 0, 0\n"
-            b'101 TOOLKIT "' + self.dir.encode() + b'/out/manifest.txt"\n'
-            b'102 TOOLKIT "' + rc_folder + b'/f 102.bin"\n'
-            b'103 TOOLKIT "' + rc_folder + b'/f 103.bin"\n'
-            b'104 TOOLKIT "' + rc_folder + b'/f 104.bin"\n'
-            b'105 TOOLKIT "' + rc_folder + b'/f 102.bin"\n',
-            self.read(os.path.join("out", "payload.rc")))
         make_folder = self.dir + "/src\\ dir/q\"uote/back\\slash/\u00e9t\u00e9\\ $$\\#x/wh??=at"
         self.assertEqual(
             ("%s/out/manifest.txt: \\\n"
@@ -257,21 +223,6 @@ class Scripts(Workspace):
              "  %s/f\\ 103.bin \\\n"
              "  %s/f\\ 104.bin\n" % (self.dir, self.dir, make_folder, make_folder, make_folder)).encode("utf-8"),
             self.read(os.path.join("out", "payload.d")))
-
-    @unittest.skipUnless(WINDRES, "i686-w64-mingw32-windres not found")
-    def test_windres_packs_the_manifest_and_every_source_under_its_id(self):
-        folder, sources = self.make_sources()
-        manifest = self.generate("104\tw.exe\t%s/f 104.bin\n102\ta.bin\t%s/f 102.bin\n103\tb.msi\t%s/f 103.bin\n"
-                                 % (folder, folder, folder))
-        result = subprocess.run([WINDRES, "-O", "res", "-i", self.path("out", "payload.rc"),
-                                 "-o", self.path("out", "payload.res")], capture_output=True, text=True)
-        self.assertEqual(0, result.returncode, result.stderr)
-        self.assertEqual("", result.stderr, "windres warned")
-        want = {("TOOLKIT", 101): manifest}
-        for resource_id, path in sources.items():
-            with open(path, "rb") as f:
-                want[("TOOLKIT", resource_id)] = f.read()
-        self.assertEqual(want, res_entries(self.path("out", "payload.res")))
 
 
 class Check(Workspace):
@@ -303,9 +254,11 @@ class Check(Workspace):
     def test_option_combinations_that_make_no_sense_are_usage_errors(self):
         list_path = self.write("list.txt", "102\ta\tlist.txt\n")
         cases = [
+            [],
             ["--check", "--manifest", self.path("m")],
-            ["--manifest", self.path("m")],
-            ["--manifest", self.path("m"), "--rc", self.path("r"), "--generated", self.path("x")],
+            ["--manifest", self.path("m"), "--into", self.path("x.exe")],
+            ["--into", self.path("x.exe"), "--depfile", self.path("m")],
+            ["--manifest", self.path("m"), "--generated", self.path("x")],
         ]
         for args in cases:
             with self.subTest(args=args):
@@ -317,7 +270,7 @@ class Incremental(Workspace):
     def test_unchanged_outputs_keep_their_time_stamps(self):
         self.write("a.bin", b"four")
         self.generate("102\ta\ta.bin\n", "--depfile", self.path("out", "payload.d"))
-        names = [os.path.join("out", n) for n in ("manifest.txt", "payload.rc", "payload.d")]
+        names = [os.path.join("out", n) for n in ("manifest.txt", "payload.d")]
         old = int(time.time()) - 100
         for name in names:
             os.utime(self.path(name), (old, old))
@@ -331,7 +284,148 @@ class Incremental(Workspace):
         self.assertEqual(b"102*a*5", self.generate("102\ta\ta.bin\n", "--depfile", self.path("out", "payload.d")))
         self.assertNotEqual(old, int(os.path.getmtime(self.path(names[0]))))
         self.assertEqual(old, int(os.path.getmtime(self.path(names[1]))))
-        self.assertEqual(old, int(os.path.getmtime(self.path(names[2]))))
+
+
+# A program linked as the bootstrapper is (4 KiB file alignment, relocations kept, the
+# same hardening), with resources of its own: a string table, a named type that sorts
+# before TOOLKIT, and a TOOLKIT resource that packing replaces.
+PROGRAM = "#include <windows.h>\nint WINAPI WinMain(HINSTANCE a, HINSTANCE b, LPSTR c, int d)" \
+          " { return FindResourceW(0, MAKEINTRESOURCEW(101), L\"TOOLKIT\") != 0; }\n"
+OWN_RC = ('LANGUAGE 9, 1\nSTRINGTABLE { 1, "Tools" }\nLANGUAGE 0, 0\n'
+          '7 OTHER { "own data" }\n101 TOOLKIT { "replaced" }\n')
+LINK = ["-mwindows", "-s", "-Wl,--dynamicbase,--nxcompat,--tsaware,--large-address-aware",
+        "-Wl,--file-alignment,4096"]
+
+
+def resources(path):
+    """{(type, name, language): (data, code page)} of the image at path, read by pefile."""
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    found = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for language in n.directory.entries:
+                entry = language.data.struct
+                key = tuple(str(e.name) if e.name is not None else e.id for e in (t, n)) + (language.id,)
+                found[key] = (pe.get_data(entry.OffsetToData, entry.Size), entry.CodePage)
+    return found
+
+
+@unittest.skipUnless(CC and WINDRES, "the mingw-w64 compiler and windres are not on PATH")
+class Pack(SigningCase):
+    def run_ok(self, *args):
+        result = subprocess.run(args, capture_output=True, text=True)
+        self.assertEqual(0, result.returncode, result.stderr)
+
+    def link(self, name, rc_text):
+        """A program linked with the resources of rc_text (none when empty)."""
+        objects = []
+        if rc_text:
+            self.write(name + ".rc", rc_text.encode())
+            self.run_ok(WINDRES, "-O", "coff", "-i", self.path(name + ".rc"), "-o", self.path(name + ".res.o"))
+            objects.append(self.path(name + ".res.o"))
+        self.write("program.c", PROGRAM.encode())
+        self.run_ok(CC, "-O1", self.path("program.c"), *objects, *LINK, "-o", self.path(name + ".exe"))
+        return self.path(name + ".exe")
+
+    def payload(self):
+        """A list of files that meet each case of the layout: empty, odd sizes, one source
+        under two ids; and what its manifest is."""
+        files = {"a.bin": bytes(range(256)) * 41 + b"odd", "empty.bin": b"", "w.exe": b"MZ" + b"\x90" * 5001}
+        for name, data in files.items():
+            self.write(name, data)
+        self.write("list.txt", "104\tw.exe\tw.exe\n102\ta.bin\ta.bin\n103\tempty.msi\tempty.bin\n"
+                               "105\tcopy.bin\ta.bin\t9\n".encode())
+        manifest = b"104*w.exe*5003*102*a.bin*10499*103*empty.msi*0*105*copy.bin*9"
+        return files, manifest
+
+    def pack(self, exe):
+        return run_tool("gen_payload.py", "--list", self.path("list.txt"), "--into", exe)
+
+    def test_packed_program_has_the_resources_that_windres_and_ld_give_and_stays_a_valid_image(self):
+        files, manifest = self.payload()
+        exe = self.link("packed", OWN_RC)
+        with open(exe, "rb") as f:
+            linked = f.read()
+        result = self.pack(exe)
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+
+        # The independent oracle: the same resources compiled by windres and linked by ld.
+        self.write("manifest.txt", manifest)
+        rc = OWN_RC.replace('101 TOOLKIT { "replaced" }\n', "")
+        for resource_id, name in ((101, "manifest.txt"), (102, "a.bin"), (103, "empty.bin"),
+                                  (104, "w.exe"), (105, "a.bin")):
+            rc += '%d TOOLKIT "%s"\n' % (resource_id, self.path(name))
+        self.assertEqual(resources(self.link("linked", rc)), resources(exe))
+        self.assertEqual({("TOOLKIT", 101, 0): (manifest, 0), ("TOOLKIT", 102, 0): (files["a.bin"], 0),
+                          ("TOOLKIT", 103, 0): (b"", 0), ("TOOLKIT", 104, 0): (files["w.exe"], 0),
+                          ("TOOLKIT", 105, 0): (files["a.bin"], 0)},
+                         {k: v for k, v in resources(exe).items() if k[0] == "TOOLKIT"})
+
+        # The headers describe the new layout: the resource directory is the whole section,
+        # the relocations moved with their bytes, the image ends at its last section.
+        before, after = pefile.PE(data=linked), pefile.PE(exe)
+        sections = {s.Name.rstrip(b"\0"): s for s in after.sections}
+        rsrc, reloc = sections[b".rsrc"], sections[b".reloc"]
+        old_reloc = {s.Name.rstrip(b"\0"): s for s in before.sections}[b".reloc"]
+        directories = after.OPTIONAL_HEADER.DATA_DIRECTORY
+        self.assertEqual((rsrc.VirtualAddress, rsrc.Misc_VirtualSize), (directories[2].VirtualAddress, directories[2].Size))
+        self.assertEqual((reloc.VirtualAddress, old_reloc.get_data()), (directories[5].VirtualAddress, reloc.get_data()))
+        self.assertEqual(-(-rsrc.Misc_VirtualSize // 4096) * 4096, reloc.VirtualAddress - rsrc.VirtualAddress)
+        self.assertEqual(reloc.VirtualAddress + 0x1000 * -(-reloc.Misc_VirtualSize // 0x1000),
+                         after.OPTIONAL_HEADER.SizeOfImage)
+        self.assertEqual((0, os.path.getsize(exe)), (rsrc.SizeOfRawData % 4096, reloc.PointerToRawData + reloc.SizeOfRawData))
+        self.assertEqual(after.generate_checksum(), after.OPTIONAL_HEADER.CheckSum)
+        self.assertEqual(0, run_tool("check_pe.py", exe).returncode)
+
+        # Packing again gives the same file; signing and tagging it verify.
+        self.assertEqual(0, self.pack(exe).returncode)
+        with open(exe, "rb") as f:
+            self.assertEqual(after.__data__[:], f.read())
+        self.sign("packed.exe", "signed.exe")
+        self.assertEqual(0, run_tool("tag_exe.py", self.path("signed.exe"), self.path("tagged.exe"),
+                                     "--info", "<i/>").returncode)
+        for name in ("signed.exe", "tagged.exe"):
+            ok, output = self.verify(name)
+            self.assertTrue(ok, output)
+            self.assertNotIn("invalid PE checksum", output)
+
+    def test_refusals_name_the_reason_and_leave_the_program_as_it_was(self):
+        self.payload()
+        exe = self.link("program", OWN_RC)
+        self.sign("program.exe", "signed.exe")
+        plain = self.link("plain", "")
+        self.write("huge.list", b"102\tbig\tbig.bin\n")
+        self.write("near.list", b"102\tnear\tnear.bin\n")
+        # Sparse files: their size counts, and nothing is read before the refusal.
+        for name, size in (("big.bin", MAX_IMAGE_SIZE + 1), ("near.bin", MAX_IMAGE_SIZE - 8)):
+            with open(self.path(name), "wb") as f:
+                f.truncate(size)
+        image_size = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER.SizeOfImage
+        program = image_size - pefile.PE(exe, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[2].Size
+        near_image = -(-(program + 0x80 + 10 + MAX_IMAGE_SIZE - 8) // 4096) * 4096
+        cases = [
+            # (list, program, the message after "gen_payload.py: error: ")
+            ("huge.list", exe, "the payload would take %d bytes (1152.0 MiB); a bootstrapper's image may take "
+             "at most %d bytes (1152 MiB): %s" % (MAX_IMAGE_SIZE + 8, MAX_IMAGE_SIZE, LIMIT_REASON)),
+            ("near.list", exe, "%s: the image would take %d bytes (%.1f MiB); a bootstrapper's image may take "
+             "at most %d bytes (1152 MiB): %s" % (exe, near_image, near_image / MIB, MAX_IMAGE_SIZE, LIMIT_REASON)),
+            ("list.txt", self.path("signed.exe"),
+             "%s: the image is signed: pack its resources before signing it" % self.path("signed.exe")),
+            ("list.txt", plain, "%s: the image has no resource section of its own (link it with resources)" % plain),
+            ("list.txt", self.path("list.txt"), "%s: not a PE file (no MZ header)" % self.path("list.txt")),
+        ]
+        for list_name, target, message in cases:
+            with self.subTest(message):
+                with open(target, "rb") as f:
+                    before = f.read()
+                result = run_tool("gen_payload.py", "--list", self.path(list_name), "--into", target)
+                self.assertEqual((1, "gen_payload.py: error: %s\n" % message), (result.returncode, result.stderr.decode()))
+                with open(target, "rb") as f:
+                    self.assertEqual(before, f.read())
+        result = run_tool("gen_payload.py", "--list", self.path("huge.list"), "--check")
+        self.assertEqual((1, "gen_payload.py: error: %s\n" % cases[0][2]), (result.returncode, result.stderr.decode()))
+        self.assertEqual([], [n for n in os.listdir(self.dir) if n.startswith(".carryall_")])
 
 
 if __name__ == "__main__":

@@ -9,6 +9,9 @@ import os
 import struct
 import unittest
 
+import pefile  # Debian's python3-pefile
+
+from pe_image import Checksum
 from pe_testing import SigningCase, make_pe, run_tool, security_directory
 from test_tag_exe import scan_tail
 
@@ -165,6 +168,35 @@ class SignExe(SigningCase):
         self.assertEqual((0, b""), (result.returncode, result.stdout))
         self.assertEqual(before, {name: os.stat(os.path.join(self.cert_dir, name)).st_mtime_ns
                                   for name in before})
+
+
+class PeChecksum(unittest.TestCase):
+    def test_streamed_checksum_is_pefiles(self):
+        base = bytearray(make_pe())
+        checksum_at = 0x40 + 24 + 64
+        # A word in the section's data that brings the sum of the words to a multiple of
+        # 0xFFFF, which the fold writes as 0xFFFF, not 0.
+        folds_to_ffff = bytearray(base)
+        total = Checksum()
+        total.add(folds_to_ffff, 0)
+        low = total.value(0)
+        folds_to_ffff[0x300:0x302] = ((int.from_bytes(folds_to_ffff[0x300:0x302], "little") - low) % 0xFFFF).to_bytes(2, "little")
+        cases = [
+            # (what, the file's bytes)
+            ("even length", bytes(base)),
+            ("odd length", bytes(base) + b"\x7f"),
+            ("checksum field already set", bytes(base[:checksum_at]) + b"\xff" * 4 + bytes(base[checksum_at + 4:])),
+            ("words summing to a multiple of 0xFFFF", bytes(folds_to_ffff)),
+        ]
+        for what, data in cases:
+            for chunk in (1 << 20, 3):  # whole, and in pieces that start at odd offsets
+                with self.subTest(what, chunk=chunk):
+                    total = Checksum()
+                    zeroed = data[:checksum_at] + bytes(4) + data[checksum_at + 4:]
+                    for at in range(0, len(zeroed), chunk):
+                        total.add(zeroed[at:at + chunk], at)
+                    self.assertEqual(pefile.PE(data=data).generate_checksum(), total.value(len(data)))
+        self.assertEqual(0xFFFF + len(folds_to_ffff), pefile.PE(data=bytes(folds_to_ffff)).generate_checksum())
 
 
 if __name__ == "__main__":

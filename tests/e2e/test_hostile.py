@@ -505,7 +505,7 @@ def second_run_refused(test, ctx, result, log):
     test.assertIn(f"{folder}\\readme.txt Create file has failed\nExtract File readme.txt 80004005\n", second)
     test.assertNotIn("Manual Deletion", second)
     test.assertNotIn("Deletion file", second)
-    test.assertIn(f"Kept '{folder}\\wizard app.exe': it could not be deleted\n", second)
+    test.assertIn(f"Kept '{folder}\\wizard app.exe': this run did not write it\n", second)
     test.assertEqual(["data.bin", "readme.txt", "wizard app.exe"], ctx.during_second,
                      "the first run's files stay while its wizard runs")
     test.assertIn("Wizard: exit code 0\n", log)
@@ -547,7 +547,9 @@ SAFETY_CASES = [
          r"Kept 'Z:\\.*\\planted\.txt': this run did not write it",
          planted_links_checked, during=when_the_wizard_runs(plant_links)),
     # A second run on one base deleted the first run's data files while its wizard ran.
-    Case("second-run-while-the-wizard-runs", wizard_run, 0, r"Wizard: exit code 0",
+    # The second run waits a few seconds for the held file before it fails: the wizard
+    # runs longer than that.
+    Case("second-run-while-the-wizard-runs", lambda ctx: wizard_run(ctx, 12000), 0, r"Wizard: exit code 0",
          second_run_refused, during=when_the_wizard_runs(second_run)),
     # The folder swapped for a link to an empty folder of the user's: once removed it.
     Case("folder-swapped-for-a-link-while-the-wizard-runs", prepare_swap, 0,
@@ -710,7 +712,8 @@ def check_unrelated_kept(test, ctx, result, log):
 
 def wizard_still_running(ctx):
     ctx.exe = WIZARD_EXE
-    ctx.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid WIZARD_WINDOW=never WIZARD_RUN_MS=6000'
+    # Longer than a second run's few seconds of waiting for the held files.
+    ctx.args = '/IAgreeToTheEULA log "{log}" temp "{base}" /zeroguid WIZARD_WINDOW=never WIZARD_RUN_MS=15000'
 
 
 def hold_while_the_wizard_runs(test, ctx):
