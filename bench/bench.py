@@ -2,13 +2,21 @@
 """The measurements of bench/run.sh, which builds the programs and starts the Wine session
 this runs in (its variables in the environment). Standard library only.
 
-    bench.py --build DIR --temp DIR --runs N
+    bench.py --build DIR --temp DIR --runs N [--big]
 
 --build is the benchmark's build folder, --temp the Unix path of Wine's %TEMP%, where the
 bootstrapper makes its private folder and the copy goes. Every figure is the median of N
 whole-process runs; the two sides of a pair run alternately (A B, then B A), so that a
 change in the machine's load falls on both alike. Exit status 0 when every target is
-met, 3 when one is missed, 1 when a run failed.
+met, 3 when one is missed, 1 when a run failed. --big adds the 1 GiB point to the sweep.
+
+The cost per MiB of a sweep size S is what its run costs above the run of the same
+payload with a 1 MiB install.bin (bench_small), per MiB of the difference: (t(S) -
+t(1)) / (S - 1), the median over runs of that difference, each taken from runs made
+next to each other. A smaller size's difference is smaller against the same noise, so a
+size below 256 MiB is run 256 / S times as often (16 MiB: 16 times RUNS). Unpacking
+costs the same per MiB at every size when the largest of these is within FLAT_LIMIT
+times the smallest.
 
 Memory is read from /proc of the Wine process: a program started as `wine X.exe` runs in
 that very Unix process (the loader executes in place). Wine's own GetProcessMemoryInfo
@@ -28,10 +36,14 @@ import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 MIB = 1 << 20
 SIZES = (16, 64, 256)
+BIG_SIZE = 1024
+BASE_SIZE = 1  # bench_small: the demo payload with a 1 MiB install.bin
+SPAN_MIB = 256  # a sweep size S below this is run SPAN_MIB / S times as often
 PROBE_WINDOWS = 200
 PROBE_POLLS = 200
 WIZARD_WORDS = ["WIZARD_WINDOW=never", "WIZARD_RUN_MS=0"]
@@ -41,6 +53,7 @@ UNPACK_LIMIT = 1.10
 INSTALL_LIMIT = 1.25
 PRIVATE_LIMIT_MIB = 16
 PROBE_LIMIT = 1.25
+FLAT_LIMIT = 1.30
 
 
 class BenchError(Exception):
@@ -55,12 +68,27 @@ def run_wine(args, output, timeout=600):
     """Runs `wine ARGS` to its end, its output into the file output; (seconds it took, the
     output). A nonzero exit is a failure. The output goes to a file, never a pipe: a
     process that the program starts on its way (Wine's desktop process, which outlives it
-    by about a second) would hold a pipe open and the wait would time that too."""
+    by about a second) would hold a pipe open and the wait would time that too. The wait
+    blocks until the end: a wait with a time-out polls, every 50 ms at last, and its
+    figures would come in steps of 50 ms; a timer ends a run that takes too long."""
+    expired = []
+
+    def expire():
+        expired.append(True)
+        process.kill()
+
     with open(output, "wb") as sink:
         start = time.perf_counter()
-        status = subprocess.run(["wine"] + args, stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT,
-                                timeout=timeout).returncode
+        process = subprocess.Popen(["wine"] + args, stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT)
+        killer = threading.Timer(timeout, expire)
+        killer.start()
+        try:
+            status = process.wait()
+        finally:
+            killer.cancel()
         seconds = time.perf_counter() - start
+    if expired:
+        raise subprocess.TimeoutExpired(["wine"] + args, timeout)
     with open(output, "rb") as f:
         text = f.read().decode(errors="replace")
     if status != 0:
@@ -85,19 +113,51 @@ def kib(fields, name):
     return int(value[0]) if value else 0
 
 
+def named(fields, image_name):
+    """Whether a process's status shows the program's file name (cut to 15 characters)."""
+    return bool(fields) and image_name.lower().startswith(fields.get("Name", "-").lower())
+
+
+def new_process_of(image_name, before):
+    """The pid of a process of this Wine prefix, started after the pids before, that
+    shows the program's file name; None when there is none (yet)."""
+    prefix = ("WINEPREFIX=" + os.environ.get("WINEPREFIX", "")).encode()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) in before:
+            continue
+        if not named(read_status(int(entry)), image_name):
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if prefix in f.read().split(b"\0"):
+                    return int(entry)
+        except OSError:
+            continue
+    return None
+
+
 def memory_of(args, image_name, timeout=600):
     """Runs `wine ARGS` and samples its process; (peak working set, peak private) in
     bytes. image_name is the program's file name, which the process must show as its
-    name, or the samples would be of some other process."""
+    name, or the samples would be of some other process. An image too large for the
+    address space Wine's loader keeps free (the 1 GiB bootstrapper) is started through
+    start.exe in a process of its own, which is found by its name and sampled instead."""
+    before = {int(e) for e in os.listdir("/proc") if e.isdigit()}
     process = subprocess.Popen(["wine"] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     peak_ws = peak_private = 0
-    named = False
+    target = None
     deadline = time.monotonic() + timeout
+    next_scan = time.monotonic() + 0.05
     while process.poll() is None:
-        fields = read_status(process.pid)
-        if fields and "VmHWM" in fields:
-            named |= image_name.lower().startswith(fields.get("Name", "").lower())
+        if target is None and named(read_status(process.pid), image_name):
+            target = process.pid
+        elif target is None and time.monotonic() >= next_scan:
+            # Looked for now and then: a scan of /proc costs the machine more than a sample.
+            target = new_process_of(image_name, before)
+            next_scan = time.monotonic() + 0.05
+        fields = read_status(target) if target else None
+        if fields and "VmHWM" in fields and named(fields, image_name):
             peak_ws = max(peak_ws, kib(fields, "VmHWM"))
             peak_private = max(peak_private, kib(fields, "RssAnon") + kib(fields, "VmSwap"))
         if time.monotonic() > deadline:
@@ -106,8 +166,8 @@ def memory_of(args, image_name, timeout=600):
         time.sleep(0.001)
     if process.returncode != 0:
         raise BenchError("wine %s exited with %d" % (" ".join(args), process.returncode))
-    if not named:
-        raise BenchError("the process of wine %s never showed the name %s" % (" ".join(args), image_name))
+    if not peak_ws:
+        raise BenchError("no process of wine %s ever showed the name %s" % (" ".join(args), image_name))
     return peak_ws * 1024, peak_private * 1024
 
 
@@ -126,17 +186,20 @@ def payload_sources(list_path):
 
 
 class Bench:
-    def __init__(self, build, temp, runs):
+    def __init__(self, build, temp, runs, sizes=SIZES):
         self.build = build
         self.temp = temp
         self.runs = runs
+        self.sizes = sizes
         self.bin = os.path.join(build, "bin")
         self.work = os.path.join(build, "bench-run")
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         demo = os.path.join(build, "gen", "demo", "payload.list")
-        self.unpackers = {64: (os.path.join(self.bin, "CarryallInstaller.exe"), demo)}
-        for mib in SIZES:
+        self.unpackers = {64: (os.path.join(self.bin, "CarryallInstaller.exe"), demo),
+                          BASE_SIZE: (os.path.join(self.bin, "bench_small.exe"),
+                                      os.path.join(build, "bench", "payload-%d" % BASE_SIZE, "payload.list"))}
+        for mib in sizes:
             if mib != 64:
                 self.unpackers[mib] = (os.path.join(self.bin, "bench_unpack_%d.exe" % mib),
                                        os.path.join(build, "bench", "payload-%d" % mib, "payload.list"))
@@ -217,20 +280,33 @@ class Bench:
 
     # Repetition.
 
+    def group(self, *measurements, runs=None):
+        """RUNS runs (or runs) of each measurement, alternately (in order, then in reverse);
+        the runs of each, so that run i of one was made next to run i of the others."""
+        runs, count = [[] for _ in measurements], runs or self.runs
+        for index in range(count):
+            order = range(len(measurements)) if index % 2 == 0 else reversed(range(len(measurements)))
+            for which in order:
+                runs[which].append(measurements[which]())
+        return runs
+
     def pair(self, first, second):
         """RUNS runs of each of two measurements, alternately; their medians and the runs."""
-        a, b = [], []
-        for index in range(self.runs):
-            if index % 2 == 0:
-                a.append(first())
-                b.append(second())
-            else:
-                b.append(second())
-                a.append(first())
+        a, b = self.group(first, second)
         return statistics.median(a), statistics.median(b), a, b
 
+    def sweep_point(self, size):
+        """The unpack and the copy of a sweep size, each next to the same at the base size:
+        (unpack median, copy median, unpack runs, copy runs, base unpack runs, base copy runs).
+        A size below SPAN_MIB gets more runs, SPAN_MIB / size times RUNS: its cost per MiB
+        rests on a smaller difference, which the machine's noise would swamp."""
+        u, c, base_u, base_c = self.group(lambda: self.unpack(size), lambda: self.copy(size),
+                                          lambda: self.unpack(BASE_SIZE), lambda: self.copy(BASE_SIZE),
+                                          runs=self.runs * max(1, -(-SPAN_MIB // size)))
+        return statistics.median(u), statistics.median(c), u, c, base_u, base_c
+
     def warm_up(self):
-        for mib in SIZES:
+        for mib in (BASE_SIZE,) + self.sizes:
             self.unpack(mib)
             self.copy(mib)
         self.install_small()
@@ -239,6 +315,11 @@ class Bench:
 
 def mib(value):
     return value / MIB
+
+
+def per_mib(runs, base_runs, size):
+    """Milliseconds per MiB above the base size: the median of the run-by-run differences."""
+    return statistics.median(r - b for r, b in zip(runs, base_runs)) / (size - BASE_SIZE) * 1e3
 
 
 def machine():
@@ -281,12 +362,15 @@ def main(argv):
     parser.add_argument("--runs", type=int, required=True)
     parser.add_argument("--compare", nargs=2, metavar="EXE",
                         help="instead: unpack the 64 MiB demo payload with two builds of the bootstrapper")
+    parser.add_argument("--big", action="store_true", help="add the %d MiB point to the sweep" % BIG_SIZE)
     args = parser.parse_args(argv)
-    bench = Bench(args.build, args.temp, args.runs)
+    sizes = SIZES + ((BIG_SIZE,) if args.big else ())
+    bench = Bench(args.build, args.temp, args.runs, sizes)
 
     print("Carryall benchmark, %s UTC" % time.strftime("%Y-%m-%d %H:%M", time.gmtime()))
     print("machine: " + machine())
-    print("each figure: the median of %d whole-process runs under Wine; pairs run alternately" % args.runs)
+    print("each figure: the median of %d whole-process runs under Wine (sweep sizes S below %d MiB: %d / S "
+          "times as many); pairs run alternately" % (args.runs, SPAN_MIB, SPAN_MIB))
     print(flush=True)
     # Wine starts its desktop process (explorer) for the first program that touches the
     # window system, and ends it about a second after the last such program: the
@@ -301,12 +385,10 @@ def main(argv):
         if args.compare:
             return compare(bench, *args.compare)
         bench.warm_up()
-        sweep = {}
-        for size in SIZES:
-            sweep[size] = bench.pair(lambda: bench.unpack(size), lambda: bench.copy(size))
+        sweep = {size: bench.sweep_point(size) for size in sizes}
         install = bench.pair(bench.install_small, bench.wizard_alone)
         memory = {}
-        for size in SIZES:
+        for size in sizes:
             memory[size] = [bench.unpack_memory(size) for _ in range(args.runs)]
         trivial = [bench.trivial_memory() for _ in range(args.runs)]
         probes = [bench.probe() for _ in range(args.runs)]
@@ -347,25 +429,36 @@ def main(argv):
         above < PRIVATE_LIMIT_MIB)
     row("one probe poll / bare loop, %d windows (ms)" % PROBE_WINDOWS, "%.3f" % (probe * 1e3), "%.3f" % (bare * 1e3),
         "%.2f" % (probe / bare), "ratio <= %.2f" % PROBE_LIMIT, probe / bare <= PROBE_LIMIT)
+    unpack_ms = {size: per_mib(sweep[size][2], sweep[size][4], size) for size in sizes}
+    copy_ms = {size: per_mib(sweep[size][3], sweep[size][5], size) for size in sizes}
+    most, least = max(unpack_ms.values()), min(unpack_ms.values())
+    row("unpack per MiB, most / least of %d-%d MiB (ms)" % (sizes[0], sizes[-1]), "%.2f" % most, "%.2f" % least,
+        "%.2f" % (most / least) if least > 0 else "-", "ratio <= %.2f" % FLAT_LIMIT,
+        least > 0 and most / least <= FLAT_LIMIT)
     print()
-    print("payload sweep (the unpack against verify + CopyFileW of its install.bin; memory of the unpack)")
-    print("%8s %10s %10s %8s %14s %14s %16s" % ("MiB", "unpack s", "copy s", "ratio", "peak WS MiB",
-                                                 "private MiB", "private - trivial"))
-    for size in SIZES:
+    print("payload sweep (the unpack against verify + CopyFileW of its install.bin; the cost per MiB above the")
+    print("same with a %d MiB install.bin; memory of the unpack)" % BASE_SIZE)
+    print("%8s %5s %10s %10s %8s %12s %12s %14s %14s %16s" % ("MiB", "runs", "unpack s", "copy s", "ratio",
+                                                              "unpack ms/MiB", "copy ms/MiB", "peak WS MiB",
+                                                              "private MiB", "private - trivial"))
+    for size in sizes:
         u, c = sweep[size][0], sweep[size][1]
         above = mib(private(memory[size]) - trivial_private)
         if size != 64:
             results.append(above < PRIVATE_LIMIT_MIB)
-        print("%8d %10.3f %10.3f %8.2f %14.1f %14.1f %16.1f" % (size, u, c, u / c, mib(ws(memory[size])),
-                                                                  mib(private(memory[size])), above))
+        print("%8d %5d %10.3f %10.3f %8.2f %12.2f %12.2f %14.1f %14.1f %16.1f" % (
+            size, len(sweep[size][2]), u, c, u / c, unpack_ms[size], copy_ms[size], mib(ws(memory[size])),
+            mib(private(memory[size])), above))
     print()
     print("runs (s):")
-    rows = [("unpack %d" % size, sweep[size][2]) for size in SIZES]
-    rows += [("copy %d" % size, sweep[size][3]) for size in SIZES]
+    rows = [("unpack %d" % size, sweep[size][2]) for size in sizes]
+    rows += [("copy %d" % size, sweep[size][3]) for size in sizes]
+    rows += [("unpack %d/%d" % (BASE_SIZE, size), sweep[size][4]) for size in sizes]
+    rows += [("copy %d/%d" % (BASE_SIZE, size), sweep[size][5]) for size in sizes]
     rows += [("install", install[2]), ("reference", install[3]), ("probe ms", [p[0] * 1e3 for p in probes]),
              ("bare ms", [p[1] * 1e3 for p in probes])]
     for label, runs in rows:
-        print("  %-10s %s" % (label, " ".join("%.3f" % r for r in runs)))
+        print("  %-12s %s" % (label, " ".join("%.3f" % r for r in runs)))
     print()
     missed = results.count(False)
     print("targets: %d of %d met" % (len(results) - missed, len(results)))
