@@ -435,6 +435,10 @@ def main(argv):
     row("unpack per MiB, most / least of %d-%d MiB (ms)" % (sizes[0], sizes[-1]), "%.2f" % most, "%.2f" % least,
         "%.2f" % (most / least) if least > 0 else "-", "ratio <= %.2f" % FLAT_LIMIT,
         least > 0 and most / least <= FLAT_LIMIT)
+    # The platform's own, for comparison: verifying and copying need not be flat either.
+    most, least = max(copy_ms.values()), min(copy_ms.values())
+    print("%-44s %12.2f %12.2f %8s" % ("verify + copy per MiB, most / least (ms)", most, least,
+                                       "%.2f" % (most / least) if least > 0 else "-"))
     print()
     print("payload sweep (the unpack against verify + CopyFileW of its install.bin; the cost per MiB above the")
     print("same with a %d MiB install.bin; memory of the unpack)" % BASE_SIZE)
