@@ -18,12 +18,10 @@ bool CommandLineFits(const Text& command_line) { return command_line.size() < kM
 Fallible<std::unique_ptr<IProcess>> Create(const WizardLaunch& launch, const Text& program, Text& command_line) {
   const Text line = command_line;  // the system may write into its buffer
   Patience patience(launch.system, launch.log);
-  Fallible<std::unique_ptr<IProcess>> created = launch.processes.CreateProcess(command_line);
-  while (!created && patience.TryAgain(program, created.error(), /*access_denied_counts=*/true)) {
+  return patience.Retry(program, /*access_denied_counts=*/true, [&] {
     command_line = line;
-    created = launch.processes.CreateProcess(command_line);
-  }
-  return created;
+    return launch.processes.CreateProcess(command_line);
+  });
 }
 
 // Starts the wizard in the processor mode the build asks for, the redirection turned

@@ -89,10 +89,8 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, Patience& pati
     error = kErrorStoppedOnLink;
     return nullptr;
   }
-  Fallible<OpenedForWriting> opened = files.OpenForWriting(path);
-  while (!opened && patience.TryAgain(path, opened.error(), /*access_denied_counts=*/false)) {
-    opened = files.OpenForWriting(path);
-  }
+  Fallible<OpenedForWriting> opened =
+      patience.Retry(path, /*access_denied_counts=*/false, [&] { return files.OpenForWriting(path); });
   if (!opened) {
     error = opened.error();
     return nullptr;
@@ -121,10 +119,8 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, Patience& pati
 }
 
 bool OwnFiles::Hold(IFileSystem& files, Patience& patience, const Text& path) {
-  Fallible<std::unique_ptr<IFileHandle>> hold = files.OpenForHolding(path);
-  while (!hold && patience.TryAgain(path, hold.error(), /*access_denied_counts=*/false)) {
-    hold = files.OpenForHolding(path);
-  }
+  Fallible<std::unique_ptr<IFileHandle>> hold =
+      patience.Retry(path, /*access_denied_counts=*/false, [&] { return files.OpenForHolding(path); });
   const Fallible<HandleFacts> facts = hold ? (*hold)->Facts() : Fallible<HandleFacts>(hold.failure());
   // Between the writer's close and this open the name may have been given to another
   // file; the identity says whether it is still the one written.

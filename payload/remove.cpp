@@ -79,10 +79,8 @@ void RemoveEntry(Cleanup& c, const Text& path, std::u16string_view line) {
     return;
   }
   // The handle that deletes is looked at again: the entry may have changed meanwhile.
-  Fallible<std::unique_ptr<IFileHandle>> handle = files.OpenEntry(path, /*deletion=*/true);
-  while (!handle && c.patience.TryAgain(path, handle.error(), /*access_denied_counts=*/true)) {
-    handle = files.OpenEntry(path, /*deletion=*/true);
-  }
+  Fallible<std::unique_ptr<IFileHandle>> handle =
+      c.patience.Retry(path, /*access_denied_counts=*/true, [&] { return files.OpenEntry(path, /*deletion=*/true); });
   const Fallible<HandleFacts> facts = handle ? (*handle)->Facts() : Fallible<HandleFacts>(handle.failure());
   if (!facts) {
     if (LeftForLater(c, path, facts.error())) return;

@@ -32,6 +32,14 @@ class Patience {
   // the error: for a step that only other programs' handles can hold up.
   bool Wait(const Text& path, uint32_t error);
   bool spent() const { return left_ms_ == 0; }
+  // Makes call (a platform call answering a Fallible) and makes it again while its
+  // failure says the file at path is held and the budget lasts; the last answer.
+  template <typename Call>
+  auto Retry(const Text& path, bool access_denied_counts, Call call) -> decltype(call()) {
+    auto answer = call();
+    while (!answer && TryAgain(path, answer.error(), access_denied_counts)) answer = call();
+    return answer;
+  }
 
   static constexpr uint32_t kDefaultBudgetMs = 5000;
   static constexpr uint32_t kFirstWaitMs = 100;
