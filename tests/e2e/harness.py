@@ -575,17 +575,19 @@ def _reg_ok(session, cwd, *args):
 
 # -- watching windows come and go -----------------------------------------------------------
 
-WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) "
+WATCH_LINE = re.compile(r"t=(?P<t>\d+) (?P<what>show|hide|started|ended) hwnd=(?P<hwnd>\S+) pid=\d+ exe=(?P<exe>.*?) "
                         r"class=(?P<cls>.*?) caption=(?P<caption>.*)")
 
 
-def start_window_watch(session, milliseconds, peek=None):
+def start_window_watch(session, milliseconds, peek=None, process=None):
     """Starts peek.exe watch and waits until it runs; returns a function that waits for
     the watch to end and answers its events as (time, show|hide, exe in lower case, class,
-    caption) tuples (a window that hides as its process ends is known by its handle)."""
+    caption) tuples (a window that hides as its process ends is known by its handle).
+    With a process name, its start and end are events too: (time, started|ended, exe in
+    lower case, "", ""), in the order the watcher saw them among the windows'."""
     out_path = os.path.join(session.tmp_root, f".watch-{os.getpid()}-{next(session._serial)}.txt")
     out = open(out_path, "wb")
-    watcher = subprocess.Popen(["wine", peek or os.environ.get("CARRYALL_PEEK"), "watch", str(milliseconds)],
+    watcher = subprocess.Popen(["wine", peek or os.environ.get("CARRYALL_PEEK"), "watch", str(milliseconds)] + ([process] if process else []),
                                env=session.env, stdout=out, stderr=subprocess.DEVNULL,
                                stdin=subprocess.DEVNULL)
     deadline = time.monotonic() + 30
@@ -606,7 +608,7 @@ def start_window_watch(session, milliseconds, peek=None):
             who = (match["exe"].lower(), match["cls"], match["caption"])
             if match["what"] == "show":
                 shown[match["hwnd"]] = who
-            else:
+            elif match["what"] == "hide":
                 who = shown.get(match["hwnd"], who)
             events.append((int(match["t"]), match["what"]) + who)
         os.remove(out_path)

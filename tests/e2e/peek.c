@@ -13,6 +13,13 @@
  *                                          (a window that hides as its process ends
  *                                          shows exe=? and no class: match it by hwnd);
  *                                          the first line, "t=0 ready", says it runs
+ *   peek.exe watch MS EXE             the same, and also a line when a process named
+ *                                          EXE (any case) starts or ends, seen by the same
+ *                                          look as the windows: within one look, windows
+ *                                          shown come first, then the process, then
+ *                                          windows hidden. "t=<ms>
+ *                                          started|ended hwnd=- pid=<pid> exe=<name>
+ *                                          class= caption="
  *   peek.exe find WINDOW MS           wait up to MS milliseconds for the window; print
  *                                          "window caption=<caption> rect=<l>,<t>,<r>,<b>
  *                                          client=<w>x<h>" (screen coordinates, client
@@ -103,17 +110,51 @@ static void Describe(DWORD elapsed, const char *what, HWND window) {
   fflush(stdout);
 }
 
-static int Watch(DWORD duration) {
+/* The id of a running process named exe (any case), or 0; with a pid, that process
+ * only. */
+static DWORD RunningProcess(const wchar_t *exe, DWORD pid) {
+  DWORD found = 0;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = Process32FirstW(snap, &entry); ok && !found; ok = Process32NextW(snap, &entry))
+    if (_wcsicmp(entry.szExeFile, exe) == 0 && (!pid || entry.th32ProcessID == pid))
+      found = entry.th32ProcessID;
+  CloseHandle(snap);
+  return found;
+}
+
+static void DescribeProcess(DWORD elapsed, const char *what, DWORD pid, const wchar_t *exe) {
+  printf("t=%lu %s hwnd=- pid=%lu exe=", (unsigned long)elapsed, what, (unsigned long)pid);
+  PrintUtf8(exe);
+  fputs(" class= caption=\n", stdout);
+  fflush(stdout);
+}
+
+static int Watch(DWORD duration, const wchar_t *exe) {
   WindowSet before = {{0}, 0}, now;
+  DWORD process = 0;
+  int started = 0;
   DWORD start = GetTickCount();
   puts("t=0 ready");
   fflush(stdout);
   for (;;) {
     DWORD elapsed = GetTickCount() - start;
+    /* A start is looked for before the windows and an end after them: a window shown
+     * before the process started, or hidden after it ended, is then never printed on
+     * the wrong side of it. */
+    if (exe && !process && (process = RunningProcess(exe, 0)) != 0) started = 1;
     now.count = 0;
     EnumWindows(CollectVisible, (LPARAM)&now);
     for (int i = 0; i < now.count; ++i)
       if (!Contains(&before, now.windows[i])) Describe(elapsed, "show", now.windows[i]);
+    if (started) DescribeProcess(elapsed, "started", process, exe);
+    started = 0;
+    if (process && !RunningProcess(exe, process)) {
+      DescribeProcess(elapsed, "ended", process, exe);
+      process = 0;
+    }
     for (int i = 0; i < before.count; ++i)
       if (!Contains(&now, before.windows[i])) Describe(elapsed, "hide", before.windows[i]);
     before = now;
@@ -188,7 +229,8 @@ static HWND FindControl(const wchar_t *name, const wchar_t *id, HWND *window) {
 }
 
 int wmain(int argc, wchar_t **argv) {
-  if (argc >= 3 && wcscmp(argv[1], L"watch") == 0) return Watch((DWORD)wcstoul(argv[2], NULL, 10));
+  if (argc >= 3 && wcscmp(argv[1], L"watch") == 0)
+    return Watch((DWORD)wcstoul(argv[2], NULL, 10), argc >= 4 ? argv[3] : NULL);
   if (argc >= 4 && wcscmp(argv[1], L"find") == 0) {
     HWND window = FindTopLevel(argv[2], (DWORD)wcstoul(argv[3], NULL, 10));
     wchar_t caption[512] = L"";

@@ -156,19 +156,21 @@ class SplashTest(LaunchTestCase):
         self.assertLess(splash_hidden[0][0], wizard_hidden[0][0], "the splash goes while the wizard still runs")
 
     def test_splash_ends_after_the_worker_when_the_wizard_shows_no_window(self):
-        finish = self.watch(9000)
+        finish = harness.start_window_watch(self.session, 9000, PEEK, process="wizard app.exe")
         result = self.run_bootstrapper("WIZARD_WINDOW=never WIZARD_RUN_MS=1500", silent=False)
         events = finish()
         self.assertExitCode(0, result)
         self.assertEqual([], self.events_of(events, "wizard app.exe", "show"))
-        shown = self.events_of(events, "e2e_wizard.exe", "show")
-        hidden = self.events_of(events, "e2e_wizard.exe", "hide")
-        self.assertEqual(1, len(shown), events)
-        self.assertEqual(1, len(hidden), events)
-        # The watcher looks every 20 ms, so each of the two moments may be seen up to one
-        # look late: the splash stayed for the whole 1500 ms run when the gap seen is
-        # within two looks of it.
-        self.assertGreaterEqual(hidden[0][0] - shown[0][0], 1500 - 2 * 20, "shown for the whole wizard run")
+        moments = [(e[1], e[2]) for e in events if e[2] in ("e2e_wizard.exe", "wizard app.exe")]
+        # The watcher sees the windows and the wizard's process in one look every 20 ms,
+        # so this is the order of what happened, to within one look. The worker runs
+        # beside the splash's creation, so a small payload's wizard may start before the
+        # splash is on screen; what matters is that it stays until the wizard has ended.
+        shown, ended = ("show", "e2e_wizard.exe"), ("ended", "wizard app.exe")
+        self.assertEqual([("started", "wizard app.exe"), ended, ("hide", "e2e_wizard.exe")],
+                         [m for m in moments if m != shown], "the splash stays for the whole wizard run")
+        self.assertEqual(1, moments.count(shown), moments)
+        self.assertLess(moments.index(shown), moments.index(ended), moments)
 
     def test_silent_run_shows_no_window_of_its_own(self):
         finish = self.watch(5000)
