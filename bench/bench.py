@@ -12,11 +12,15 @@ met, 3 when one is missed, 1 when a run failed. --big adds the 1 GiB point to th
 
 The cost per MiB of a sweep size S is what its run costs above the run of the same
 payload with a 1 MiB install.bin (bench_small), per MiB of the difference: (t(S) -
-t(1)) / (S - 1), the median over runs of that difference, each taken from runs made
-next to each other. A smaller size's difference is smaller against the same noise, so a
-size below 256 MiB is run 256 / S times as often (16 MiB: 16 times RUNS). Unpacking
+t(1)) / (S - 1), each difference taken from runs made next to each other. Under Wine the
+platform's signature check alone jitters by about 50 ms from run to run, as much as
+16 MiB costs, so this estimate is made as tight as the runs allow: a size below 512 MiB
+is run 512 / S times as often (16 MiB: 32 times RUNS), and the differences are averaged
+with the fifth of them at each end left out (a trimmed mean: as robust to a stray run
+as the median, and with about two thirds of the median's spread on this noise). Unpacking
 costs the same per MiB at every size when the largest of these is within FLAT_LIMIT
-times the smallest.
+times the smallest. How far the noise alone moves that ratio is printed beside it: the
+range of the ratio over 2000 resamplings of the runs (5th to 95th percentile).
 
 Memory is read from /proc of the Wine process: a program started as `wine X.exe` runs in
 that very Unix process (the loader executes in place). Wine's own GetProcessMemoryInfo
@@ -32,6 +36,7 @@ import argparse
 import filecmp
 import os
 import platform
+import random
 import shutil
 import statistics
 import subprocess
@@ -43,7 +48,9 @@ MIB = 1 << 20
 SIZES = (16, 64, 256)
 BIG_SIZE = 1024
 BASE_SIZE = 1  # bench_small: the demo payload with a 1 MiB install.bin
-SPAN_MIB = 256  # a sweep size S below this is run SPAN_MIB / S times as often
+SPAN_MIB = 512  # a sweep size S below this is run SPAN_MIB / S times as often
+TRIM = 0.2  # the share of differences left out at each end of the cost per MiB's mean
+RESAMPLINGS = 2000
 PROBE_WINDOWS = 200
 PROBE_POLLS = 200
 WIZARD_WORDS = ["WIZARD_WINDOW=never", "WIZARD_RUN_MS=0"]
@@ -317,9 +324,41 @@ def mib(value):
     return value / MIB
 
 
+def trimmed_mean(values):
+    """The mean of values without the TRIM share of the smallest and of the largest."""
+    ordered = sorted(values)
+    cut = int(len(ordered) * TRIM)
+    return statistics.mean(ordered[cut:len(ordered) - cut])
+
+
 def per_mib(runs, base_runs, size):
-    """Milliseconds per MiB above the base size: the median of the run-by-run differences."""
-    return statistics.median(r - b for r, b in zip(runs, base_runs)) / (size - BASE_SIZE) * 1e3
+    """Milliseconds per MiB above the base size: the trimmed mean of the run-by-run
+    differences."""
+    return trimmed_mean([r - b for r, b in zip(runs, base_runs)]) / (size - BASE_SIZE) * 1e3
+
+
+def spread(costs):
+    """The largest cost per MiB over the smallest; None when one is not positive."""
+    least = min(costs)
+    return max(costs) / least if least > 0 else None
+
+
+def spread_range(pairs):
+    """How far noise moves the spread of costs per MiB: pairs is {size: (runs, base runs)};
+    the 5th and 95th percentile of the spread over RESAMPLINGS resamplings, each drawing
+    every size's pairs of runs anew with replacement (a fixed seed: the same runs give
+    the same range)."""
+    draw = random.Random(1)
+    spreads = []
+    for _ in range(RESAMPLINGS):
+        costs = []
+        for size, (runs, base_runs) in pairs.items():
+            chosen = [draw.randrange(len(runs)) for _ in runs]
+            costs.append(per_mib([runs[i] for i in chosen], [base_runs[i] for i in chosen], size))
+        value = spread(costs)
+        spreads.append(float("inf") if value is None else value)
+    spreads.sort()
+    return spreads[len(spreads) // 20], spreads[len(spreads) * 19 // 20]
 
 
 def machine():
@@ -432,13 +471,18 @@ def main(argv):
     unpack_ms = {size: per_mib(sweep[size][2], sweep[size][4], size) for size in sizes}
     copy_ms = {size: per_mib(sweep[size][3], sweep[size][5], size) for size in sizes}
     most, least = max(unpack_ms.values()), min(unpack_ms.values())
+    flat = spread(unpack_ms.values())
     row("unpack per MiB, most / least of %d-%d MiB (ms)" % (sizes[0], sizes[-1]), "%.2f" % most, "%.2f" % least,
-        "%.2f" % (most / least) if least > 0 else "-", "ratio <= %.2f" % FLAT_LIMIT,
-        least > 0 and most / least <= FLAT_LIMIT)
+        "%.2f" % flat if flat else "-", "ratio <= %.2f" % FLAT_LIMIT, flat is not None and flat <= FLAT_LIMIT)
     # The platform's own, for comparison: verifying and copying need not be flat either.
     most, least = max(copy_ms.values()), min(copy_ms.values())
+    copy_flat = spread(copy_ms.values())
     print("%-44s %12.2f %12.2f %8s" % ("verify + copy per MiB, most / least (ms)", most, least,
-                                       "%.2f" % (most / least) if least > 0 else "-"))
+                                       "%.2f" % copy_flat if copy_flat else "-"))
+    # What the runs' noise alone does to those two ratios.
+    for label, which, base in (("unpack", 2, 4), ("verify + copy", 3, 5)):
+        low, high = spread_range({size: (sweep[size][which], sweep[size][base]) for size in sizes})
+        print("  %s per MiB, most / least, 90%% of resamplings: %.2f to %.2f" % (label, low, high))
     print()
     print("payload sweep (the unpack against verify + CopyFileW of its install.bin; the cost per MiB above the")
     print("same with a %d MiB install.bin; memory of the unpack)" % BASE_SIZE)
