@@ -230,7 +230,12 @@ TEST_F(StartupTest, ThreadThatCannotStartFailsTheRunInsteadOfSucceeding) {
 }
 
 TEST_F(StartupTest, InteractiveRunShowsTheSplashAndEndsItAfterTheWorker) {
+  // What windows need is settled before a second thread could make one.
+  int threads_at_common_controls = -1;
+  machine.ui.on_common_controls = [&] { threads_at_common_controls = machine.threads.started; };
   EXPECT_EQ(RunProcess(u""), 0);
+  EXPECT_EQ(threads_at_common_controls, 0);
+  EXPECT_EQ(machine.threads.started, 1);
   EXPECT_EQ(machine.ui.events,
             (std::vector<std::string>{"splash created", "splash show", "splash end 5", "splash destroyed"}));
 }

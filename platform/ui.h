@@ -25,7 +25,9 @@ class ISplash {
 class IUserInterface {
  public:
   virtual ~IUserInterface() = default;
-  // InitCommonControlsEx with size 8 and class mask 0xFF.
+  // InitCommonControlsEx with size 8 and class mask 0xFF, and what else must be settled
+  // before a second thread may make windows. Called on the main thread, before the
+  // worker starts, in every run that may show a window.
   virtual void InitCommonControls() = 0;
   // nullptr when the dialog cannot be created; the run goes on without a splash.
   virtual std::unique_ptr<ISplash> CreateSplash() = 0;

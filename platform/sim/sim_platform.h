@@ -253,6 +253,7 @@ class SimThreads : public IThreads {
   int waits = 0;
 
   FaultPlan* faults = nullptr;
+  int started = 0;  // threads started
   // A started thread's body runs on the thread that next waits (or joins), before the
   // wait looks at its events: a whole run then makes its calls in one fixed order,
   // which is what lets the fault-injection harness fail each call in turn.
@@ -276,8 +277,12 @@ class SimThreads : public IThreads {
 
 class SimUserInterface : public IUserInterface {
  public:
-  void InitCommonControls() override { ++common_controls; }
+  void InitCommonControls() override {
+    ++common_controls;
+    if (on_common_controls) on_common_controls();
+  }
   int common_controls = 0;
+  std::function<void()> on_common_controls;
   std::unique_ptr<ISplash> CreateSplash() override;
   int AskQuestion(const Text& heading, const Text& details) override;
   void ShowReport(const Text& message, const Text& link) override;

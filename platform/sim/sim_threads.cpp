@@ -64,6 +64,7 @@ bool SimThreads::IsSet(EventHandle event) {
 
 Status SimThreads::StartThread(std::function<void()> body) {
   if (Injected(faults, "IThreads::StartThread")) return Failed(kErrorNotEnoughMemory);
+  ++started;
   if (run_threads_inline) {
     pending_.push_back(std::move(body));
     return Succeeded();

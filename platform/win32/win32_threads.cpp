@@ -25,19 +25,6 @@ unsigned __stdcall ThreadEntry(void* argument) {
 }  // namespace
 
 Status Win32Threads::StartThread(std::function<void()> body) {
-  // Both threads make windows: the main thread its splash, the worker its folder prompt,
-  // possibly at the same moment. Under Wine the first window of a session starts the
-  // desktop, and the system's control classes (through comctl32 6) are registered on their
-  // first use; two threads doing either at once can see a dialog's controls fail and
-  // CreateDialog return no window, so the prompt ended before the user saw it. Both are
-  // settled here, before the second thread exists. On Windows the desktop and the classes
-  // are already there and these calls only look them up.
-  ::GetDesktopWindow();
-  for (const wchar_t* name : {L"Button", L"Edit", L"Static"}) {
-    WNDCLASSEXW info = {};
-    info.cbSize = sizeof info;
-    ::GetClassInfoExW(/*hInstance=*/nullptr, name, &info);
-  }
   auto heap_body = std::make_unique<std::function<void()>>(std::move(body));
   // Nobody waits for the thread: its handle is closed as this returns, which lets it run on.
   UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(

@@ -11,6 +11,20 @@ namespace carryall::win32 {
 void Win32UserInterface::InitCommonControls() {
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), 0xFF};
   sysdll::InitCommonControlsEx(&controls);
+  // In a run that shows windows both threads make them: the main thread its splash, the
+  // worker its folder prompt, possibly at the same moment. Under Wine the first window of
+  // a session starts the desktop, and the system's control classes (through comctl32 6)
+  // are registered on their first use; two threads doing either at once can see a
+  // dialog's controls fail and CreateDialog return no window, so the prompt ended before
+  // the user saw it. Both are settled here, on the main thread before the worker exists.
+  // On Windows the desktop and the classes are already there and these calls only look
+  // them up; a silent run makes no window and does not come here.
+  ::GetDesktopWindow();
+  for (const wchar_t* name : {L"Button", L"Edit", L"Static"}) {
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof info;
+    ::GetClassInfoExW(/*hInstance=*/nullptr, name, &info);
+  }
 }
 
 namespace {
