@@ -11,14 +11,14 @@
 
 namespace carryall {
 
-uint32_t InstallWorkerProc(CCarryallInstallerApp& app) {
+uint32_t InstallWorkerProc(CCarryallInstallerApp& app, bool with_com) {
   // Once the done event is set the main thread may leave and take the application
   // object with it: everything needed afterwards is taken out first.
   IThreads& threads = app.platform().threads;
-  threads.ComInitialize();
+  if (with_com) threads.ComInitialize();
   app.m_nWorkerResult = app.RunEmbeddedResource(app.m_nExitCode);
   threads.SetEvent(app.m_hWorkerDoneEvent);
-  threads.ComUninitialize();
+  if (with_com) threads.ComUninitialize();
   return 0;
 }
 
