@@ -39,6 +39,7 @@ bool CCarryallInstallerApp::InitInstance() {
   // log that the command line names, and refuses.
   const Text redirection = GetModulePath(platform_.environment) + u".local";
   const bool redirected = platform_.files.GetFileAttributes(redirection).ok();
+  platform_.threads.ComInitialize();
   m_lpCmdLine = CommandLineAfterProgram(platform_.system.GetCommandLine());
 
   result = ProcessOptions();
@@ -46,14 +47,9 @@ bool CCarryallInstallerApp::InitInstance() {
     RefuseRedirectedRun(redirection);
     return false;
   }
-  // Only a run that may show a dialog needs COM (the shell behind a dialog's link) and
-  // the common controls. A silent run shows no window and calls nothing that needs
-  // either; under Wine, COM's apartment alone makes a window and costs a silent run tens
-  // of milliseconds, time a script waits for.
-  if (!m_bSilent) {
-    platform_.threads.ComInitialize();
-    platform_.ui.InitCommonControls();
-  }
+  // Only a run that may show a dialog needs the common controls: a silent run shows no
+  // window, and loading comctl32 and its window classes is time a script waits for.
+  if (!m_bSilent) platform_.ui.InitCommonControls();
   bool worker_started = false;
   if (result == kOk) {
     log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));
@@ -149,7 +145,7 @@ int32_t CCarryallInstallerApp::RunWorker(bool& started) {
   m_hWorkerDoneEvent = platform_.threads.CreateManualResetEvent().value_or(nullptr);
   m_hWindowShownEvent = platform_.threads.CreateManualResetEvent().value_or(nullptr);
   started = m_hWorkerDoneEvent && m_hWindowShownEvent &&
-            platform_.threads.StartThread([this, silent] { InstallWorkerProc(*this, /*with_com=*/!silent); }).ok();
+            platform_.threads.StartThread([this] { InstallWorkerProc(*this); }).ok();
   // Without a worker nothing can be installed; say so rather than succeed.
   if (!started) return kFail;
   // A silent run never shows the splash, so it makes none: a window, even a hidden one,

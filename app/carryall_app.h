@@ -131,8 +131,7 @@ class CCarryallInstallerApp {
 int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count,
                       CCarryallInstallerApp& app, ISplash* splash);
 
-// The worker thread's body. with_com: the thread initialises COM for itself first (and
-// uninitialises it at the end), as a run that may show a window does.
-uint32_t InstallWorkerProc(CCarryallInstallerApp& app, bool with_com);
+// The worker thread's body.
+uint32_t InstallWorkerProc(CCarryallInstallerApp& app);
 
 }  // namespace carryall

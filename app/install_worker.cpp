@@ -11,14 +11,14 @@
 
 namespace carryall {
 
-uint32_t InstallWorkerProc(CCarryallInstallerApp& app, bool with_com) {
+uint32_t InstallWorkerProc(CCarryallInstallerApp& app) {
   // Once the done event is set the main thread may leave and take the application
   // object with it: everything needed afterwards is taken out first.
   IThreads& threads = app.platform().threads;
-  if (with_com) threads.ComInitialize();
+  threads.ComInitialize();
   app.m_nWorkerResult = app.RunEmbeddedResource(app.m_nExitCode);
   threads.SetEvent(app.m_hWorkerDoneEvent);
-  if (with_com) threads.ComUninitialize();
+  threads.ComUninitialize();
   return 0;
 }
 
