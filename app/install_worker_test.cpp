@@ -12,12 +12,17 @@ namespace {
 
 using sim::Narrow;
 
+// A payload of a.txt ("abc") and the wizard w.exe.
+void AddTwoFilePayload(sim::SimMachine& machine) {
+  machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
+  machine.resources.Add(u"TOOLKIT", 102, "abc");
+  machine.resources.Add(u"TOOLKIT", 103, "w");
+}
+
 class WorkerTest : public sim::InstallerTest {
  protected:
   void SetUp() override {
-    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
-    machine.resources.Add(u"TOOLKIT", 102, "abc");
-    machine.resources.Add(u"TOOLKIT", 103, "w");
+    AddTwoFilePayload(machine);
     machine.files.MakeDirectories(u"C:\\Base");
   }
   int32_t Run(const Text& args) {
@@ -158,9 +163,7 @@ TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWr
     sim::SimMachine machine;
     FileLog log(machine.files, machine.code_page);
     CCarryallInstallerApp app(machine.platform, log);
-    machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
-    machine.resources.Add(u"TOOLKIT", 102, "abc");
-    machine.resources.Add(u"TOOLKIT", 103, "w");
+    AddTwoFilePayload(machine);
     machine.files.Put(kKeep, "mine");
     machine.files.MakeDirectories(kZero);
     row.plant(machine.files);
@@ -256,9 +259,7 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
-    m.resources.Add(u"TOOLKIT", 101, "102*a.txt*3*103*w.exe*1");
-    m.resources.Add(u"TOOLKIT", 102, "abc");
-    m.resources.Add(u"TOOLKIT", 103, "w");
+    AddTwoFilePayload(m);
     m.files.MakeDirectories(u"C:\\Base");
     if (std::string(c.args).find("zeroguid") != std::string::npos) {
       m.files.MakeDirectories(u"C:\\Base\\{00000000-0000-0000-0000-000000000000}");
