@@ -52,11 +52,11 @@ class LaunchTestCase(harness.WineTestCase):
     def log_text(self):
         return harness.read_bytes(self.log_path).decode(harness.ANSI).replace("\r\n", "\n")
 
-    def watch(self, milliseconds):
-        """Starts recording visible top-level windows; returns a function that waits
-        for the recording and answers its events as (time, show|hide, exe, class,
-        caption) tuples."""
-        return harness.start_window_watch(self.session, milliseconds, PEEK)
+    def watch(self, milliseconds, process=None):
+        """Starts recording visible top-level windows (and the start and end of the named
+        process); returns a function that waits for the recording and answers its events
+        as (time, show|hide|started|ended, exe, class, caption) tuples."""
+        return harness.start_window_watch(self.session, milliseconds, PEEK, process)
 
 
 class SilentInstallationTest(LaunchTestCase):
@@ -156,7 +156,7 @@ class SplashTest(LaunchTestCase):
         self.assertLess(splash_hidden[0][0], wizard_hidden[0][0], "the splash goes while the wizard still runs")
 
     def test_splash_ends_after_the_worker_when_the_wizard_shows_no_window(self):
-        finish = harness.start_window_watch(self.session, 9000, PEEK, process="wizard app.exe")
+        finish = self.watch(9000, process="wizard app.exe")
         result = self.run_bootstrapper("WIZARD_WINDOW=never WIZARD_RUN_MS=1500", silent=False)
         events = finish()
         self.assertExitCode(0, result)
