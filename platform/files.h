@@ -48,9 +48,12 @@ struct FindEntry {
   uint32_t attributes = 0;
 };
 
-// Which file or folder a handle is open on: the serial number of its volume and its
-// index on that volume (GetFileInformationByHandle). Two handles with one identity are
-// open on one file, whatever names led to it.
+// Which file or folder a handle is open on: its index on its volume, and the volume's
+// serial number where the system cannot say where a handle is (final_path below is
+// nullopt). Where it can, volume is 0: a place names one volume, so two handles at one
+// place with one index are open on one file, and the serial number, which Wine fetches
+// from its mount manager for each handle, is not asked for. Two handles with one
+// identity are open on one file, whatever names led to it.
 struct FileIdentity {
   uint32_t volume = 0;
   uint64_t index = 0;

@@ -156,7 +156,7 @@ class SimFileHandle : public IFileHandle {
     facts.attributes = node->attributes | (node->directory ? kFileAttributeDirectory : 0);
     if (facts.attributes == 0) facts.attributes = kFileAttributeNormal;
     facts.links = static_cast<uint32_t>(fs_.LinkCount(inode_));
-    facts.identity = {SimFileSystem::kVolumeSerial, inode_};
+    facts.identity = {fs_.final_paths ? 0 : SimFileSystem::kVolumeSerial, inode_};
     if (fs_.final_paths) facts.final_path = fs_.FinalPath(key_);
     return facts;
   }
@@ -318,7 +318,7 @@ void SimFileSystem::ShareBytes(const std::string& key) {
 std::optional<FileIdentity> SimFileSystem::IdentityOf(const Text& path) const {
   const Node* node = Find(ResolveFile(path));
   if (!node) return std::nullopt;
-  return FileIdentity{kVolumeSerial, node->inode};
+  return FileIdentity{final_paths ? 0 : kVolumeSerial, node->inode};
 }
 
 std::string SimFileSystem::Resolve(const Text& path) const {

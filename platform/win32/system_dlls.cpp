@@ -73,6 +73,43 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPV
   return status >= 0;
 }
 
+BOOL QueryHandleRecord(HANDLE file, HandleRecord& record) {
+  struct StatusBlock {
+    LONG status;
+    ULONG_PTR information;
+  };
+  using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE, StatusBlock*, PVOID, ULONG, int);
+  using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
+  static const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  static const auto query = reinterpret_cast<NtQueryInformationFileFn>(
+      reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryInformationFile")));
+  static const auto to_error = reinterpret_cast<RtlNtStatusToDosErrorFn>(
+      reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (query == nullptr || to_error == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+  }
+  // The records of FileBasicInformation (4), FileStandardInformation (5) and
+  // FileInternalInformation (6); the first two are laid out as kernel32's FILE_BASIC_INFO
+  // and FILE_STANDARD_INFO.
+  FILE_BASIC_INFO basic = {};
+  FILE_STANDARD_INFO standard = {};
+  LARGE_INTEGER index = {};
+  StatusBlock block = {};
+  LONG status = query(file, &block, &basic, sizeof basic, 4);
+  if (status >= 0) status = query(file, &block, &standard, sizeof standard, 5);
+  if (status >= 0) status = query(file, &block, &index, sizeof index, 6);
+  if (status < 0) {
+    const ULONG error = to_error(status);
+    ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  record.attributes = basic.FileAttributes;
+  record.links = standard.NumberOfLinks;
+  record.index = static_cast<ULONGLONG>(index.QuadPart);
+  return TRUE;
+}
+
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) {
   CARRYALL_SYSTEM_EXPORT(kComctl32, InitCommonControlsEx);
   return call ? call(controls) : FALSE;

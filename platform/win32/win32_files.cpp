@@ -70,18 +70,27 @@ class Win32FileHandle : public IFileHandle {
  public:
   explicit Win32FileHandle(UniqueFile file) : file_(std::move(file)) {}
   Fallible<HandleFacts> Facts() override {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!::GetFileInformationByHandle(file_.get(), &info)) return LastError();
     HandleFacts facts;
-    facts.attributes = info.dwFileAttributes;
-    facts.links = info.nNumberOfLinks;
-    facts.identity.volume = info.dwVolumeSerialNumber;
-    facts.identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     bool unsupported = false;
     facts.final_path = FinalPath(file_.get(), unsupported);
     // Only a system without the call may leave the path unknown; a call that fails says
     // nothing about where the handle is, and the facts are not to be trusted then.
     if (!facts.final_path && !unsupported) return LastError();
+    if (facts.final_path) {
+      // The place tells volumes apart: the volume's serial number is not asked for.
+      sysdll::HandleRecord record;
+      if (!sysdll::QueryHandleRecord(file_.get(), record)) return LastError();
+      facts.attributes = record.attributes;
+      facts.links = record.links;
+      facts.identity.index = record.index;
+      return facts;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(file_.get(), &info)) return LastError();
+    facts.attributes = info.dwFileAttributes;
+    facts.links = info.nNumberOfLinks;
+    facts.identity.volume = info.dwVolumeSerialNumber;
+    facts.identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return facts;
   }
   Status Truncate() override {

@@ -246,6 +246,16 @@ TEST(Win32HandleTest, FactsNamesHoldsAndDeletionThroughTheHandle) {
   ASSERT_TRUE(written->final_path);
   EXPECT_EQ(*written->final_path, file) << "the drive-letter form, as the file was named";
   writer.reset();
+  {
+    // What the facts say without the volume agrees with the system's full record.
+    UniqueFile raw(::CreateFileW((dir + L"\\File.bin").c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    ASSERT_TRUE(::GetFileInformationByHandle(raw.get(), &info));
+    EXPECT_EQ(written->identity, (FileIdentity{0, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}));
+    EXPECT_EQ(written->attributes, info.dwFileAttributes);
+  }
 
   // An existing entry is opened, not emptied, and says so; its second name shows as a link count.
   ASSERT_TRUE(::CreateHardLinkW((dir + L"\\second.bin").c_str(), (dir + L"\\File.bin").c_str(), nullptr));
