@@ -39,7 +39,6 @@ bool CCarryallInstallerApp::InitInstance() {
   // log that the command line names, and refuses.
   const Text redirection = GetModulePath(platform_.environment) + u".local";
   const bool redirected = platform_.files.GetFileAttributes(redirection).ok();
-  platform_.threads.ComInitialize();
   m_lpCmdLine = CommandLineAfterProgram(platform_.system.GetCommandLine());
 
   result = ProcessOptions();
@@ -47,9 +46,13 @@ bool CCarryallInstallerApp::InitInstance() {
     RefuseRedirectedRun(redirection);
     return false;
   }
-  // Only a run that may show a dialog needs the common controls: a silent run shows no
-  // window, and loading comctl32 and its window classes is time a script waits for.
-  if (!m_bSilent) platform_.ui.InitCommonControls();
+  // Only a run that may show a window needs COM (the folder prompt, opening a link) and
+  // the common controls. A silent run shows none, and under Wine each thread's COM
+  // apartment and comctl32's window classes cost tens of milliseconds a script waits for.
+  if (!m_bSilent) {
+    platform_.threads.ComInitialize();
+    platform_.ui.InitCommonControls();
+  }
   bool worker_started = false;
   if (result == kOk) {
     log_.Printf(u"Started %ld\n", static_cast<int32_t>(platform_.system.GetTickCount()));

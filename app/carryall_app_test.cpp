@@ -98,10 +98,9 @@ TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
             "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
             "Ended 1032\r\n");
   EXPECT_TRUE(machine.files.List(u"C:\\Users\\me\\AppData\\Local\\Temp").empty());
-  EXPECT_EQ(machine.threads.com_init, 2);  // main thread and worker
-  EXPECT_EQ(machine.threads.com_uninit, 1);  // the worker only
-  // Silent: no window is made, the splash included, and the common controls are not
-  // loaded.
+  // Silent: no window is made, the splash included, and neither COM nor the common
+  // controls are set up.
+  EXPECT_EQ(machine.threads.com_init, 0);
   EXPECT_EQ(machine.ui.common_controls, 0);
   EXPECT_EQ(machine.ui.events, std::vector<std::string>{});
 }
@@ -236,6 +235,8 @@ TEST_F(StartupTest, InteractiveRunShowsTheSplashAndEndsItAfterTheWorker) {
   EXPECT_EQ(RunProcess(u""), 0);
   EXPECT_EQ(threads_at_common_controls, 0);
   EXPECT_EQ(machine.threads.started, 1);
+  EXPECT_EQ(machine.threads.com_init, 2);    // main thread and worker
+  EXPECT_EQ(machine.threads.com_uninit, 1);  // the worker only
   EXPECT_EQ(machine.ui.events,
             (std::vector<std::string>{"splash created", "splash show", "splash end 5", "splash destroyed"}));
 }

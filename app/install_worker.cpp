@@ -15,10 +15,12 @@ uint32_t InstallWorkerProc(CCarryallInstallerApp& app) {
   // Once the done event is set the main thread may leave and take the application
   // object with it: everything needed afterwards is taken out first.
   IThreads& threads = app.platform().threads;
-  threads.ComInitialize();
+  // COM only where the main thread has it: a run that may show a window.
+  const bool com = !app.m_bSilent;
+  if (com) threads.ComInitialize();
   app.m_nWorkerResult = app.RunEmbeddedResource(app.m_nExitCode);
   threads.SetEvent(app.m_hWorkerDoneEvent);
-  threads.ComUninitialize();
+  if (com) threads.ComUninitialize();
   return 0;
 }
 
@@ -77,8 +79,10 @@ int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path)
 int32_t CCarryallInstallerApp::RemoveTempFolder() { return RemovePrivateFolder(payload_, m_resources); }
 
 int32_t CCarryallInstallerApp::RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code) {
-  const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files, platform_.system, log_,
-                            LoadString(kIdsProgramType), m_hWindowShownEvent, GetTempFolder(payload_)};
+  // A silent run has no splash that waits for the wizard's window.
+  const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files,
+                            platform_.system,    log_,               LoadString(kIdsProgramType),
+                            m_hWindowShownEvent, !m_bSilent,         GetTempFolder(payload_)};
   const LaunchOutcome outcome = RunProgram(launch, program_path, m_strWizardArguments);
   exit_code = outcome.exit_code;
   return outcome.status.code;

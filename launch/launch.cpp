@@ -61,9 +61,10 @@ std::unique_ptr<IProcess> StartWizard(const WizardLaunch& launch, const Text& pr
 }
 
 // Polls until the wizard shows a window (then tells the main thread) or ends, then
-// waits for its end.
+// waits for its end. Where nobody waits for the window, only waits for the end.
 Fallible<IProcess::WaitResult> WatchWizard(const WizardLaunch& launch, IProcess& child) {
   using WaitResult = IProcess::WaitResult;
+  if (!launch.watch_windows) return child.Wait(kInfinite);
   for (;;) {
     Fallible<WaitResult> waited = child.Wait(kPollMs);
     // A wait that fails would fail again at once: the watch ends rather than spin.

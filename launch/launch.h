@@ -22,6 +22,10 @@ struct WizardLaunch {
   Log& log;
   Text program_type;         // the build's processor mode (string 0)
   EventHandle window_shown;  // set when the wizard shows its first visible window
+  // Whether anyone waits for that window (a splash to end). Otherwise the wizard's windows
+  // are never looked for: the look makes the window system start up in this process,
+  // which a silent run has no other use for.
+  bool watch_windows = true;
   Text folder;               // the private folder, the wizard's current directory
 };
 

@@ -119,21 +119,26 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
     sim::SimProcesses::Child child;
     bool shown;
     Events waits;
+    bool silent = false;
   } cases[] = {
       {"window at once", {1, false, 5, 0}, true, {"wait 100", "wait forever"}},
       {"window after three polls", {3, false, 5, 0}, true, {"wait 100", "wait 100", "wait 100", "wait forever"}},
       {"never a window", {-1, false, 3, 0}, false, {"wait 100", "wait 100", "wait 100"}},
       {"hidden window only", {1, true, 2, 0}, false, {"wait 100", "wait 100"}},
       {"window as it ends", {2, false, 2, 0}, false, {"wait 100", "wait 100"}},
+      // No splash waits: the windows are never looked at, the end is simply waited for.
+      {"silent run", {1, false, 5, 0}, false, {"wait forever"}, true},
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
     CCarryallInstallerApp a(m.platform, l);
     a.m_hWindowShownEvent = *m.threads.CreateManualResetEvent();
+    a.m_bSilent = c.silent;
     m.processes.child = c.child;
     EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), kOk) << c.what;
     EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
+    EXPECT_EQ(m.processes.window_looks == 0, c.silent) << c.what;
     Events waits;
     for (const std::string& e : m.processes.events) {
       if (e.rfind("wait", 0) == 0) waits.push_back(e);

@@ -80,6 +80,7 @@ Fallible<std::unique_ptr<IProcess>> SimProcesses::CreateProcess(std::u16string& 
 }
 
 void SimProcesses::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
+  ++window_looks;
   for (std::size_t i = 0; i < desktop.size(); ++i) {
     if (!visit(reinterpret_cast<WindowHandle>(i + 1))) break;
   }
