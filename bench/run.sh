@@ -26,6 +26,11 @@
 # --big builds the 1 GiB bootstrapper too (the first time: a few minutes and 2 GiB of
 # disk in build/bench) and needs about 4 GiB of free disk while it runs.
 #
+# --ram-temp (first, before the rest) mounts a tmpfs of 3 GiB on Wine's %TEMP% for the
+# measurement, so that what the unpacks, copies and installations write stays in memory:
+# the disk's own speed, which the kernel falls back to in the middle of a large write
+# once it holds back dirty pages, is then left out of the figures. Needs root.
+#
 #   bash bench/run.sh --compare FIRST.exe SECOND.exe [RUNS]
 #
 # times and measures the 64 MiB unpack of two builds of the bootstrapper (each carrying
@@ -48,6 +53,11 @@ fi
 
 extra=()  # what bench.py is asked besides the runs: --compare A B, or --big
 big=OFF
+ram_temp=no
+if [ "${1:-}" = --ram-temp ]; then
+  ram_temp=yes
+  shift
+fi
 if [ "${1:-}" = --compare ]; then
   [ $# -ge 3 ] || { echo "usage: bench/run.sh --compare FIRST.exe SECOND.exe [RUNS]" >&2; exit 2; }
   extra=(--compare "$(realpath "$2")" "$(realpath "$3")")
@@ -57,7 +67,7 @@ elif [ "${1:-}" = --big ]; then
   extra=(--big)
   shift
 fi
-[ $# -le 1 ] || { echo "usage: bench/run.sh [--big] [RUNS] | --compare FIRST.exe SECOND.exe [RUNS]" >&2; exit 2; }
+[ $# -le 1 ] || { echo "usage: bench/run.sh [--ram-temp] [--big] [RUNS] | [--ram-temp] --compare FIRST.exe SECOND.exe [RUNS]" >&2; exit 2; }
 runs=${1:-5}
 case "$runs" in
   '' | *[!0-9]* | 0) echo "usage: bench/run.sh [--big] [RUNS]  (RUNS a positive number)" >&2; exit 2 ;;
@@ -85,6 +95,12 @@ done
 
 temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')")
 [ -d "$temp_dir" ] || { echo "bench: Wine's temporary folder $temp_dir is missing" >&2; exit 1; }
+if [ "$ram_temp" = yes ]; then
+  # Everything written lands in memory: the figures leave out the disk, whose speed the
+  # kernel switches to, mid-write, once it holds back dirty pages (1 GiB writes here).
+  mount -t tmpfs -o size=3g tmpfs "$temp_dir" || { echo "bench: cannot mount a tmpfs on $temp_dir" >&2; exit 1; }
+  trap 'umount -l "$temp_dir" || true; bash "$repo/scripts/wine-env.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
+fi
 
 echo "== Measuring" >&2
 status=0
