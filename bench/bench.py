@@ -179,6 +179,19 @@ def memory_of(args, image_name, timeout=600):
     return peak_ws * 1024, peak_private * 1024
 
 
+def temp_kind(path):
+    """What holds path: "a tmpfs (in memory)" or the file system's type, from /proc/mounts
+    (the mount point that is the longest prefix of path)."""
+    best, kind = "", "unknown"
+    with open("/proc/mounts") as f:
+        for line in f:
+            fields = line.split()
+            point = fields[1].replace("\\040", " ")
+            if (path == point or path.startswith(point.rstrip("/") + "/")) and len(point) >= len(best):
+                best, kind = point, fields[2]
+    return "a tmpfs (in memory)" if kind == "tmpfs" else kind + " (on disk)"
+
+
 def payload_sources(list_path):
     """(file name as unpacked, source path) of each line of a payload list."""
     files = []
@@ -410,6 +423,7 @@ def main(argv):
 
     print("Carryall benchmark, %s UTC" % time.strftime("%Y-%m-%d %H:%M", time.gmtime()))
     print("machine: " + machine())
+    print("Wine's %%TEMP%%, where everything is written: %s" % temp_kind(args.temp))
     print("each figure: the median of %d whole-process runs under Wine (sweep sizes S below %d MiB: %d / S "
           "times as many); pairs run alternately" % (args.runs, SPAN_MIB, SPAN_MIB))
     print(flush=True)
