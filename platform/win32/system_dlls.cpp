@@ -41,6 +41,19 @@ constexpr wchar_t kCrypt32[] = L"crypt32.dll";
 constexpr wchar_t kVersion[] = L"version.dll";
 constexpr wchar_t kWintrust[] = L"wintrust.dll";
 constexpr wchar_t kKernel32[] = L"kernel32.dll";
+
+// ntdll's IO_STATUS_BLOCK, for the file calls reached through it.
+struct StatusBlock {
+  LONG status;
+  ULONG_PTR information;
+};
+using NtFileInformationFn = LONG(WINAPI*)(HANDLE, StatusBlock*, PVOID, ULONG, int);
+
+// An export of ntdll, which every process has loaded; nullptr when it is missing.
+template <typename Fn>
+Fn NtdllExport(const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+}
 }  // namespace
 
 // Each entry point is looked up once, on its first call (a thread-safe static), and the
@@ -59,13 +72,7 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPV
   if (call) return call(file, type, info, size);
   if (type != FileDispositionInfo) return FALSE;
   // FileDispositionInformation (13) takes the same one-byte record.
-  struct StatusBlock {
-    LONG status;
-    ULONG_PTR information;
-  };
-  using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE, StatusBlock*, PVOID, ULONG, int);
-  static const auto set = reinterpret_cast<NtSetInformationFileFn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
+  static const auto set = NtdllExport<NtFileInformationFn>("NtSetInformationFile");
   if (set == nullptr) return FALSE;
   StatusBlock block = {};
   const LONG status = set(file, &block, info, size, /*FileDispositionInformation=*/13);
@@ -74,17 +81,9 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPV
 }
 
 BOOL QueryHandleRecord(HANDLE file, HandleRecord& record) {
-  struct StatusBlock {
-    LONG status;
-    ULONG_PTR information;
-  };
-  using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE, StatusBlock*, PVOID, ULONG, int);
   using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
-  static const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  static const auto query = reinterpret_cast<NtQueryInformationFileFn>(
-      reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryInformationFile")));
-  static const auto to_error = reinterpret_cast<RtlNtStatusToDosErrorFn>(
-      reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  static const auto query = NtdllExport<NtFileInformationFn>("NtQueryInformationFile");
+  static const auto to_error = NtdllExport<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
   if (query == nullptr || to_error == nullptr) {
     ::SetLastError(ERROR_PROC_NOT_FOUND);
     return FALSE;
