@@ -45,15 +45,21 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
     return 0;
   }
   std::unique_ptr<IReadFile> exe = *std::move(opened);
+  // A file without a block says so: a tag that a later signing step dropped, or one put
+  // where the scan never looks, is then visible in the log.
+  auto none = [&ctx]() {
+    ctx.log.Write(u"No embedded information found\r\n");
+    return 0;
+  };
   Fallible<uint32_t> size = exe->Size();
-  if (!size || *size == 0xFFFFFFFFu || *size <= kInfoWindowSize) return 0;
-  if (!exe->SeekFromEnd(-static_cast<int32_t>(kInfoWindowSize + 1))) return 0;
+  if (!size || *size == 0xFFFFFFFFu || *size <= kInfoWindowSize) return none();
+  if (!exe->SeekFromEnd(-static_cast<int32_t>(kInfoWindowSize + 1))) return none();
   std::vector<uint8_t> window(kInfoWindowSize, 0);
   Fallible<uint32_t> got = exe->Read(window.data(), kInfoWindowSize);
-  if (!got || *got < kInfoWindowSize) return 0;
+  if (!got || *got < kInfoWindowSize) return none();
 
   std::optional<EmbeddedInformation> info = FindEmbeddedInformation(window.data(), kInfoWindowSize);
-  if (!info) return 0;
+  if (!info) return none();
   const uint8_t* bytes = window.data() + info->offset;
   std::string text(reinterpret_cast<const char*>(bytes), info->length);
   text = text.substr(0, text.find('\0'));

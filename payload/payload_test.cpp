@@ -573,7 +573,7 @@ TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
     m.files.Put(m.files.module_path, exe);
     EXPECT_EQ(a.WriteInfoFile(), 0);
     EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty());
-    EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\n");
+    EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\nNo embedded information found\r\n");
   }
 }
 
@@ -596,10 +596,23 @@ TEST_F(InfoFileTest, ControlCharactersAreEscapedInTheLogOnly) {
 }
 
 TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
-  std::string exe = std::string(5000, 'p') + "MRDC" + std::string(4113, 'i');  // starts 4117 from the end
-  WithExecutable(exe);
-  app.WriteInfoFile();
-  EXPECT_FALSE(machine.files.Exists(Folder() + u"\\info.xml"));
+  const struct {
+    const char* name;
+    std::string exe;
+  } rows[] = {
+      {"marker 4117 bytes from the end", std::string(5000, 'p') + "MRDC" + std::string(4113, 'i')},
+      {"marker 10 bytes from the end", std::string(5000, 'p') + "MRDC" + std::string(6, 'i')},
+      {"marker only in the signed image", "MRDC<info/>" + std::string(5000, 'p')},
+  };
+  for (const auto& row : rows) {
+    sim::SimMachine m;
+    FileLog l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    m.files.Put(m.files.module_path, row.exe);
+    a.WriteInfoFile();
+    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty()) << row.name;
+    EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\nNo embedded information found\r\n") << row.name;
+  }
 }
 
 TEST_F(InfoFileTest, NoInformationFileIsWrittenThroughALink) {

@@ -141,12 +141,22 @@ Text ReadSignerProgramName(ITrust& trust, Log& log, const Text& path, const Text
     return default_name;
   }
   auto or_null = [](const std::optional<Text>& text) -> Text { return text ? *text : Text(u"null"); };
-  // The block's address says whether a serial number was found; its bytes are not shown.
-  const void* serial = details.SerialNumber && !details.SerialNumber->empty() ? details.SerialNumber->data() : nullptr;
+  // The platform's record holds the serial number least significant byte first; the log
+  // shows it as certificate viewers do, most significant byte first, so that a person can
+  // tell from the log which certificate signed a deployed file.
+  Text serial = u"null";
+  if (details.SerialNumber && !details.SerialNumber->empty()) {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    serial.clear();
+    for (auto byte = details.SerialNumber->rbegin(); byte != details.SerialNumber->rend(); ++byte) {
+      serial += kHex[*byte >> 4];
+      serial += kHex[*byte & 0xF];
+    }
+  }
   log.Printf(u"Digital verification: SubjectName '%s'\n", or_null(details.SubjectName));
   log.Printf(u"Digital verification: ProgramName '%s'\n", or_null(details.ProgramName));
   log.Printf(u"Digital verification: MoreInfo    '%s'\n", or_null(details.MoreInfoLink));
-  log.Printf(u"Digital verification: SerialNumber %p\n", serial);
+  log.Printf(u"Digital verification: SerialNumber %s\n", serial);
   log.Printf(u"Digital verification: IssuerName '%s'\n", or_null(details.IssuerName));
   return details.ProgramName ? *details.ProgramName : default_name;
 }

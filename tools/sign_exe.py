@@ -42,7 +42,10 @@ import subprocess
 import sys
 import tempfile
 
+import info_block
 import pe_image
+import sign_command
+import timestamp
 from pe_image import PeError
 
 OID_SHA256 = "2.16.840.1.101.3.4.2.1"
@@ -56,8 +59,10 @@ OID_SPC_SP_OPUS_INFO = "1.3.6.1.4.1.311.2.1.12"
 OID_SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
 OID_SPC_INDIVIDUAL_CODE_SIGNING = "1.3.6.1.4.1.311.2.1.21"
 
-# What starts the information block of tools/tag_exe.py.
-TAG_MARKER = b"MRDC"
+# The environment variable that holds a token's PIN.
+PIN_VARIABLE = "CARRYALL_PKCS11_PIN"
+# The issuer of the certificates that make_dev_cert.py makes.
+DEVELOPMENT_CA = "Carryall Development CA"
 
 PEM_CERTIFICATE = re.compile(
     rb"-----BEGIN CERTIFICATE-----\s*(.*?)-----END CERTIFICATE-----", re.S)
@@ -151,16 +156,21 @@ def authenticated_attributes(content_digest, name, url):
         attribute(OID_SPC_STATEMENT_TYPE, seq(oid(OID_SPC_INDIVIDUAL_CODE_SIGNING))))
 
 
-def signed_data(indirect, attributes, signature, issuer, serial, certificates):
+def signed_data(indirect, attributes, signature, issuer, serial, certificates, timestamp_token=None):
     """The PKCS #7 ContentInfo of the signature. issuer and serial are the leaf
-    certificate's own DER elements, copied unchanged."""
+    certificate's own DER elements, copied unchanged. A timestamp token goes into the
+    signer's unsigned attributes ([1] IMPLICIT SET OF Attribute)."""
+    unsigned = b""
+    if timestamp_token:
+        unsigned = der(0xA1, attribute(timestamp.OID_RFC3161_COUNTERSIGN, timestamp_token))
     signer = seq(
         integer(1),
         seq(issuer, serial),
         algorithm(OID_SHA256),
         b"\xA0" + attributes[1:],  # [0] IMPLICIT: the same SET with the context tag
         algorithm(OID_RSA_ENCRYPTION),
-        octets(signature))
+        octets(signature),
+        unsigned)
     body = seq(
         integer(1),
         set_of(algorithm(OID_SHA256)),
@@ -199,15 +209,42 @@ def read_certificates(path, what):
     return certificates
 
 
+def certificate_fields(certificate):
+    """The TBSCertificate's fields after the version: serial, signature algorithm, issuer,
+    validity, subject, public key, ... as (tag, start, content start, end)."""
+    _, start, end = pe_image.der_header(certificate, 0)
+    tbs = pe_image.der_children(certificate, start, end)[0]
+    fields = pe_image.der_children(certificate, tbs[2], tbs[3])
+    return fields[1:] if fields[0][0] == 0xA0 else fields
+
+
+def expiry(certificate):
+    """The certificate's notAfter as YYYY-MM-DD, or "its expiry" when it cannot be read."""
+    try:
+        validity = certificate_fields(certificate)[3]
+        not_after = pe_image.der_children(certificate, validity[2], validity[3])[1]
+        text = bytes(certificate[not_after[2]:not_after[3]]).decode("ascii")
+    except (PeError, IndexError, UnicodeDecodeError):
+        return "its expiry"
+    if not_after[0] == 0x17:  # UTCTime: two-digit years from 1950
+        text = ("19" if text[:2] >= "50" else "20") + text
+    return "%s-%s-%s" % (text[0:4], text[4:6], text[6:8])
+
+
+def is_development(certificate):
+    """Whether the certificate is one that make_dev_cert.py issued."""
+    try:
+        issuer = certificate_fields(certificate)[2]
+    except (PeError, IndexError):
+        return False
+    return DEVELOPMENT_CA.encode() in bytes(certificate[issuer[1]:issuer[3]])
+
+
 def issuer_and_serial(certificate, path):
     """The DER issuer Name and serial number INTEGER of a certificate, and whether its key
     is an RSA key."""
     try:
-        _, start, end = pe_image.der_header(certificate, 0)
-        tbs = pe_image.der_children(certificate, start, end)[0]
-        fields = pe_image.der_children(certificate, tbs[2], tbs[3])
-        if fields[0][0] == 0xA0:  # explicit version
-            fields = fields[1:]
+        fields = certificate_fields(certificate)
         serial, issuer, spki = fields[0], fields[2], fields[5]
         key_algorithm = pe_image.der_children(certificate, spki[2], spki[3])[0]
         algorithm_oid = pe_image.der_children(certificate, key_algorithm[2], key_algorithm[3])[0]
@@ -219,9 +256,9 @@ def issuer_and_serial(certificate, path):
     return certificate[issuer[1]:issuer[3]], certificate[serial[1]:serial[3]], rsa
 
 
-def openssl(args, what, data=None):
+def openssl(args, what, data=None, env=None):
     try:
-        result = subprocess.run(["openssl"] + args, input=data, capture_output=True)
+        result = subprocess.run(["openssl"] + args, input=data, capture_output=True, env=env)
     except FileNotFoundError:
         raise SignError("the openssl command is not installed")
     if result.returncode != 0:
@@ -230,15 +267,32 @@ def openssl(args, what, data=None):
     return result.stdout
 
 
-def rsa_sign(data, key_path, certificate, workdir):
+def rsa_sign(data, key_path, certificate, workdir, pkcs11_module=None):
     """The PKCS #1 v1.5 SHA-256 signature of data with the key, checked against the
     certificate's public key, so that a key of another certificate is refused here and
-    not by whoever verifies the file later."""
-    signature = openssl(["dgst", "-sha256", "-sign", key_path, "-passin", "pass:"],
-                        "key %s cannot sign" % key_path, data)
+    not by whoever verifies the file later.
+
+    A key on a token (a pkcs11: URI) signs through openssl's PKCS#11 engine with the
+    module pkcs11_module; the PIN reaches openssl as the name of the environment variable
+    that holds it, never on a command line."""
+    signature_path = os.path.join(workdir, "signature.bin")
+    if pkcs11_module:
+        if PIN_VARIABLE not in os.environ:
+            raise SignError("key %s: set the environment variable %s to the token's PIN" % (key_path, PIN_VARIABLE))
+        env = dict(os.environ, PKCS11_MODULE_PATH=pkcs11_module)
+        data_path = os.path.join(workdir, "attributes.der")
+        with open(data_path, "wb") as f:
+            f.write(data)
+        openssl(["dgst", "-sha256", "-engine", "pkcs11", "-keyform", "engine", "-sign", key_path,
+                 "-passin", "env:" + PIN_VARIABLE, "-out", signature_path, data_path],
+                "key %s cannot sign" % key_path, env=env)
+        with open(signature_path, "rb") as f:
+            signature = f.read()
+    else:
+        signature = openssl(["dgst", "-sha256", "-sign", key_path, "-passin", "pass:"],
+                            "key %s cannot sign" % key_path, data)
     certificate_path = os.path.join(workdir, "leaf.der")
     public_key = os.path.join(workdir, "leaf.pub")
-    signature_path = os.path.join(workdir, "signature.bin")
     with open(certificate_path, "wb") as f:
         f.write(certificate)
     with open(signature_path, "wb") as f:
@@ -258,29 +312,21 @@ def rsa_sign(data, key_path, certificate, workdir):
 def information_block(data, layout):
     """(where the signed image of data ends, the information block to keep or b"")."""
     if not layout.signed:
-        if data[layout.image_end:layout.image_end + len(TAG_MARKER)] == TAG_MARKER:
-            return layout.image_end, bytes(data[layout.image_end:])
-        return len(data), b""
-    table_end = layout.cert_offset + layout.cert_size
-    if table_end != len(data):
-        raise SignError("%d bytes follow the certificate table; re-signing would drop them"
-                        % (len(data) - table_end))
+        start = info_block.trailing_block(data, layout.image_end, len(data))
+        if start is None:
+            return len(data), b""
+        return start, bytes(data[start:])
     try:
-        blob_end = pe_image.signature_blob_end(data, layout)
-    except PeError as e:
-        raise SignError("the certificate table cannot be read (%s); re-signing would drop "
-                        "what it holds" % e)
-    rest = bytes(data[blob_end:table_end]).lstrip(b"\0")
-    if rest and not rest.startswith(TAG_MARKER):
-        raise SignError("the certificate table holds %d bytes after the signature that are not "
-                        "an information block; re-signing would drop them" % len(rest))
-    return layout.cert_offset, rest
+        table = info_block.SignedTable(data, layout)
+    except info_block.DamagedTable as e:
+        raise SignError("%s; re-signing would drop what it holds" % e)
+    return layout.cert_offset, table.block
 
 
 class Signer:
     """The signature's settings, read and checked before any file is."""
 
-    def __init__(self, cert_path, key_path, chain_path, name, url):
+    def __init__(self, cert_path, key_path, chain_path, name, url, pkcs11_module=None, timestamp_urls=()):
         certificates = read_certificates(cert_path, "certificate")
         if chain_path:
             certificates += [c for c in read_certificates(chain_path, "chain file") if c not in certificates]
@@ -289,6 +335,9 @@ class Signer:
             raise SignError("certificate %s does not hold an RSA key; only RSA keys are supported" % cert_path)
         self.certificates = certificates
         self.key_path = key_path
+        self.pkcs11_module = pkcs11_module
+        self.timestamp_urls = list(timestamp_urls)
+        self.timestamped = None  # (time, authority) once a timestamp was added
         self.name = name
         self.url = url
 
@@ -300,8 +349,15 @@ class Signer:
         content_digest = hashlib.sha256(der_content(indirect)).digest()
         attributes = authenticated_attributes(content_digest, self.name, self.url)
         with tempfile.TemporaryDirectory(prefix="sign_exe_") as workdir:
-            signature = rsa_sign(attributes, self.key_path, self.certificates[0], workdir)
-        blob = signed_data(indirect, attributes, signature, self.issuer, self.serial, self.certificates)
+            signature = rsa_sign(attributes, self.key_path, self.certificates[0], workdir, self.pkcs11_module)
+        token = None
+        if self.timestamp_urls:
+            try:
+                token, when, authority = timestamp.fetch(self.timestamp_urls, signature)
+            except timestamp.TimestampError as e:
+                raise SignError(str(e))
+            self.timestamped = (when, authority)
+        blob = signed_data(indirect, attributes, signature, self.issuer, self.serial, self.certificates, token)
         length = pe_image.WIN_CERTIFICATE_HEADER + len(blob) + len(block)
         length += -length % 8
         padding = b"\0" * (length - pe_image.WIN_CERTIFICATE_HEADER - len(blob) - len(block))
@@ -318,7 +374,10 @@ def sign(in_path, out_path, signer):
             layout = pe_image.parse(data)
         except PeError as e:
             raise SignError("%s: %s" % (in_path, e))
-        end, block = information_block(data, layout)
+        try:
+            end, block = information_block(data, layout)
+        except SignError as e:
+            raise SignError("%s: %s" % (in_path, e))
         head = bytearray(data[:layout.security_entry_offset + 8])
         with pe_image.whole_file(out_path, in_path) as out:
             digest = hashlib.sha256()
@@ -350,26 +409,77 @@ def sign(in_path, out_path, signer):
             out.write(struct.pack("<I", total.value(image_size + len(entry))))
 
 
+def text_argument(value, option, encoding):
+    """value encoded, or SignError: a byte of the command line that is not UTF-8 reaches
+    Python as a lone surrogate, which no encoding takes."""
+    try:
+        return value.encode(encoding)
+    except UnicodeEncodeError as e:
+        bad = value[e.start:e.end]
+        if any(0xDC80 <= ord(c) <= 0xDCFF for c in bad):
+            raise SignError("%s holds a byte that is not UTF-8 (0x%02X)" % (option, ord(bad[0]) - 0xDC00))
+        raise SignError("%s must be ASCII (percent-encode other characters): %r" % (option, value))
+
+
 def main(argv):
-    parser = argparse.ArgumentParser(description="Sign a PE file with an Authenticode signature.")
+    parser = argparse.ArgumentParser(
+        description="Sign a PE file with an Authenticode signature, keeping its information block.",
+        epilog="A key on a token: --key 'pkcs11:...' --pkcs11-module LIB, PIN in the environment "
+               "variable %s. The publisher's own signer: --command TEMPLATE, where {file} is a file "
+               "signed in place, or {in} and {out} the file to sign and the one to write." % PIN_VARIABLE)
     parser.add_argument("input", metavar="IN", help="the file to sign")
     parser.add_argument("output", metavar="OUT", help="the signed file to write (may be IN)")
-    parser.add_argument("--cert", required=True, help="the signing certificate, PEM")
-    parser.add_argument("--key", required=True, help="its RSA private key, PEM, not encrypted")
+    parser.add_argument("--cert", help="the signing certificate, PEM")
+    parser.add_argument("--key", help="its RSA private key: a PEM file without pass phrase, or a pkcs11: URI")
+    parser.add_argument("--pkcs11-module", metavar="LIB", help="the PKCS#11 module of a pkcs11: key")
     parser.add_argument("--chain", default="", help="further certificates to include, PEM")
+    parser.add_argument("--command", metavar="TEMPLATE",
+                        help="sign with this command instead, run without a shell")
     parser.add_argument("--name", default="", help="program name in the signature")
     parser.add_argument("--url", default="", help="more-information link in the signature")
+    parser.add_argument("--timestamp", metavar="URL", action="append", default=[],
+                        help="RFC 3161 time-stamping authority; may be repeated (tried in order)")
     args = parser.parse_args(argv)
 
+    if args.command is not None:
+        given = [o for o, v in (("--cert", args.cert), ("--key", args.key), ("--chain", args.chain),
+                                ("--pkcs11-module", args.pkcs11_module), ("--name", args.name),
+                                ("--url", args.url), ("--timestamp", args.timestamp)) if v]
+        if given:
+            parser.error("--command signs with the publisher's own tool: give %s to that tool's command "
+                         "instead" % ", ".join(given))
+    else:
+        if not args.cert or not args.key:
+            parser.error("give --cert and --key, or --command")
+        pkcs11 = args.key.lower().startswith("pkcs11:")
+        if pkcs11 and not args.pkcs11_module:
+            parser.error("a pkcs11: key needs --pkcs11-module LIB")
+        if args.pkcs11_module and not pkcs11:
+            parser.error("--pkcs11-module applies to a pkcs11: key only")
     try:
-        if not args.url.isascii():
-            raise SignError("--url must be ASCII (percent-encode other characters): %r" % args.url)
-        signer = Signer(args.cert, args.key, args.chain, args.name, args.url)
+        if args.command is not None:
+            result = sign_command.sign(args.input, args.output, args.command)
+            if not result.timestamped and not result.development:
+                warn_untimestamped(args.output, result.expiry)
+            return 0
+        name = text_argument(args.name, "--name", "utf-16-be").decode("utf-16-be")
+        url = text_argument(args.url, "--url", "ascii").decode("ascii")
+        signer = Signer(args.cert, args.key, args.chain, name, url, args.pkcs11_module, args.timestamp)
         sign(args.input, args.output, signer)
-    except (SignError, PeError) as e:
+        if signer.timestamped:
+            print("sign_exe.py: %s: timestamp %s from %s" % ((args.output,) + signer.timestamped))
+        elif not is_development(signer.certificates[0]):
+            warn_untimestamped(args.output, expiry(signer.certificates[0]))
+    except (SignError, PeError, sign_command.CommandError) as e:
         print("sign_exe.py: error: %s" % e, file=sys.stderr)
         return 1
     return 0
+
+
+def warn_untimestamped(path, when):
+    print("sign_exe.py: warning: %s has no timestamp: its signature stops verifying when the certificate "
+          "expires (%s), and from then on Windows treats the bootstrapper as unsigned and a silent run "
+          "stops; sign with --timestamp URL" % (path, when), file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -7,12 +7,14 @@ every signature.
 
 import os
 import struct
+import subprocess
+import sys
 import unittest
 
 import pefile  # Debian's python3-pefile
 
 from pe_image import Checksum
-from pe_testing import SigningCase, make_pe, run_tool, security_directory
+from pe_testing import HERE, SigningCase, make_pe, run_tool, security_directory
 from test_tag_exe import scan_tail
 
 OPUS_INFO_OID = bytes.fromhex("060a2b06010401823702010c")
@@ -110,7 +112,7 @@ class SignExe(SigningCase):
                          sorted(os.listdir(self.dir) + os.listdir(other)), "a temporary file was left")
 
     def tag(self, in_name, out_name, info):
-        result = run_tool("tag_exe.py", self.path(in_name), self.path(out_name), "--info", info)
+        result = run_tool("tag_exe.py", self.path(in_name), self.path(out_name), "--info", info, "--allow-unsigned")
         self.assertEqual(0, result.returncode, result.stderr.decode())
 
     def test_signing_a_tagged_file_keeps_its_information_block(self):
@@ -138,9 +140,10 @@ class SignExe(SigningCase):
         signed = self.read("signed.exe")
         offset, size = security_directory(signed)
 
-        def grown_table(extra):
+        def grown_table(extra, entry=True):
             data = bytearray(signed + extra)
-            struct.pack_into("<I", data, offset, size + len(extra))
+            if entry:
+                struct.pack_into("<I", data, offset, size + len(extra))
             struct.pack_into("<I", data, 0x40 + 24 + 96 + 32 + 4, size + len(extra))
             return bytes(data)
 
@@ -148,9 +151,12 @@ class SignExe(SigningCase):
         struct.pack_into("<H", not_pkcs7, offset + 6, 0x0001)
         cases = [
             # (the input's bytes, words of the message)
-            (signed + b"extra", "5 bytes follow the certificate table; re-signing would drop them"),
+            (signed + b"extra", "bad.exe: 5 bytes follow the certificate table; re-signing would drop"),
             (grown_table(b"\0\0NOTATAG"), "holds 7 bytes after the signature that are not an information block"),
             (bytes(not_pkcs7), "the certificate table cannot be read"),
+            (signed[:-100], "points outside the file"),
+            (grown_table(struct.pack("<IHH", 16, 0x0200, 2) + b"\x30\x06" + bytes(6), entry=False),
+             "holds a second entry after the signature's (16 bytes)"),
         ]
         for data, words in cases:
             with self.subTest(words):
@@ -160,6 +166,39 @@ class SignExe(SigningCase):
                 self.assertEqual(1, result.returncode)
                 self.assertIn(words, result.stderr.decode())
                 self.assertEqual(data, self.read("bad.exe"))
+
+    def test_data_after_an_unsigned_image_stays_in_the_signed_image(self):
+        overlay = b"\xef\xbe\xad\xdeNullsoftInst" + bytes(range(256)) * 4
+        self.write("nsis.exe", make_pe() + overlay)
+        self.tag("nsis.exe", "tagged.exe", "<a/>")
+        self.sign("tagged.exe", "signed.exe")
+        signed = self.read("signed.exe")
+        self.assertEqual((make_pe() + overlay)[0x200:], signed[0x200:len(make_pe() + overlay)])
+        self.assertEqual(b"<a/>", scan_tail(signed))
+        self.assertTrue(self.verify("signed.exe")[0])
+
+    def test_names_and_links_that_are_odd(self):
+        self.write("in.exe", make_pe())
+        cases = [
+            # (the --name/--url argument as bytes, exit status, the message or the name's DER)
+            (b"--name=-Setup", 0, "a00e800c" + "-Setup".encode("utf-16-be").hex()),
+            (b"--name=caf\xe9", 1, "sign_exe.py: error: --name holds a byte that is not UTF-8 (0xE9)\n"),
+            (b"--url=http://\xe9", 1, "sign_exe.py: error: --url holds a byte that is not UTF-8 (0xE9)\n"),
+            (b"--url=http://\xc3\xa9", 1, "--url must be ASCII"),
+        ]
+        for argument, status, expected in cases:
+            with self.subTest(argument):
+                result = subprocess.run(
+                    [sys.executable, "-B", os.path.join(HERE, "sign_exe.py"), self.path("in.exe"),
+                     self.path("out.exe"), "--cert", self.cert, "--key", self.key, argument], capture_output=True)
+                self.assertEqual(status, result.returncode, result.stderr)
+                if status:
+                    self.assertIn(expected, result.stderr.decode())
+                    self.assertEqual(1, result.stderr.count(b"\n"))
+                    self.assertFalse(os.path.exists(self.path("out.exe")))
+                else:
+                    self.assertIn(expected, opus_info(self.read("out.exe")).hex())
+                    os.remove(self.path("out.exe"))
 
     def test_development_certificate_is_made_once(self):
         before = {name: os.stat(os.path.join(self.cert_dir, name)).st_mtime_ns

@@ -8,6 +8,7 @@ and that a signed file stays signed (osslsigncode judges).
 
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -25,6 +26,11 @@ EXE = b"MZ" + bytes(range(256)) * 20 + b"MRDC<old/>" + b"\xff" * 10
 
 def run_tool(*args):
     return subprocess.run([sys.executable, TOOL] + list(args), capture_output=True)
+
+
+def run_unsigned(*args):
+    """tag_exe.py on a file that is not signed, which it tags only when told so."""
+    return run_tool(*(list(args) + ["--allow-unsigned"]))
 
 
 def scan_tail(data):
@@ -71,7 +77,7 @@ class TagExe(unittest.TestCase):
         ]
         for args, tail in cases:
             with self.subTest(args=args[0], length=len(tail)):
-                result = run_tool(self.exe, self.out, *args)
+                result = run_unsigned(self.exe, self.out, *args)
                 self.assertEqual(0, result.returncode, result.stderr)
                 self.assertEqual(EXE + tail, self.read(self.out))
                 self.assertEqual(tail[4:-6], scan_tail(self.read(self.out)))
@@ -98,20 +104,20 @@ class TagExe(unittest.TestCase):
         ]
         for in_path, out_path, args, words in cases:
             with self.subTest(out=out_path, args=args[0], words=words):
-                result = run_tool(in_path, out_path, *args)
+                result = run_unsigned(in_path, out_path, *args)
                 self.assertEqual(1, result.returncode)
                 self.assertIn(words, result.stderr.decode())
                 self.assertFalse(os.path.exists(self.out))
                 self.assertEqual(EXE, self.read(self.exe))
 
     def test_info_and_info_file_exclude_each_other(self):
-        result = run_tool(self.exe, self.out, "--info", "a", "--info-file", self.exe)
+        result = run_unsigned(self.exe, self.out, "--info", "a", "--info-file", self.exe)
         self.assertEqual(2, result.returncode)
         self.assertFalse(os.path.exists(self.out))
 
     def test_existing_output_is_replaced(self):
         self.write("out.exe", b"old contents")
-        self.assertEqual(0, run_tool(self.exe, self.out, "--info", "new").returncode)
+        self.assertEqual(0, run_unsigned(self.exe, self.out, "--info", "new").returncode)
         self.assertEqual(EXE + b"MRDCnew" + b"\0" * 6, self.read(self.out))
 
 
@@ -120,8 +126,8 @@ def block(info):
 
 
 class TagPeExe(SigningCase):
-    def tag(self, in_name, out_name, info):
-        result = run_tool(self.path(in_name), self.path(out_name), "--info", info)
+    def tag(self, in_name, out_name, info, *extra):
+        result = run_tool(self.path(in_name), self.path(out_name), "--info", info, *extra)
         self.assertEqual(0, result.returncode, result.stderr.decode())
         return self.read(out_name)
 
@@ -158,22 +164,66 @@ class TagPeExe(SigningCase):
                 self.write(name, make_pe())
                 if signed:
                     self.sign(name, name)
-                once = self.tag(name, "once.exe", "<first a='1'/>")
-                twice = self.tag("once.exe", "twice.exe", "<b/>")
-                self.assertEqual(self.tag(name, "direct.exe", "<b/>"), twice)
+                extra = [] if signed else ["--allow-unsigned"]
+                once = self.tag(name, "once.exe", "<first a='1'/>", *extra)
+                twice = self.tag("once.exe", "twice.exe", "<b/>", *extra)
+                self.assertEqual(self.tag(name, "direct.exe", "<b/>", *extra), twice)
                 self.assertTrue(twice.endswith(block(b"<b/>")))
                 self.assertEqual(signed, self.verify("twice.exe")[0])
                 if not signed:
                     self.assertEqual(make_pe() + block(b"<first a='1'/>"), once)
                     self.assertEqual(make_pe() + block(b"<b/>"), twice)
 
-    def test_signed_file_with_data_after_its_certificate_table_is_refused(self):
+    def test_data_after_an_unsigned_image_is_kept(self):
+        # An NSIS installer keeps its data after the image and finds it from there.
+        overlay = b"\xef\xbe\xad\xdeNullsoftInst" + bytes(range(256)) * 8
+        self.write("nsis.exe", make_pe() + overlay)
+        once = self.tag("nsis.exe", "once.exe", "<a/>", "--allow-unsigned")
+        self.assertEqual(make_pe() + overlay + block(b"<a/>"), once)
+        twice = self.tag("once.exe", "twice.exe", "<b/>", "--allow-unsigned")
+        self.assertEqual(make_pe() + overlay + block(b"<b/>"), twice)
+
+    def test_what_tagging_cannot_keep_is_refused(self):
         self.write("in.exe", make_pe())
         self.sign("in.exe", "signed.exe")
-        self.write("extra.exe", self.read("signed.exe") + b"extra")
-        result = run_tool(self.path("extra.exe"), self.path("out.exe"), "--info", "x")
-        self.assertEqual(1, result.returncode)
-        self.assertIn("5 bytes follow the certificate table", result.stderr.decode())
+        signed = self.read("signed.exe")
+        offset, size = security_directory(signed)
+        directory_size = 0x40 + 24 + 96 + 32 + 4
+
+        def grown(extra, entry_too):
+            data = bytearray(signed + extra)
+            if entry_too:
+                struct.pack_into("<I", data, offset, size + len(extra))
+            struct.pack_into("<I", data, directory_size, size + len(extra))
+            return bytes(data)
+
+        second = struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x30\x06" + b"\0" * 6
+        cases = [
+            # (the input's bytes, extra arguments, words of the message)
+            (make_pe(), [], "it is not signed, and a signature made after the tag would hide it; sign first, tag last"),
+            (make_pe()[:0x1000], ["--allow-unsigned"], "damaged or cut short"),
+            (signed[:-100], [], "damaged or cut short"),
+            (signed + b"extra", [], "5 bytes follow the certificate table"),
+            (grown(second, False), [], "a second entry after the signature's (16 bytes)"),
+            (grown(b"\0\0NOTATAG", True), [], "7 bytes after the signature that are not an information block"),
+        ]
+        for data, extra, words in cases:
+            with self.subTest(words):
+                self.write("bad.exe", data)
+                result = run_tool(self.path("bad.exe"), self.path("out.exe"), "--info", "x", *extra)
+                self.assertEqual(1, result.returncode)
+                message = result.stderr.decode()
+                self.assertIn(words, message)
+                self.assertEqual(1, message.count("\n"), message)
+                self.assertFalse(os.path.exists(self.path("out.exe")))
+
+    def test_info_that_is_not_utf8_is_one_line_of_error(self):
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "signed.exe")
+        result = subprocess.run([sys.executable, TOOL, self.path("signed.exe"), self.path("out.exe"),
+                                 b"--info=caf\xe9"], capture_output=True)
+        self.assertEqual((1, b"tag_exe.py: error: --info holds a byte that is not UTF-8 (0xE9)\n"),
+                         (result.returncode, result.stderr))
         self.assertFalse(os.path.exists(self.path("out.exe")))
 
 
