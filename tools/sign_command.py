@@ -35,7 +35,6 @@ DIGESTS = {
 }
 TIMESTAMP_ATTRIBUTES = (bytes.fromhex("2b0601040182370303 01".replace(" ", "")),  # RFC 3161 (Microsoft)
                         bytes.fromhex("2a864886f70d010906"))  # PKCS #9 countersignature
-DEVELOPMENT_CA = b"Carryall Development CA"
 
 
 class CommandError(Exception):
@@ -76,8 +75,8 @@ def _child(data, element, index):
 
 def read_signature(data, layout):
     """(digest algorithm's hash constructor, digest, whether the signer carries a
-    timestamp, whether its certificate is a development one) of a signed file's first
-    signature; CommandError when it is not an Authenticode signature."""
+    timestamp, the PKCS #7 blob) of a signed file's first signature; CommandError when it
+    is not an Authenticode signature."""
     at = layout.cert_offset + pe_image.WIN_CERTIFICATE_HEADER
     try:
         end = pe_image.signature_blob_end(data, layout)
@@ -94,13 +93,12 @@ def read_signature(data, layout):
         unsigned = [e for e in signer if e[0] == 0xA1]
         timestamped = bool(unsigned) and any(
             o in blob[unsigned[0][2]:unsigned[0][3]] for o in TIMESTAMP_ATTRIBUTES)
-        issuer = blob[signer[1][2]:signer[1][3]]
     except (PeError, IndexError) as e:
         raise CommandError("its signature cannot be read (%s)" % e)
     hash_of = DIGESTS.get(blob[algorithm[2]:algorithm[3]].hex())
     if hash_of is None:
         raise CommandError("its signature uses a digest algorithm that is not known here")
-    return hash_of, digest, timestamped, DEVELOPMENT_CA in issuer, blob
+    return hash_of, digest, timestamped, blob
 
 
 def _same_image(before, after, layout_before, layout_after, image_end):
@@ -188,12 +186,14 @@ def _run_and_keep(unsigned, out_path, template, work, block, in_path):
     refused = "the signing command's result %s" % in_path
     with pe_image.mapped(unsigned) as before, pe_image.mapped(signed) as after:
         layout_before = pe_image.parse(before)
+        old_table = bytes(before[layout_before.cert_offset:layout_before.cert_offset + layout_before.cert_size])
         try:
             layout_after = pe_image.parse(after)
         except PeError as e:
             raise CommandError("%s is no longer a PE file (%s)" % (refused, e))
-        if not layout_after.signed:
-            raise CommandError("%s carries no signature: the command signed nothing" % refused)
+        if not layout_after.signed or (layout_before.signed and old_table == bytes(
+                after[layout_after.cert_offset:layout_after.cert_offset + layout_after.cert_size])):
+            raise CommandError("%s carries no new signature: the command signed nothing" % refused)
         image_end = layout_before.cert_offset if layout_before.signed else len(before)
         if not _same_image(before, after, layout_before, layout_after, image_end):
             raise CommandError("%s changed the image, not only its signature" % refused)
@@ -203,23 +203,26 @@ def _run_and_keep(unsigned, out_path, template, work, block, in_path):
             raise CommandError("%s: %s" % (refused, e))
         if table.block:
             raise CommandError("%s holds bytes after its signature" % refused)
-        hash_of, digest, timestamped, development, blob = read_signature(after, layout_after)
+        hash_of, digest, timestamped, blob = read_signature(after, layout_after)
         if _digest(after, layout_after, hash_of) != digest:
             raise CommandError("%s carries a signature over another image" % refused)
         with open(signed, "rb") as source, pe_image.whole_file(out_path, in_path) as out:
             info_block.write_signed(out, source, after, layout_after, table.blob_end, block)
-    return Result(timestamped, development, _leaf_expiry(blob))
-
-
-def _leaf_expiry(blob):
-    """The notAfter of the signature's first certificate, for the warning."""
+    leaf = _first_certificate(blob)
     import sign_exe  # the certificate readers live with the signer
+    if leaf is None:
+        return Result(timestamped, False, "its expiry")
+    return Result(timestamped, sign_exe.is_development(leaf), sign_exe.expiry(leaf))
+
+
+def _first_certificate(blob):
+    """The DER of the signature's first certificate, or None."""
     try:
         content_info = pe_image.der_children(blob, 0, len(blob))[0]
         signed = _child(blob, _child(blob, content_info, 1), 0)
         fields = pe_image.der_children(blob, signed[2], signed[3])
         certificates = [f for f in fields if f[0] == 0xA0][0]
         first = _child(blob, certificates, 0)
-        return sign_exe.expiry(blob[first[1]:first[3]])
+        return bytes(blob[first[1]:first[3]])
     except (PeError, IndexError):
-        return "its expiry"
+        return None

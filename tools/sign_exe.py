@@ -63,6 +63,7 @@ OID_SPC_INDIVIDUAL_CODE_SIGNING = "1.3.6.1.4.1.311.2.1.21"
 PIN_VARIABLE = "CARRYALL_PKCS11_PIN"
 # The issuer of the certificates that make_dev_cert.py makes.
 DEVELOPMENT_CA = "Carryall Development CA"
+DEVELOPMENT_LEAF = "Carryall Development"
 
 PEM_CERTIFICATE = re.compile(
     rb"-----BEGIN CERTIFICATE-----\s*(.*?)-----END CERTIFICATE-----", re.S)
@@ -232,12 +233,16 @@ def expiry(certificate):
 
 
 def is_development(certificate):
-    """Whether the certificate is one that make_dev_cert.py issued."""
+    """Whether the certificate is the development leaf that make_dev_cert.py makes: its
+    subject's one name is "Carryall Development", issued by the development CA."""
     try:
-        issuer = certificate_fields(certificate)[2]
+        fields = certificate_fields(certificate)
+        issuer, subject = fields[2], fields[4]
     except (PeError, IndexError):
         return False
-    return DEVELOPMENT_CA.encode() in bytes(certificate[issuer[1]:issuer[3]])
+    name = DEVELOPMENT_LEAF.encode()
+    return (DEVELOPMENT_CA.encode() in bytes(certificate[issuer[1]:issuer[3]])
+            and bytes(certificate[subject[1]:subject[3]]).endswith(bytes([0x0C, len(name)]) + name))
 
 
 def issuer_and_serial(certificate, path):

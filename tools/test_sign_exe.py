@@ -6,13 +6,17 @@ every signature.
 """
 
 import os
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
+import time
 import unittest
 
 import pefile  # Debian's python3-pefile
 
+import signing_testing
 from pe_image import Checksum
 from pe_testing import HERE, SigningCase, make_pe, run_tool, security_directory
 from test_tag_exe import scan_tail
@@ -207,6 +211,167 @@ class SignExe(SigningCase):
         self.assertEqual((0, b""), (result.returncode, result.stdout))
         self.assertEqual(before, {name: os.stat(os.path.join(self.cert_dir, name)).st_mtime_ns
                                   for name in before})
+
+
+class SignForPublishers(SigningCase):
+    """Timestamps from a local authority, a key on a SoftHSM token, and the publisher's
+    own signing command, each judged by osslsigncode."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.work = tempfile.mkdtemp(prefix="publisher_test_")
+        cls.authorities = {mode: signing_testing.Authority(os.path.join(cls.work, mode), mode)
+                           for mode in ("ok", "garbage", "error")}
+        ca = os.path.join(cls.work, "publisher_ca")
+        signing_testing.openssl("req", "-new", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca + ".key",
+                                "-subj", "/CN=Publisher CA", "-days", "3650", "-out", ca + ".pem")
+        cls.publisher_ca = ca + ".pem"
+        # Valid for one day: osslsigncode's -time then judges it after its expiry.
+        cls.publisher = signing_testing.issue(cls.work, "publisher", "/CN=Publisher", ca + ".pem", ca + ".key",
+                                              signing_testing.LEAF_EXTENSIONS, days="1")
+        cls.publisher_key = os.path.join(cls.work, "publisher.key")
+        cls.token = signing_testing.Token(os.path.join(cls.work, "token")) if signing_testing.have_token_tools() else None
+
+    @classmethod
+    def tearDownClass(cls):
+        for authority in cls.authorities.values():
+            authority.close()
+        shutil.rmtree(cls.work)
+        super().tearDownClass()
+
+    def run_sign(self, *args, env=None):
+        return subprocess.run([sys.executable, "-B", os.path.join(HERE, "sign_exe.py")] + list(args),
+                              capture_output=True, env=env)
+
+    def verify_at(self, name, ca, when=None):
+        args = ["osslsigncode", "verify", "-in", self.path(name), "-CAfile", ca,
+                "-TSA-CAfile", self.authorities["ok"].ca]
+        if when:
+            args += ["-time", str(when)]
+        result = subprocess.run(args, capture_output=True)
+        output = (result.stdout + result.stderr).decode(errors="replace")
+        return result.returncode == 0 and "Signature verification: ok" in output, output
+
+    def test_timestamp_authorities_are_tried_in_order_and_checked(self):
+        ok, garbage, error = (self.authorities[m].url for m in ("ok", "garbage", "error"))
+        unreachable = "http://127.0.0.1:1/"
+        cases = [
+            # (the authorities, the authority named on success or the words of the refusal)
+            ([ok], ok),
+            ([unreachable, garbage, ok], ok),
+            ([unreachable], unreachable + ": [Errno 111] Connection refused"),
+            ([garbage], garbage + ": the answer is not a timestamp response"),
+            ([error, unreachable], error + ": HTTP status 500 Broken on purpose; " + unreachable + ": "),
+            (["ftp:no-host"], "ftp:no-host: "),
+        ]
+        self.write("in.exe", make_pe())
+        for urls, expected in cases:
+            with self.subTest(urls=urls):
+                args = [a for url in urls for a in ("--timestamp", url)]
+                result = self.run_sign(self.path("in.exe"), self.path("out.exe"), "--cert", self.cert,
+                                       "--key", self.key, "--chain", self.ca, *args)
+                if expected == ok:
+                    self.assertEqual(0, result.returncode, result.stderr)
+                    self.assertIn("timestamp ", result.stdout.decode())
+                    self.assertTrue(result.stdout.decode().strip().endswith("from " + ok))
+                    verified, output = self.verify_at("out.exe", self.ca)
+                    self.assertTrue(verified, output)
+                    self.assertIn("Timestamp Server Signature verification: ok", output)
+                    os.remove(self.path("out.exe"))
+                else:
+                    self.assertEqual(1, result.returncode)
+                    self.assertIn("sign_exe.py: error: no timestamp: " + expected, result.stderr.decode())
+                    self.assertEqual(1, result.stderr.count(b"\n"))
+                    self.assertEqual(["in.exe"], os.listdir(self.dir))
+
+    def test_after_the_certificate_expires_only_a_timestamped_signature_verifies(self):
+        self.write("in.exe", make_pe())
+        later = int(time.time()) + 10 * 86400
+        cases = [
+            # (timestamp arguments, verifies after expiry, warns)
+            (["--timestamp", self.authorities["ok"].url], True, False),
+            ([], False, True),
+        ]
+        for args, verifies, warns in cases:
+            with self.subTest(args=args):
+                result = self.run_sign(self.path("in.exe"), self.path("out.exe"), "--cert", self.publisher,
+                                       "--key", self.publisher_key, *args)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assertEqual(warns, b"has no timestamp: its signature stops verifying when the certificate "
+                                        b"expires" in result.stderr, result.stderr)
+                self.assertTrue(self.verify_at("out.exe", self.publisher_ca)[0])
+                self.assertEqual(verifies, self.verify_at("out.exe", self.publisher_ca, later)[0])
+
+    def test_a_key_on_a_token_signs_and_its_pin_comes_from_the_environment(self):
+        if self.token is None:
+            self.skipTest("SoftHSM, OpenSC or the PKCS#11 engine is missing (scripts/setup.sh installs them)")
+        leaf = self.token.certificate("leaf", self.ca, os.path.join(self.cert_dir, "ca.key"), serial="0x5A17C0DE")
+        self.write("in.exe", make_pe())
+        no_pin = {k: v for k, v in self.token.env.items() if k != "CARRYALL_PKCS11_PIN"}
+        cases = [
+            # (environment, exit status, words of the message)
+            (self.token.env, 0, ""),
+            (no_pin, 1, "set the environment variable CARRYALL_PKCS11_PIN to the token's PIN"),
+            (dict(self.token.env, CARRYALL_PKCS11_PIN="0000"), 1, "cannot sign"),
+        ]
+        for env, status, words in cases:
+            with self.subTest(words=words):
+                result = self.run_sign(self.path("in.exe"), self.path("out.exe"), "--cert", leaf, "--chain", self.ca,
+                                       "--key", self.token.uri, "--pkcs11-module", self.token.module,
+                                       "--timestamp", self.authorities["ok"].url, "--name", "Token", env=env)
+                self.assertEqual(status, result.returncode, result.stderr)
+                self.assertIn(words, result.stderr.decode())
+                if status == 0:
+                    verified, output = self.verify_at("out.exe", self.ca)
+                    self.assertTrue(verified, output)
+                    self.assertIn("Serial : 5A17C0DE", output)
+                    self.assertIn("Timestamp Server Signature verification: ok", output)
+                    os.remove(self.path("out.exe"))
+                else:
+                    self.assertEqual(["in.exe"], os.listdir(self.dir))
+
+    def test_the_publishers_command_signs_and_the_tag_is_kept(self):
+        self.write("in.exe", make_pe())
+        self.sign("in.exe", "signed.exe")
+        self.assertEqual(0, run_tool("tag_exe.py", self.path("signed.exe"), self.path("tagged.exe"),
+                                     "--info", "<kept/>").returncode)
+        changed = bytearray(make_pe())
+        changed[0x300] ^= 1
+        self.write("changed.exe", changed)
+        self.sign("changed.exe", "changed.exe")
+        osslsigncode = "osslsigncode sign -certs %s -key %s -h sha256 -n Cmd -ts %s" % (
+            self.cert, self.key, self.authorities["ok"].url)
+        python = "'%s' -B '%s'" % (sys.executable, os.path.join(HERE, "sign_exe.py"))
+        copy = "'%s' -c 'import shutil, sys; shutil.copy(sys.argv[1], sys.argv[2])'" % sys.executable
+        cases = [
+            # (template, exit status, words of the message)
+            (osslsigncode + " -in {in} -out {out}", 0, ""),
+            (python + " {file} {file} --cert %s --key %s" % (self.cert, self.key), 0, ""),
+            (copy + " {in} {out}", 1, "carries no new signature: the command signed nothing"),
+            (copy + " %s {out} {in}" % self.path("changed.exe"), 1, "changed the image, not only its signature"),
+            ("'%s' -c 'import sys; sys.exit(3)' {file}" % sys.executable, 1, "failed with exit status 3"),
+            (copy + " {in} " + self.path("elsewhere.exe"), 1, "the --command template must name {file}, or both"),
+            ("no-such-signer {file}", 1, "the signing command no-such-signer cannot run"),
+        ]
+        for template, status, words in cases:
+            with self.subTest(template=template):
+                result = self.run_sign(self.path("tagged.exe"), self.path("out.exe"), "--command", template)
+                self.assertEqual(status, result.returncode, result.stderr)
+                self.assertIn(words, result.stderr.decode())
+                if status == 0:
+                    self.assertEqual(b"<kept/>", scan_tail(self.read("out.exe")))
+                    verified, output = self.verify_at("out.exe", self.ca)
+                    self.assertTrue(verified, output)
+                    os.remove(self.path("out.exe"))
+                else:
+                    self.assertEqual(1, result.stderr.count(b"\n"))
+                    self.assertEqual(["changed.exe", "in.exe", "signed.exe", "tagged.exe"], sorted(os.listdir(self.dir)))
+
+    def test_command_excludes_the_projects_own_settings(self):
+        result = self.run_sign("in.exe", "out.exe", "--command", "x {file}", "--name", "N", "--timestamp", "http://t/")
+        self.assertEqual(2, result.returncode)
+        self.assertIn("give --name, --timestamp to that tool's command instead", result.stderr.decode())
 
 
 class PeChecksum(unittest.TestCase):
