@@ -7,10 +7,17 @@
 #
 # Cache variables of the Windows build:
 #   CARRYALL_SIGN        ON (default): sign every bootstrapper; OFF: sign none
-#   CARRYALL_SIGN_CERT   the signing certificate, PEM; with CARRYALL_SIGN_KEY, its RSA
-#                        private key (PEM, no pass phrase). Both empty: the development
+#   CARRYALL_SIGN_CERT   the signing certificate, PEM. With CARRYALL_SIGN_KEY, its RSA key:
+#                        a PEM file without pass phrase, or a pkcs11: URI (RFC 7512) of a
+#                        key on a token, with CARRYALL_SIGN_PKCS11_MODULE the token's
+#                        PKCS#11 module; the PIN comes from the environment variable
+#                        CARRYALL_PKCS11_PIN of the build. Both empty: the development
 #                        certificate, made once into ${CMAKE_BINARY_DIR}/signing
 #   CARRYALL_SIGN_CHAIN  further certificates to carry in the signature, PEM (optional)
+#   CARRYALL_SIGN_COMMAND the publisher's own signing command instead of a key, run
+#                        without a shell: {file} for a file it signs in place, or {in}
+#                        and {out}; it then sets the program name, link and timestamp
+#   CARRYALL_SIGN_TIMESTAMP_URL RFC 3161 time-stamping authorities, a list tried in order
 #   CARRYALL_SIGN_NAME   the program name in the signature; empty: the product name,
 #                        string 1 of the bootstrapper's string table
 #   CARRYALL_SIGN_URL    the more-information link in the signature; empty: none
@@ -34,8 +41,16 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   option(CARRYALL_SIGN "Sign every bootstrapper that the build makes" ON)
   set(CARRYALL_SIGN_CERT "" CACHE FILEPATH
       "Signing certificate, PEM (empty, with CARRYALL_SIGN_KEY empty: the development certificate)")
-  set(CARRYALL_SIGN_KEY "" CACHE FILEPATH "RSA private key of CARRYALL_SIGN_CERT, PEM, no pass phrase")
+  # A string, not a file path: a pkcs11: URI given on the command line must not be made
+  # into a path below the build folder.
+  set(CARRYALL_SIGN_KEY "" CACHE STRING
+      "Key of CARRYALL_SIGN_CERT: PEM file without pass phrase, or pkcs11: URI (with CARRYALL_SIGN_PKCS11_MODULE)")
+  set_property(CACHE CARRYALL_SIGN_KEY PROPERTY TYPE STRING)
+  set(CARRYALL_SIGN_PKCS11_MODULE "" CACHE FILEPATH "PKCS#11 module of a pkcs11: CARRYALL_SIGN_KEY")
   set(CARRYALL_SIGN_CHAIN "" CACHE FILEPATH "Further certificates to include in the signature, PEM (optional)")
+  set(CARRYALL_SIGN_COMMAND "" CACHE STRING
+      "Publisher's signing command instead of a key: {file}, or {in} and {out} (empty: sign_exe.py signs)")
+  set(CARRYALL_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamping authorities, a list tried in order")
   set(CARRYALL_SIGN_NAME "" CACHE STRING "Program name in the signature (empty: the product name, string 1)")
   set(CARRYALL_SIGN_URL "" CACHE STRING "More-information link in the signature (empty: none)")
 endif()
@@ -80,8 +95,42 @@ endfunction()
 function(_carryall_sign_setup)
   get_property(done GLOBAL PROPERTY CARRYALL_SIGN_ARGS SET)
   if(NOT done)
+    if(CARRYALL_SIGN_COMMAND)
+      if(CARRYALL_SIGN_CERT OR CARRYALL_SIGN_KEY OR CARRYALL_SIGN_CHAIN OR CARRYALL_SIGN_PKCS11_MODULE)
+        message(FATAL_ERROR "CARRYALL_SIGN_COMMAND signs with the publisher's own tool: leave CARRYALL_SIGN_CERT, "
+                            "CARRYALL_SIGN_KEY, CARRYALL_SIGN_CHAIN and CARRYALL_SIGN_PKCS11_MODULE empty")
+      endif()
+      if(CARRYALL_SIGN_TIMESTAMP_URL OR CARRYALL_SIGN_NAME OR CARRYALL_SIGN_URL)
+        message(FATAL_ERROR "CARRYALL_SIGN_COMMAND signs with the publisher's own tool: give the timestamp URL, "
+                            "program name and link to that command, and leave CARRYALL_SIGN_TIMESTAMP_URL, "
+                            "CARRYALL_SIGN_NAME and CARRYALL_SIGN_URL empty")
+      endif()
+      if(NOT CARRYALL_SIGN_COMMAND MATCHES "{file}|{in}.*{out}|{out}.*{in}")
+        message(FATAL_ERROR "CARRYALL_SIGN_COMMAND must name {file}, or both {in} and {out}: ${CARRYALL_SIGN_COMMAND}")
+      endif()
+      set_property(GLOBAL PROPERTY CARRYALL_SIGN_ARGS "--command=${CARRYALL_SIGN_COMMAND}")
+      set_property(GLOBAL PROPERTY CARRYALL_SIGN_FILES "")
+      set_property(GLOBAL PROPERTY CARRYALL_SIGN_MAKERS "")
+      set_property(GLOBAL PROPERTY CARRYALL_SIGN_OWN_NAME FALSE)
+    endif()
+  endif()
+  get_property(done GLOBAL PROPERTY CARRYALL_SIGN_ARGS SET)
+  if(NOT done)
     _carryall_sign_file(CARRYALL_SIGN_CERT cert)
-    _carryall_sign_file(CARRYALL_SIGN_KEY key)
+    set(module)
+    if(CARRYALL_SIGN_KEY MATCHES "^[Pp][Kk][Cc][Ss]11:")
+      set(key "${CARRYALL_SIGN_KEY}")
+      _carryall_sign_file(CARRYALL_SIGN_PKCS11_MODULE module)
+      if(NOT module)
+        message(FATAL_ERROR "CARRYALL_SIGN_KEY is a pkcs11: URI: give the token's PKCS#11 module "
+                            "as CARRYALL_SIGN_PKCS11_MODULE")
+      endif()
+    else()
+      if(CARRYALL_SIGN_PKCS11_MODULE)
+        message(FATAL_ERROR "CARRYALL_SIGN_PKCS11_MODULE applies to a pkcs11: CARRYALL_SIGN_KEY only")
+      endif()
+      _carryall_sign_file(CARRYALL_SIGN_KEY key)
+    endif()
     _carryall_sign_file(CARRYALL_SIGN_CHAIN chain)
     set(makers)
     if(cert AND NOT key)
@@ -95,7 +144,12 @@ function(_carryall_sign_setup)
                           "the development certificate carries its own CA")
     endif()
     if(cert)
-      set(files "${cert}" "${key}" ${chain})
+      set(files "${cert}" ${chain})
+      if(module)
+        list(APPEND files "${module}")
+      else()
+        list(APPEND files "${key}")
+      endif()
     else()
       set(cert "${CARRYALL_SIGN_DIR}/leaf.pem")
       set(key "${CARRYALL_SIGN_DIR}/leaf.key")
@@ -103,13 +157,21 @@ function(_carryall_sign_setup)
       set(files)
       set(makers carryall_dev_cert)
     endif()
-    set(args --cert "${cert}" --key "${key}")
+    # Every value joined to its option: a value that begins with "-" is not an option.
+    set(args "--cert=${cert}" "--key=${key}")
+    if(module)
+      list(APPEND args "--pkcs11-module=${module}")
+    endif()
     if(chain)
-      list(APPEND args --chain "${chain}")
+      list(APPEND args "--chain=${chain}")
     endif()
     if(CARRYALL_SIGN_URL)
-      list(APPEND args --url "${CARRYALL_SIGN_URL}")
+      list(APPEND args "--url=${CARRYALL_SIGN_URL}")
     endif()
+    foreach(url IN LISTS CARRYALL_SIGN_TIMESTAMP_URL)
+      list(APPEND args "--timestamp=${url}")
+    endforeach()
+    set_property(GLOBAL PROPERTY CARRYALL_SIGN_OWN_NAME TRUE)
     set_property(GLOBAL PROPERTY CARRYALL_SIGN_ARGS "${args}")
     set_property(GLOBAL PROPERTY CARRYALL_SIGN_FILES "${files}")
     set_property(GLOBAL PROPERTY CARRYALL_SIGN_MAKERS "${makers}")
@@ -117,6 +179,8 @@ function(_carryall_sign_setup)
   get_property(args GLOBAL PROPERTY CARRYALL_SIGN_ARGS)
   get_property(files GLOBAL PROPERTY CARRYALL_SIGN_FILES)
   get_property(makers GLOBAL PROPERTY CARRYALL_SIGN_MAKERS)
+  get_property(own_name GLOBAL PROPERTY CARRYALL_SIGN_OWN_NAME)
+  set(_carryall_sign_own_name "${own_name}" PARENT_SCOPE)
   set(_carryall_sign_args "${args}" PARENT_SCOPE)
   set(_carryall_sign_files "${files}" PARENT_SCOPE)
   set(_carryall_sign_makers "${makers}" PARENT_SCOPE)
@@ -167,7 +231,9 @@ function(carryall_sign_bootstrapper TARGET)
   endif()
   _carryall_sign_setup()
 
-  if(CARRYALL_SIGN_NAME)
+  if(NOT _carryall_sign_own_name)
+    set(name_args)
+  elseif(CARRYALL_SIGN_NAME)
     set(name "${CARRYALL_SIGN_NAME}")
   elseif(arg_STRINGS)
     get_filename_component(overrides "${arg_STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
@@ -178,8 +244,11 @@ function(carryall_sign_bootstrapper TARGET)
   else()
     _carryall_product_name("" name)
   endif()
+  if(_carryall_sign_own_name)
+    set(name_args "--name=${name}")
+  endif()
 
-  _carryall_write_if_changed("${settings}" "signed\n${_carryall_sign_args}\n--name ${name}\n")
+  _carryall_write_if_changed("${settings}" "signed\n${_carryall_sign_args}\n${name_args}\n")
   set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS "${settings}" ${_carryall_sign_files})
   if(_carryall_sign_makers)
     add_dependencies(${TARGET} ${_carryall_sign_makers})
@@ -187,7 +256,7 @@ function(carryall_sign_bootstrapper TARGET)
   add_custom_command(TARGET ${TARGET} POST_BUILD
     COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_SIGN_TOOL}"
             "$<TARGET_FILE:${TARGET}>" "$<TARGET_FILE:${TARGET}>"
-            ${_carryall_sign_args} --name "${name}"
+            ${_carryall_sign_args} ${name_args}
     COMMENT "Signing ${TARGET}"
     VERBATIM)
 endfunction()
