@@ -129,7 +129,23 @@ def _digest(data, layout, hash_of):
 
 
 def sign(in_path, out_path, template):
-    """Signs in_path into out_path with the command; a Result."""
+    """Signs in_path into out_path with the command; a Result. in_path is closed before
+    out_path is replaced, which may be the same file (Windows replaces no open file)."""
+    directory = os.path.dirname(os.path.abspath(out_path))
+    try:
+        work = tempfile.mkdtemp(prefix=".carryall_sign_", dir=directory)
+    except OSError as e:
+        raise CommandError("%s: cannot write: %s" % (out_path, e.strerror))
+    try:
+        unsigned = os.path.join(work, os.path.basename(in_path))
+        block = _untagged_copy(in_path, unsigned)
+        return _run_and_keep(unsigned, out_path, template, work, block, in_path)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def _untagged_copy(in_path, unsigned):
+    """Writes in_path without its information block to unsigned; the block."""
     with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
         try:
             layout = pe_image.parse(data)
@@ -144,22 +160,12 @@ def sign(in_path, out_path, template):
         else:
             start = info_block.trailing_block(data, layout.image_end, len(data))
             block = b"" if start is None else bytes(data[start:])
-        directory = os.path.dirname(os.path.abspath(out_path))
-        try:
-            work = tempfile.mkdtemp(prefix=".carryall_sign_", dir=directory)
-        except OSError as e:
-            raise CommandError("%s: cannot write: %s" % (out_path, e.strerror))
-        try:
-            name = os.path.basename(in_path)
-            unsigned = os.path.join(work, name)
-            with open(unsigned, "w+b") as f:
-                if layout.signed:
-                    info_block.write_signed(f, source, data, layout, table.blob_end, b"")
-                else:
-                    pe_image.copy_range(source, f, 0, len(data) - len(block))
-            return _run_and_keep(unsigned, out_path, template, work, block, in_path)
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
+        with open(unsigned, "w+b") as f:
+            if layout.signed:
+                info_block.write_signed(f, source, data, layout, table.blob_end, b"")
+            else:
+                pe_image.copy_range(source, f, 0, len(data) - len(block))
+    return block
 
 
 def _run_and_keep(unsigned, out_path, template, work, block, in_path):
