@@ -2,10 +2,16 @@
 """Signs a PE file with an Authenticode signature.
 
     sign_exe.py IN OUT --cert CERT --key KEY [--chain CHAIN] [--name TEXT] [--url URL]
+                       [--timestamp URL]...
+    sign_exe.py IN OUT --cert CERT --key pkcs11:URI --pkcs11-module LIB [...as above]
+    sign_exe.py IN OUT --command TEMPLATE
 
 CERT is the signing (leaf) certificate, first in its file, and CHAIN a file of further
-certificates to carry in the signature (the issuing CA and any intermediates), both PEM; KEY is the leaf's RSA
-private key, PEM, without a pass phrase. The signature holds:
+certificates to carry in the signature (the issuing CA and any intermediates), both PEM.
+KEY is the leaf's RSA private key: a PEM file without a pass phrase, or a key on a token
+named by an RFC 7512 pkcs11: URI, used through openssl's PKCS#11 engine with the module
+LIB; the token's PIN is read from the environment variable CARRYALL_PKCS11_PIN and never
+appears on a command line. The signature holds:
 
   - the SHA-256 Authenticode hash of the file: every byte up to the certificate table,
     except the optional header's checksum and the security directory entry;
@@ -13,7 +19,17 @@ private key, PEM, without a pass phrase. The signature holds:
     a Unicode SpcString, which Windows and Wine both decode; more-info link URL; each
     left out when not given) and the statement type "individual code signing";
   - an RSA signature over those attributes, made with the openssl command;
-  - the certificates: CERT's file, then CHAIN's, in file order, each once.
+  - the certificates: CERT's file, then CHAIN's, in file order, each once;
+  - with --timestamp, an RFC 3161 timestamp of the signature value as the signer's
+    unsigned attribute 1.3.6.1.4.1.311.3.3.1 (see timestamp.py). The authorities are
+    tried in order; when none gives a timestamp that verifies, nothing is written.
+
+Without a timestamp, a signature stops verifying when its certificate expires; signing
+with any certificate but the development one without --timestamp warns of that.
+
+--command TEMPLATE signs with the publisher's own tool instead (see sign_command.py):
+{file} is a file it signs in place, {in} and {out} the file it signs and the one it
+writes. That tool sets the program name, link and timestamp.
 
 OUT is IN with any old certificate table removed, zero bytes up to a multiple of 8, then
 one WIN_CERTIFICATE entry (revision 0x0200, PKCS #7 signed data) padded to a multiple of
@@ -24,12 +40,13 @@ An information block that tools/tag_exe.py wrote is kept, so that the bootstrapp
 hands it to the wizard: it goes at the end of the new certificate table, after the
 signature and the zero bytes that keep the table a multiple of 8 bytes long, as
 tag_exe.py puts it into a signed file. The block of a signed IN is what follows its
-signature inside its certificate table; that of an unsigned IN, what follows the PE image
-when it starts with the marker "MRDC" (other data there stays part of the signed image).
-A signed IN whose certificate table cannot be read, holds other bytes after its signature,
-or is followed by data is refused rather than have those bytes dropped.
+signature inside its certificate table; that of an unsigned IN, a block that ends the
+file after its PE image (other data after the image stays part of the signed image).
+A signed IN whose certificate table cannot be read, holds a second entry or other bytes
+after its signature, or is followed by data is refused rather than have those bytes
+dropped.
 
-Errors end the program with exit status 1.
+Errors end the program with exit status 1, usage errors with 2.
 """
 
 import argparse
@@ -373,7 +390,14 @@ def sign(in_path, out_path, signer):
     """Writes out_path: in_path without its certificate table and information block,
     padded with zero bytes to a multiple of 8, then the new certificate table. The file
     streams through once: hashed, summed for the checksum and written as it goes; the
-    security directory and the checksum are written last, over the zeros they start as."""
+    security directory and the checksum are written last, over the zeros they start as.
+    IN is closed before OUT replaces it: they may be the same file, and Windows replaces
+    no file that is open."""
+    with pe_image.whole_file(out_path, in_path) as out:
+        _sign_into(out, in_path, signer)
+
+
+def _sign_into(out, in_path, signer):
     with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
         try:
             layout = pe_image.parse(data)
@@ -384,34 +408,33 @@ def sign(in_path, out_path, signer):
         except SignError as e:
             raise SignError("%s: %s" % (in_path, e))
         head = bytearray(data[:layout.security_entry_offset + 8])
-        with pe_image.whole_file(out_path, in_path) as out:
-            digest = hashlib.sha256()
-            total = pe_image.Checksum()
-            excluded = pe_image.authenticode_excluded(layout)
+        digest = hashlib.sha256()
+        total = pe_image.Checksum()
+        excluded = pe_image.authenticode_excluded(layout)
 
-            def each(chunk, offset):
-                pe_image.hash_excluding(digest, chunk, offset, excluded)
-                total.add(chunk, offset)
+        def each(chunk, offset):
+            pe_image.hash_excluding(digest, chunk, offset, excluded)
+            total.add(chunk, offset)
 
-            struct.pack_into("<I", head, layout.checksum_offset, 0)
-            pe_image.set_security_directory(head, layout, 0, 0)
-            each(head, 0)
-            out.write(head)
-            pe_image.copy_range(source, out, len(head), end, each)
-            padding = bytes(-end % 8)
-            each(padding, end)
-            out.write(padding)
-            image_size = end + len(padding)
+        struct.pack_into("<I", head, layout.checksum_offset, 0)
+        pe_image.set_security_directory(head, layout, 0, 0)
+        each(head, 0)
+        out.write(head)
+        pe_image.copy_range(source, out, len(head), end, each)
+        padding = bytes(-end % 8)
+        each(padding, end)
+        out.write(padding)
+        image_size = end + len(padding)
 
-            entry = signer.entry(digest.digest(), block)
-            total.add(entry, image_size)
-            out.write(entry)
-            directory = struct.pack("<II", image_size, len(entry))
-            total.add(directory, layout.security_entry_offset)
-            out.seek(layout.security_entry_offset)
-            out.write(directory)
-            out.seek(layout.checksum_offset)
-            out.write(struct.pack("<I", total.value(image_size + len(entry))))
+        entry = signer.entry(digest.digest(), block)
+        total.add(entry, image_size)
+        out.write(entry)
+        directory = struct.pack("<II", image_size, len(entry))
+        total.add(directory, layout.security_entry_offset)
+        out.seek(layout.security_entry_offset)
+        out.write(directory)
+        out.seek(layout.checksum_offset)
+        out.write(struct.pack("<I", total.value(image_size + len(entry))))
 
 
 def text_argument(value, option, encoding):
@@ -477,6 +500,9 @@ def main(argv):
             warn_untimestamped(args.output, expiry(signer.certificates[0]))
     except (SignError, PeError, sign_command.CommandError) as e:
         print("sign_exe.py: error: %s" % e, file=sys.stderr)
+        return 1
+    except OSError as e:
+        print("sign_exe.py: error: %s: %s" % (e.filename or args.output, e.strerror), file=sys.stderr)
         return 1
     return 0
 
