@@ -197,12 +197,15 @@ def _run_and_keep(unsigned, out_path, template, work, block, in_path):
             layout_after = pe_image.parse(after)
         except PeError as e:
             raise CommandError("%s is no longer a PE file (%s)" % (refused, e))
-        if not layout_after.signed or (layout_before.signed and old_table == bytes(
-                after[layout_after.cert_offset:layout_after.cert_offset + layout_after.cert_size])):
-            raise CommandError("%s carries no new signature: the command signed nothing" % refused)
+        nothing = "%s carries no new signature: the command signed nothing" % refused
+        if not layout_after.signed:
+            raise CommandError(nothing)
         image_end = layout_before.cert_offset if layout_before.signed else len(before)
         if not _same_image(before, after, layout_before, layout_after, image_end):
             raise CommandError("%s changed the image, not only its signature" % refused)
+        if layout_before.signed and old_table == bytes(
+                after[layout_after.cert_offset:layout_after.cert_offset + layout_after.cert_size]):
+            raise CommandError(nothing)
         try:
             table = info_block.SignedTable(after, layout_after)
         except info_block.DamagedTable as e:

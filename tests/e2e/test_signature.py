@@ -66,8 +66,12 @@ def certificate_serial(pem_path):
     """The serial number of a PEM certificate as its DER INTEGER holds it, in hex."""
     der = subprocess.run(["openssl", "x509", "-in", pem_path, "-outform", "DER"], check=True,
                          capture_output=True, stdin=subprocess.DEVNULL, timeout=60).stdout
-    at = 4 if der[1] == 0x82 else 3 + (der[1] & 0x7F)  # into the TBSCertificate
-    at += 2 if der[at - 1] < 0x80 else 1 + (der[at - 1] & 0x7F)
+
+    def header(pos):
+        return 2 if der[pos + 1] < 0x80 else 2 + (der[pos + 1] & 0x7F)
+
+    at = header(0)  # the TBSCertificate
+    at += header(at)  # its first field
     if der[at] == 0xA0:  # explicit version
         at += 2 + der[at + 1]
     assert der[at] == 0x02, der[at:at + 4].hex()
@@ -136,7 +140,7 @@ class SignedBuildTest(SignatureTestCase):
         self.assertEqual(("Carryall Development", PRODUCT, "null", "Carryall Development CA"),
                          details.group("subject", "program", "more", "issuer"))
         self.assertEqual(certificate_serial(os.path.join(SIGN_DIR, "leaf.pem")), details["serial"])
-        self.assertIn("Scanning for Signature\nNo embedded information found\n", log)
+        self.assertIn("Scanning for Signature\r\nNo embedded information found\r\n", log)
         self.assertRegex(log, r'Wizard: command line "[^"]*\\wizard app\.exe" .* VH_I="SQL Carryall" \n')
         ok, output = osslsigncode_verify(WIZARD_EXE)
         self.assertTrue(ok, output)
@@ -200,7 +204,7 @@ class PublisherSigningTest(SignatureTestCase):
                       "Digital verification: MoreInfo    'null'\n"
                       "Digital verification: SerialNumber 5A17C0DE\n"
                       "Digital verification: IssuerName 'Carryall Development CA'\n", log)
-        self.assertIn(f"Found embedded information '{info}'\n", log)
+        self.assertIn(f"Scanning for Signature\r\nFound embedded information '{info}'\r\n", log)
         folder = os.path.join(self.base, "{00000000-0000-0000-0000-000000000000}")
         self.assertEqual(info.encode("cp1252"), harness.read_bytes(os.path.join(folder, "info.xml")))
 
