@@ -155,6 +155,9 @@ def main(argv):
     except TagError as e:
         print("tag_exe.py: error: %s" % e, file=sys.stderr)
         return 1
+    except OSError as e:
+        print("tag_exe.py: error: %s: %s" % (e.filename or args.output, e.strerror), file=sys.stderr)
+        return 1
     return 0
 
 
