@@ -62,7 +62,7 @@ class Reconfigure(unittest.TestCase):
         name = next(l for l in strings.splitlines() if l.strip().startswith("1,")).split(",", 1)[1].strip()
         width = int.from_bytes(read("gen", "resources", "splash.bmp")[18:22], "little")
         files = read("gen", "payload", "CarryallInstaller", "manifest.txt").decode("cp1252").split("*")[1::3]
-        cert = read("gen", "signing", "CarryallInstaller.txt").decode().split("--cert;")[1].split(";")[0]
+        cert = read("gen", "signing", "CarryallInstaller.txt").decode().split("--cert=")[1].split(";")[0]
         return name, width, files, os.path.relpath(os.path.dirname(cert), SCRATCH)
 
     def test_each_configure_builds_what_it_was_given(self):

@@ -195,7 +195,7 @@ class PublisherSigningTest(SignatureTestCase):
         self.assertEqual(0, result.returncode, result.stderr)
 
     def assertRunsSignedAndTagged(self, exe, info, program):
-        result = self.run_bootstrapper(exe, "/dontrun /keep /zeroguid")
+        result = self.run_bootstrapper(exe, "/keep /zeroguid WIZARD_RUN_MS=100")
         self.assertExitCode(0, result)
         log = self.log_text()
         self.assertIn(" is signed and the signature was verified.\n'\n", log)
@@ -205,12 +205,15 @@ class PublisherSigningTest(SignatureTestCase):
                       "Digital verification: SerialNumber 5A17C0DE\n"
                       "Digital verification: IssuerName 'Carryall Development CA'\n", log)
         self.assertIn(f"Scanning for Signature\r\nFound embedded information '{info}'\r\n", log)
+        self.assertIn("Wizard: beside me info.xml\n", log)
+        self.assertRegex(log, r'Wizard: command line "[^"]*\\wizard app\.exe" .* VH_I="%s" \n'
+                         % re.escape(program if program != "null" else "Mini"))
         folder = os.path.join(self.base, "{00000000-0000-0000-0000-000000000000}")
         self.assertEqual(info.encode("cp1252"), harness.read_bytes(os.path.join(folder, "info.xml")))
 
     def test_token_key_with_a_timestamp_then_the_tag(self):
         signed = os.path.join(self.tmp, "signed.exe")
-        result = self.sign_with_token(SMALL_EXE, signed, "--name", "Token Publisher",
+        result = self.sign_with_token(WIZARD_EXE, signed, "--name", "Token Publisher",
                                       "--timestamp", self.authority.url)
         self.assertIn(f"from {self.authority.url}", result.stdout.decode())
         tagged = os.path.join(self.tmp, "tagged.exe")
@@ -233,7 +236,7 @@ class PublisherSigningTest(SignatureTestCase):
 
     def test_osslsigncode_through_the_token_as_the_publishers_command_keeps_the_tag(self):
         tagged = os.path.join(self.tmp, "tagged.exe")
-        self.tag(SMALL_EXE, tagged, "<info route='command'/>")
+        self.tag(WIZARD_EXE, tagged, "<info route='command'/>")
         # osslsigncode reads the PIN from a file that only this user can read, removed after.
         pin = os.path.join(self.tmp, "pin")
         descriptor = os.open(pin, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
