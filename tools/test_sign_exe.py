@@ -347,6 +347,7 @@ class SignForPublishers(SigningCase):
         cases = [
             # (template, exit status, words of the message)
             (osslsigncode + " -in {in} -out {out}", 0, ""),
+            (osslsigncode + " -nest -in {in} -out {out}", 0, ""),
             (python + " {file} {file} --cert %s --key %s" % (self.cert, self.key), 0, ""),
             (copy + " {in} {out}", 1, "carries no new signature: the command signed nothing"),
             (copy + " %s {out} {in}" % self.path("changed.exe"), 1, "changed the image, not only its signature"),
@@ -363,6 +364,7 @@ class SignForPublishers(SigningCase):
                     self.assertEqual(b"<kept/>", scan_tail(self.read("out.exe")))
                     verified, output = self.verify_at("out.exe", self.ca)
                     self.assertTrue(verified, output)
+                    self.assertIn("Number of verified signatures: %d" % (2 if "-nest" in template else 1), output)
                     os.remove(self.path("out.exe"))
                 else:
                     self.assertEqual(1, result.stderr.count(b"\n"))
