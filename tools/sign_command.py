@@ -218,20 +218,32 @@ def _run_and_keep(unsigned, out_path, template, work, block, in_path):
         with open(signed, "rb") as source, pe_image.whole_file(out_path, in_path) as out:
             info_block.write_signed(out, source, after, layout_after, table.blob_end, block)
     leaf = _first_certificate(blob)
-    import sign_exe  # the certificate readers live with the signer
+    import sign_exe  # the certificate readers live with the signer (which imports this module)
     if leaf is None:
         return Result(timestamped, False, "its expiry")
     return Result(timestamped, sign_exe.is_development(leaf), sign_exe.expiry(leaf))
 
 
 def _first_certificate(blob):
-    """The DER of the signature's first certificate, or None."""
+    """The DER of the signer's certificate: the one whose serial number the signer names
+    (the first certificate when none matches), or None."""
+    import sign_exe
     try:
         content_info = pe_image.der_children(blob, 0, len(blob))[0]
         signed = _child(blob, _child(blob, content_info, 1), 0)
         fields = pe_image.der_children(blob, signed[2], signed[3])
-        certificates = [f for f in fields if f[0] == 0xA0][0]
-        first = _child(blob, certificates, 0)
-        return bytes(blob[first[1]:first[3]])
+        holder = [f for f in fields if f[0] == 0xA0][0]
+        certificates = [bytes(blob[c[1]:c[3]]) for c in pe_image.der_children(blob, holder[2], holder[3])]
+        signer = _child(blob, fields[-1], 0)
+        serial = _child(blob, _child(blob, signer, 1), 1)
+        wanted = bytes(blob[serial[1]:serial[3]])
     except (PeError, IndexError):
         return None
+    for certificate in certificates:
+        try:
+            field = sign_exe.certificate_fields(certificate)[0]
+        except (PeError, IndexError):
+            continue
+        if certificate[field[1]:field[3]] == wanted:
+            return certificate
+    return certificates[0] if certificates else None

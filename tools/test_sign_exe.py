@@ -288,15 +288,19 @@ class SignForPublishers(SigningCase):
     def test_after_the_certificate_expires_only_a_timestamped_signature_verifies(self):
         self.write("in.exe", make_pe())
         later = int(time.time()) + 10 * 86400
+        own = ["--cert", self.publisher, "--key", self.publisher_key]
+        command = "osslsigncode sign -certs %s -key %s -h sha256 -in {in} -out {out}" % (self.publisher,
+                                                                                         self.publisher_key)
         cases = [
-            # (timestamp arguments, verifies after expiry, warns)
-            (["--timestamp", self.authorities["ok"].url], True, False),
-            ([], False, True),
+            # (signing arguments, verifies after expiry, warns)
+            (own + ["--timestamp", self.authorities["ok"].url], True, False),
+            (own, False, True),
+            (["--command", command + " -ts " + self.authorities["ok"].url], True, False),
+            (["--command", command], False, True),
         ]
         for args, verifies, warns in cases:
             with self.subTest(args=args):
-                result = self.run_sign(self.path("in.exe"), self.path("out.exe"), "--cert", self.publisher,
-                                       "--key", self.publisher_key, *args)
+                result = self.run_sign(self.path("in.exe"), self.path("out.exe"), *args)
                 self.assertEqual(0, result.returncode, result.stderr)
                 self.assertEqual(warns, b"has no timestamp: its signature stops verifying when the certificate "
                                         b"expires" in result.stderr, result.stderr)
