@@ -48,10 +48,11 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
   }
   if (result != kOk) return result;
 
-  WriteInfoFile();
-
+  // An information file this run could not write leaves the wizard without one it can
+  // trust: nothing is unpacked, and the clean-up still runs.
+  result = WriteInfoFile();
   Text program_path;
-  result = ExtractResources(payload_, m_hInstance, m_bZeroGuid, m_resources, program_path);
+  if (result == kOk) result = ExtractResources(payload_, m_hInstance, m_bZeroGuid, m_resources, program_path);
   // The report of a full disk asks for at least the whole payload, known only now.
   if (result == kDiskFullOnWrite) m_nRequiredMB = std::max(m_nRequiredMB, PayloadMegabytes(m_resources));
   if (m_bRunWizard && result == kOk) result = RunWizard(program_path, exit_code);

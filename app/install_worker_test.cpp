@@ -183,6 +183,44 @@ TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWr
   }
 }
 
+// The wizard reads info.xml as this executable's information: one this run could not
+// write fails the run before anything is unpacked, and the wizard never starts.
+TEST(PreExistingFolderTest, AnInformationFileTheRunCouldNotWriteFailsTheRun) {
+  const std::string info = Narrow(kZero) + "\\info.xml";
+  struct Row {
+    const char* name;
+    std::function<void(sim::SimFileSystem&)> plant;
+    std::string line;
+  } rows[] = {
+      {"a hard link to the user's file", [](sim::SimFileSystem& f) { f.MakeHardLink(Text(kZero) + u"\\info.xml", kKeep); },
+       info + " has other names: nothing is written through it\r\n"},
+      {"a link to the user's file that reads as a file",
+       [](sim::SimFileSystem& f) { f.MakeFileLink(Text(kZero) + u"\\info.xml", kKeep); },
+       info + " is a link: nothing is written through it\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimMachine machine;
+    FileLog log(machine.files, machine.code_page);
+    CCarryallInstallerApp app(machine.platform, log);
+    AddTwoFilePayload(machine);
+    machine.files.Put(machine.files.module_path, std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
+    machine.files.Put(kKeep, "mine");
+    machine.files.MakeDirectories(kZero);
+    row.plant(machine.files);
+    machine.system.command_line = u"prog.exe /zeroguid temp C:\\Base";
+    ASSERT_EQ(app.ProcessOptions(), kOk);
+    EXPECT_EQ(app.RunEmbeddedResource(app.m_nExitCode), kFail);
+    const std::string text = Narrow(log.pending());
+    EXPECT_NE(text.find("Failed to create temp file " + info + " 681\r\n" + row.line), std::string::npos) << text;
+    EXPECT_EQ(text.find("Extract File"), std::string::npos) << "nothing is unpacked";
+    EXPECT_TRUE(machine.processes.command_lines.empty()) << "the wizard never starts";
+    EXPECT_EQ(machine.files.List(kZero), std::vector<std::string>{"info.xml"});
+    EXPECT_EQ(machine.files.Contents(kKeep), "mine");
+    EXPECT_EQ(machine.files.open_handles, 0);
+  }
+}
+
 // ---- while the wizard runs ----
 
 TEST_F(WorkerTest, ASecondRunWhileTheWizardRunsFailsAtItsFirstFileAndDeletesNothing) {
@@ -246,6 +284,7 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
     std::vector<uint32_t> sleeps;
     std::vector<std::string> at_restart;  // relative to the private folder
     const char* line;                     // %s: the held file's path
+    bool folder_there = false;            // the zero-GUID folder is there before the run
   } cases[] = {
       {"let go after three waits", "temp C:\\Base", 3, true, {100, 200, 400}, {}, "Manual Deletion of '%s'\n"},
       {"held for good", "temp C:\\Base", 0, true, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {"a.txt", ""},
@@ -253,6 +292,9 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
       {"held for good, no rights to mark it", "temp C:\\Base", 0, false, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {},
        "Kept '%s': it is held (error 32) and could not be marked for deletion at restart, error 5\n"},
       {"held for good in a folder that was there", "/zeroguid temp C:\\Base", 0, true,
+       {100, 200, 400, 800, 1000, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n", true},
+      // The next zero-GUID run uses the same folder: a mark by path would take its files.
+      {"held for good in a zero-GUID folder this run made", "/zeroguid temp C:\\Base", 0, true,
        {100, 200, 400, 800, 1000, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n"},
   };
   for (const Case& c : cases) {
@@ -261,7 +303,7 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
     CCarryallInstallerApp a(m.platform, l);
     AddTwoFilePayload(m);
     m.files.MakeDirectories(u"C:\\Base");
-    if (std::string(c.args).find("zeroguid") != std::string::npos) {
+    if (c.folder_there) {
       m.files.MakeDirectories(u"C:\\Base\\{00000000-0000-0000-0000-000000000000}");
     }
     m.files.elevated = c.elevated;
@@ -290,6 +332,57 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
               std::string::npos)
         << c.name;
     scanner.reset();
+  }
+}
+
+// A file the wizard made read-only is no file held by another program: the clean-up
+// clears the attribute through the handle that deletes it, when the entry is one this
+// run may delete, and never waits on it.
+TEST(ReadOnlyTest, TheRunsReadOnlyFilesGoAtOnceAndOthersKeepTheirAttribute) {
+  const Text zero = kZero;
+  struct Row {
+    const char* name;
+    const char* args;
+    bool folder_there;
+    const char16_t* read_only;  // below the private folder, made read-only by the wizard
+    bool gone;
+    const char* line;  // %s: the read-only file's path
+  } rows[] = {
+      {"a payload file in a folder this run made", "temp C:\\Base", false, u"a.txt", true,
+       "Manual Deletion of '%s'\nCleared the read-only attribute of '%s'\n"},
+      {"the wizard's own file there", "temp C:\\Base", false, u"wizard.log", true,
+       "Deletion file '%s'\nCleared the read-only attribute of '%s'\n"},
+      {"a payload file in a folder that was there", "/zeroguid temp C:\\Base", true, u"a.txt", true,
+       "Manual Deletion of '%s'\nCleared the read-only attribute of '%s'\n"},
+      {"the wizard's own file in a folder that was there", "/zeroguid temp C:\\Base", true, u"wizard.log", false,
+       "Kept '%s': this run did not write it\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimMachine m;
+    FileLog l(m.files, m.code_page);
+    CCarryallInstallerApp a(m.platform, l);
+    AddTwoFilePayload(m);
+    m.files.MakeDirectories(row.folder_there ? zero : Text(u"C:\\Base"));
+    Text path;
+    m.processes.on_create = [&] {
+      path = GetTempFolder(a.payload()) + u"\\" + row.read_only;
+      // A hold shares no writing, but attributes are not shared out: the wizard may set them.
+      m.files.Put(path, m.files.Exists(path) ? m.files.Contents(path) : "log", kFileAttributeReadOnly);
+    };
+    m.system.command_line = u"prog.exe " + sim::Widen(row.args);
+    ASSERT_EQ(a.ProcessOptions(), kOk);
+    EXPECT_EQ(a.RunEmbeddedResource(a.m_nExitCode), kOk);
+    const std::string text = Narrow(l.pending());
+    std::string line = row.line;
+    for (std::size_t at; (at = line.find("%s")) != std::string::npos;) line.replace(at, 2, Narrow(path));
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(text.find("held"), std::string::npos) << text;
+    EXPECT_TRUE(m.system.sleeps.empty());
+    EXPECT_TRUE(m.files.at_restart.empty());
+    EXPECT_EQ(m.files.Exists(path), !row.gone);
+    if (!row.gone) EXPECT_EQ(*m.files.GetFileAttributes(path) & kFileAttributeReadOnly, kFileAttributeReadOnly);
+    EXPECT_EQ(m.files.open_handles, 0);
   }
 }
 

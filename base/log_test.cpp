@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -96,9 +98,10 @@ TEST_F(LogTest, ReopenAppendsAfterWhatTheWizardWrote) {
   log.Write(u"before\n");
   log.Close();
   {
-    auto wizard = files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend);
+    auto wizard = files.OpenForWriting(u"C:\\log.txt");
     ASSERT_TRUE(wizard) << "the file must be free while the bootstrapper has it closed";
-    ASSERT_TRUE((*wizard)->Write("Wizard: hello\r\n", 15));
+    ASSERT_TRUE(wizard->handle->SeekToEnd());
+    ASSERT_TRUE(wizard->handle->WriteOnce("Wizard: hello\r\n", 15));
   }
   log.Write(u"while closed\n");  // kept in memory, not written by the reopen
   log.Reopen();
@@ -110,12 +113,12 @@ TEST_F(LogTest, ReopenAppendsAfterWhatTheWizardWrote) {
 
 TEST_F(LogTest, TheOpenFileIsExclusive) {
   log.Open(u"C:\\log.txt");
-  EXPECT_EQ(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend).error(), kErrorSharingViolation);
+  EXPECT_EQ(files.OpenForWriting(u"C:\\log.txt").error(), kErrorSharingViolation);
   log.Close();
-  EXPECT_TRUE(files.OpenExclusive(u"C:\\log.txt", IFileSystem::OpenMode::kAppend));
+  EXPECT_TRUE(files.OpenForWriting(u"C:\\log.txt"));
 }
 
-TEST_F(LogTest, AFailedOpenKeepsThePendingTextAndThePathForALaterReopen) {
+TEST_F(LogTest, AFailedOpenKeepsThePendingTextAndNoReopenWritesToAFileTheRunNeverOpened) {
   files.unopenable.insert("c:\\locked.txt");
   log.Write(u"kept\n");
   log.Open(u"C:\\locked.txt");
@@ -124,10 +127,85 @@ TEST_F(LogTest, AFailedOpenKeepsThePendingTextAndThePathForALaterReopen) {
   EXPECT_EQ(log.path(), u"C:\\locked.txt");
   files.unopenable.clear();
   log.Reopen();
-  EXPECT_TRUE(log.is_open());
-  log.Write(u"appended\n");
-  log.Close();
-  EXPECT_EQ(files.Contents("C:\\locked.txt"), "appended\r\n");
+  EXPECT_FALSE(log.is_open());
+  log.Write(u"after\n");
+  EXPECT_EQ(log.pending(), u"kept\nafter\n");
+}
+
+// The log is opened as a payload file is: never through a link at its place, never into
+// a file with other names; the lines stay in memory instead.
+TEST_F(LogTest, NothingIsWrittenThroughALinkOrASecondName) {
+  struct Row {
+    const char* name;
+    std::function<void(sim::SimFileSystem&)> plant;
+  } rows[] = {
+      {"a link that reads as the file", [](sim::SimFileSystem& f) { f.MakeFileLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt"); }},
+      {"a second name of the user's file", [](sim::SimFileSystem& f) { f.MakeHardLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt"); }},
+      {"a link to nothing", [](sim::SimFileSystem& f) { f.MakeFileLink(u"C:\\log.txt", u"C:\\Users\\me\\new.txt"); }},
+      {"a folder link", [](sim::SimFileSystem& f) { f.MakeLink(u"C:\\log.txt", u"C:\\Users\\me"); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimFileSystem f;
+    FileLog l(f, code_page);
+    f.Put(u"C:\\Users\\me\\keep.txt", "mine");
+    row.plant(f);
+    l.Write(u"line\n");
+    l.Open(u"C:\\log.txt");
+    EXPECT_FALSE(l.is_open());
+    l.Close();
+    EXPECT_EQ(f.Contents("C:\\Users\\me\\keep.txt"), "mine");
+    EXPECT_FALSE(f.Exists(u"C:\\Users\\me\\new.txt"));
+    EXPECT_EQ(l.pending(), u"line\n");
+    EXPECT_EQ(f.open_handles, 0);
+  }
+}
+
+// Closed while the wizard runs, the log is reopened by name: only the very file the run
+// opened is written to again, and what stands there otherwise keeps its bytes.
+TEST_F(LogTest, AReopenWritesOnlyIntoTheFileTheRunOpened) {
+  struct Row {
+    const char* name;
+    std::function<void(sim::SimFileSystem&)> meanwhile;
+    bool reopened;
+    const char* keep;  // the user's file afterwards
+  } rows[] = {
+      {"the same file", [](sim::SimFileSystem&) {}, true, "mine"},
+      {"a link to the user's file in its place",
+       [](sim::SimFileSystem& f) {
+         ASSERT_TRUE(f.DeleteFile(u"C:\\log.txt"));
+         f.MakeFileLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt");
+       },
+       false, "mine"},
+      {"another file of the same name",
+       [](sim::SimFileSystem& f) {
+         ASSERT_TRUE(f.DeleteFile(u"C:\\log.txt"));
+         f.Put(u"C:\\log.txt", "other");
+       },
+       false, "mine"},
+      {"a second name given to the log", [](sim::SimFileSystem& f) { f.MakeHardLink(u"C:\\Users\\me\\copy.txt", u"C:\\log.txt"); },
+       false, "mine"},
+      {"the log deleted", [](sim::SimFileSystem& f) { ASSERT_TRUE(f.DeleteFile(u"C:\\log.txt")); }, false, "mine"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimFileSystem f;
+    FileLog l(f, code_page);
+    f.Put(u"C:\\Users\\me\\keep.txt", "mine");
+    l.Open(u"C:\\log.txt");
+    l.Write(u"before\n");
+    l.Close();
+    row.meanwhile(f);
+    const std::string there = f.Exists(u"C:\\log.txt") ? f.Contents("C:\\log.txt") : "(none)";
+    l.Reopen();
+    EXPECT_EQ(l.is_open(), row.reopened);
+    l.Write(u"after\n");
+    l.Close();
+    EXPECT_EQ(f.Contents("C:\\Users\\me\\keep.txt"), row.keep);
+    const std::string now = f.Exists(u"C:\\log.txt") ? f.Contents("C:\\log.txt") : "(none)";
+    EXPECT_EQ(now, row.reopened ? there + "after\r\n" : there);
+    EXPECT_EQ(f.open_handles, 0);
+  }
 }
 
 TEST_F(LogTest, ReopenWithoutAPathStaysClosed) {

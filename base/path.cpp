@@ -119,4 +119,20 @@ bool NamesDevice(std::u16string_view path) {
   return NamesReservedDevice(path.substr(start));
 }
 
+namespace {
+char16_t FoldForPath(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+  return c;
+}
+}  // namespace
+
+bool SamePath(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldForPath(a[i]) != FoldForPath(b[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace carryall

@@ -54,4 +54,7 @@ bool NamesReservedDevice(std::u16string_view name);
 // "C:\x\COM¹" as it is).
 bool NamesDevice(std::u16string_view path);
 
+// Compares two paths as Windows compares names: ASCII and Latin-1 letters in either case.
+bool SamePath(std::u16string_view a, std::u16string_view b);
+
 }  // namespace carryall

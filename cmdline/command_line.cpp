@@ -163,11 +163,10 @@ void CCommandLineInfoEx::ParseParam(const Text& param, bool is_flag, bool is_las
     }
     return;
   }
-  if (!m_strPendingName.empty()) {
-    m_options.Set(m_strPendingName, param);
-  } else {
-    m_options.Set(param, Text());
-  }
+  const Text& name = m_strPendingName.empty() ? param : m_strPendingName;
+  // A name given as a flag keeps its "TRUE" whatever else the line holds: a bare word
+  // or a keyword's value of the same name never undoes one of the switches.
+  if (m_flagNames.count(name) == 0) m_options.Set(name, m_strPendingName.empty() ? Text() : param);
   m_strPendingName.clear();
 }
 
@@ -238,7 +237,8 @@ void AppendArgument(std::u16string_view arg, Text& out) {
 void CCommandLineInfoEx::ComposeWizardArguments(const Text& program_name, Text& out) const {
   out.clear();
   m_options.ForEach([&](const Text& name, const Text& value) {
-    if (EqualsIgnoreCase(value, u"TRUE")) {
+    // Only a name given with a prefix is a flag: a keyword's value "TRUE" is a value.
+    if (m_flagNames.count(name) != 0 && EqualsIgnoreCase(value, u"TRUE")) {
       AppendArgument(u"/" + name, out);
     } else if (!value.empty()) {
       AppendArgument(u"/" + name, out);

@@ -72,6 +72,9 @@ class CCommandLineInfoEx {
   // a flag removed, up to a bare "--": the text after it (and the blanks that follow it)
   // is kept unparsed for the end of the wizard's line.
   void ParseCommandLine(std::u16string_view command_line);
+  // A flag stores "TRUE" under its name; a bare word or a keyword's value stored under a
+  // name already given as a flag is dropped, so a switch given with a prefix stays set.
+  // Each name is stored once: a word given twice is one entry, a keyword its last value.
   void ParseParam(const Text& param, bool is_flag, bool is_last);
 
   bool GetOption(std::u16string_view name, Text& value) const;
@@ -80,7 +83,8 @@ class CCommandLineInfoEx {
   void SetOption(const Text& name, const Text& value);
   void RemoveOption(std::u16string_view name);
 
-  // The installer wizard's arguments: one piece per option in map order, each ending
+  // The installer wizard's arguments: one piece per option in map order (a name given
+  // with a prefix as a flag, any other value as /name "value"), each ending
   // with a space, then VH_I="program name" and a space, then the text after "--" as it
   // was typed. Every piece splits back, by the C run-time's rules, to the argument the
   // bootstrapper was given (a collected CFU="..." property to CFU= and the text between

@@ -108,7 +108,12 @@ TEST(CommandLineInfoTest, ComposesEachKindOfPiece) {
       {u"temp C:\\", "/temp \"C:\\\\\" VH_I=\"Mini\" "},                  // trailing backslash doubled
       {u"temp \\", "/temp \"\\\\\" VH_I=\"Mini\" "},                      // a lone backslash too
       {u"temp C:\\a\\\\", "/temp \"C:\\a\\\\\\\\\" VH_I=\"Mini\" "},         // every one of a trailing run
-      {u"temp true", "/temp VH_I=\"Mini\" "},                           // "TRUE" in any case is a flag
+      {u"temp true", "/temp \"true\" VH_I=\"Mini\" "},                  // a keyword's value, never a flag
+      {u"/S S", "/S VH_I=\"Mini\" "},                                  // a flag wins over a bare word...
+      {u"S -S", "/S VH_I=\"Mini\" "},                                  // ...in either order
+      {u"/temp temp c:\\t", "/temp VH_I=\"Mini\" "},                   // ...and over a keyword's value
+      {u"a b a", "a b VH_I=\"Mini\" "},                                // a word twice is handed on once
+      {u"log a log b", "/log \"b\" VH_I=\"Mini\" "},                     // a keyword twice: its last value
       {u"LOG c:\\x.txt", "/LOG \"c:\\x.txt\" VH_I=\"Mini\" "},          // keyword in any case, name as typed
       {u"temp \"a \\\"b\\\" c\"", "/temp \"a \\\"b\\\" c\" VH_I=\"Mini\" "},  // embedded quotes escaped
       {u"NAME=\\\"a\\\"", "NAME=\"\\\"a\\\"\" VH_I=\"Mini\" "},          // a word's own quotes reach the wizard
@@ -150,7 +155,7 @@ TEST(CommandLineInfoTest, FlagLookups) {
   Parsed p = Parse(u"/dontrun keep temp TRUE iagreetotheeula -IAgreeToTheEULA");
   EXPECT_TRUE(p.info.HasFlagOption(u"dontrun"));
   EXPECT_FALSE(p.info.HasOption(u"keep"));        // bare word: empty value
-  EXPECT_TRUE(p.info.HasOption(u"temp"));         // value TRUE counts as a flag...
+  EXPECT_TRUE(p.info.HasOption(u"temp"));         // value TRUE counts for HasOption...
   EXPECT_FALSE(p.info.HasFlagOption(u"temp"));    // ...but it was not prefixed
   EXPECT_TRUE(p.info.HasOption(u"IAgreeToTheEULA"));
   EXPECT_FALSE(p.info.HasOption(u"IAGREETOTHEEULA"));
@@ -305,13 +310,13 @@ TEST(WizardArgumentsTest, EveryKindOfPieceComesBackExactly) {
     for (int piece = static_cast<int>(random() % 4); piece >= 0; --piece) {
       switch (random() % 4) {
         case 0: info.SetOption(keywords[random() % std::size(keywords)], draw(1)); break;
-        case 1: info.SetOption(draw(0), u"TRUE"); break;
+        case 1: info.ParseParam(draw(0), /*is_flag=*/true, /*is_last=*/false); break;
         case 2: info.SetOption((random() % 2 ? u"NAME=" : u"") + draw(0), Text()); break;
         default: info.SetOption(u"CFU=\"" + draw(0) + u"\"", Text()); break;
       }
     }
     // The words a silent run's wizard must not lose.
-    info.SetOption(u"IAgreeToTheEULA", u"TRUE");
+    info.ParseParam(u"IAgreeToTheEULA", /*is_flag=*/true, /*is_last=*/false);
     info.SetOption(u"WIZARD_WINDOW=never", Text());
     const Text program_name = draw(0);
 
@@ -321,7 +326,7 @@ TEST(WizardArgumentsTest, EveryKindOfPieceComesBackExactly) {
 
     std::vector<Text> expected = {wizard};
     info.options().ForEach([&](const Text& name, const Text& value) {
-      if (EqualsIgnoreCase(value, u"TRUE")) {
+      if (info.HasFlagOption(name)) {
         expected.push_back(u"/" + name);
       } else if (!value.empty()) {
         expected.push_back(u"/" + name);

@@ -61,10 +61,12 @@ ParsedOptions ParseOptions(IFileSystem& files, IEnvironment& environment, Log& l
   info.ParseCommandLine(command_line);
   options.temp_folder = DefaultTempFolder(environment);
 
-  if (info.HasOption(u"IAgreeToTheEULA")) options.silent = true;
+  // A switch counts only when it was given with a prefix; the parser keeps a flag's
+  // value whatever bare word of the same name follows it.
+  if (info.HasFlagOption(u"IAgreeToTheEULA")) options.silent = true;
   // The bootstrapper's own flags are not handed on.
   auto take_flag = [&](const char16_t* name) {
-    if (!info.HasOption(name)) return false;
+    if (!info.HasFlagOption(name)) return false;
     info.RemoveOption(name);
     return true;
   };

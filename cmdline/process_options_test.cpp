@@ -62,6 +62,13 @@ TEST_F(ProcessOptionsTest, SwitchesSetTheirFieldsAndOnlyTheWizardsOnesAreHandedO
       {u"dontrun zeroguid keep", false, false, true, true, "zeroguid keep dontrun VH_I=\"\" "},
       {u"/iagreetotheeula", false, false, true, true, "/iagreetotheeula VH_I=\"\" "},
       {u"-IAgreeToTheEULA", true, false, true, true, "/IAgreeToTheEULA VH_I=\"\" "},
+      // A bare word of a switch's name never undoes the switch given as a flag.
+      {u"/IAgreeToTheEULA IAgreeToTheEULA", true, false, true, true, "/IAgreeToTheEULA VH_I=\"\" "},
+      {u"IAgreeToTheEULA /IAgreeToTheEULA", true, false, true, true, "/IAgreeToTheEULA VH_I=\"\" "},
+      {u"/dontrun dontrun /keep keep -zeroguid zeroguid", false, true, false, false, "VH_I=\"\" "},
+      {u"keep /keep", false, false, false, true, "VH_I=\"\" "},
+      // A keyword's value TRUE is a value: it sets nothing and reaches the wizard whole.
+      {u"extract TRUE", false, false, true, true, "/extract \"C:\\work\\TRUE\" VH_I=\"\" "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));

@@ -30,7 +30,7 @@ void CheckComposition(const CCommandLineInfoEx& info) {
   info.options().ForEach([&](const Text& name, const Text& value) {
     if (!value.empty()) {
       expected.push_back(u"/" + name);
-      if (!EqualsIgnoreCase(value, u"TRUE")) {
+      if (!info.HasFlagOption(name)) {
         expected.push_back(value);
         CheckQuotingRoundTrips(value);
       }
@@ -63,6 +63,10 @@ int CommandLine(const uint8_t* data, std::size_t size) {
   CCommandLineInfoEx info;
   info.ParseCommandLine(line);
   CheckComposition(info);
+  // Every name given with a prefix before "--" stays a flag, whatever follows it.
+  for (std::size_t i = 1; i < args.size() && args[i] != u"--"; ++i) {
+    if (!args[i].empty() && (args[i][0] == u'-' || args[i][0] == u'/')) FUZZ_CHECK(info.HasFlagOption(args[i].substr(1)));
+  }
 
   // The application object's processing of the same line, on a machine of its own.
   sim::SimMachine machine;

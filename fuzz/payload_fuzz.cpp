@@ -80,6 +80,8 @@ int Payload(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(SameOutside(before, machine.files.Tree(), folder));
     if (!program.empty()) FUZZ_CHECK(Below(sim::SimFileSystem::Key(program), folder));
 
+    // As the worker does: the holds on the payload end with the wizard, kept or not.
+    app.payload().folder.own.ReleaseHolds();
     if (!keep) {
       bool walkable = !link_inside && !link_at_folder;
       for (const auto& [key, node] : machine.files.Tree()) {

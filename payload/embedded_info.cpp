@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/path.h"
+#include "base/result_codes.h"
 #include "payload/payload.h"
 #include "payload/temp_folder.h"
 
@@ -67,19 +68,29 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
 
   // Never through a link at the private folder's place or at the file's own, nor
   // through a second name of someone else's file.
+  // The wizard takes whatever stands at this name for this executable's information, so
+  // a file the run could not write there fails the run, as a payload file does.
   std::unique_ptr<IFileHandle> out;
   uint32_t error = 0;
   OwnFiles& own = ctx.folder.own;
   Patience patience(ctx.system, ctx.log);
+  OwnFiles::Refusal refusal = OwnFiles::Refusal::kLink;
   if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
-    OwnFiles::Refusal refusal = OwnFiles::Refusal::kNone;
+    refusal = OwnFiles::Refusal::kNone;
     out = own.Create(files, patience, output_path, error, refusal);
   } else {
     error = kErrorStoppedOnLink;
   }
   if (!out) {
     ctx.log.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
-    return 0;
+    switch (refusal) {
+      case OwnFiles::Refusal::kLink: ctx.log.Printf(u"%s is a link: nothing is written through it\r\n", output_path); break;
+      case OwnFiles::Refusal::kNames:
+        ctx.log.Printf(u"%s has other names: nothing is written through it\r\n", output_path);
+        break;
+      case OwnFiles::Refusal::kNone: break;
+    }
+    return kFail;
   }
   Fallible<uint32_t> written = out->WriteOnce(bytes, info->length);
   const bool whole = written && *written == info->length;
@@ -92,7 +103,10 @@ int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
                 static_cast<int32_t>(info->length), output_path);
   }
   // The wizard reads it as the information of this very executable.
-  if (!own.Hold(files, patience, output_path)) ctx.log.Printf(u"%s changed before it could be held\r\n", output_path);
+  if (!own.Hold(files, patience, output_path)) {
+    ctx.log.Printf(u"%s changed before it could be held\r\n", output_path);
+    return kFail;
+  }
   return 0;
 }
 

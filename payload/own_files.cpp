@@ -5,12 +5,6 @@ namespace carryall {
 
 namespace {
 
-char16_t Fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
-  return c;
-}
-
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // The part of path below folder as the system spells it: one backslash between
@@ -45,14 +39,6 @@ Fallible<HandleFacts> LookAt(IFileSystem& files, const Text& path) {
   Fallible<std::unique_ptr<IFileHandle>> handle = files.OpenEntry(path, /*deletion=*/false);
   if (!handle) return handle.failure();
   return (*handle)->Facts();
-}
-
-bool SamePath(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
 }
 
 bool OwnFiles::NoteFolder(IFileSystem& files, const Text& base, const Text& folder, bool made) {

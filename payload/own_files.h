@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/path.h"
 #include "platform/patience.h"
 #include "platform/platform.h"
 
@@ -94,8 +95,5 @@ class OwnFiles {
 
 // The facts of the entry at path, read through a handle that only looks.
 Fallible<HandleFacts> LookAt(IFileSystem& files, const Text& path);
-
-// Compares two paths as Windows compares names: ASCII and Latin-1 letters in either case.
-bool SamePath(std::u16string_view a, std::u16string_view b);
 
 }  // namespace carryall

@@ -23,7 +23,9 @@ int32_t ExtractFiles(PayloadContext& ctx, ResourceTable& table);
 int64_t PayloadMegabytes(const ResourceTable& table);
 
 // Writes information appended to the executable as "info.xml" in the private folder,
-// and holds it for the wizard. Always 0.
+// and holds it for the wizard. 0, also when there is no information or the executable
+// cannot be read; 0x80004005 when a file could not be written and held at that name (an
+// entry there that is a link or has other names is refused, with its line logged).
 int32_t WriteInformationFile(PayloadContext& ctx);
 int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path);
 

@@ -620,7 +620,7 @@ TEST_F(InfoFileTest, NoInformationFileIsWrittenThroughALink) {
   WithExecutable(std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
   SetZeroGuid(app.payload());
   machine.files.MakeLink(u"C:\\Work\\{00000000-0000-0000-0000-000000000000}", u"C:\\Users\\me");
-  app.WriteInfoFile();
+  EXPECT_EQ(app.WriteInfoFile(), kFail);
   EXPECT_EQ(machine.files.Contents(u"C:\\Users\\me\\info.xml"), "mine");
   EXPECT_TRUE(Logged("Failed to create temp file C:\\Work\\{00000000-0000-0000-0000-000000000000}\\info.xml 681\r\n"));
 }
@@ -670,13 +670,14 @@ TEST_F(PayloadTest, NamesAreReadAsWindowsReadsThemAndRemovedWhole) {
   EXPECT_FALSE(machine.files.Exists(folder));
 }
 
-TEST_F(PayloadTest, ReadOnlyFileStaysWithItsFolders) {
+// Read-only is no hold: in the run's own folder the attribute is cleared and all goes.
+TEST_F(PayloadTest, ReadOnlyFileInTheRunsFolderGoesWithItsFolders) {
   ASSERT_EQ(Extract("102*a.txt*1", {{102, "a"}}), kOk);
   Text folder = Folder();
   machine.files.Put(folder + u"\\sub\\locked.txt", "x", kFileAttributeReadOnly);
   app.RemoveTempFolder();
-  EXPECT_TRUE(machine.files.Exists(folder + u"\\sub\\locked.txt"));
-  EXPECT_FALSE(machine.files.Exists(folder + u"\\a.txt"));
+  EXPECT_FALSE(machine.files.Exists(folder));
+  EXPECT_TRUE(machine.system.sleeps.empty());
 }
 
 TEST_F(PayloadTest, LinksInsideThePrivateFolderAreRemovedNotFollowed) {

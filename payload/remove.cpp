@@ -25,14 +25,17 @@ struct Cleanup {
 };
 
 // Hands an entry that stays held to the system, to delete as it next starts. Only in a
-// private folder this run made itself, which nobody else may write into: what stands at
-// the path then is still this run's own when the system comes to it. True when the
-// entry was dealt with that way (marked, or the marking failed and was logged).
+// private folder this run made itself under a fresh GUID, which nobody else may write
+// into and no later run names again: what stands at the path then is still this run's
+// own when the system comes to it. A zero-GUID folder is the next zero-GUID run's too,
+// and a mark by path would delete that run's files at the restart. True when the entry
+// was dealt with that way (marked, or the marking failed and was logged).
 bool LeaveForRestart(Cleanup& c, const Text& path, uint32_t error) {
   IFileSystem& files = c.ctx.files;
   const OwnFiles& own = c.ctx.folder.own;
+  if (!own.made() || c.ctx.folder.zero_guid) return false;
   const Fallible<HandleFacts> facts = LookAt(files, path);
-  if (!own.made() || !facts || !own.MayDelete(path, *facts)) return false;
+  if (!facts || !own.MayDelete(path, *facts)) return false;
   const Status marked = files.DeleteAtRestart(path);
   if (!marked) {
     c.ctx.log.Printf(u"Kept '%s': it is held (error %u) and could not be marked for deletion at restart, error %u\n",
@@ -44,8 +47,10 @@ bool LeaveForRestart(Cleanup& c, const Text& path, uint32_t error) {
   if (error == kErrorDirNotEmpty) {
     c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart, after what is left in it (error %u)\n", path,
                      error);
-  } else {
+  } else if (IsHeldError(error, /*access_denied_counts=*/false)) {
     c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart: it is still held (error %u)\n", path, error);
+  } else {
+    c.ctx.log.Printf(u"Marked '%s' for deletion at the next restart: it is still refused (error %u)\n", path, error);
   }
   c.left.push_back(path);
   return true;
@@ -96,6 +101,17 @@ void RemoveEntry(Cleanup& c, const Text& path, std::u16string_view line) {
   log.Printf(line, path);
   // The entry goes as the handle closes, whatever name it has by then.
   Status deleting = (*handle)->DeleteOnClose();
+  if (!deleting && deleting.error() == kErrorAccessDenied && (facts->attributes & kFileAttributeReadOnly) &&
+      !(facts->attributes & kFileAttributeDirectory)) {
+    // Only the attribute (the wizard's, say) stands in the way, and nobody holds the
+    // file: it is cleared through this handle, on the entry just found to be the run's.
+    if (const Status cleared = (*handle)->ClearReadOnly(facts->attributes); cleared) {
+      log.Printf(u"Cleared the read-only attribute of '%s'\n", path);
+      deleting = (*handle)->DeleteOnClose();
+    } else {
+      log.Printf(u"'%s' is read-only, and the attribute could not be cleared, error %u\n", path, cleared.error());
+    }
+  }
   while (!deleting && Held(c, deleting.error()) && c.patience.Wait(path, deleting.error())) {
     deleting = (*handle)->DeleteOnClose();
   }

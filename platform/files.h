@@ -15,17 +15,6 @@
 
 namespace carryall {
 
-// A file opened for exclusive writing. Closed when the object goes away.
-class IFile {
- public:
-  virtual ~IFile() = default;
-  // Writes all bytes; fails when the system wrote fewer.
-  virtual Status Write(const void* data, std::size_t size) = 0;
-  // One WriteFile call: the count of bytes the system reports written (fewer than size
-  // is a short write, not a failure).
-  virtual Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) = 0;
-};
-
 // A file opened for reading, shared with other readers. Closed when the object goes away.
 class IReadFile {
  public:
@@ -83,10 +72,16 @@ class IFileHandle {
   // One WriteFile call at the current position: the count of bytes the system reports
   // written (fewer than size is a short write, not a failure).
   virtual Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) = 0;
+  // Moves the position to the file's end, where the next write goes.
+  virtual Status SeekToEnd() = 0;
   // Marks the file or folder for deletion (FileDispositionInfo): it goes when this
   // handle closes, whatever name it has by then. A folder must be empty. Nothing is
   // marked on failure.
   virtual Status DeleteOnClose() = 0;
+  // Clears the read-only attribute of the file (FileBasicInfo, times unchanged), keeping
+  // the other attributes that Facts reported; needs the access that OpenEntry asks for
+  // with deletion. A read-only file refuses DeleteOnClose with access denied.
+  virtual Status ClearReadOnly(uint32_t attributes) = 0;
 };
 
 // An open directory search (FindFirstFileExW); closed when the object goes away.
@@ -111,13 +106,7 @@ struct FirstFound {
 
 class IFileSystem {
  public:
-  enum class OpenMode { kTruncate, kAppend };
   virtual ~IFileSystem() = default;
-
-  // Opens a file by its UTF-16 name for writing, denying every other opener while it is
-  // open (the log file). kTruncate creates or empties the file, kAppend creates it or
-  // positions at its end.
-  virtual Fallible<std::unique_ptr<IFile>> OpenExclusive(const Text& path, OpenMode mode) = 0;
 
   // GetFullPathNameW without a length limit: the path resolved against the current
   // directory.
@@ -140,7 +129,7 @@ class IFileSystem {
   // While the handle is open nobody else may write, replace, rename or delete the file;
   // readers, and a program started from the file, still may.
   virtual Fallible<std::unique_ptr<IFileHandle>> OpenForHolding(const Text& path) = 0;
-  // CreateFileW(FILE_READ_ATTRIBUTES, with deletion DELETE too, every sharing,
+  // CreateFileW(FILE_READ_ATTRIBUTES, with deletion DELETE | FILE_WRITE_ATTRIBUTES too, every sharing,
   // OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT): a file or a
   // folder, to look at and, with deletion, to delete through.
   virtual Fallible<std::unique_ptr<IFileHandle>> OpenEntry(const Text& path, bool deletion) = 0;

@@ -13,7 +13,10 @@ List format (UTF-8, one entry per line, fields separated by single tabs):
 - file name: the name the bootstrapper writes the file under, relative to its private
   folder, taken verbatim: spaces, dots and backslashes (sub-folders) are allowed, '*' is
   not (it separates the manifest's fields), and every character must exist in Windows
-  code page 1252, the manifest's encoding; no two names of a list may name the same file
+  code page 1252, the manifest's encoding; a name that Windows would change is refused:
+  a component that ends in a dot or a blank ("a.txt.", "sub.\\x", ".."), an empty
+  component, or a character no file name may hold (< > : " | ? and control
+  characters); no two names of a list may name the same file
   on Windows (same_file_key): letter case, either slash and trailing dots and blanks
   of a component do not tell files apart;
 - source path: the file whose bytes become the resource; a relative path is relative to
@@ -125,6 +128,27 @@ def same_file_key(name):
     return "\\".join(part.rstrip(". ") for part in parts)
 
 
+# Characters no Windows file name may hold ('*' is refused before, as a separator).
+_FORBIDDEN = set('<>:"|?') | {chr(c) for c in range(32)}
+
+
+def _check_components(name):
+    """Refuses a name that Windows would not keep as written: the system drops the
+    trailing dots and blanks of every component (so "." and ".." too) and empty
+    components, and the bootstrapper, which checks that each file it writes landed at
+    its own name, would then refuse the file in every run. Characters that no file name
+    may hold are refused as well."""
+    for char in name:
+        if char in _FORBIDDEN:
+            raise ListError("file name %r holds %r, which no Windows file name may hold" % (name, char))
+    for part in name.replace("/", "\\").split("\\"):
+        if part == "":
+            raise ListError("file name %r has an empty component (a leading, trailing or doubled slash)" % name)
+        if part[-1] in ". ":
+            raise ListError("file name %r has the component %r, whose trailing dots and blanks Windows drops"
+                            % (name, part))
+
+
 def _read_line(raw, number, base_dir, generated, seen):
     if raw.endswith(b"\r"):
         raw = raw[:-1]
@@ -160,6 +184,7 @@ def _read_line(raw, number, base_dir, generated, seen):
     except UnicodeEncodeError as e:
         raise ListError("file name %r holds %r, which code page 1252 cannot encode"
                         % (name, name[e.start:e.end]))
+    _check_components(name)
 
     size_override = None
     if len(fields) == 4:

@@ -80,9 +80,9 @@ class Manifest(Workspace):
             ("102\tinstall.bin\tsrc/install.bin\t64558774\n103\tempty.msi\tsrc/empty.msi\t9728\n"
              "104\tui.exe\tsrc/ui.exe\t0\n105\tbig\tsrc/ui.exe\t4294967295\n",
              b"102*install.bin*64558774*103*empty.msi*9728*104*ui.exe*0*105*big*4294967295"),
-            # Spaces, dots and backslashes are part of the name.
-            ("102\t sub dir\\my file.exe.config \tsrc/ui.exe\n103\t..\\up.\tsrc/ui.exe\n",
-             b"102* sub dir\\my file.exe.config *100*103*..\\up.*100"),
+            # Spaces, dots and backslashes are part of the name (leading ones too).
+            ("102\t sub dir\\my file.exe.config\tsrc/ui.exe\n103\t..up\\.x\tsrc/ui.exe\n",
+             b"102* sub dir\\my file.exe.config*100*103*..up\\.x*100"),
             # Names in code page 1252, including its letters above 0x7F.
             ("102\tcaf\u00e9 \u20ac\u2122 \u0152uvre\u00ff.txt\tsrc/ui.exe\n",
              b"102*caf\xe9 \x80\x99 \x8cuvre\xff.txt*100"),
@@ -110,6 +110,8 @@ class Manifest(Workspace):
 
 class Refusals(Workspace):
     def test_each_refusal_names_the_list_and_line_and_writes_nothing(self):
+        TRAIL = "whose trailing dots and blanks Windows drops"
+        EMPTY = "(a leading, trailing or doubled slash)"
         self.write("ok.bin", b"ok")
         os.makedirs(self.path("folder"))
         fields = "expected id<TAB>file name<TAB>source path[<TAB>manifest size], found "
@@ -151,8 +153,20 @@ class Refusals(Workspace):
              "file name '\u00e9T\u00c9.TXT' becomes the same file as '\u00c9t\u00e9.txt' on line 1"),
             ("102\tSub\\x.bin\tok.bin\n103\tsub/X.bin\tok.bin\n", 2,
              "file name 'sub/X.bin' becomes the same file as 'Sub\\\\x.bin' on line 1"),
-            ("102\tdocs. \\a.txt\tok.bin\n103\tdocs\\a.txt..\tok.bin\n", 2,
-             "file name 'docs\\\\a.txt..' becomes the same file as 'docs. \\\\a.txt' on line 1"),
+            # Names Windows would change: every run of the bootstrapper would refuse them.
+            ("102\ttrail.txt.\tok.bin\n", 1, "file name 'trail.txt.' has the component 'trail.txt.', " + TRAIL),
+            ("102\ttrail.txt \tok.bin\n", 1, "file name 'trail.txt ' has the component 'trail.txt ', " + TRAIL),
+            ("102\tsub.\\x.txt\tok.bin\n", 1, "file name 'sub.\\\\x.txt' has the component 'sub.', " + TRAIL),
+            ("102\tsub /x.txt\tok.bin\n", 1, "file name 'sub /x.txt' has the component 'sub ', " + TRAIL),
+            ("102\ta.txt. .\tok.bin\n", 1, "file name 'a.txt. .' has the component 'a.txt. .', " + TRAIL),
+            ("102\t.\\a.txt\tok.bin\n", 1, "file name '.\\\\a.txt' has the component '.', " + TRAIL),
+            ("102\t..\\a.txt\tok.bin\n", 1, "file name '..\\\\a.txt' has the component '..', " + TRAIL),
+            ("102\t\\a.txt\tok.bin\n", 1, "file name '\\\\a.txt' has an empty component " + EMPTY),
+            ("102\tsub//a.txt\tok.bin\n", 1, "file name 'sub//a.txt' has an empty component " + EMPTY),
+            ("102\tsub\\\tok.bin\n", 1, "file name 'sub\\\\' has an empty component " + EMPTY),
+            ("102\ta:b.txt\tok.bin\n", 1, "file name 'a:b.txt' holds ':', which no Windows file name may hold"),
+            ("102\ta?.txt\tok.bin\n", 1, "file name 'a?.txt' holds '?', which no Windows file name may hold"),
+            ("102\ta\x01.txt\tok.bin\n", 1, "file name 'a\\x01.txt' holds '\\x01', which no Windows file name may hold"),
         ]
         for list_text, line, message in cases:
             with self.subTest(list=list_text):

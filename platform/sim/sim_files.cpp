@@ -66,39 +66,6 @@ std::string ParentKey(const std::string& key) {
 }
 }  // namespace
 
-class SimFile : public IFile {
- public:
-  SimFile(SimFileSystem& fs, std::string key) : fs_(fs), key_(std::move(key)) { ++fs_.open_handles; }
-  ~SimFile() override {
-    --fs_.open_handles;
-    if (SimFileSystem::Node* node = fs_.Find(key_)) --node->writers;
-  }
-  Status Write(const void* data, std::size_t size) override {
-    if (Injected(fs_.faults, "IFile::Write")) return Failed(kErrorAccessDenied);  // nothing written
-    if (Put(data, static_cast<uint32_t>(size)) != size) return Failed(kErrorDiskFull);
-    return Succeeded();
-  }
-  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override {
-    if (Injected(fs_.faults, "IFile::WriteOnce")) return Put(data, size / 2);  // a short write
-    SimFileSystem::Node* node = fs_.Find(key_);
-    const Fallible<uint32_t> outcome = fs_.WriteOutcome(key_, node ? node->bytes.size() : 0, size);
-    if (!outcome) return outcome;
-    return Put(data, *outcome);
-  }
-
- private:
-  uint32_t Put(const void* data, uint32_t size) {
-    SimFileSystem::Node* node = fs_.Find(key_);
-    if (!node) return 0;
-    const uint32_t count = std::min(size, fs_.WriteOutcome(key_, node->bytes.size(), size).value_or(size));
-    node->bytes.append(static_cast<const char*>(data), count);
-    return count;
-  }
-
-  SimFileSystem& fs_;
-  std::string key_;
-};
-
 class SimReadFile : public IReadFile {
  public:
   SimReadFile(SimFileSystem& fs, std::string bytes) : fs_(fs), bytes_(std::move(bytes)) { ++fs_.open_handles; }
@@ -183,6 +150,11 @@ class SimFileHandle : public IFileHandle {
     fs_.ShareBytes(key_);
     return count;
   }
+  // Every write of the simulation goes to the file's end already.
+  Status SeekToEnd() override {
+    if (Injected(fs_.faults, "IFileHandle::SeekToEnd")) return Failed(kErrorAccessDenied);
+    return Own() && kind_ == Kind::kWrite ? Succeeded() : Failed(kErrorAccessDenied);
+  }
   Status DeleteOnClose() override {
     if (Injected(fs_.faults, "IFileHandle::DeleteOnClose")) return Failed(kErrorAccessDenied);
     SimFileSystem::Node* node = Own();
@@ -197,6 +169,13 @@ class SimFileHandle : public IFileHandle {
       if (fs_.Resolve(fs_.current_directory) == key_) return Failed(kErrorSharingViolation);  // in use as a current directory
     }
     doomed_ = true;
+    return Succeeded();
+  }
+  Status ClearReadOnly(uint32_t /*attributes*/) override {
+    if (Injected(fs_.faults, "IFileHandle::ClearReadOnly")) return Failed(kErrorAccessDenied);
+    SimFileSystem::Node* node = Own();
+    if (!node || kind_ != Kind::kEntry) return Failed(kErrorAccessDenied);
+    node->attributes &= ~kFileAttributeReadOnly;
     return Succeeded();
   }
 
@@ -361,21 +340,6 @@ SimFileSystem::Node& SimFileSystem::Create(const std::string& key, const Text& p
   node.order = next_order_++;
   node.inode = next_inode_++;
   return node;
-}
-
-Fallible<std::unique_ptr<IFile>> SimFileSystem::OpenExclusive(const Text& path, OpenMode mode) {
-  if (Injected(faults, "IFileSystem::OpenExclusive")) return Failed(kErrorAccessDenied);
-  std::string key = ResolveFile(path);
-  if (path.empty()) return Failed(kErrorPathNotFound);
-  Node* node = Find(key);
-  if (node && (node->directory || node->writers + node->holders + node->openers > 0 || unopenable.count(key))) return Failed(node->directory ? kErrorAccessDenied : kErrorSharingViolation);
-  if (!node) {
-    if (!CanCreateIn(key)) return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
-    node = &Create(key, path, false);
-  }
-  if (mode == OpenMode::kTruncate) node->bytes.clear();
-  ++node->writers;
-  return std::unique_ptr<IFile>(std::make_unique<SimFile>(*this, key));
 }
 
 Fallible<Text> SimFileSystem::GetFullPathName(const Text& path) {

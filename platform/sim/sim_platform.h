@@ -54,7 +54,6 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
 
   SimFileSystem();
 
-  Fallible<std::unique_ptr<IFile>> OpenExclusive(const Text& path, OpenMode mode) override;
   Fallible<Text> GetFullPathName(const Text& path) override;
   Fallible<Text> GetTempPath() override {
     if (Injected(faults, "IEnvironment::GetTempPath") || !temp_path) return Failed(kErrorAccessDenied);

@@ -20,27 +20,6 @@ Fallible<uint32_t> WriteOnceTo(HANDLE file, const void* data, uint32_t size) {
   return static_cast<uint32_t>(written);
 }
 
-class Win32File : public IFile {
- public:
-  explicit Win32File(UniqueFile file) : file_(std::move(file)) {}
-  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override { return WriteOnceTo(file_.get(), data, size); }
-  Status Write(const void* data, std::size_t size) override {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!::WriteFile(file_.get(), p, chunk, &written, /*lpOverlapped=*/nullptr)) return LastError();
-      if (written == 0) return Failed(ERROR_DISK_FULL);
-      p += written;
-      size -= written;
-    }
-    return Succeeded();
-  }
-
- private:
-  UniqueFile file_;
-};
-
 // The path the system gives an open handle, in the drive-letter form and without the
 // verbatim prefix ("\\?\C:\x" reads "C:\x", "\\?\UNC\s\x" reads "\\s\x"). nullopt on
 // failure; unsupported then says whether the system lacks GetFinalPathNameByHandleW.
@@ -101,12 +80,26 @@ class Win32FileHandle : public IFileHandle {
     return Succeeded();
   }
   Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override { return WriteOnceTo(file_.get(), data, size); }
+  Status SeekToEnd() override {
+    LARGE_INTEGER none = {};
+    if (!::SetFilePointerEx(file_.get(), none, /*lpNewFilePointer=*/nullptr, FILE_END)) return LastError();
+    return Succeeded();
+  }
   Status DeleteOnClose() override {
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
     if (!sysdll::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
       return LastError();
     }
+    return Succeeded();
+  }
+  Status ClearReadOnly(uint32_t attributes) override {
+    FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+    basic.FileAttributes =
+        attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                       FILE_ATTRIBUTE_NORMAL);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!sysdll::SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) return LastError();
     return Succeeded();
   }
 
@@ -172,20 +165,6 @@ Text CodePageToWide(UINT code_page, const std::string& bytes) {
   std::wstring out(static_cast<std::size_t>(needed), L'\0');
   ::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), needed);
   return FromW(out.data(), out.size());
-}
-
-Fallible<std::unique_ptr<IFile>> Win32FileSystem::OpenExclusive(const Text& path, OpenMode mode) {
-  if (path.empty()) return Failed(ERROR_PATH_NOT_FOUND);
-  UniqueFile file(::CreateFileW(W(path), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                                mode == OpenMode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                /*hTemplateFile=*/nullptr));
-  if (!file) return LastError();
-  if (mode == OpenMode::kAppend &&
-      ::SetFilePointer(file.get(), 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-      ::GetLastError() != NO_ERROR) {
-    return LastError();
-  }
-  return std::unique_ptr<IFile>(std::make_unique<Win32File>(std::move(file)));
 }
 
 Fallible<Text> Win32FileSystem::GetFullPathName(const Text& path) {
@@ -285,7 +264,9 @@ Fallible<std::unique_ptr<IFileHandle>> Win32FileSystem::OpenForHolding(const Tex
 }
 
 Fallible<std::unique_ptr<IFileHandle>> Win32FileSystem::OpenEntry(const Text& path, bool deletion) {
-  UniqueFile file(::CreateFileW(W(path), FILE_READ_ATTRIBUTES | (deletion ? DELETE : 0),
+  // With deletion, FILE_WRITE_ATTRIBUTES too: a read-only file of the run's own is made
+  // deletable through the very handle that deletes it.
+  UniqueFile file(::CreateFileW(W(path), FILE_READ_ATTRIBUTES | (deletion ? DELETE | FILE_WRITE_ATTRIBUTES : 0),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));

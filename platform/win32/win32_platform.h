@@ -30,7 +30,6 @@ inline Text FromW(const wchar_t* text, std::size_t size) {
 // Files and folders, with the environment and the access lists that belong with them.
 class Win32FileSystem : public IFileSystem, public IEnvironment, public ISecurity {
  public:
-  Fallible<std::unique_ptr<IFile>> OpenExclusive(const Text& path, OpenMode mode) override;
   Fallible<Text> GetFullPathName(const Text& path) override;
   Fallible<Text> GetTempPath() override;
   Fallible<Text> GetFolderPath(int csidl) override;

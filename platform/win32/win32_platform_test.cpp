@@ -88,31 +88,53 @@ TEST(Win32FileSystemTest, TempPathAndFoldersAreReadable) {
   EXPECT_NE(module->find(u"win32_platform_tests"), Text::npos);
 }
 
-TEST(Win32FileSystemTest, LogFileIsExclusiveTruncatedAndAppendable) {
+TEST(Win32FileSystemTest, AWriterIsExclusiveAndAppendsAfterSeekingToTheEnd) {
   // A name that code page 1252 cannot hold: the file is opened by its UTF-16 name.
   std::wstring path = TempDir() + L"\\log \u00e9 \u043b\u043e\u0433.txt";
   const Text name = T(path);
   Win32FileSystem files;
   {
-    auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kTruncate);
+    auto file = files.OpenForWriting(name);
     ASSERT_TRUE(file);
-    EXPECT_TRUE((*file)->Write("first\n", 6));
-    EXPECT_EQ(files.OpenExclusive(name, IFileSystem::OpenMode::kAppend).error(),
-              static_cast<uint32_t>(ERROR_SHARING_VIOLATION))
+    EXPECT_TRUE(file->created);
+    EXPECT_EQ(file->handle->WriteOnce("first\n", 6).value_or(0), 6u);
+    EXPECT_EQ(files.OpenForWriting(name).error(), static_cast<uint32_t>(ERROR_SHARING_VIOLATION))
         << "exclusive while open";
   }
   {
-    auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kAppend);
+    auto file = files.OpenForWriting(name);
     ASSERT_TRUE(file);
-    EXPECT_TRUE((*file)->Write("second", 6));
+    EXPECT_FALSE(file->created);
+    ASSERT_TRUE(file->handle->SeekToEnd());
+    EXPECT_EQ(file->handle->WriteOnce("second", 6).value_or(0), 6u);
   }
   EXPECT_EQ(ReadAll(path), "first\nsecond");
+  EXPECT_FALSE(files.OpenForWriting(T(TempDir()))) << "a directory is not a log file";
+  ASSERT_TRUE(::DeleteFileW(path.c_str()));
+}
+
+TEST(Win32FileSystemTest, AReadOnlyFileIsDeletedOnceItsAttributeIsClearedThroughTheSameHandle) {
+  std::wstring path = TempDir() + L"\\read only.txt";
   {
-    auto file = files.OpenExclusive(name, IFileSystem::OpenMode::kTruncate);
+    Win32FileSystem files;
+    auto file = files.OpenForWriting(T(path));
     ASSERT_TRUE(file);
   }
-  EXPECT_EQ(ReadAll(path), "");
-  EXPECT_FALSE(files.OpenExclusive(T(TempDir()), IFileSystem::OpenMode::kTruncate)) << "a directory is not a log file";
+  ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  Win32FileSystem files;
+  {
+    auto entry = files.OpenEntry(T(path), /*deletion=*/true);
+    ASSERT_TRUE(entry);
+    const Fallible<HandleFacts> facts = (*entry)->Facts();
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->attributes & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ((*entry)->DeleteOnClose().error(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    ASSERT_TRUE((*entry)->ClearReadOnly(facts->attributes));
+    EXPECT_EQ(::GetFileAttributesW(path.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
+              static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)) << "the other attributes stay";
+    EXPECT_TRUE((*entry)->DeleteOnClose());
+  }
+  EXPECT_EQ(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Win32ThreadsTest, WaitReportsTheLowestSignalledEventAndMessages) {

@@ -773,8 +773,107 @@ IDENTITY_CASES = [
     Case("word-with-line-feeds", forged_word, 0, r"Started \d+", check_no_forged_line),
 ]
 
+# ---- a switch given as a flag stays set; info.xml and the log only as the run wrote them;
+# ---- a read-only file of the run's is no held file
+
+def with_words(exe, words):
+    def prepare(ctx):
+        ctx.exe = exe
+        ctx.args += " " + words
+    return prepare
+
+
+def files_kept_and_nothing_run(test, ctx, result, log):
+    unpacked(test, ctx, result, log)
+    test.assertNotIn("RunProgram", log)
+
+
+def plant_info_hard_link(ctx):
+    forged_tag(ctx)
+    ctx.user_folder()
+    os.makedirs(ctx.private)
+    os.link(keep(ctx), os.path.join(ctx.private, "info.xml"))
+
+
+def info_refused(test, ctx, result, log):
+    test.assertNotIn("Enumerate Resources", log, "nothing is unpacked")
+    test.assertEqual(b"the user's own file\n", harness.read_bytes(keep(ctx)))
+    hard_link_kept(test, ctx, result, log)
+
+
+def plant_log_link(ctx):
+    ctx.user_folder()
+    os.symlink(keep(ctx), ctx.log)
+
+
+def user_file_untouched(test, ctx, result, log):
+    test.assertEqual(b"the user's own file\n", harness.read_bytes(keep(ctx)))
+
+
+def user_log(ctx):
+    return os.path.join(ctx.elsewhere, "user.log")
+
+
+def swap_log(test, ctx):
+    os.rename(ctx.log, ctx.log + ".moved")
+    os.symlink(user_log(ctx), ctx.log)
+
+
+def prepare_log_swap(ctx):
+    wizard_run(ctx, 1500)
+    ctx.user_folder()
+    with open(user_log(ctx), "wb") as f:
+        f.write(b"the user's log\n")
+    # The wizard itself opens the log by name and may append its last line through the
+    # link: only the bootstrapper's lines are looked for there.
+    ctx.left_out += [ctx.log + ".moved", user_log(ctx)]
+
+
+def log_swap_checked(test, ctx, result, log):
+    text = harness.read_bytes(user_log(ctx)).decode(harness.ANSI, "replace")
+    test.assertTrue(text.startswith("the user's log\n"), text)
+    for line in ("RunProgram returned", "Remove folder", "Ended"):
+        test.assertNotIn(line, text, "the run writes no more once the file at the log's name changed")
+    moved = harness.read_bytes(ctx.log + ".moved").decode(harness.ANSI, "replace")
+    test.assertIn("Wizard: command line", moved)
+    test.assertNotIn("Ended", moved)
+
+
+def make_read_only(test, ctx):
+    os.chmod(os.path.join(ctx.private, "data.bin"), 0o444)
+
+
+def read_only_deleted(test, ctx, result, log):
+    test.assertNotIn("data.bin is held", log)
+    test.assertNotIn("data.bin is refused", log)
+    test.assertFalse(os.path.exists(ctx.private), "the private folder goes")
+
+
+SWITCH_AND_FILE_CASES = [
+    # Once the bare word undid the flag: the run showed the "continue?" question of an
+    # unsigned build, which nobody watching a silent run answers.
+    Case("bare-word-repeats-the-silent-switch", with_words(UNSIGNED_EXE, "IAgreeToTheEULA"), NOT_SIGNED,
+         r"Not signed correctly so failing now!",
+         lambda test, ctx, result, log: test.assertNotIn("Enumerate Resources", log)),
+    # Once "keep" deleted the files and "dontrun" started the wizard.
+    Case("bare-words-repeat-keep-and-dontrun", with_words(SMALL_EXE, "dontrun /keep keep"), 0,
+         r"Remove folder 'No'", files_kept_and_nothing_run),
+    # Once "Failed to create temp file ... 681", exit 0, and the wizard beside the planted file.
+    Case("info-xml-is-a-second-name", plant_info_hard_link, E_FAIL,
+         IN_PRIVATE + r"info\.xml has other names: nothing is written through it\r", info_refused),
+    # Once the log went through the link into the user's file.
+    Case("log-is-a-link", plant_log_link, 0, r"the user's own file", user_file_untouched),
+    # Once the run's last lines went through a link put at the log's name meanwhile.
+    Case("log-swapped-for-a-link-while-the-wizard-runs", prepare_log_swap, 0, r"the user's log",
+         log_swap_checked, during=when_the_wizard_runs(swap_log)),
+    # Once logged eight times as held (error 5), waited for, and marked for the restart.
+    Case("payload-file-made-read-only", lambda ctx: wizard_run(ctx, 1500), 0,
+         r"Cleared the read-only attribute of '" + IN_PRIVATE + r"data\.bin'", read_only_deleted,
+         during=when_the_wizard_runs(make_read_only)),
+]
+
 CASES = (LINK_CASES + NAME_CASES + PROMPT_CASES + COMMAND_LINE_CASES + FOLDER_CASES + LOG_CASES +
-         IDENTITY_CASES + SAFETY_CASES + QUESTION_CASES + FORGERY_CASES + PATH_CASES)
+         IDENTITY_CASES + SAFETY_CASES + QUESTION_CASES + FORGERY_CASES + PATH_CASES + SWITCH_AND_FILE_CASES)
 
 
 class HostileRunTest(harness.WineTestCase):

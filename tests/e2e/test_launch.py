@@ -122,7 +122,7 @@ class SilentInstallationTest(LaunchTestCase):
         self.assertExitCode(0, result)
         self.assertEqual([], os.listdir(self.base))
         # Deleting the image of a running program is refused with access denied.
-        self.assertRegex(self.log_text(), r"\\wizard app\.exe is held by another program \(error 5\): "
+        self.assertRegex(self.log_text(), r"\\wizard app\.exe is refused for now \(error 5\): "
                                           r"trying again in 100 ms\n")
 
     def test_a_process_the_wizard_leaves_running_does_not_hold_up_the_run(self):
@@ -218,24 +218,25 @@ class ScannerTest(LaunchTestCase):
                       "trying again in 100 ms\n", log)
         self.assertNotIn("Marked", log)
 
-    def test_a_file_held_past_the_waiting_is_deleted_at_the_next_start(self):
+    def test_a_file_held_past_the_waiting_is_kept_and_a_later_runs_files_outlive_the_restart(self):
+        # The zero-GUID folder is the next zero-GUID run's too: a mark by path made at the
+        # first run's clean-up deleted the second run's kept files at the restart.
         harness.reg(self.session, self.tmp, "delete", PENDING_KEY, "/v", "PendingFileRenameOperations", "/f")
         try:
             held = self.run_with_scanner(9000)
             folder = os.path.dirname(held)
-            self.assertEqual(["data.bin"], os.listdir(folder), "the rest went; the held file waits")
+            self.assertEqual(["data.bin"], os.listdir(folder), "the rest went; the held file stays")
             log = self.log_text()
-            self.assertIn(f"Marked '{self.session.to_windows(held)}' for deletion at the next restart: "
-                          "it is still held (error 32)\n", log)
-            self.assertIn(f"Marked '{self.session.to_windows(folder)}' for deletion at the next restart, "
-                          "after what is left in it (error 145)\n", log)
-            # Windows keeps the deletions in this value, in order: each path ("\\??\\" before
-            # it), then an empty new name; "wine reg" shows each end as \\0.
-            win = self.session.to_windows
-            self.assertIn(f"\\??\\{win(held)}\\0\\0\\??\\{win(folder)}\\0", self.pending_deletions())
+            self.assertIn(f"Kept '{self.session.to_windows(held)}': it could not be deleted\n", log)
+            self.assertNotIn("Marked", log)
+            self.assertNotIn(self.session.to_windows(folder), self.pending_deletions())
+            second = self.run_bootstrapper("/zeroguid /keep /dontrun")
+            self.assertExitCode(0, second)
+            subprocess.run(["wine", "wineboot", "-r"], env=self.session.env, capture_output=True, timeout=120)
+            self.assertIn("data.bin", os.listdir(folder), "the second run's kept files outlive the restart")
+            self.assertIn("wizard app.exe", os.listdir(folder))
         finally:
             harness.reg(self.session, self.tmp, "delete", PENDING_KEY, "/v", "PendingFileRenameOperations", "/f")
-
 
 if __name__ == "__main__":
     unittest.main()
