@@ -1,14 +1,14 @@
 """Writes resources into a linked PE image, streaming their data from files: how a
 bootstrapper gets its payload.
 
-    pack(in_path, out_path, resources, replace_type)
+    pack(in_path, out_path, resources, replace)
 
 The image's resource section is written anew: its directory tree (types, then names,
 then languages, each level with the named entries first, in the order of their UTF-16
 code units, then the ids in ascending order, as the loader's binary search wants them),
 the name strings, the data entries, then every resource's data, 8-byte aligned. The
-resources the image already has are kept, except those of replace_type, which the new
-ones replace; data that two resources share (one file under two ids) is written once.
+resources the image already has are kept, except those that replace names (a type, or a
+function of type, name and language), which the new ones replace in the same pass; data that two resources share (one file under two ids) is written once.
 Sections after the resource section are moved down by the growth: only the base
 relocations and other discardable sections may follow it, since their own address is
 written nowhere but in the headers. The headers follow: the section table, the resource
@@ -161,17 +161,26 @@ def _name(entry):
     return str(entry.name) if entry.name is not None else entry.id
 
 
-def existing_resources(pe, data, replace_type):
-    """The resources of the image, with their data, except those of replace_type."""
+def replacing(replace):
+    """replace as a function of (type, name, language): a type or such a function."""
+    if callable(replace):
+        return replace
+    return lambda type_, name, language: type_ == replace
+
+
+def existing_resources(pe, data, replace=lambda type_, name, language: False):
+    """The resources of the image, with their data, except those that replace (a type, or
+    a function of type, name and language) names."""
+    replace = replacing(replace)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
         raise PackError("the image's resource directory cannot be read")
     found = []
     for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        if _name(t) == replace_type:
-            continue
         for n in t.directory.entries:
             for language in n.directory.entries:
+                if replace(_name(t), _name(n), language.id):
+                    continue
                 entry = language.data.struct
                 at = pe.get_offset_from_rva(entry.OffsetToData)
                 found.append(bytes_resource(_name(t), _name(n), data[at:at + entry.Size], language.id, entry.CodePage))
@@ -263,12 +272,13 @@ def too_large(what, size):
             "(%d MiB): %s" % (what, size, size / MIB, MAX_IMAGE_SIZE, MAX_IMAGE_SIZE // MIB, LIMIT_REASON))
 
 
-def pack(in_path, out_path, resources, replace_type):
-    """Writes out_path: the image at in_path with the resources added, those of
-    replace_type replaced. in_path and out_path may be the same file."""
+def pack(in_path, out_path, resources, replace):
+    """Writes out_path: the image at in_path with the resources added, those that replace
+    (a type, or a function of type, name and language) names left out. in_path and
+    out_path may be the same file."""
     with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
         image = _Image(data)
-        layout = SectionLayout(existing_resources(image.pe, data, replace_type) + list(resources))
+        layout = SectionLayout(existing_resources(image.pe, data, replace) + list(resources))
         head, image_size = image.header(data, layout.size)
         if image_size > MAX_IMAGE_SIZE:
             raise PackError(too_large("the image", image_size))
