@@ -16,11 +16,15 @@ and base relocation directories, SizeOfImage, SizeOfInitializedData and the chec
 which is summed as the bytes are written. File and section alignment stay as they are.
 
 The image holds the payload bytes once, in the file only: each file is copied in chunks,
-so the memory used does not grow with the payload. An image larger than MAX_IMAGE_SIZE is
+so the memory used does not grow with the payload. Turning bytes into the checksum's sum
+costs more than copying them, so while the files are copied, other processes (one per
+processor, at most PARALLEL) sum them, in pieces of SUM_PIECE bytes: packing then runs
+about as fast as copying the files. An image larger than MAX_IMAGE_SIZE is
 refused before anything is written, with the reason.
 """
 
 import collections
+import concurrent.futures
 import os
 import struct
 
@@ -48,6 +52,11 @@ BASE_RELOCATION_DIRECTORY = 5
 SECURITY_DIRECTORY = 4
 IMAGE_SCN_MEM_DISCARDABLE = 0x02000000
 DATA_ALIGNMENT = 8
+# Payload smaller than this is summed in the packing process itself: starting other
+# processes would cost more.
+PARALLEL_FROM = 64 * MIB
+PARALLEL = 4
+SUM_PIECE = 32 * MIB
 
 # type and name: an int (an id) or a str (a name); data: bytes, or the path of a file of
 # size bytes.
@@ -284,7 +293,8 @@ def pack(in_path, out_path, resources, replace):
             raise PackError(too_large("the image", image_size))
         section_head = layout.head(image.rsrc.VirtualAddress)
 
-        with pe_image.whole_file(out_path, in_path) as out:
+        files = [(offset, r) for offset, r in layout.data.values() if not isinstance(r.data, bytes)]
+        with pe_image.whole_file(out_path, in_path) as out, _Summer(files) as summer:
             total = pe_image.Checksum()
             total.add(head, 0)
             out.write(head)
@@ -300,19 +310,81 @@ def pack(in_path, out_path, resources, replace):
                 if isinstance(r.data, bytes):
                     write(r.data)
                 else:
-                    _copy_file(r, out, total)
+                    _copy_file(r, out, None if summer.parallel else total)
             write(bytes(image.raw_start + _align(layout.size, image.file_alignment) - out.tell()))
             pe_image.copy_range(source, out, image.raw_end, image.image_end, total.add)
+            for value, start in summer.results():
+                # A file's data starts at an aligned offset: a piece's parity is its own.
+                total.add_sum(value, start)
             value = total.value(out.tell())
             out.seek(image.pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"))
             out.write(struct.pack("<I", value))
 
 
+class _Summer:
+    """Sums the payload files for the checksum in other processes, while they are copied;
+    a small payload is summed as it is copied (parallel is False)."""
+
+    def __init__(self, files):
+        self.pieces = [(r.data, start, min(start + SUM_PIECE, r.size))
+                       for _, r in files for start in range(0, r.size, SUM_PIECE)]
+        self.parallel = sum(r.size for _, r in files) >= PARALLEL_FROM and (os.cpu_count() or 1) > 1
+        self.pool = None
+        self.futures = []
+
+    def __enter__(self):
+        if self.parallel:
+            self.pool = concurrent.futures.ProcessPoolExecutor(min(PARALLEL, os.cpu_count()))
+            self.futures = [self.pool.submit(pe_image.file_sum, *piece) for piece in self.pieces]
+        return self
+
+    def results(self):
+        for future, (_, start, _) in zip(self.futures, self.pieces):
+            try:
+                yield future.result(), start
+            except OSError as e:
+                raise PackError("%s: cannot read: %s" % (e.filename, e.strerror)) from e
+
+    def __exit__(self, *exc):
+        if self.pool:
+            for future in self.futures:
+                future.cancel()
+            self.pool.shutdown()
+        return False
+
+
 def _copy_file(resource, out, total):
+    """Copies the file of resource to out's position, adding it to total unless that is
+    None (the file is summed elsewhere: then the kernel copies it where it can)."""
     try:
         with open(resource.data, "rb") as f:
             if os.fstat(f.fileno()).st_size != resource.size:
                 raise PackError("%s changed its size while the payload was packed" % resource.data)
-            pe_image.copy_range(f, out, 0, resource.size, total.add)
+            if total is None and _kernel_copy(f, out, resource.size):
+                return
+            pe_image.copy_range(f, out, 0, resource.size, total.add if total else None)
     except OSError as e:
         raise PackError("%s: cannot read: %s" % (resource.data, e.strerror)) from e
+
+
+def _kernel_copy(source, out, size):
+    """Copies size bytes from the start of source to out's position without passing
+    them through this process, where the system can (Linux); False when it cannot, with
+    nothing copied."""
+    if not hasattr(os, "copy_file_range") or size == 0:
+        return False
+    out.flush()
+    start = out.tell()
+    done = 0
+    while done < size:
+        try:
+            count = os.copy_file_range(source.fileno(), out.fileno(), size - done, done, start + done)
+        except OSError:
+            if done:
+                raise
+            return False
+        if count == 0:
+            raise PackError("%s: the file ended at %d bytes, before %d" % (source.name, done, size))
+        done += count
+    out.seek(start + size)
+    return True

@@ -199,7 +199,7 @@ def _opus(values):
 def _rfc3161(token):
     """{time, authority, digest, serial} of an RFC 3161 time-stamp token."""
     children = _signed_data(token)
-    encapsulated = [c for c in children if c.tag == 0x30][1]
+    encapsulated = [c for c in children if c.tag == 0x30][0]
     tst = encapsulated.children()[1].children()[0]  # [0] EXPLICIT OCTET STRING
     tst_info = _root(tst.value).children()
     generalized = [c for c in tst_info if c.tag == 0x18][0]

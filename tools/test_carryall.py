@@ -16,10 +16,13 @@ import pefile
 
 import gen_images
 import gen_strings
+import pe_image
 import pe_resources
+import pe_signature
 import pe_strings
 import pe_version
 from pe_testing import HERE, SigningCase, run_tool
+from sign_exe import der, integer, octets, oid, seq, set_of
 
 CC = shutil.which("i686-w64-mingw32-gcc")
 WINDRES = shutil.which("i686-w64-mingw32-windres")
@@ -258,6 +261,25 @@ class Pack(CarryallCase):
                 self.assertFalse(os.path.exists(p("out.exe")))
                 self.assertEqual([], [n for n in os.listdir(self.dir) if n.startswith(".carryall_")])
 
+    def test_the_checksum_summed_in_other_processes_gives_the_same_file(self):
+        stub = self.make_stub()
+        # Odd sizes, an empty file, a file of zeros, and one file under two ids.
+        for name, data in (("a", bytes(range(256)) * 300 + b"x"), ("b", b""), ("z", bytes(70001)),
+                           ("c", b"\xff" * 12345)):
+            self.write(name, data)
+        files = [pe_resources.file_resource("TOOLKIT", 102 + i, self.path(n)) for i, n in enumerate("abzca")]
+        saved = pe_resources.PARALLEL_FROM, pe_resources.SUM_PIECE
+        self.addCleanup(setattr, pe_resources, "PARALLEL_FROM", saved[0])
+        self.addCleanup(setattr, pe_resources, "SUM_PIECE", saved[1])
+        outputs = []
+        for parallel_from, piece in ((1 << 62, saved[1]), (0, 4096), (0, 1001)):
+            pe_resources.PARALLEL_FROM, pe_resources.SUM_PIECE = parallel_from, piece
+            pe_resources.pack(stub, self.path("out.exe"), files, "TOOLKIT")
+            outputs.append(self.read("out.exe"))
+        self.assertEqual([outputs[0]] * 3, outputs)
+        pe = pefile.PE(data=outputs[0])
+        self.assertEqual(pe.generate_checksum(), pe.OPTIONAL_HEADER.CheckSum)
+
     def test_help_of_every_command_including_the_tools_handed_on(self):
         for command, key in (("pack", "--no-dotnet"), ("show", "--json"), ("sign", "--cert"), ("tag", "--info-file")):
             with self.subTest(command):
@@ -357,6 +379,54 @@ class Show(CarryallCase):
                 self.assertEqual(["0x0407", "0x0409"], [lang["id"] for lang in shown["languages"]])
                 self.assertEqual({"product_name": "SQL Carryall", "dotnet_required": False, "free_megabytes": "500"},
                                  shown["settings"])
+
+    def test_show_of_timestamped_and_nested_signatures(self):
+        self.packed()
+        result = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", self.path("tsa.key"),
+                                 "-out", self.path("tsa.pem"), "-subj", "/CN=Test TSA", "-days", "10",
+                                 "-addext", "extendedKeyUsage=critical,timeStamping"], capture_output=True)
+        self.assertEqual(0, result.returncode, result.stderr)
+        sign = ["osslsigncode", "sign", "-certs", self.cert, "-key", self.key]
+        for command in (sign + ["-TSA-certs", self.path("tsa.pem"), "-TSA-key", self.path("tsa.key"),
+                                "-TSA-time", "1700000000", "-in", self.path("out.exe"), "-out", self.path("ts.exe")],
+                        sign + ["-nest", "-h", "sha1", "-i", "https://example.org/",
+                                "-in", self.path("ts.exe"), "-out", self.path("nested.exe")]):
+            result = subprocess.run(command, capture_output=True)
+            self.assertEqual(0, result.returncode, result.stderr)
+        code, out, err = carryall("show", self.path("nested.exe"))
+        self.assertEqual((0, ""), (code, err))
+        lines = out.splitlines()
+        start = lines.index("Signature:")
+        self.assertEqual(["Signature:", "  Signer: CN=Carryall Development", "  Issuer: CN=Carryall Development CA",
+                          "  Serial number: %s" % self.serial().upper(), "  Digest: SHA-256", "  Program name: none",
+                          "  Link: none", "  Timestamp: 2023-11-14T22:13:20Z by CN=Test TSA (RFC 3161)",
+                          "  Nested signature 1:", "    Signer: CN=Carryall Development",
+                          "    Issuer: CN=Carryall Development CA", "    Serial number: %s" % self.serial().upper(),
+                          "    Digest: SHA-1", "    Program name: none", "    Link: https://example.org/ (URL)",
+                          "    Timestamp: none", "Tag: none"], lines[start:start + 17])
+
+    def test_countersignature_file_link_and_a_signer_whose_certificate_is_not_carried(self):
+        # Built here: a PKCS #9 countersignature needs an Authenticode time-stamp server.
+        def name(text):
+            return seq(set_of(seq(oid("2.5.4.3"), der(0x0C, text.encode()))))
+
+        counter = seq(integer(1), seq(name("Old TSA"), integer(7)), seq(oid("1.3.14.3.2.26")),
+                      der(0xA0, seq(oid("1.2.840.113549.1.9.5"), set_of(der(0x17, b"091231235959Z")))),
+                      seq(oid("1.2.840.113549.1.1.1")), octets(b"sig"))
+        opus = seq(der(0xA0, der(0x81, b"Plain")), der(0xA1, der(0xA2, der(0x80, "C:\\a.txt".encode("utf-16-be")))))
+        signer = seq(integer(1), seq(name("Issuer CA"), integer(0x00F1)), seq(oid("2.16.840.1.101.3.4.2.1")),
+                     der(0xA0, seq(oid("1.3.6.1.4.1.311.2.1.12"), set_of(opus))), seq(oid("1.2.840.113549.1.1.1")),
+                     octets(b"sig"), der(0xA1, seq(oid("1.2.840.113549.1.9.6"), set_of(counter))))
+        signed = seq(oid("1.2.840.113549.1.7.2"), der(0xA0, seq(integer(1), set_of(), seq(oid("1.2.840.113549.1.7.1")),
+                                                                set_of(signer))))
+        self.assertEqual({"signer": "", "issuer": "CN=Issuer CA", "serial": "F1", "digest": "SHA-256",
+                          "program_name": "Plain", "program_name_form": "ASCII (IA5String)",
+                          "link": "C:\\a.txt", "link_form": "file", "nested": [],
+                          "timestamps": [{"kind": "PKCS #9 countersignature", "time": "2009-12-31T23:59:59Z",
+                                          "authority": "CN=Old TSA"}]},
+                         pe_signature.describe(signed))
+        with self.assertRaises(pe_signature.SignatureError):
+            pe_signature.describe(signed[:-5])
 
 
 if __name__ == "__main__":
