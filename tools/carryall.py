@@ -264,7 +264,7 @@ def pack(args):
 
 # --- show ----------------------------------------------------------------------------------
 
-def tag_report(data, layout, blob_end):
+def tag_report(path, data, layout, blob_end):
     """What the bootstrapper finds at the end of the file: the tag's text, whether it is
     found and where it lies, and warnings for information blocks elsewhere."""
     size = len(data)
@@ -282,16 +282,31 @@ def tag_report(data, layout, blob_end):
             report["place"] = "in the certificate table, after the signature"
         else:
             report["place"] = "at offset %d, outside the certificate table" % at
-    start = 0
-    while True:
-        other = data.find(TAG_MARKER, start)
-        if other < 0:
-            break
+    for other in _markers(path):
         if other != at:
             report["warnings"].append("an information block (\"MRDC\") at offset %d lies where the bootstrapper "
                                       "does not look: only the last %d bytes are scanned" % (other, SCAN_WINDOW))
-        start = other + 1
     return report
+
+
+def _markers(path, chunk=1 << 20):
+    """The offsets of every TAG_MARKER in the file at path, read a chunk at a time (no
+    map: the pages of a large file would count as the program's memory)."""
+    found = []
+    carry = b""  # the last bytes of the chunk before: fewer than a marker's
+    at = 0
+    with open(path, "rb") as f:
+        while True:
+            piece = f.read(chunk)
+            if not piece:
+                return found
+            text = carry + piece
+            hit = text.find(TAG_MARKER)
+            while hit >= 0:
+                found.append(at - len(carry) + hit)
+                hit = text.find(TAG_MARKER, hit + 1)
+            carry = text[-(len(TAG_MARKER) - 1):]
+            at += len(piece)
 
 
 def describe(path):
@@ -308,8 +323,10 @@ def describe(path):
             layout = pe_image.parse(data)
             try:
                 pe = pefile.PE(data=data, fast_load=True)
-                found = pe_resources.existing_resources(pe, data)
-            except (pe_resources.PackError, pefile.PEFormatError):
+                # The payload files stay on disk: only the manifest is read.
+                found = pe_resources.existing_resources(
+                    pe, data, lambda t, n, _: t == PAYLOAD_TYPE and n != MANIFEST_ID)
+            except Exception:  # resources that pefile cannot walk: shown as none
                 found = []
             resources = {(r.type, r.name, r.language): r.data for r in found}
             blob_end = 0
@@ -322,7 +339,7 @@ def describe(path):
                     raise Refused("%s: %s" % (path, e))
             else:
                 result["signature"] = None
-            result["tag"] = tag_report(data, layout, blob_end)
+            result["tag"] = tag_report(path, data, layout, blob_end)
     except pe_image.PeError as e:
         raise Refused(str(e) if str(e).startswith(str(path)) else "%s: %s" % (path, e))
 
@@ -351,10 +368,8 @@ def describe(path):
     result["payload"] = None
     if manifest:
         fields = manifest[0].decode("cp1252", errors="replace").split("*")
-        stored = {k[1]: len(v) for k, v in resources.items() if k[0] == PAYLOAD_TYPE}
         result["payload"] = [{"id": int(fields[i]) if fields[i].isdigit() else fields[i], "name": fields[i + 1],
-                              "size": int(fields[i + 2]) if fields[i + 2].isdigit() else fields[i + 2],
-                              "stored": stored.get(int(fields[i])) if fields[i].isdigit() else None}
+                              "size": int(fields[i + 2]) if fields[i + 2].isdigit() else fields[i + 2]}
                              for i in range(0, len(fields) - 2, 3)]
     return result
 

@@ -216,6 +216,9 @@ class Pack(CarryallCase):
              "%s: this is the stub itself; write the bootstrapper to another file" % stub),
             (["pack", "--stub", stub, "--payload", p("bad.list"), "-o", p("out.exe")], 1,
              "%s:1: file name 'x*y' contains '*', which separates the manifest's fields" % p("bad.list")),
+            (["pack", "--stub", stub, "--payload", p("none.txt"), "-o", p("out.exe")], 1,
+             "%s: cannot read: No such file or directory" % p("none.txt")),
+            (["pack", *base, "--strings", p("none.txt")], 1, "%s: cannot read: No such file or directory" % p("none.txt")),
             (["pack", *base, "--strings", p("bad.txt")], 1,
              "%s:1: unknown escape \\q (only \\n, \\t and \\\\ are understood)" % p("bad.txt")),
             (["pack", *base, "--language", "de-DE=" + p("bad.txt")], 1,
@@ -404,6 +407,15 @@ class Show(CarryallCase):
                           "    Issuer: CN=Carryall Development CA", "    Serial number: %s" % self.serial().upper(),
                           "    Digest: SHA-1", "    Program name: none", "    Link: https://example.org/ (URL)",
                           "    Timestamp: none", "Tag: none"], lines[start:start + 17])
+
+    def test_every_marker_is_found_whatever_the_chunks(self):
+        import carryall as tool
+        data = b"MRDCxxMRDMRDCyMRDCMRDC" + b"z" * 9 + b"MRDC"
+        expected = [0, 9, 14, 18, 31]
+        for chunk in (1, 2, 3, 4, 5, 7, 64):
+            with self.subTest(chunk):
+                self.write("m.bin", data)
+                self.assertEqual(expected, tool._markers(self.path("m.bin"), chunk))
 
     def test_countersignature_file_link_and_a_signer_whose_certificate_is_not_carried(self):
         # Built here: a PKCS #9 countersignature needs an Authenticode time-stamp server.
