@@ -37,6 +37,9 @@ IDI_APP, IDB_SPLASH, IDR_BITMAP_BANNER, VERSION_ID = 5, 133, 130, 1
 PAYLOAD_TYPE, MANIFEST_ID = "TOOLKIT", 101
 DEFAULT_LANGUAGE = 0x0409
 PRODUCT_NAME, FREE_MB, REQUIRE_DOTNET = 1, 103, 202
+# Strings that the bootstrapper reads as settings, not shown to anyone: one value for
+# every language, from the default table.
+SETTINGS = (0, 103, 138, 139, 140, 141, 142, 143, 144, 145, 200, 202)
 TAG_MARKER = b"MRDC"
 TAG_PADDING = 6
 SCAN_WINDOW = 4116
@@ -221,11 +224,15 @@ def pack(args):
         table[REQUIRE_DOTNET] = "0"
     tables = {DEFAULT_LANGUAGE: table}
     for language, path in args.languages:
-        own = {string_id: text for string_id, text, _ in _read_table(path, False)}
+        own = {}
+        for string_id, text, where in _read_table(path, False):
+            if string_id in SETTINGS:
+                raise Refused("%s: id %d is a setting, the same in every language: set it with --strings"
+                              % (where, string_id))
+            own[string_id] = text
         tables[language] = pe_strings.complete(own, table)
-        if args.no_dotnet:
-            tables[language][REQUIRE_DOTNET] = "0"
 
+    sources = [e.source for e in entries]
     new = [pe_resources.bytes_resource(PAYLOAD_TYPE, MANIFEST_ID, manifest)]
     new += [pe_resources.file_resource(PAYLOAD_TYPE, e.id, e.source) for e in entries]
     replaced = {PAYLOAD_TYPE, RT_STRING, (RT_VERSION, VERSION_ID)}
@@ -256,6 +263,8 @@ def pack(args):
     try:
         pe_resources.pack(str(stub), str(out), new, replace)
     except pe_resources.PackError as e:
+        if any(str(e).startswith(source) for source in sources):  # names its payload file
+            raise Refused(str(e))
         raise Refused("%s: %s" % (out if "would take" in str(e) else stub, e))
     except pe_image.PeError as e:
         raise Refused(str(e))

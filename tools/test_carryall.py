@@ -16,7 +16,7 @@ import pefile
 
 import gen_images
 import gen_strings
-import pe_image
+import pe_icons
 import pe_resources
 import pe_signature
 import pe_strings
@@ -192,6 +192,7 @@ class Pack(CarryallCase):
         packed = self.make_stub("packed.exe", extra=[pe_resources.bytes_resource("TOOLKIT", 101, b"102*a*1")])
         self.sign("stub.exe", "signed.exe")
         self.write("bad.txt", b"1\tbad \\q\n")
+        self.write("name.txt", b"1\tName\n202\t0\n")
         self.write("bad.list", b"102\tx*y\ta.bin\n")
         self.write("bad.ico", b"\0\0\1\0\1\0" + b"\0" * 16)
         self.write("short.ico", ico([16])[:-10])
@@ -225,6 +226,8 @@ class Pack(CarryallCase):
              "%s:1: unknown escape \\q (only \\n, \\t and \\\\ are understood)" % p("bad.txt")),
             (["pack", *base, "--language", "de-DE=" + p("strings.txt")], 1,
              "%s:2: id 137 has no tab and no text" % p("strings.txt")),
+            (["pack", *base, "--language", "de-DE=" + p("name.txt")], 1,
+             "%s:2: id 202 is a setting, the same in every language: set it with --strings" % p("name.txt")),
             (["pack", *base, "--splash", p("app.ico")], 1,
              "%s: not a BMP file (it does not start with 'BM' and a bitmap header)" % p("app.ico")),
             (["pack", *base, "--banner", p("jpeg.bmp")], 1,
@@ -302,7 +305,21 @@ class Pack(CarryallCase):
 
 
 @unittest.skipUnless(CC and WINDRES, "the mingw-w64 compiler and windres are not on PATH")
-class VersionResource(CarryallCase):
+class WindresOracle(CarryallCase):
+    def link(self, rc):
+        self.write("v.rc", rc.encode())
+        self.write("p.c", b"int main(void) { return 0; }\n")
+        for command in ([WINDRES, "-O", "coff", "-i", self.path("v.rc"), "-o", self.path("v.o")],
+                        [CC, self.path("p.c"), self.path("v.o"), "-o", self.path("p.exe")]):
+            self.assertEqual(0, subprocess.run(command, capture_output=True).returncode, command)
+        return resources(self.path("p.exe"))
+
+    def test_the_icon_resources_are_byte_for_byte_what_windres_makes(self):
+        self.write("app.ico", ico([16, 32, 48]))
+        found = self.link('5 ICON "%s"\n' % self.path("app.ico").replace("\\", "/"))
+        icons, group = pe_icons.resources(pe_icons.read_ico(self.read("app.ico")))
+        self.assertEqual({(3, i, 0x409): data for i, data in icons.items()} | {(14, 5, 0x409): group}, found)
+
     def test_the_version_resource_is_byte_for_byte_what_windres_makes(self):
         rc = ('#include <windows.h>\n1 VERSIONINFO\n FILEVERSION 2,5,0,65535\n PRODUCTVERSION 2,5,0,65535\n'
               ' FILEFLAGSMASK VS_FFI_FILEFLAGSMASK\n FILEFLAGS 0\n FILEOS VOS_NT_WINDOWS32\n FILETYPE VFT_APP\n'
@@ -310,12 +327,7 @@ class VersionResource(CarryallCase):
               + "".join('   VALUE "%s", "%s"\n' % item for item in STUB_VERSION.items()).replace('"SQL Carryall"', '"Ab"')
               .replace('"The Carryall Authors"', '""') +
               '  END\n END\n BLOCK "VarFileInfo"\n BEGIN\n  VALUE "Translation", 0x409, 1200\n END\nEND\n')
-        self.write("v.rc", rc.encode())
-        self.write("p.c", b"int main(void) { return 0; }\n")
-        for command in ([WINDRES, "-O", "coff", "-i", self.path("v.rc"), "-o", self.path("v.o")],
-                        [CC, self.path("p.c"), self.path("v.o"), "-o", self.path("p.exe")]):
-            self.assertEqual(0, subprocess.run(command, capture_output=True).returncode, command)
-        windres = resources(self.path("p.exe"))[(16, 1, 0x409)]
+        windres = self.link(rc)[(16, 1, 0x409)]
         info = pe_version.VersionInfo((2, 5, 0, 65535), (2, 5, 0, 65535),
                                       dict(STUB_VERSION, ProductName="Ab", CompanyName=""))
         self.assertEqual(windres, pe_version.build(info))
