@@ -275,36 +275,46 @@ def pack(args):
 
 def tag_report(path, data, layout, blob_end):
     """What the bootstrapper finds at the end of the file: the tag's text, whether it is
-    found and where it lies, and warnings for information blocks elsewhere."""
+    found and where it lies, and warnings for information blocks elsewhere after the
+    image (appended before the file was signed, or dropped into the certificate table
+    too far from the end)."""
     size = len(data)
     window = max(0, size - SCAN_WINDOW)
     at = data.rfind(TAG_MARKER, window) if size else -1
     report = {"text": None, "found": False, "place": None, "warnings": []}
     if at >= 0:
         info = bytes(data[at + len(TAG_MARKER):max(at + len(TAG_MARKER), size - TAG_PADDING)])
-        report["text"] = info.rstrip(b"\0").decode("cp1252", errors="replace")
-        report["found"] = bool(info.rstrip(b"\0"))
+        text = info.split(b"\0")[0]
+        report["text"] = text.decode("cp1252", errors="replace")
+        report["found"] = bool(text)
         if not layout.signed:
             report["place"] = "after the image of an unsigned file"
             report["warnings"].append("the file is unsigned: a signature made now hides the tag (sign first, tag last)")
         elif layout.cert_offset + layout.cert_size == size and at >= blob_end:
             report["place"] = "in the certificate table, after the signature"
+        elif at < layout.cert_offset:
+            report["place"] = "inside the signed image, before the certificate table"
+            report["warnings"].append("the tag was added before the file was signed: the bootstrapper hands the "
+                                      "signature's bytes on with it (sign first, tag last)")
         else:
-            report["place"] = "at offset %d, outside the certificate table" % at
-    for other in _markers(path):
+            report["place"] = "inside the signature"
+    # Inside the image's sections "MRDC" is the program's own (the bootstrapper's code
+    # holds the marker) or a payload file's; an information block lies after the image.
+    for other in _markers(path, layout.image_end):
         if other != at:
             report["warnings"].append("an information block (\"MRDC\") at offset %d lies where the bootstrapper "
                                       "does not look: only the last %d bytes are scanned" % (other, SCAN_WINDOW))
     return report
 
 
-def _markers(path, chunk=1 << 20):
-    """The offsets of every TAG_MARKER in the file at path, read a chunk at a time (no
-    map: the pages of a large file would count as the program's memory)."""
+def _markers(path, start=0, chunk=1 << 20):
+    """The offsets of every TAG_MARKER in the file at path from start on, read a chunk at
+    a time (no map: the pages of a large file would count as the program's memory)."""
     found = []
     carry = b""  # the last bytes of the chunk before: fewer than a marker's
-    at = 0
+    at = start
     with open(path, "rb") as f:
+        f.seek(start)
         while True:
             piece = f.read(chunk)
             if not piece:

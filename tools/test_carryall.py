@@ -356,8 +356,8 @@ class Show(CarryallCase):
                      "Languages: de-DE 0x0407, en-US 0x0409", "Payload: 2 files", "  102  setup.exe  5128 bytes",
                      "  103  sub\\b.msi  0 bytes", "Signature: unsigned", "Tag: none"):
             self.assertIn(line, lines)
-        # The payload file holds "MRDC" where the bootstrapper does not look.
-        self.assertEqual(1, len([w for w in lines if w.startswith("Warning: an information block (\"MRDC\") at offset")]))
+        # The payload file's "MRDC" lies inside the image: no information block.
+        self.assertEqual([], [w for w in lines if w.startswith("Warning")])
 
     def test_show_names_the_signer_the_program_name_form_and_where_the_tag_lies(self):
         self.packed()
@@ -368,13 +368,28 @@ class Show(CarryallCase):
                         "-in", self.path("out.exe"), "-out", self.path("ossl.exe")], capture_output=True, check=True)
         self.assertEqual(0, run_tool("tag_exe.py", self.path("out.exe"), self.path("unsigned-tag.exe"),
                                      "--info", "<u/>").returncode)
+        # Tagged, then signed by a tool that keeps the block inside the signed image.
+        self.assertEqual(0, run_tool("tag_exe.py", self.path("out.exe"), self.path("long-tag.exe"),
+                                     "--info", "<%s/>" % ("x" * 4000)).returncode)
+        for tagged, signed in (("unsigned-tag.exe", "lost.exe"), ("long-tag.exe", "far.exe")):
+            subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-n", "Ascii Name",
+                            "-in", self.path(tagged), "-out", self.path(signed)], capture_output=True, check=True)
+        far_at = os.path.getsize(self.path("out.exe"))
         cases = [
             # (file, program name, its form, link, tag text, found, place)
             ("tagged.exe", "Acme Setup", "Unicode (BMPString)", "https://example.org/", "<info a='1'/>", True,
              "in the certificate table, after the signature"),
             ("ossl.exe", "Ascii Name", "ASCII (IA5String)", None, None, False, None),
             ("unsigned-tag.exe", None, None, None, "<u/>", True, "after the image of an unsigned file"),
+            ("lost.exe", "Ascii Name", "ASCII (IA5String)", None, "<u/>", True,
+             "inside the signed image, before the certificate table"),
+            ("far.exe", "Ascii Name", "ASCII (IA5String)", None, None, False, None),
         ]
+        warnings = {"unsigned-tag.exe": ["the file is unsigned: a signature made now hides the tag (sign first, tag last)"],
+                    "lost.exe": ["the tag was added before the file was signed: the bootstrapper hands the "
+                                 "signature's bytes on with it (sign first, tag last)"],
+                    "far.exe": ["an information block (\"MRDC\") at offset %d lies where the bootstrapper does not "
+                                "look: only the last 4116 bytes are scanned" % far_at]}
         for name, program, form, link, text, found, place in cases:
             with self.subTest(name):
                 code, out, err = carryall("show", self.path(name), "--json")
@@ -390,7 +405,9 @@ class Show(CarryallCase):
                     self.assertTrue(signature["issuer"])
                 else:
                     self.assertIsNone(signature)
-                self.assertEqual((text, found, place), (shown["tag"]["text"], shown["tag"]["found"], shown["tag"]["place"]))
+                self.assertEqual((text, found, place, warnings.get(name, [])),
+                                 (shown["tag"]["text"], shown["tag"]["found"], shown["tag"]["place"],
+                                  shown["tag"]["warnings"]))
                 self.assertEqual(["0x0407", "0x0409"], [lang["id"] for lang in shown["languages"]])
                 self.assertEqual({"product_name": "SQL Carryall", "dotnet_required": False, "free_megabytes": "500"},
                                  shown["settings"])
@@ -422,12 +439,11 @@ class Show(CarryallCase):
 
     def test_every_marker_is_found_whatever_the_chunks(self):
         import carryall as tool
-        data = b"MRDCxxMRDMRDCyMRDCMRDC" + b"z" * 9 + b"MRDC"
-        expected = [0, 9, 14, 18, 31]
-        for chunk in (1, 2, 3, 4, 5, 7, 64):
-            with self.subTest(chunk):
-                self.write("m.bin", data)
-                self.assertEqual(expected, tool._markers(self.path("m.bin"), chunk))
+        self.write("m.bin", b"MRDCxxMRDMRDCyMRDCMRDC" + b"z" * 9 + b"MRDC")
+        for start, chunk in ((0, 1), (0, 2), (0, 3), (0, 4), (0, 5), (0, 7), (0, 64), (1, 3), (14, 5)):
+            with self.subTest(start=start, chunk=chunk):
+                self.assertEqual([at for at in [0, 9, 14, 18, 31] if at >= start],
+                                 tool._markers(self.path("m.bin"), start, chunk))
 
     def test_countersignature_file_link_and_a_signer_whose_certificate_is_not_carried(self):
         # Built here: a PKCS #9 countersignature needs an Authenticode time-stamp server.
