@@ -9,8 +9,8 @@
 #                                         of <list> by tools/carryall.py, then signed as
 #                                         resources/signing.cmake says
 #   carryall_add_payload_tool_tests()     ctest entries for tools/gen_payload.py,
-#                                         tools/tag_exe.py, tools/sign_exe.py and
-#                                         tools/check_pe.py
+#                                         tools/tag_exe.py, tools/sign_exe.py,
+#                                         tools/check_pe.py and tools/carryall.py
 #
 # Cache variables of the Windows build:
 #   CARRYALL_PAYLOAD          the payload list (format: tools/gen_payload.py); empty
@@ -323,4 +323,6 @@ function(carryall_add_payload_tool_tests)
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_sign_exe.py")
   add_test(NAME check_pe
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_check_pe.py")
+  add_test(NAME carryall
+           COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_carryall.py")
 endfunction()
