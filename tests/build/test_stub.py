@@ -47,8 +47,8 @@ class StubTest(unittest.TestCase):
         (first, expected), *others = stubs.items()
         self.assertEqual(b"MZ", expected[:2])
         for name, stub in others:
-            self.assertTrue(stub == expected, "the stubs of %s and %s differ: %s"
-                            % (first, name, first_difference(expected, stub)))
+            if stub != expected:
+                self.fail("the stubs of %s and %s differ: %s" % (first, name, first_difference(expected, stub)))
         # Nothing of either folder is in the image, in ANSI or in UTF-16.
         for name in FOLDERS:
             for path in (str(SCRATCH / name), str(REPO)):
