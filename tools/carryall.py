@@ -261,7 +261,7 @@ def pack(args):
         return type_ in replaced or (type_, name) in replaced
 
     try:
-        pe_resources.pack(str(stub), str(out), new, replace)
+        pe_resources.pack(str(stub), str(out), new, replace, checksum=False)
     except pe_resources.PackError as e:
         if any(str(e).startswith(source) for source in sources):  # names its payload file
             raise Refused(str(e))

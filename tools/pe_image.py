@@ -131,38 +131,12 @@ class Checksum:
         value = int.from_bytes(data, "little")
         self._total += value << 8 if offset & 1 else value
 
-    def add_sum(self, value, offset):
-        """Adds a piece given by a number congruent to it, as file_sum gives it: nonzero
-        when the piece is."""
-        self._total += value << 8 if offset & 1 else value
-
     def value(self, length):
         folded = self._total % 0xFFFF
         # A sum congruent to 0 is 0xFFFF unless every word is zero.
         if folded == 0 and self._total:
             folded = 0xFFFF
         return (folded + length) & 0xFFFFFFFF
-
-
-def file_sum(path, start, end):
-    """A number congruent, modulo 0xFFFF, to bytes start to end of the file at path read
-    as one little-endian number, and nonzero unless they all are: the contribution of
-    those bytes to a Checksum. PeError when the file ends early."""
-    total = 0
-    buffer = bytearray(min(CHUNK, max(end - start, 0)))
-    with open(path, "rb") as f:
-        f.seek(start)
-        at = start
-        while at < end:
-            view = memoryview(buffer)[:min(len(buffer), end - at)]
-            count = f.readinto(view)
-            if not count:
-                raise PeError("%s: the file ended at %d bytes, before %d" % (path, at, end))
-            value = int.from_bytes(view[:count], "little")
-            total += value << 8 if (at - start) & 1 else value
-            at += count
-    folded = total % 0xFFFF
-    return 0xFFFF if folded == 0 and total else folded
 
 
 def set_security_directory(data, layout, offset, size):

@@ -12,19 +12,23 @@ function of type, name and language), which the new ones replace in the same pas
 Sections after the resource section are moved down by the growth: only the base
 relocations and other discardable sections may follow it, since their own address is
 written nowhere but in the headers. The headers follow: the section table, the resource
-and base relocation directories, SizeOfImage, SizeOfInitializedData and the checksum,
-which is summed as the bytes are written. File and section alignment stay as they are.
+and base relocation directories, SizeOfImage, SizeOfInitializedData and the checksum.
+File and section alignment stay as they are.
 
-The image holds the payload bytes once, in the file only: each file is copied in chunks,
-so the memory used does not grow with the payload. Turning bytes into the checksum's sum
-costs more than copying them, so while the files are copied, other processes (one per
-processor, at most PARALLEL) sum them, in pieces of SUM_PIECE bytes: packing then runs
-about as fast as copying the files. An image larger than MAX_IMAGE_SIZE is
-refused before anything is written, with the reason.
+The checksum is either summed as the bytes are written, or left 0 ("not computed", as a
+linker leaves it; Windows checks it only for drivers and the DLLs it loads at boot, and
+every signer writes it, since the signature covers the file's final bytes). Summing costs
+more than copying: Python turns bytes into the sum at about 1.5 s per GiB, where the
+system copies a GiB in half a second; so `carryall.py pack`, which makes unsigned files
+for a signer, leaves it 0.
+
+The image holds the payload bytes once, in the file only: each file is copied in chunks
+(by the system itself where it can, when nothing is summed), so the memory used does not
+grow with the payload. An image larger than MAX_IMAGE_SIZE is refused before anything is
+written, with the reason.
 """
 
 import collections
-import concurrent.futures
 import os
 import struct
 
@@ -54,9 +58,6 @@ IMAGE_SCN_MEM_DISCARDABLE = 0x02000000
 DATA_ALIGNMENT = 8
 # Payload smaller than this is summed in the packing process itself: starting other
 # processes would cost more.
-PARALLEL_FROM = 64 * MIB
-PARALLEL = 4
-SUM_PIECE = 32 * MIB
 
 # type and name: an int (an id) or a str (a name); data: bytes, or the path of a file of
 # size bytes.
@@ -281,10 +282,10 @@ def too_large(what, size):
             "(%d MiB): %s" % (what, size, size / MIB, MAX_IMAGE_SIZE, MAX_IMAGE_SIZE // MIB, LIMIT_REASON))
 
 
-def pack(in_path, out_path, resources, replace):
+def pack(in_path, out_path, resources, replace, checksum=True):
     """Writes out_path: the image at in_path with the resources added, those that replace
     (a type, or a function of type, name and language) names left out. in_path and
-    out_path may be the same file."""
+    out_path may be the same file. checksum False leaves the PE checksum 0."""
     with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
         image = _Image(data)
         layout = SectionLayout(existing_resources(image.pe, data, replace) + list(resources))
@@ -293,64 +294,30 @@ def pack(in_path, out_path, resources, replace):
             raise PackError(too_large("the image", image_size))
         section_head = layout.head(image.rsrc.VirtualAddress)
 
-        files = [(offset, r) for offset, r in layout.data.values() if not isinstance(r.data, bytes)]
-        with pe_image.whole_file(out_path, in_path) as out, _Summer(files) as summer:
-            total = pe_image.Checksum()
-            total.add(head, 0)
-            out.write(head)
-            pe_image.copy_range(source, out, len(head), image.raw_start, total.add)
+        with pe_image.whole_file(out_path, in_path) as out:
+            total = pe_image.Checksum() if checksum else None
+            add = total.add if total else None
 
             def write(chunk):
-                total.add(chunk, out.tell())
+                if total:
+                    total.add(chunk, out.tell())
                 out.write(chunk)
 
+            write(head)
+            pe_image.copy_range(source, out, len(head), image.raw_start, add)
             write(section_head)
             for offset, r in sorted(layout.data.values(), key=lambda item: item[0]):
                 write(bytes(image.raw_start + offset - out.tell()))
                 if isinstance(r.data, bytes):
                     write(r.data)
                 else:
-                    _copy_file(r, out, None if summer.parallel else total)
+                    _copy_file(r, out, total)
             write(bytes(image.raw_start + _align(layout.size, image.file_alignment) - out.tell()))
-            pe_image.copy_range(source, out, image.raw_end, image.image_end, total.add)
-            for value, start in summer.results():
-                # A file's data starts at an aligned offset: a piece's parity is its own.
-                total.add_sum(value, start)
-            value = total.value(out.tell())
-            out.seek(image.pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"))
-            out.write(struct.pack("<I", value))
-
-
-class _Summer:
-    """Sums the payload files for the checksum in other processes, while they are copied;
-    a small payload is summed as it is copied (parallel is False)."""
-
-    def __init__(self, files):
-        self.pieces = [(r.data, start, min(start + SUM_PIECE, r.size))
-                       for _, r in files for start in range(0, r.size, SUM_PIECE)]
-        self.parallel = sum(r.size for _, r in files) >= PARALLEL_FROM and (os.cpu_count() or 1) > 1
-        self.pool = None
-        self.futures = []
-
-    def __enter__(self):
-        if self.parallel:
-            self.pool = concurrent.futures.ProcessPoolExecutor(min(PARALLEL, os.cpu_count()))
-            self.futures = [self.pool.submit(pe_image.file_sum, *piece) for piece in self.pieces]
-        return self
-
-    def results(self):
-        for future, (_, start, _) in zip(self.futures, self.pieces):
-            try:
-                yield future.result(), start
-            except OSError as e:
-                raise PackError("%s: cannot read: %s" % (e.filename, e.strerror)) from e
-
-    def __exit__(self, *exc):
-        if self.pool:
-            for future in self.futures:
-                future.cancel()
-            self.pool.shutdown()
-        return False
+            pe_image.copy_range(source, out, image.raw_end, image.image_end, add)
+            if total:
+                value = total.value(out.tell())
+                out.seek(image.pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"))
+                out.write(struct.pack("<I", value))
 
 
 def _copy_file(resource, out, total):

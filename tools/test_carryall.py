@@ -154,7 +154,8 @@ class Pack(CarryallCase):
                                         b"ProductName": b"Acme Tool", b"ProductVersion": b"2.5.0.65535"}),
                          (table.LangID, table.entries))
         self.assertEqual([{b"Translation": "0x0409 0x04b0"}], [v.entry for v in pe.FileInfo[0][1].Var])
-        self.assertEqual(pe.generate_checksum(), pe.OPTIONAL_HEADER.CheckSum)
+        # Left for the signer: summing a gigabyte in Python would cost three times its copy.
+        self.assertEqual(0, pe.OPTIONAL_HEADER.CheckSum)
 
     def test_what_is_not_given_keeps_the_stubs_and_the_product_name_follows_string_1(self):
         stub = self.make_stub()
@@ -266,25 +267,6 @@ class Pack(CarryallCase):
                 self.assertEqual((status, "", "carryall: %s\n" % message), carryall(*args))
                 self.assertFalse(os.path.exists(p("out.exe")))
                 self.assertEqual([], [n for n in os.listdir(self.dir) if n.startswith(".carryall_")])
-
-    def test_the_checksum_summed_in_other_processes_gives_the_same_file(self):
-        stub = self.make_stub()
-        # Odd sizes, an empty file, a file of zeros, and one file under two ids.
-        for name, data in (("a", bytes(range(256)) * 300 + b"x"), ("b", b""), ("z", bytes(70001)),
-                           ("c", b"\xff" * 12345)):
-            self.write(name, data)
-        files = [pe_resources.file_resource("TOOLKIT", 102 + i, self.path(n)) for i, n in enumerate("abzca")]
-        saved = pe_resources.PARALLEL_FROM, pe_resources.SUM_PIECE
-        self.addCleanup(setattr, pe_resources, "PARALLEL_FROM", saved[0])
-        self.addCleanup(setattr, pe_resources, "SUM_PIECE", saved[1])
-        outputs = []
-        for parallel_from, piece in ((1 << 62, saved[1]), (0, 4096), (0, 1001)):
-            pe_resources.PARALLEL_FROM, pe_resources.SUM_PIECE = parallel_from, piece
-            pe_resources.pack(stub, self.path("out.exe"), files, "TOOLKIT")
-            outputs.append(self.read("out.exe"))
-        self.assertEqual([outputs[0]] * 3, outputs)
-        pe = pefile.PE(data=outputs[0])
-        self.assertEqual(pe.generate_checksum(), pe.OPTIONAL_HEADER.CheckSum)
 
     def test_help_of_every_command_including_the_tools_handed_on(self):
         for command, key in (("pack", "--no-dotnet"), ("show", "--json"), ("sign", "--cert"), ("tag", "--info-file")):
