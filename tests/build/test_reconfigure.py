@@ -19,6 +19,7 @@ import subprocess
 import sys
 import time
 import unittest
+from pathlib import Path
 
 import pefile  # Debian's python3-pefile
 
@@ -117,8 +118,9 @@ class Reconfigure(ScratchBuild):
 class Rebuild(ScratchBuild):
     """A rebuild packs and signs again the bootstrappers whose inputs changed, and no other."""
 
-    # e2e_small takes the build's strings and pictures; e2e_big_disk has strings of its own.
-    TARGETS = ("CarryallInstaller", "e2e_small", "e2e_big_disk")
+    # e2e_small takes the build's strings and pictures, e2e_big_disk has strings of its own,
+    # e2e_pictures a splash and a banner of its own, which every configure draws again.
+    TARGETS = ("CarryallInstaller", "e2e_small", "e2e_big_disk", "e2e_pictures")
     EVERY = list(TARGETS)
 
     def stamps(self):
@@ -137,14 +139,15 @@ class Rebuild(ScratchBuild):
         rows = [
             # (what changes, the bootstrappers packed again)
             ("nothing", lambda: None, []),
-            ("a payload file, same size", lambda: open(os.path.join(folder, "Gamma.txt"), "w").write("gamma"),
+            ("a payload file, same size", lambda: Path(folder, "Gamma.txt").write_text("gamma"),
              ["CarryallInstaller"]),
-            ("the build's strings", lambda: append("strings.txt", "103\t7\n"), ["CarryallInstaller", "e2e_small"]),
-            ("the build's splash", lambda: self.splash(folder, 99), EVERY),
+            ("the build's strings", lambda: append("strings.txt", "103\t7\n"),
+             ["CarryallInstaller", "e2e_small", "e2e_pictures"]),
+            ("the build's splash", lambda: self.splash(folder, 99), ["CarryallInstaller", "e2e_small", "e2e_big_disk"]),
             ("the payload list", lambda: append("payload.txt", "103\tmore.txt\tGamma.txt\n"), ["CarryallInstaller"]),
-            ("a setting of every bootstrapper", lambda: self.configure(*gamma, "-DCARRYALL_VERSION=4.3.2.1"), EVERY),
+            ("a setting of every bootstrapper", lambda: self.configure(*gamma, "-DCARRYALL_VERSION=4.3.2.1"), self.EVERY),
             ("the same setting again", lambda: self.configure(*gamma, "-DCARRYALL_VERSION=4.3.2.1"), []),
-            ("the signing certificate", lambda: self.configure(*gamma[:3], "-DCARRYALL_VERSION=4.3.2.1"), EVERY),
+            ("the signing certificate", lambda: self.configure(*gamma[:3], "-DCARRYALL_VERSION=4.3.2.1"), self.EVERY),
         ]
         self.configure(*gamma)
         before = self.stamps()
