@@ -41,6 +41,13 @@
 # measures the build instead (no Wine): the peak resident memory and time of every step
 # that makes, signs and tags a bootstrapper with a MIB MiB payload (default 1024); see
 # bench/build_memory.sh.
+#
+#   bash bench/run.sh --pack [RUNS]
+#
+# measures making a bootstrapper with tools/carryall.py pack instead (no Wine): a 1 GiB
+# payload packed against cat of the same files, the pack's peak memory, and the demo
+# bootstrapper packed against compiling and linking it from a fresh build folder; see
+# bench/pack.py.
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -49,6 +56,18 @@ repo=$PWD
 if [ "${1:-}" = --build-memory ]; then
   shift
   exec bash bench/build_memory.sh "$@"
+fi
+if [ "${1:-}" = --pack ]; then
+  runs=${2:-5}
+  case "$runs" in '' | *[!0-9]* | 0) echo "usage: bench/run.sh --pack [RUNS]" >&2; exit 2 ;; esac
+  build=$repo/build/bench-pack
+  echo "== Building the stub and the sample wizard in $build" >&2
+  cmake --preset win32 -B "$build" -DCARRYALL_PAYLOAD= -DCARRYALL_DEMO_PAYLOAD_MB=1 >/dev/null
+  cmake --build "$build" --target carryall_stub sample_wizard -j2 >/dev/null
+  echo "== Measuring" >&2
+  exec /usr/bin/python3 -B bench/pack.py --stub "$build/bin/carryall-stub.exe" \
+    --wizard "$build/bin/sample_wizard.exe" --work "$build/pack" --runs "$runs" \
+    --rebuild-source "$repo" --rebuild-dir "$build/rebuild"
 fi
 
 extra=()  # what bench.py is asked besides the runs: --compare A B, or --big

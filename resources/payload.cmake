@@ -1,31 +1,35 @@
 # Build rules for the bootstrapper's payload. Included from the top-level CMakeLists.txt
 # with include(resources/payload.cmake), after resources/resources.cmake.
 #
-#   carryall_add_payload(<target>)        Windows build: packs the payload that
-#                                         CARRYALL_PAYLOAD names (or the demo payload)
-#                                         into <target>
-#   carryall_add_bootstrapper(<name> <list> [STRINGS <file>] [DEPENDS <target>...]
-#                             [UNSIGNED])
+#   carryall_add_main_bootstrapper()      Windows build: CarryallInstaller, the payload
+#                                         that CARRYALL_PAYLOAD names (or the demo payload)
+#   carryall_add_bootstrapper(<name> <list> [options...])
 #                                         Windows build: one more bootstrapper,
-#                                         bin/<name>.exe, with the payload of <list>,
-#                                         signed as resources/signing.cmake says
+#                                         bin/<name>.exe: the stub packed with the payload
+#                                         of <list> by tools/carryall.py, then signed as
+#                                         resources/signing.cmake says
 #   carryall_add_payload_tool_tests()     ctest entries for tools/gen_payload.py,
-#                                         tools/tag_exe.py, tools/sign_exe.py and
-#                                         tools/check_pe.py
+#                                         tools/tag_exe.py, tools/sign_exe.py,
+#                                         tools/check_pe.py and tools/carryall.py
 #
 # Cache variables of the Windows build:
 #   CARRYALL_PAYLOAD          the payload list (format: tools/gen_payload.py); empty
 #                             for the demo payload
 #   CARRYALL_DEMO_PAYLOAD_MB  size of the demo payload's install.bin in MiB
+#   CARRYALL_ICON             the program's icon, an .ico file (empty: the stub's)
+#   CARRYALL_VERSION          the version resource's file and product version, A.B.C.D
+#   CARRYALL_COMPANY, CARRYALL_PRODUCT, CARRYALL_DESCRIPTION, CARRYALL_COPYRIGHT
+#                             its texts (empty: the stub's; the product name then
+#                             defaults to string 1)
+# and those of resources/resources.cmake (strings, pictures, .NET) and signing.cmake.
 #
-# A payload list is checked when CMake configures (an error names the list and line;
-# sources in the build folder are left to the build, which makes them; a payload too
-# large for an image that Windows can map stops CMake with the limit and why), and the
-# list is a configure dependency, so editing it re-runs CMake; the build checks it again
-# when it generates the manifest and when it packs the payload into the linked program
-# (see _carryall_payload). Generated files go to ${CMAKE_BINARY_DIR}/gen/payload/<target>;
-# as in resources.cmake the generator rewrites a file only when its content changes and
-# touches a stamp file that the later commands depend on.
+# Every bootstrapper is the stub, bin/carryall-stub.exe (the program with the shipped
+# strings, pictures, icon and version and no payload), packed by tools/carryall.py pack
+# exactly as a publisher packs it: what the tests prove is what a publisher gets. A
+# payload list is checked when CMake configures (an error names the list and line;
+# sources in the build folder are left to the build, which makes them), and the list is
+# a configure dependency, so editing it re-runs CMake. Generated files go to
+# ${CMAKE_BINARY_DIR}/gen/payload/<name>.
 
 include_guard(GLOBAL)
 
@@ -47,16 +51,13 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
       "Payload list: id<TAB>file name<TAB>source path[<TAB>manifest size] per line (empty: the demo payload)")
   set(CARRYALL_DEMO_PAYLOAD_MB 64 CACHE STRING
       "Size of the demo payload's install.bin in MiB (1 to 1024)")
+  set(CARRYALL_ICON "" CACHE FILEPATH "The program's icon, an .ico file (empty: the drawn one)")
+  set(CARRYALL_VERSION "" CACHE STRING "File and product version of the bootstrapper, A.B.C.D (empty: the stub's)")
+  set(CARRYALL_COMPANY "" CACHE STRING "Company name of the version resource (empty: the stub's)")
+  set(CARRYALL_PRODUCT "" CACHE STRING "Product name of the version resource (empty: string 1)")
+  set(CARRYALL_DESCRIPTION "" CACHE STRING "File description of the version resource (empty: the stub's)")
+  set(CARRYALL_COPYRIGHT "" CACHE STRING "Copyright of the version resource (empty: the stub's)")
 endif()
-
-function(_carryall_payload_rc_compiler OUT_VAR)
-  set(rc_compiler "${CMAKE_RC_COMPILER}")
-  if(NOT rc_compiler)
-    find_program(CARRYALL_WINDRES NAMES i686-w64-mingw32-windres windres REQUIRED)
-    set(rc_compiler "${CARRYALL_WINDRES}")
-  endif()
-  set(${OUT_VAR} "${rc_compiler}" PARENT_SCOPE)
-endfunction()
 
 # The sample wizard, built in every Windows build; the demo payload carries it.
 function(_carryall_add_sample_wizard)
@@ -100,28 +101,90 @@ function(_carryall_demo_payload OUT_LIST OUT_TARGETS)
   set(${OUT_TARGETS} "carryall_demo_data;sample_wizard" PARENT_SCOPE)
 endfunction()
 
-# Checks the list now and packs its payload into <TARGET>'s executable after each link.
-# Sources in the build folder are taken to be made by the build: they may be missing now,
-# and DEPENDS names the targets that make them (the sample wizard is found by itself).
-#
-# The payload never passes through the resource compiler or the linker, which hold all of
-# it in memory (four times over, in the linker's merging of resource sections): the
-# linker makes the program with its own resources only, and tools/gen_payload.py --into
-# writes the payload into the image's resource section, streaming it from the files, as
-# the first step after the link (before the image check and the signature). The target
-# carryall_payload_<TARGET> writes the manifest, ${CARRYALL_PAYLOAD_GEN_DIR}/<TARGET>/
-# manifest.txt; the link depends on it and on every source, so a source that changes
-# (even keeping its size) relinks and repacks.
-function(_carryall_payload TARGET LIST)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DEPENDS")
-  if(TARGET carryall_payload_${TARGET})
-    message(FATAL_ERROR "A payload for ${TARGET} is already added")
+# The files of the packer: tools/carryall.py and every module of tools/ that it imports
+# (cmake/carryall_modules.py finds them). Sets CARRYALL_PACKER to carryall.py and
+# CARRYALL_PACKER_FILES to the list, read once per configure.
+function(_carryall_packer_files)
+  get_property(files GLOBAL PROPERTY CARRYALL_PACKER_FILES)
+  if(NOT files)
+    execute_process(
+      COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/cmake/carryall_modules.py"
+              "${CARRYALL_PACKER}"
+      RESULT_VARIABLE status
+      OUTPUT_VARIABLE files
+      ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "The modules of ${CARRYALL_PACKER} cannot be listed:\n${errors}")
+    endif()
+    string(STRIP "${files}" files)
+    string(REPLACE "\n" ";" files "${files}")
+    set_property(GLOBAL PROPERTY CARRYALL_PACKER_FILES "${files}")
+    set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${files})
   endif()
-  get_filename_component(list "${LIST}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(CARRYALL_PACKER_FILES "${files}" PARENT_SCOPE)
+endfunction()
+set(CARRYALL_PACKER "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/carryall.py")
+
+# An input file of a bootstrapper, named by <WHAT> (for the message): its absolute path
+# (relative paths from the calling CMakeLists.txt's folder) in <OUT_VAR>; a missing file
+# stops CMake.
+function(_carryall_input_file WHAT VALUE BASE OUT_VAR)
+  get_filename_component(path "${VALUE}" ABSOLUTE BASE_DIR "${BASE}")
+  if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
+    message(FATAL_ERROR "${WHAT} names ${path}, which is not a file")
+  endif()
+  set(${OUT_VAR} "${path}" PARENT_SCOPE)
+endfunction()
+
+# Adds the bootstrapper <NAME>: target <NAME> makes ${CMAKE_BINARY_DIR}/bin/<NAME>.exe by
+# packing the stub (target carryall_stub, bin/carryall-stub.exe) with tools/carryall.py
+# pack, the way a publisher makes one, then checking the image (resources/post_link.cmake)
+# and signing it (resources/signing.cmake) unless UNSIGNED is given or CARRYALL_SIGN is OFF.
+#
+#   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [SPLASH <file>] [BANNER <file>]
+#                             [ICON <file>] [VERSION <a.b.c.d>] [COMPANY <text>]
+#                             [PRODUCT <text>] [DESCRIPTION <text>] [COPYRIGHT <text>]
+#                             [LANGUAGES <tag>=<file>...] [DEPENDS <target>...] [UNSIGNED])
+#
+# <LIST> is the payload list (format: tools/gen_payload.py), checked now: an error names
+# the list and the line; sources in the build folder are taken to be made by the build
+# (DEPENDS names the targets that make them; the sample wizard is found by itself). Every
+# option is the pack option of the same name; one that is not given takes the build's cache
+# variable (CARRYALL_STRINGS, CARRYALL_SPLASH_BITMAP, CARRYALL_BANNER_BITMAP, CARRYALL_ICON,
+# CARRYALL_VERSION, CARRYALL_COMPANY, CARRYALL_PRODUCT, CARRYALL_DESCRIPTION,
+# CARRYALL_COPYRIGHT), and CARRYALL_REQUIRE_DOTNET=OFF adds --no-dotnet. Relative paths are
+# taken from the calling CMakeLists.txt's folder.
+#
+# The command depends on the stub, the packer's files, the list, every source and every
+# input file, and CMake reruns it when its command line changes (a setting); so a changed
+# input re-packs and re-signs that bootstrapper and nothing else. It packs into
+# gen/pack/<NAME>/ and only the signed (or checked) file becomes bin/<NAME>.exe: a failed
+# step leaves no bootstrapper behind, and the next build tries again.
+function(carryall_add_bootstrapper NAME LIST)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "UNSIGNED"
+    "STRINGS;SPLASH;BANNER;ICON;VERSION;COMPANY;PRODUCT;DESCRIPTION;COPYRIGHT" "LANGUAGES;DEPENDS")
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): unexpected arguments ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT WIN32)
+    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): bootstrappers are built in the Windows build only")
+  endif()
+  if(NOT TARGET carryall_stub)
+    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): define carryall_stub first")
+  endif()
+  if(TARGET ${NAME})
+    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): a target of that name exists")
+  endif()
+  _carryall_add_sample_wizard()
+  _carryall_packer_files()
+  set(here "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(what "carryall_add_bootstrapper(${NAME})")
+
+  # The payload list.
+  get_filename_component(list "${LIST}" ABSOLUTE BASE_DIR "${here}")
   if(NOT EXISTS "${list}" OR IS_DIRECTORY "${list}")
     message(FATAL_ERROR "The payload list ${list} does not exist")
   endif()
-
   execute_process(
     COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_GENERATOR}" --list "${list}" --check
             --generated "${CMAKE_BINARY_DIR}"
@@ -139,54 +202,104 @@ function(_carryall_payload TARGET LIST)
   endif()
   string(STRIP "${sources}" sources)
   string(REPLACE "\n" ";" sources "${sources}")
-  if(CARRYALL_SAMPLE_WIZARD_EXE IN_LIST sources AND TARGET sample_wizard)
+  if(CARRYALL_SAMPLE_WIZARD_EXE IN_LIST sources)
     list(APPEND arg_DEPENDS sample_wizard)
     list(REMOVE_DUPLICATES arg_DEPENDS)
   endif()
 
-  set(dir "${CARRYALL_PAYLOAD_GEN_DIR}/${TARGET}")
-  set(manifest "${dir}/manifest.txt")
-  set(stamp "${dir}/payload.stamp")
+  # The pack options: this bootstrapper's own, else the build's.
+  set(options)
+  set(inputs)
+  foreach(pair IN ITEMS STRINGS:CARRYALL_STRINGS SPLASH:CARRYALL_SPLASH_BITMAP
+                        BANNER:CARRYALL_BANNER_BITMAP ICON:CARRYALL_ICON)
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 key)
+    list(GET pair 1 variable)
+    string(TOLOWER "${key}" option)
+    if(arg_${key})
+      _carryall_input_file("${what} ${key}" "${arg_${key}}" "${here}" path)
+    elseif(${variable})
+      _carryall_input_file("${variable}" "${${variable}}" "${CMAKE_SOURCE_DIR}" path)
+    else()
+      continue()
+    endif()
+    if(key STREQUAL "SPLASH" OR key STREQUAL "BANNER")
+      _carryall_own_picture("${what} ${key}" "${path}" path)
+    endif()
+    list(APPEND options --${option} "${path}")
+    list(APPEND inputs "${path}")
+  endforeach()
+  foreach(key IN ITEMS VERSION COMPANY PRODUCT DESCRIPTION COPYRIGHT)
+    string(TOLOWER "${key}" option)
+    if(DEFINED arg_${key})
+      set(value "${arg_${key}}")
+    else()
+      set(value "${CARRYALL_${key}}")
+    endif()
+    if(NOT value STREQUAL "")
+      list(APPEND options --${option} "${value}")
+    endif()
+  endforeach()
+  foreach(language IN LISTS arg_LANGUAGES)
+    if(NOT language MATCHES "^([^=]+)=(.+)$")
+      message(FATAL_ERROR "${what}: LANGUAGES takes <tag>=<file>, not '${language}'")
+    endif()
+    set(tag "${CMAKE_MATCH_1}")
+    _carryall_input_file("${what} LANGUAGES ${tag}" "${CMAKE_MATCH_2}" "${here}" path)
+    list(APPEND options --language "${tag}=${path}")
+    list(APPEND inputs "${path}")
+  endforeach()
+  if(NOT CARRYALL_REQUIRE_DOTNET)
+    list(APPEND options --no-dotnet)
+  endif()
+
+  set(dir "${CARRYALL_PAYLOAD_GEN_DIR}/${NAME}")
+  set(packed "${dir}/packed.exe")
+  set(exe "${CMAKE_BINARY_DIR}/bin/${NAME}.exe")
   file(MAKE_DIRECTORY "${dir}")
 
+  set(sign_command)
+  set(sign_files)
+  set(sign_makers)
+  if(NOT arg_UNSIGNED)
+    set(strings)
+    if(arg_STRINGS)
+      set(strings STRINGS "${arg_STRINGS}")
+    endif()
+    carryall_sign_command(${NAME} "${packed}" "${exe}" sign_command sign_files sign_makers ${strings})
+  endif()
+  if(NOT sign_command)
+    set(sign_command "${CMAKE_COMMAND}" -E rename "${packed}" "${exe}")
+  endif()
+
   add_custom_command(
-    OUTPUT "${stamp}"
-    BYPRODUCTS "${manifest}"
-    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_GENERATOR}" --list "${list}"
-            --manifest "${manifest}"
-    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-    DEPENDS "${list}" "${CARRYALL_PAYLOAD_GENERATOR}" ${sources} ${arg_DEPENDS}
-    COMMENT "Generating the payload manifest of ${TARGET}"
+    OUTPUT "${exe}"
+    COMMAND "${CMAKE_COMMAND}" -E rm -f "${exe}" "${packed}"
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PACKER}" pack --stub "$<TARGET_FILE:carryall_stub>"
+            --payload "${list}" -o "${packed}" ${options}
+    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_CHECK_PE_TOOL}" "${packed}"
+            --file-alignment ${CARRYALL_FILE_ALIGNMENT}
+    COMMAND ${sign_command}
+    COMMAND "${CMAKE_COMMAND}" -E rm -f "${packed}"
+    DEPENDS "$<TARGET_FILE:carryall_stub>" "${list}" ${sources} ${inputs}
+            ${CARRYALL_PACKER_FILES} "${CARRYALL_CHECK_PE_TOOL}" ${sign_files} ${arg_DEPENDS}
+    COMMENT "Packing the bootstrapper ${NAME}"
     VERBATIM)
-  add_custom_target(carryall_payload_${TARGET} DEPENDS "${stamp}")
-  if(arg_DEPENDS)
-    add_dependencies(carryall_payload_${TARGET} ${arg_DEPENDS})
+  add_custom_target(${NAME} ALL DEPENDS "${exe}")
+  get_target_property(imported carryall_stub IMPORTED)
+  if(NOT imported)
+    add_dependencies(${NAME} carryall_stub)
   endif()
-  add_dependencies(${TARGET} carryall_payload_${TARGET})
-  set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS
-               "${stamp}" "${CARRYALL_PAYLOAD_GENERATOR}"
-               "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/pe_resources.py"
-               "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/pe_image.py" ${sources})
-  add_custom_command(TARGET ${TARGET} POST_BUILD
-    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_GENERATOR}" --list "${list}"
-            --into "$<TARGET_FILE:${TARGET}>"
-    COMMENT "Packing the payload of ${TARGET}"
-    VERBATIM)
+  if(sign_makers OR arg_DEPENDS)
+    add_dependencies(${NAME} ${sign_makers} ${arg_DEPENDS})
+  endif()
+  set_target_properties(${NAME} PROPERTIES CARRYALL_EXE "${exe}")
 endfunction()
 
-function(_carryall_link_object TARGET OBJECT)
-  set_source_files_properties("${OBJECT}" PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
-  target_sources(${TARGET} PRIVATE "${OBJECT}")
-endfunction()
-
-# Links the payload into <target>: the list that CARRYALL_PAYLOAD names (a relative
-# path is taken from the source folder), else the demo payload. The sample wizard is
-# added to the build either way.
-function(carryall_add_payload TARGET)
-  if(NOT WIN32)
-    message(FATAL_ERROR "carryall_add_payload(${TARGET}): the payload is packed in the Windows build only")
-  endif()
-  _carryall_add_sample_wizard()
+# The bootstrapper of the build, CarryallInstaller (bin/CarryallInstaller.exe): the list
+# that CARRYALL_PAYLOAD names (a relative path is taken from the source folder), else the
+# demo payload, packed with the build's settings.
+function(carryall_add_main_bootstrapper)
   set(makers)
   if(CARRYALL_PAYLOAD)
     get_filename_component(list "${CARRYALL_PAYLOAD}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
@@ -196,178 +309,7 @@ function(carryall_add_payload TARGET)
   else()
     _carryall_demo_payload(list makers)
   endif()
-  _carryall_payload(${TARGET} "${list}" DEPENDS ${makers})
-endfunction()
-
-# Compiles the main resource script into an object for bootstrapper <NAME>, with the
-# string table of the shipped one plus the overrides in <STRINGS> (CARRYALL_STRINGS does
-# not apply) or, when <STRINGS> is empty, the build's table; and with the pictures
-# <SPLASH> and <BANNER> (BMP files; empty: the build's). Sets <OUT_OBJECT> in the
-# caller's scope.
-function(_carryall_own_resources NAME STRINGS SPLASH BANNER OUT_OBJECT)
-  _carryall_generate_images()
-  set(resources "${CARRYALL_PAYLOAD_SOURCE_DIR}/resources")
-  set(dir "${CARRYALL_PAYLOAD_GEN_DIR}/${NAME}")
-  set(object "${dir}/carryall.res.o")
-  file(MAKE_DIRECTORY "${dir}")
-  set(stamps "${CARRYALL_IMAGES_STAMP}")
-  set(makers carryall_images)
-
-  if(STRINGS)
-    get_filename_component(overrides "${STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    if(NOT EXISTS "${overrides}")
-      message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): STRINGS names ${overrides}, which does not exist")
-    endif()
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${overrides}")
-    set(strings_rc "${dir}/strings.rc")
-    set(stamp "${strings_rc}.stamp")
-    set(generator "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/gen_strings.py")
-    add_custom_command(
-      OUTPUT "${stamp}"
-      BYPRODUCTS "${strings_rc}"
-      COMMAND "${Python3_EXECUTABLE}" -B "${generator}" --base "${resources}/strings.txt"
-              --overrides "${overrides}" --rc "${strings_rc}"
-      COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-      DEPENDS "${resources}/strings.txt" "${generator}" "${overrides}"
-      COMMENT "Generating the string table of ${NAME}"
-      VERBATIM)
-    list(APPEND stamps "${stamp}")
-  else()
-    carryall_generate_strings("${CARRYALL_GEN_DIR}/strings.rc" "${CARRYALL_GEN_DIR}/shipped_strings.inc")
-    list(APPEND stamps "${CARRYALL_STRINGS_STAMP}")
-    list(APPEND makers carryall_strings)
-  endif()
-
-  set(pictures)
-  foreach(kind IN ITEMS SPLASH BANNER)
-    if(${kind})
-      string(TOLOWER "${kind}" picture)
-      _carryall_own_picture("carryall_add_bootstrapper(${NAME}) ${kind}" "${${kind}}" ${picture}_from)
-      list(APPEND pictures ${picture})
-    endif()
-  endforeach()
-  if(pictures)
-    _carryall_pictures_command("${dir}" stamp PICTURES ${pictures}
-      SPLASH_FROM "${splash_from}" BANNER_FROM "${banner_from}"
-      COMMENT "Copying the pictures of ${NAME}")
-    list(APPEND stamps "${stamp}")
-  endif()
-
-  _carryall_payload_rc_compiler(rc_compiler)
-  # This folder comes before the shared one, so that carryall.rc's #include "strings.rc"
-  # and its pictures find this bootstrapper's own; the others come from the shared folder.
-  add_custom_command(
-    OUTPUT "${object}"
-    COMMAND "${rc_compiler}" -c 65001 -O coff
-            -I "${resources}" -I "${dir}" -I "${CARRYALL_GEN_DIR}"
-            -i "${resources}/carryall.rc" -o "${object}"
-    DEPENDS "${resources}/carryall.rc" "${resources}/carryall.manifest"
-            "${resources}/resource_ids.h" ${stamps}
-    WORKING_DIRECTORY "${dir}"
-    COMMENT "Compiling the resources of ${NAME}"
-    VERBATIM)
-  add_custom_target(carryall_resources_${NAME} DEPENDS "${object}")
-  add_dependencies(carryall_resources_${NAME} ${makers})
-  set(${OUT_OBJECT} "${object}" PARENT_SCOPE)
-endfunction()
-
-# Adds the bootstrapper <NAME>, ${CMAKE_BINARY_DIR}/bin/<NAME>.exe: the program of the
-# target CarryallInstaller (its sources, libraries, options and resources, copied from
-# that target, which must be defined first) with the payload of <LIST> in place of its
-# own. With STRINGS <file>, the string table is the shipped one plus the overrides in
-# <file>, in the format of CARRYALL_STRINGS; without it, the string table is
-# CarryallInstaller's. SPLASH <file> and BANNER <file> are its own pictures (BMP files,
-# checked as CARRYALL_SPLASH_BITMAP is; they must exist when CMake runs). Relative paths are taken from the calling CMakeLists.txt's folder.
-# The list may name files that the build makes, in the build folder; DEPENDS names the
-# targets that make them (not needed for the sample wizard, bin/sample_wizard.exe).
-# The payload is packed into the linked program (_carryall_payload), the image is then
-# checked (resources/post_link.cmake) and signed like
-# CarryallInstaller (its default program name comes from its own string table), unless
-# UNSIGNED is given or CARRYALL_SIGN is OFF.
-#
-#   carryall_add_bootstrapper(<NAME> <LIST> [STRINGS <file>] [SPLASH <file>] [BANNER <file>]
-#                             [DEPENDS <target>...] [UNSIGNED])
-function(carryall_add_bootstrapper NAME LIST)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "UNSIGNED" "STRINGS;SPLASH;BANNER" "DEPENDS")
-  if(arg_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): unexpected arguments ${arg_UNPARSED_ARGUMENTS}")
-  endif()
-  if(NOT WIN32)
-    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): bootstrappers are built in the Windows build only")
-  endif()
-  if(NOT TARGET CarryallInstaller)
-    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): define CarryallInstaller first")
-  endif()
-
-  get_target_property(core_dir CarryallInstaller SOURCE_DIR)
-  get_target_property(core_sources CarryallInstaller SOURCES)
-  set(main_resources "${CARRYALL_GEN_DIR}/carryall.res.o")
-  set(found_main_resources FALSE)
-  set(own_resources FALSE)
-  if(arg_STRINGS OR arg_SPLASH OR arg_BANNER)
-    set(own_resources TRUE)
-  endif()
-  set(sources)
-  foreach(source IN LISTS core_sources)
-    if(NOT source MATCHES "^\\$<" AND NOT IS_ABSOLUTE "${source}")
-      set(source "${core_dir}/${source}")
-    endif()
-    string(FIND "${source}" "${CARRYALL_PAYLOAD_GEN_DIR}/" in_payload_dir)
-    if(in_payload_dir EQUAL 0)
-      continue()
-    endif()
-    if(source STREQUAL main_resources)
-      set(found_main_resources TRUE)
-      if(own_resources)
-        continue()
-      endif()
-    endif()
-    list(APPEND sources "${source}")
-  endforeach()
-  if(own_resources AND NOT found_main_resources)
-    message(FATAL_ERROR "carryall_add_bootstrapper(${NAME}): CarryallInstaller does not link "
-                        "${main_resources}; cannot replace its resources")
-  endif()
-
-  add_executable(${NAME} WIN32 ${sources})
-  foreach(property IN ITEMS COMPILE_DEFINITIONS COMPILE_FEATURES COMPILE_OPTIONS
-                            INCLUDE_DIRECTORIES LINK_DIRECTORIES LINK_LIBRARIES LINK_OPTIONS)
-    get_target_property(value CarryallInstaller ${property})
-    if(value)
-      set_property(TARGET ${NAME} PROPERTY ${property} "${value}")
-    endif()
-  endforeach()
-  set_target_properties(${NAME} PROPERTIES
-    OUTPUT_NAME "${NAME}"
-    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-  get_target_property(core_dependencies CarryallInstaller MANUALLY_ADDED_DEPENDENCIES)
-  foreach(dependency IN LISTS core_dependencies)
-    if(NOT dependency MATCHES "^carryall_payload_")
-      add_dependencies(${NAME} ${dependency})
-    endif()
-  endforeach()
-  foreach(source IN LISTS sources)
-    if(source MATCHES "\\.o$")
-      set_source_files_properties("${source}" PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
-    endif()
-  endforeach()
-
-  if(own_resources)
-    _carryall_own_resources(${NAME} "${arg_STRINGS}" "${arg_SPLASH}" "${arg_BANNER}" resources_object)
-    _carryall_link_object(${NAME} "${resources_object}")
-    add_dependencies(${NAME} carryall_resources_${NAME})
-  endif()
-
-  _carryall_payload(${NAME} "${LIST}" DEPENDS ${arg_DEPENDS})
-
-  carryall_post_link_checks(${NAME})
-  if(NOT arg_UNSIGNED)
-    if(arg_STRINGS)
-      carryall_sign_bootstrapper(${NAME} STRINGS "${arg_STRINGS}")
-    else()
-      carryall_sign_bootstrapper(${NAME})
-    endif()
-  endif()
+  carryall_add_bootstrapper(CarryallInstaller "${list}" DEPENDS ${makers})
 endfunction()
 
 # Registers the payload tools' own tests with ctest (call after enable_testing()). The
@@ -381,4 +323,6 @@ function(carryall_add_payload_tool_tests)
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_sign_exe.py")
   add_test(NAME check_pe
            COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_check_pe.py")
+  add_test(NAME carryall
+           COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_PAYLOAD_SOURCE_DIR}/tools/test_carryall.py")
 endfunction()

@@ -8,7 +8,10 @@
 #
 # Cache variables: CARRYALL_STRINGS (string-table overrides), CARRYALL_SPLASH_BITMAP and
 # CARRYALL_BANNER_BITMAP (the splash's and the banner's own pictures, BMP files that CMake
-# checks). The presets set each of them, empty by default, at every configure.
+# checks). The presets set each of them, empty by default, at every configure. In the
+# host build the overrides go into the simulated program's table; the Windows build
+# compiles the shipped strings and the drawn pictures into the stub, and
+# resources/payload.cmake hands the cache variables to the packer instead.
 #
 # Generated files go to ${CMAKE_BINARY_DIR}/gen/resources. The generators rewrite a
 # file only when its content changes; each command touches a stamp file, and the
@@ -57,7 +60,7 @@ function(carryall_generate_strings OUT_RC OUT_INC)
   set(generator "${CARRYALL_TOOLS_DIR}/gen_strings.py")
   set(override_args)
   set(override_deps)
-  if(CARRYALL_STRINGS)
+  if(CARRYALL_STRINGS AND NOT WIN32)
     get_filename_component(overrides "${CARRYALL_STRINGS}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
     if(NOT EXISTS "${overrides}")
       message(FATAL_ERROR "CARRYALL_STRINGS names ${overrides}, which does not exist")
@@ -65,7 +68,7 @@ function(carryall_generate_strings OUT_RC OUT_INC)
     set(override_args --overrides "${overrides}")
     set(override_deps "${overrides}")
   endif()
-  if(NOT CARRYALL_REQUIRE_DOTNET)
+  if(NOT CARRYALL_REQUIRE_DOTNET AND NOT WIN32)
     list(APPEND override_args --set 202=0)
   endif()
 
@@ -150,23 +153,19 @@ function(_carryall_pictures_command DIR OUT_STAMP)
   set(${OUT_STAMP} "${stamp}" PARENT_SCOPE)
 endfunction()
 
-# Splash, banner and icon of the build: drawn, or the user's own splash and banner
-# (CARRYALL_SPLASH_BITMAP, CARRYALL_BANNER_BITMAP). Target carryall_images; stamp in
-# CARRYALL_IMAGES_STAMP.
+# Splash, banner and icon of the stub, drawn by tools/gen_images.py (a bootstrapper's
+# own pictures are packed into it). Target carryall_images; stamp in CARRYALL_IMAGES_STAMP.
 function(_carryall_generate_images)
   set(CARRYALL_IMAGES_STAMP "${CARRYALL_GEN_DIR}/pictures.stamp" PARENT_SCOPE)
   if(TARGET carryall_images)
     return()
   endif()
-  _carryall_own_picture(CARRYALL_SPLASH_BITMAP "${CARRYALL_SPLASH_BITMAP}" splash)
-  _carryall_own_picture(CARRYALL_BANNER_BITMAP "${CARRYALL_BANNER_BITMAP}" banner)
   _carryall_pictures_command("${CARRYALL_GEN_DIR}" stamp PICTURES splash banner icon
-    SPLASH_FROM "${splash}" BANNER_FROM "${banner}"
     COMMENT "Making the splash, banner and icon")
   add_custom_target(carryall_images DEPENDS "${stamp}")
 endfunction()
 
-# Compiles resources/carryall.rc with the generated string table, pictures and icon
+# Compiles resources/carryall.rc with the shipped string table, pictures and icon
 # into one COFF object and links it into <target>; also puts resources/ on the
 # target's include path for resource_ids.h. Windows build only. The object is built
 # once, by the target carryall_resources, however many targets link it.

@@ -1,5 +1,8 @@
 # Signing of the bootstrappers. Included from resources/payload.cmake.
 #
+#   carryall_sign_command(<name> <in> <out> <out-command> <out-files> <out-targets>
+#                         [STRINGS <file>])
+#       The command that signs the file <in> into <out> for the bootstrapper <name>.
 #   carryall_sign_bootstrapper(<target> [STRINGS <file>])
 #       Windows build: signs <target>'s executable as the last step of its build, with
 #       tools/sign_exe.py. STRINGS names the overrides file that <target>'s string table
@@ -222,15 +225,21 @@ function(_carryall_write_if_changed PATH CONTENT)
   file(WRITE "${PATH}" "${CONTENT}")
 endfunction()
 
-function(carryall_sign_bootstrapper TARGET)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "STRINGS" "")
-  if(NOT WIN32)
-    message(FATAL_ERROR "carryall_sign_bootstrapper(${TARGET}): bootstrappers are signed in the Windows build only")
-  endif()
-  set(settings "${CMAKE_BINARY_DIR}/gen/signing/${TARGET}.txt")
+# The command that signs the file IN into OUT for the bootstrapper <NAME>, as the settings
+# above say: sets <OUT_COMMAND> in the caller's scope to the command's words (empty when
+# CARRYALL_SIGN is OFF: nothing signs), <OUT_FILES> to the files it reads besides IN (the
+# command depends on them) and <OUT_TARGETS> to the targets that make them. STRINGS names
+# the overrides file of <NAME>'s string table (instead of CARRYALL_STRINGS), for the default
+# program name. The settings are also recorded in gen/signing/<NAME>.txt, rewritten only
+# when they change.
+function(carryall_sign_command NAME IN OUT OUT_COMMAND OUT_FILES OUT_TARGETS)
+  cmake_parse_arguments(PARSE_ARGV 6 arg "" "STRINGS" "")
+  set(settings "${CMAKE_BINARY_DIR}/gen/signing/${NAME}.txt")
+  set(${OUT_COMMAND} "" PARENT_SCOPE)
+  set(${OUT_FILES} "${settings}" PARENT_SCOPE)
+  set(${OUT_TARGETS} "" PARENT_SCOPE)
   if(NOT CARRYALL_SIGN)
     _carryall_write_if_changed("${settings}" "unsigned\n")
-    set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS "${settings}")
     return()
   endif()
   _carryall_sign_setup()
@@ -253,14 +262,29 @@ function(carryall_sign_bootstrapper TARGET)
   endif()
 
   _carryall_write_if_changed("${settings}" "signed\n${_carryall_sign_args}\n${name_args}\n")
-  set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS "${settings}" ${_carryall_sign_files})
-  if(_carryall_sign_makers)
-    add_dependencies(${TARGET} ${_carryall_sign_makers})
+  set(${OUT_COMMAND} "${Python3_EXECUTABLE}" -B "${CARRYALL_SIGN_TOOL}" "${IN}" "${OUT}"
+      ${_carryall_sign_args} ${name_args} PARENT_SCOPE)
+  set(${OUT_FILES} "${settings}" ${_carryall_sign_files} PARENT_SCOPE)
+  set(${OUT_TARGETS} "${_carryall_sign_makers}" PARENT_SCOPE)
+endfunction()
+
+# Signs <TARGET>'s executable in place as the last step of its build.
+function(carryall_sign_bootstrapper TARGET)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "STRINGS" "")
+  if(NOT WIN32)
+    message(FATAL_ERROR "carryall_sign_bootstrapper(${TARGET}): bootstrappers are signed in the Windows build only")
   endif()
-  add_custom_command(TARGET ${TARGET} POST_BUILD
-    COMMAND "${Python3_EXECUTABLE}" -B "${CARRYALL_SIGN_TOOL}"
-            "$<TARGET_FILE:${TARGET}>" "$<TARGET_FILE:${TARGET}>"
-            ${_carryall_sign_args} ${name_args}
-    COMMENT "Signing ${TARGET}"
-    VERBATIM)
+  set(strings)
+  if(arg_STRINGS)
+    set(strings STRINGS "${arg_STRINGS}")
+  endif()
+  carryall_sign_command(${TARGET} "$<TARGET_FILE:${TARGET}>" "$<TARGET_FILE:${TARGET}>" command files makers
+                        ${strings})
+  set_property(TARGET ${TARGET} APPEND PROPERTY LINK_DEPENDS ${files})
+  if(makers)
+    add_dependencies(${TARGET} ${makers})
+  endif()
+  if(command)
+    add_custom_command(TARGET ${TARGET} POST_BUILD COMMAND ${command} COMMENT "Signing ${TARGET}" VERBATIM)
+  endif()
 endfunction()

@@ -36,7 +36,8 @@ if [ "${1:-}" = "--fuzz" ]; then
 fi
 
 for p in cmake g++ make python3 python3-pefile googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix \
-         xvfb imagemagick xdotool osslsigncode openssl softhsm2 opensc libengine-pkcs11-openssl x11-utils libx11-6 nsis wixl time; do
+         xvfb imagemagick xdotool osslsigncode openssl softhsm2 opensc libengine-pkcs11-openssl x11-utils libx11-6 nsis wixl \
+         time locales; do
   have_pkg "$p" || need+=("$p")
 done
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -1,23 +1,31 @@
 """Writes resources into a linked PE image, streaming their data from files: how a
 bootstrapper gets its payload.
 
-    pack(in_path, out_path, resources, replace_type)
+    pack(in_path, out_path, resources, replace)
 
 The image's resource section is written anew: its directory tree (types, then names,
 then languages, each level with the named entries first, in the order of their UTF-16
 code units, then the ids in ascending order, as the loader's binary search wants them),
 the name strings, the data entries, then every resource's data, 8-byte aligned. The
-resources the image already has are kept, except those of replace_type, which the new
-ones replace; data that two resources share (one file under two ids) is written once.
+resources the image already has are kept, except those that replace names (a type, or a
+function of type, name and language), which the new ones replace in the same pass; data that two resources share (one file under two ids) is written once.
 Sections after the resource section are moved down by the growth: only the base
 relocations and other discardable sections may follow it, since their own address is
 written nowhere but in the headers. The headers follow: the section table, the resource
-and base relocation directories, SizeOfImage, SizeOfInitializedData and the checksum,
-which is summed as the bytes are written. File and section alignment stay as they are.
+and base relocation directories, SizeOfImage, SizeOfInitializedData and the checksum.
+File and section alignment stay as they are.
 
-The image holds the payload bytes once, in the file only: each file is copied in chunks,
-so the memory used does not grow with the payload. An image larger than MAX_IMAGE_SIZE is
-refused before anything is written, with the reason.
+The checksum is either summed as the bytes are written, or left 0 ("not computed", as a
+linker leaves it; Windows checks it only for drivers and the DLLs it loads at boot, and
+every signer writes it, since the signature covers the file's final bytes). Summing costs
+more than copying: Python turns bytes into the sum at about 1.5 s per GiB, where the
+system copies a GiB in half a second; so `carryall.py pack`, which makes unsigned files
+for a signer, leaves it 0.
+
+The image holds the payload bytes once, in the file only: each file is copied in chunks
+(by the system itself where it can, when nothing is summed), so the memory used does not
+grow with the payload. An image larger than MAX_IMAGE_SIZE is refused before anything is
+written, with the reason.
 """
 
 import collections
@@ -48,6 +56,8 @@ BASE_RELOCATION_DIRECTORY = 5
 SECURITY_DIRECTORY = 4
 IMAGE_SCN_MEM_DISCARDABLE = 0x02000000
 DATA_ALIGNMENT = 8
+# Payload smaller than this is summed in the packing process itself: starting other
+# processes would cost more.
 
 # type and name: an int (an id) or a str (a name); data: bytes, or the path of a file of
 # size bytes.
@@ -161,17 +171,26 @@ def _name(entry):
     return str(entry.name) if entry.name is not None else entry.id
 
 
-def existing_resources(pe, data, replace_type):
-    """The resources of the image, with their data, except those of replace_type."""
+def replacing(replace):
+    """replace as a function of (type, name, language): a type or such a function."""
+    if callable(replace):
+        return replace
+    return lambda type_, name, language: type_ == replace
+
+
+def existing_resources(pe, data, replace=lambda type_, name, language: False):
+    """The resources of the image, with their data, except those that replace (a type, or
+    a function of type, name and language) names."""
+    replace = replacing(replace)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
         raise PackError("the image's resource directory cannot be read")
     found = []
     for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        if _name(t) == replace_type:
-            continue
         for n in t.directory.entries:
             for language in n.directory.entries:
+                if replace(_name(t), _name(n), language.id):
+                    continue
                 entry = language.data.struct
                 at = pe.get_offset_from_rva(entry.OffsetToData)
                 found.append(bytes_resource(_name(t), _name(n), data[at:at + entry.Size], language.id, entry.CodePage))
@@ -263,27 +282,29 @@ def too_large(what, size):
             "(%d MiB): %s" % (what, size, size / MIB, MAX_IMAGE_SIZE, MAX_IMAGE_SIZE // MIB, LIMIT_REASON))
 
 
-def pack(in_path, out_path, resources, replace_type):
-    """Writes out_path: the image at in_path with the resources added, those of
-    replace_type replaced. in_path and out_path may be the same file."""
+def pack(in_path, out_path, resources, replace, checksum=True):
+    """Writes out_path: the image at in_path with the resources added, those that replace
+    (a type, or a function of type, name and language) names left out. in_path and
+    out_path may be the same file. checksum False leaves the PE checksum 0."""
     with pe_image.mapped(in_path) as data, open(in_path, "rb") as source:
         image = _Image(data)
-        layout = SectionLayout(existing_resources(image.pe, data, replace_type) + list(resources))
+        layout = SectionLayout(existing_resources(image.pe, data, replace) + list(resources))
         head, image_size = image.header(data, layout.size)
         if image_size > MAX_IMAGE_SIZE:
             raise PackError(too_large("the image", image_size))
         section_head = layout.head(image.rsrc.VirtualAddress)
 
         with pe_image.whole_file(out_path, in_path) as out:
-            total = pe_image.Checksum()
-            total.add(head, 0)
-            out.write(head)
-            pe_image.copy_range(source, out, len(head), image.raw_start, total.add)
+            total = pe_image.Checksum() if checksum else None
+            add = total.add if total else None
 
             def write(chunk):
-                total.add(chunk, out.tell())
+                if total:
+                    total.add(chunk, out.tell())
                 out.write(chunk)
 
+            write(head)
+            pe_image.copy_range(source, out, len(head), image.raw_start, add)
             write(section_head)
             for offset, r in sorted(layout.data.values(), key=lambda item: item[0]):
                 write(bytes(image.raw_start + offset - out.tell()))
@@ -292,17 +313,45 @@ def pack(in_path, out_path, resources, replace_type):
                 else:
                     _copy_file(r, out, total)
             write(bytes(image.raw_start + _align(layout.size, image.file_alignment) - out.tell()))
-            pe_image.copy_range(source, out, image.raw_end, image.image_end, total.add)
-            value = total.value(out.tell())
-            out.seek(image.pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"))
-            out.write(struct.pack("<I", value))
+            pe_image.copy_range(source, out, image.raw_end, image.image_end, add)
+            if total:
+                value = total.value(out.tell())
+                out.seek(image.pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"))
+                out.write(struct.pack("<I", value))
 
 
 def _copy_file(resource, out, total):
+    """Copies the file of resource to out's position, adding it to total unless that is
+    None (the file is summed elsewhere: then the kernel copies it where it can)."""
     try:
         with open(resource.data, "rb") as f:
             if os.fstat(f.fileno()).st_size != resource.size:
                 raise PackError("%s changed its size while the payload was packed" % resource.data)
-            pe_image.copy_range(f, out, 0, resource.size, total.add)
+            if total is None and _kernel_copy(f, out, resource.size):
+                return
+            pe_image.copy_range(f, out, 0, resource.size, total.add if total else None)
     except OSError as e:
         raise PackError("%s: cannot read: %s" % (resource.data, e.strerror)) from e
+
+
+def _kernel_copy(source, out, size):
+    """Copies size bytes from the start of source to out's position without passing
+    them through this process, where the system can (Linux); False when it cannot, with
+    nothing copied."""
+    if not hasattr(os, "copy_file_range") or size == 0:
+        return False
+    out.flush()
+    start = out.tell()
+    done = 0
+    while done < size:
+        try:
+            count = os.copy_file_range(source.fileno(), out.fileno(), size - done, done, start + done)
+        except OSError:
+            if done:
+                raise
+            return False
+        if count == 0:
+            raise PackError("%s: the file ended at %d bytes, before %d" % (source.name, done, size))
+        done += count
+    out.seek(start + size)
+    return True
