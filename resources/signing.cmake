@@ -38,6 +38,8 @@ include_guard(GLOBAL)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 get_filename_component(CARRYALL_SIGN_TOOL "${CMAKE_CURRENT_LIST_DIR}/../tools/sign_exe.py" ABSOLUTE)
+# What the build signs with: the publishers' own command, carryall.py sign.
+get_filename_component(CARRYALL_COMMAND "${CMAKE_CURRENT_LIST_DIR}/../tools/carryall.py" ABSOLUTE)
 set(CARRYALL_SIGN_DIR "${CMAKE_BINARY_DIR}/signing")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
@@ -262,7 +264,7 @@ function(carryall_sign_command NAME IN OUT OUT_COMMAND OUT_FILES OUT_TARGETS)
   endif()
 
   _carryall_write_if_changed("${settings}" "signed\n${_carryall_sign_args}\n${name_args}\n")
-  set(${OUT_COMMAND} "${Python3_EXECUTABLE}" -B "${CARRYALL_SIGN_TOOL}" "${IN}" "${OUT}"
+  set(${OUT_COMMAND} "${Python3_EXECUTABLE}" -B "${CARRYALL_COMMAND}" sign "${IN}" "${OUT}"
       ${_carryall_sign_args} ${name_args} PARENT_SCOPE)
   set(${OUT_FILES} "${settings}" ${_carryall_sign_files} PARENT_SCOPE)
   set(${OUT_TARGETS} "${_carryall_sign_makers}" PARENT_SCOPE)

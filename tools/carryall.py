@@ -522,7 +522,7 @@ def main(argv):
             return 1
         tool = __import__("sign_exe" if argv[0] == "sign" else "tag_exe")
         try:
-            return tool.main(argv[1:])
+            return tool.main(argv[1:], prog="carryall.py " + argv[0])
         except SystemExit as e:
             return e.code if isinstance(e.code, int) else 2
     try:

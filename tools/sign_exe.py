@@ -449,8 +449,9 @@ def text_argument(value, option, encoding):
         raise SignError("%s must be ASCII (percent-encode other characters): %r" % (option, value))
 
 
-def main(argv):
+def main(argv, prog='sign_exe.py'):
     parser = argparse.ArgumentParser(
+        prog=prog,
         description="Sign a PE file with an Authenticode signature, keeping its information block.",
         epilog="A key on a token: --key 'pkcs11:...' --pkcs11-module LIB, PIN in the environment "
                "variable %s. The publisher's own signer: --command TEMPLATE, where {file} is a file "
@@ -488,27 +489,27 @@ def main(argv):
         if args.command is not None:
             result = sign_command.sign(args.input, args.output, args.command)
             if not result.timestamped and not result.development:
-                warn_untimestamped(args.output, result.expiry)
+                warn_untimestamped(args.output, result.expiry, prog)
             return 0
         name = text_argument(args.name, "--name", "utf-16-be").decode("utf-16-be")
         url = text_argument(args.url, "--url", "ascii").decode("ascii")
         signer = Signer(args.cert, args.key, args.chain, name, url, args.pkcs11_module, args.timestamp)
         sign(args.input, args.output, signer)
         if signer.timestamped:
-            print("sign_exe.py: %s: timestamp %s from %s" % ((args.output,) + signer.timestamped))
+            print(prog + ": %s: timestamp %s from %s" % ((args.output,) + signer.timestamped))
         elif not is_development(signer.certificates[0]):
-            warn_untimestamped(args.output, expiry(signer.certificates[0]))
+            warn_untimestamped(args.output, expiry(signer.certificates[0]), prog)
     except (SignError, PeError, sign_command.CommandError) as e:
-        print("sign_exe.py: error: %s" % e, file=sys.stderr)
+        print(prog + ": error: %s" % e, file=sys.stderr)
         return 1
     except OSError as e:
-        print("sign_exe.py: error: %s: %s" % (e.filename or args.output, e.strerror), file=sys.stderr)
+        print(prog + ": error: %s: %s" % (e.filename or args.output, e.strerror), file=sys.stderr)
         return 1
     return 0
 
 
-def warn_untimestamped(path, when):
-    print("sign_exe.py: warning: %s has no timestamp: its signature stops verifying when the certificate "
+def warn_untimestamped(path, when, prog="sign_exe.py"):
+    print(prog + ": warning: %s has no timestamp: its signature stops verifying when the certificate "
           "expires (%s), and from then on Windows treats the bootstrapper as unsigned and a silent run "
           "stops; sign with --timestamp URL" % (path, when), file=sys.stderr)
 

@@ -125,8 +125,9 @@ def tag(in_path, out_path, info, allow_unsigned=False):
         raise TagError(str(e))
 
 
-def main(argv):
-    parser = argparse.ArgumentParser(description="Append an information block to a bootstrapper.")
+def main(argv, prog='tag_exe.py'):
+    parser = argparse.ArgumentParser(
+        prog=prog, description="Append an information block to a bootstrapper.")
     parser.add_argument("input", metavar="IN", help="the bootstrapper")
     parser.add_argument("output", metavar="OUT", help="the copy to write")
     source = parser.add_mutually_exclusive_group(required=True)
@@ -153,10 +154,10 @@ def main(argv):
                 raise TagError("%s: cannot read: %s" % (args.info_file, e.strerror))
         tag(args.input, args.output, info, args.allow_unsigned)
     except TagError as e:
-        print("tag_exe.py: error: %s" % e, file=sys.stderr)
+        print(prog + ": error: %s" % e, file=sys.stderr)
         return 1
     except OSError as e:
-        print("tag_exe.py: error: %s: %s" % (e.filename or args.output, e.strerror), file=sys.stderr)
+        print(prog + ": error: %s: %s" % (e.filename or args.output, e.strerror), file=sys.stderr)
         return 1
     return 0
 

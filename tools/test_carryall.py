@@ -349,10 +349,10 @@ class Show(CarryallCase):
         subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-n", "Ascii Name",
                         "-in", self.path("out.exe"), "-out", self.path("ossl.exe")], capture_output=True, check=True)
         self.assertEqual(0, run_tool("tag_exe.py", self.path("out.exe"), self.path("unsigned-tag.exe"),
-                                     "--info", "<u/>").returncode)
+                                     "--info", "<u/>", "--allow-unsigned").returncode)
         # Tagged, then signed by a tool that keeps the block inside the signed image.
         self.assertEqual(0, run_tool("tag_exe.py", self.path("out.exe"), self.path("long-tag.exe"),
-                                     "--info", "<%s/>" % ("x" * 4000)).returncode)
+                                     "--info", "<%s/>" % ("x" * 4000), "--allow-unsigned").returncode)
         for tagged, signed in (("unsigned-tag.exe", "lost.exe"), ("long-tag.exe", "far.exe")):
             subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-n", "Ascii Name",
                             "-in", self.path(tagged), "-out", self.path(signed)], capture_output=True, check=True)
