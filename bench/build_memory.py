@@ -17,12 +17,10 @@ import sys
 STEPS = [
     ("demo payload generator (gen_install_bin.py)", "gen_install_bin.py"),
     ("payload list check and manifest (gen_payload.py --manifest)", "gen_payload.py --list"),
-    ("resource compiler (windres)", "windres -O coff -i"),
-    ("linker (g++ / ld)", "CarryallInstaller.dir/link.txt"),
-    ("payload packer (gen_payload.py --into)", "--into"),
+    ("payload packer (carryall.py pack)", "carryall.py pack"),
     ("image check (check_pe.py)", "check_pe.py"),
-    ("signer (sign_exe.py)", "sign_exe.py"),
-    ("tagger (tag_exe.py)", "tag_exe.py"),
+    ("signer (carryall.py sign)", "carryall.py sign"),
+    ("tagger (carryall.py tag)", "carryall.py tag"),
 ]
 
 
@@ -38,8 +36,7 @@ def main(argv):
             kib, seconds, command = line.rstrip("\n").split("\t", 2)
             if os.path.basename(command.split(" ", 1)[0]) in ("make", "gmake"):
                 continue
-            # The manifest step and the packer both run gen_payload.py: --into is the packer.
-            for name, words in sorted(STEPS, key=lambda step: step[1] != "--into"):
+            for name, words in STEPS:
                 if words in command:
                     rows.append((name, int(kib) / 1024, float(seconds)))
                     break

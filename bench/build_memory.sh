@@ -6,8 +6,9 @@
 #
 # Configures the win32 preset in build/bench-memory with a demo payload of MIB MiB, removes
 # what the payload steps made there before, and builds CarryallInstaller with make's SHELL
-# set to bench/step_shell.sh, which runs every recipe line under GNU time (/usr/bin/time);
-# then tags the signed file with tools/tag_exe.py the same way and checks both signatures
+# set to bench/step_shell.sh, which runs every recipe line under GNU time (/usr/bin/time):
+# the stub is linked first, unmeasured, since nothing of the payload goes through the
+# compiler or the linker; then tags the signed file with carryall.py tag the same way and checks both signatures
 # with osslsigncode. bench/build_memory.py prints each step's peak resident set (VmHWM of
 # its largest process) and wall time. Needs about 3 times MIB MiB of disk; the folder is
 # kept for a rebuild, delete it to get the space back.
@@ -25,7 +26,7 @@ log=$build/steps.log
 echo "== Configuring $build with a ${mib} MiB demo payload" >&2
 cmake --preset win32 -B "$build" -DCARRYALL_DEMO_PAYLOAD_MB="$mib" >/dev/null
 # The program's own objects are built first, unmeasured; the payload's steps run anew.
-cmake --build "$build" --target carryall_win32 sample_wizard carryall_resources carryall_dev_cert -j2 >/dev/null 2>&1
+cmake --build "$build" --target carryall_stub sample_wizard carryall_dev_cert -j2 >/dev/null 2>&1
 rm -f "$build"/gen/demo/install-*.bin "$build"/gen/payload/CarryallInstaller/* \
       "$build"/bin/CarryallInstaller.exe "$build"/bin/CarryallInstaller-tagged.exe "$log"
 
@@ -33,8 +34,8 @@ echo "== Building CarryallInstaller, each step under /usr/bin/time" >&2
 CARRYALL_STEP_LOG=$log cmake --build "$build" --target CarryallInstaller -- SHELL="$repo/bench/step_shell.sh" >/dev/null
 exe=$build/bin/CarryallInstaller.exe
 tagged=$build/bin/CarryallInstaller-tagged.exe
-/usr/bin/time -a -o "$log" -f "%M	%e	tag_exe.py" \
-  /usr/bin/python3 -B tools/tag_exe.py "$exe" "$tagged" --info "<bench/>"
+/usr/bin/time -a -o "$log" -f "%M	%e	carryall.py tag" \
+  /usr/bin/python3 -B tools/carryall.py tag "$exe" "$tagged" --info "<bench/>"
 for file in "$exe" "$tagged"; do
   osslsigncode verify -in "$file" -CAfile "$build/signing/ca.pem" 2>&1 | grep -q "Signature verification: ok" \
     || { echo "bench: the signature of $file does not verify" >&2; exit 1; }
