@@ -2,7 +2,7 @@
 #include "launch/launch.h"
 
 #include "base/result_codes.h"
-#include "checks/processor_mode.h"
+#include "launch/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "platform/patience.h"
 

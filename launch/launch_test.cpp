@@ -5,7 +5,7 @@
 #include "app/carryall_app.h"
 #include "base/result_codes.h"
 #include "base/string_ids.h"
-#include "checks/processor_mode.h"
+#include "launch/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"
 #include "platform/sim/installer_test.h"

@@ -8,8 +8,7 @@ The product's code stands in layers, each using only those below it:
     base/       formatting, the log, paths, text helpers, results, ids: nothing of ours
     platform/   the interfaces to the system and their two implementations
     cmdline/ payload/ checks/ signature/ launch/ ui/
-                the subsystems: each uses base/ and platform/, and launch/ the
-                processor mode of checks/
+                the subsystems: each uses base/ and platform/, none another
     app/        the application object: the only place that sees everything
 
 A file's layer is its top folder; a file in a win32/ or sim/ folder of a subsystem
@@ -34,7 +33,7 @@ ALLOWED = {
     "payload": {"base", "resources", "platform", "payload"},
     "checks": {"base", "resources", "platform", "checks"},
     "signature": {"base", "resources", "platform", "signature"},
-    "launch": {"base", "resources", "platform", "checks", "launch"},
+    "launch": {"base", "resources", "platform", "launch"},
     "ui": {"base", "resources", "platform", "ui"},
     "app": {"base", "resources", "platform", "cmdline", "payload", "checks", "signature", "launch", "ui", "app"},
 }

@@ -26,7 +26,8 @@ class CheckLayersTest(unittest.TestCase):
             ("payload/win32/x.cpp", "launch/launch.h", ["check_layers: payload/win32/x.cpp:2: includes launch/launch.h, above payload/"]),
             ("base/format.cpp", "platform/platform.h", ["check_layers: base/format.cpp:2: includes platform/platform.h, above base/"]),
             ("launch/launch.cpp", "ui/report.h", ["check_layers: launch/launch.cpp:2: includes ui/report.h, above launch/"]),
-            ("launch/launch.cpp", "checks/processor_mode.h", []),
+            ("launch/launch.cpp", "checks/checks.h", ["check_layers: launch/launch.cpp:2: includes checks/checks.h, above launch/"]),
+            ("launch/launch.cpp", "launch/processor_mode.h", []),
             ("app/carryall_app.cpp", "ui/report.h", []),
             ("ui/report_test.cpp", "app/carryall_app.h", []),  # tests stand above everything
             ("fuzz/x.cpp", "app/carryall_app.h", []),

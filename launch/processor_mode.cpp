@@ -1,5 +1,5 @@
 // Portable layer. Processor mode and file-system redirection.
-#include "checks/processor_mode.h"
+#include "launch/processor_mode.h"
 
 #include "base/text.h"
 
