@@ -13,7 +13,8 @@
 namespace carryall {
 
 namespace {
-constexpr int kIdOk = 1;
+// What the splash dialog ends with. Nothing reads it: a modeless dialog's result goes
+// nowhere; it is the value the start-up has always passed.
 constexpr int kSplashEndResult = 5;
 }  // namespace
 

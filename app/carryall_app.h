@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 
+#include "base/dotnet_default.h"
 #include "base/format.h"
 #include "base/log.h"
 #include "payload/resource_table.h"
@@ -96,9 +97,9 @@ class CCarryallInstallerApp {
   int64_t m_nRequiredMB = 0;
   int64_t m_nFreeMB = 0;
   Text m_strDiskDrive;
-  Text m_strDotNetName = u"Unknown .NET Version";
+  Text m_strDotNetName = kUnknownDotNetName;
   int32_t m_nDotNetServicePack = 0;
-  int32_t m_nDotNetMajor = 2;
+  int32_t m_nDotNetMajor = kUnknownDotNetMajor;
 
   // The command line after the program name, as the usage message shows it.
   Text m_lpCmdLine;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/dotnet_default.h"
 #include "base/log.h"
 #include "platform/machine.h"
 #include "platform/platform.h"
@@ -24,8 +25,8 @@ bool IsAdministrator(IMachineInfo& machine);
 // one that the settings switch on, for the report; without one it stays as below.
 struct DotNetVerdict {
   bool installed = false;
-  Text name = u"Unknown .NET Version";
-  int32_t major = 2;
+  Text name = kUnknownDotNetName;
+  int32_t major = kUnknownDotNetMajor;
   int32_t service_pack = 0;
 };
 

@@ -10,8 +10,6 @@ namespace carryall {
 
 namespace {
 constexpr std::size_t kFolderBuffer = 1024;
-constexpr uint32_t kErrorHandleDiskFull = 39;
-constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint64_t kBytesPerMB = 1024 * 1024;
 // The most one write of a payload file asks for. Under Wine on Linux the copy into the
 // file's cache costs several times as much per byte in writes of a few MiB or more as in

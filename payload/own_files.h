@@ -19,9 +19,6 @@
 
 namespace carryall {
 
-// ERROR_STOPPED_ON_SYMLINK: what a refused file creation reports as its error.
-constexpr uint32_t kErrorStoppedOnLink = 681;
-
 class OwnFiles {
  public:
   // Why Create refused an entry that was there already, or one it made elsewhere.

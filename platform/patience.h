@@ -11,8 +11,6 @@
 
 namespace carryall {
 
-// The system's errors that say another program holds the file.
-constexpr uint32_t kErrorLockViolation = 33;
 // Whether error says the file is held. A deletion or a start is also refused with
 // access denied while another program has the file open in certain ways (a running
 // image, a file already marked for deletion); a write refused so is a matter of rights.

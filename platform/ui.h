@@ -22,6 +22,9 @@ class ISplash {
   virtual void End(int result) = 0;
 };
 
+// IDOK: what the question and the temporary-folder dialog answer when the user agreed.
+constexpr int kIdOk = 1;
+
 class IUserInterface {
  public:
   virtual ~IUserInterface() = default;
@@ -31,7 +34,7 @@ class IUserInterface {
   virtual void InitCommonControls() = 0;
   // nullptr when the dialog cannot be created; the run goes on without a splash.
   virtual std::unique_ptr<ISplash> CreateSplash() = 0;
-  // The report dialog in question mode: heading and details; answers 1 (IDOK) for Yes.
+  // The report dialog in question mode: heading and details; answers kIdOk for Yes.
   virtual int AskQuestion(const Text& heading, const Text& details) = 0;
   // The report dialog in error mode; returns when the user closed it.
   virtual void ShowReport(const Text& message, const Text& link) = 0;

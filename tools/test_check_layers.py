@@ -43,5 +43,28 @@ class CheckLayersTest(unittest.TestCase):
         self.assertEqual((0, ""), (result.returncode, result.stderr))
 
 
+class CheckStringIdsTest(unittest.TestCase):
+    def test_the_constants_and_the_table_name_the_same_ids(self):
+        tool = os.path.join(os.path.dirname(TOOL), "check_string_ids.py")
+        header = "constexpr uint32_t kIdsProductName = 1;\nconstexpr uint32_t kIdsDotNet20 = 138;\n"
+        cases = [
+            # (the table's lines, the lines printed)
+            ("1\tName\n138\t0\n144\t0\n", []),
+            ("# a comment\n\n1\tName\n138\t0\n", []),
+            ("138\t0\n", ["check_string_ids: base/string_ids.h: kIdsProductName = 1 is not an id of "
+                           "resources/strings.txt"]),
+            ("1\tName\n138\t0\n145\t1\n", ["check_string_ids: resources/strings.txt: id 145 has no constant "
+                                              "in base/string_ids.h"]),
+        ]
+        for table, lines in cases:
+            with self.subTest(table=table), tempfile.TemporaryDirectory() as root:
+                for path, text in (("base/string_ids.h", header), ("resources/strings.txt", table)):
+                    os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+                    with open(os.path.join(root, path), "w") as f:
+                        f.write(text)
+                result = subprocess.run([sys.executable, "-B", tool, "--root", root], capture_output=True, text=True)
+                self.assertEqual((1 if lines else 0, lines), (result.returncode, result.stderr.splitlines()))
+
+
 if __name__ == "__main__":
     unittest.main()

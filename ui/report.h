@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/dotnet_default.h"
 #include "platform/platform.h"
 
 namespace carryall {
@@ -23,7 +24,7 @@ Text DotNetDownloadPage(int32_t major, int32_t service_pack);
 struct ReportFacts {
   int32_t exit_code = 0;  // the wizard's
   Text dot_net_name;
-  int32_t dot_net_major = 2;
+  int32_t dot_net_major = kUnknownDotNetMajor;
   int32_t dot_net_service_pack = 0;
   int64_t required_mb = 0;
   Text disk_drive;
