@@ -28,8 +28,11 @@ if ! { cmake -S . -B "$build" -G "Unix Makefiles" -DCARRYALL_TARGET=fuzz \
   exit 1
 fi
 
-export ASAN_SYMBOLIZER_PATH="$(command -v llvm-symbolizer-14 || true)"
+ASAN_SYMBOLIZER_PATH="$(command -v llvm-symbolizer-14 || true)"
+export ASAN_SYMBOLIZER_PATH
 export UBSAN_OPTIONS=print_stacktrace=1
+
+count_files() { find "$1" -mindepth 1 -maxdepth 1 | wc -l; }
 
 summary=()
 for target in "${targets[@]}"; do
@@ -47,12 +50,14 @@ for target in "${targets[@]}"; do
     left=$((deadline - $(date +%s)))
     [ "$left" -gt 0 ] || break
     log="$build/$target.log"
-    before=$(ls "$artifacts" | wc -l)
+    before=$(count_files "$artifacts")
     "$build/bin/fuzz_$target" -max_total_time="$left" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$target" >"$log" 2>&1 || true
     ran=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     executions=$((executions + ${ran:-0}))
-    for found in $(ls -t "$artifacts" | head -n $(($(ls "$artifacts" | wc -l) - before))); do
+    # The names libFuzzer gives its findings hold no blanks: the newest first.
+    # shellcheck disable=SC2012
+    for found in $(ls -t "$artifacts" | head -n $(($(count_files "$artifacts") - before))); do
       findings=$((findings + 1))
       kind=${found%%-*}
       cp "$artifacts/$found" "fuzz/corpus/$target/found-$kind-${found#*-}"
@@ -60,7 +65,7 @@ for target in "${targets[@]}"; do
       grep -m 3 -E 'ERROR|runtime error|broken:' "$log" | sed 's/^/fuzz:   /' >&2 || true
     done
     # A run that stopped without a finding and without stats did not start: stop here.
-    if [ "$(ls "$artifacts" | wc -l)" -eq "$before" ] && [ -z "$ran" ]; then
+    if [ "$(count_files "$artifacts")" -eq "$before" ] && [ -z "$ran" ]; then
       echo "fuzz: $target did not run; see $log" >&2
       break
     fi

@@ -13,7 +13,6 @@ namespace carryall {
 namespace {
 constexpr std::size_t kInfoPathBuffer = 520;
 constexpr uint32_t kLastCandidate = kInfoWindowSize - 5;  // 4111
-constexpr uint32_t kTrailingBytes = 6;
 }  // namespace
 
 std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window, uint32_t size) {

@@ -10,7 +10,7 @@ namespace carryall {
 
 namespace {
 constexpr std::size_t kFolderBuffer = 1024;
-constexpr uint64_t kBytesPerMB = 1024 * 1024;
+constexpr uint64_t kBytesPerMB = uint64_t{1024} * 1024;
 // The most one write of a payload file asks for. Under Wine on Linux the copy into the
 // file's cache costs several times as much per byte in writes of a few MiB or more as in
 // writes of 256 KiB, and most of all from the mapped image. Measured for 256 MiB after

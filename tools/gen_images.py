@@ -20,7 +20,6 @@ refuses ends the program with exit status 1 and the reason.
 
 import argparse
 import math
-import os
 import struct
 import sys
 
@@ -306,7 +305,6 @@ def icon_image_bytes(canvas):
     mask = bytearray()
     mask_stride = ((n + 31) // 32) * 4
     for y in range(n - 1, -1, -1):
-        bits = 0
         row_mask = bytearray(mask_stride)
         for x in range(n):
             r, g, b, a = canvas.px[y][x]

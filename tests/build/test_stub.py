@@ -10,7 +10,6 @@ CARRYALL_STUB_TEST_DIR with the win32 preset and builds the stub target alone in
 import os
 import shutil
 import subprocess
-import sys
 import unittest
 from pathlib import Path
 
