@@ -19,7 +19,7 @@ constexpr int kSplashEndResult = 5;
 }  // namespace
 
 CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
-    : m_hInstance(&platform.resources),
+    : m_pModule(&platform.resources),
       platform_(platform),
       log_(log),
       payload_{platform.files, platform.environment, platform.security, platform.system, platform.code_page, log,
@@ -48,8 +48,8 @@ bool CCarryallInstallerApp::InitInstance() {
     return false;
   }
   // Only a run that may show a window needs COM (the folder prompt, opening a link) and
-  // the common controls. A silent run shows none, and under Wine each thread's COM
-  // apartment and comctl32's window classes cost tens of milliseconds a script waits for.
+  // the common controls. A silent run shows none, and a script waits for what each
+  // thread's COM apartment and comctl32's window classes cost (README, Benchmark).
   if (!m_bSilent) {
     platform_.threads.ComInitialize();
     platform_.ui.InitCommonControls();
@@ -153,7 +153,7 @@ int32_t CCarryallInstallerApp::RunWorker(bool& started) {
   // Without a worker nothing can be installed; say so rather than succeed.
   if (!started) return kFail;
   // A silent run never shows the splash, so it makes none: a window, even a hidden one,
-  // costs a silent installation tens of milliseconds under some window systems.
+  // costs a silent installation time (README, Benchmark).
   std::unique_ptr<ISplash> splash = silent ? nullptr : platform_.ui.CreateSplash();
   if (splash && m_nSplashHideCount == 0) splash->Show();
   EventHandle handles[2] = {m_hWindowShownEvent, m_hWorkerDoneEvent};

@@ -104,7 +104,7 @@ class CCarryallInstallerApp {
   // The command line after the program name, as the usage message shows it.
   Text m_lpCmdLine;
   // The module whose "TOOLKIT" resources are unpacked; null unpacks nothing.
-  IResources* m_hInstance = nullptr;
+  IResources* m_pModule = nullptr;
   // The private temporary folder's process-wide state.
   TempFolderState m_tempFolder;
 

@@ -32,7 +32,7 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
     log_.Write(u"Failed to parse parameters\n");
     return result;
   }
-  if (m_hInstance == nullptr) {
+  if (m_pModule == nullptr) {
     log_.Write(u"RunEmbeddedResource hLibrary is not set\n");
     return kOk;
   }
@@ -52,7 +52,7 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
   // trust: nothing is unpacked, and the clean-up still runs.
   result = WriteInfoFile();
   Text program_path;
-  if (result == kOk) result = ExtractResources(payload_, m_hInstance, m_bZeroGuid, m_resources, program_path);
+  if (result == kOk) result = ExtractResources(payload_, m_pModule, m_bZeroGuid, m_resources, program_path);
   // The report of a full disk asks for at least the whole payload, known only now.
   if (result == kDiskFullOnWrite) m_nRequiredMB = std::max(m_nRequiredMB, PayloadMegabytes(m_resources));
   if (m_bRunWizard && result == kOk) result = RunWizard(program_path, exit_code);
@@ -71,10 +71,10 @@ int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
   return AskForBaseFolder(prompt, base);
 }
 
-int32_t CCarryallInstallerApp::WriteInfoFile() { return WriteInformationFile(payload_); }
+int32_t CCarryallInstallerApp::WriteInfoFile() { return carryall::WriteInfoFile(payload_); }
 
 int32_t CCarryallInstallerApp::WriteEmbeddedInformation(const Text& output_path) {
-  return WriteInformationTo(payload_, output_path);
+  return carryall::WriteEmbeddedInformation(payload_, output_path);
 }
 
 int32_t CCarryallInstallerApp::RemoveTempFolder() { return RemovePrivateFolder(payload_, m_resources); }

@@ -1,6 +1,6 @@
 // Portable layer. The prerequisite checks of start-up, run in this order: administrator
-// rights, .NET Framework, Windows Installer engine, free disk space. Each answers true
-// when the machine passes and records what the report needs in the application object.
+// rights, .NET Framework, Windows Installer engine, free disk space. Each answers a
+// verdict: whether the machine passes, and what a report of its failure needs.
 // A check never fails start-up by itself: a false answer is mapped to its result code
 // by the caller. Unreadable facts (missing registry keys, failed system calls) are not
 // errors; they only make a check answer false.

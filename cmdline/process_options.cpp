@@ -14,6 +14,9 @@ constexpr int kCsidlAppData = 26;
 constexpr int kCsidlCommonAppData = 35;
 constexpr std::size_t kTempPathLimit = 100;
 constexpr std::size_t kAppendNameLimit = 90;
+// The publisher's folder that the all-users application-data folder gets as the base,
+// below it, when the user's own path is too long too.
+constexpr char16_t kCommonDataFolder[] = u"\\Varnhold";
 
 Text DefaultTempFolder(IEnvironment& environment) {
   // An unreadable temporary path is passed over like one too long: an empty base would
@@ -28,7 +31,7 @@ Text DefaultTempFolder(IEnvironment& environment) {
   if (!common || common->size() > kTempPathLimit) {
     return environment.GetEnvironmentVariable(u"SystemDrive").value_or(Text());
   }
-  if (common->size() < kAppendNameLimit) return PathAppend(*common, u"\\Varnhold", 1024).value_or(*common);
+  if (common->size() < kAppendNameLimit) return PathAppend(*common, kCommonDataFolder, 1024).value_or(*common);
   return *common;
 }
 

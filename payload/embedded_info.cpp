@@ -28,14 +28,14 @@ std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window
   return std::nullopt;
 }
 
-int32_t WriteInformationFile(PayloadContext& ctx) {
+int32_t WriteInfoFile(PayloadContext& ctx) {
   Text folder = GetTempFolder(ctx);
   std::optional<Text> path = PathAppend(folder, u"info.xml", std::min(kInfoPathBuffer, kMaxPath));
   if (!path) return 0;  // no room for the name: nothing is written
-  return WriteInformationTo(ctx, *path);
+  return WriteEmbeddedInformation(ctx, *path);
 }
 
-int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path) {
+int32_t WriteEmbeddedInformation(PayloadContext& ctx, const Text& output_path) {
   IFileSystem& files = ctx.files;
   const Text own_path = ctx.environment.GetModuleFileName().value_or(Text());
   Fallible<std::unique_ptr<IReadFile>> opened = files.OpenRead(own_path);

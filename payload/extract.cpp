@@ -11,12 +11,9 @@ namespace carryall {
 namespace {
 constexpr std::size_t kFolderBuffer = 1024;
 constexpr uint64_t kBytesPerMB = uint64_t{1024} * 1024;
-// The most one write of a payload file asks for. Under Wine on Linux the copy into the
-// file's cache costs several times as much per byte in writes of a few MiB or more as in
-// writes of 256 KiB, and most of all from the mapped image. Measured for 256 MiB after
-// the same WinVerifyTrust, in processor time: one write 0.1 to 0.8 s (mostly above
-// 0.4), 4 MiB writes 0.3 to 0.9 s, 256 KiB writes 0.1 s every time; in elapsed time the
-// 256 KiB writes take no longer than CopyFileW's own 64 KiB writes of the same bytes.
+// The most one write of a payload file asks for: larger writes from the mapped image cost
+// several times as much per byte under Wine, and these cost no more than CopyFileW's own
+// (README, Benchmark, has the figures).
 constexpr uint32_t kWriteChunk = 256 * 1024;
 }  // namespace
 

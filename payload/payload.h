@@ -26,8 +26,8 @@ int64_t PayloadMegabytes(const ResourceTable& table);
 // and holds it for the wizard. 0, also when there is no information or the executable
 // cannot be read; 0x80004005 when a file could not be written and held at that name (an
 // entry there that is a link or has other names is refused, with its line logged).
-int32_t WriteInformationFile(PayloadContext& ctx);
-int32_t WriteInformationTo(PayloadContext& ctx, const Text& output_path);
+int32_t WriteInfoFile(PayloadContext& ctx);
+int32_t WriteEmbeddedInformation(PayloadContext& ctx, const Text& output_path);
 
 // Deletes the files of table that this run wrote, then the private folder when it is
 // empty. Always 0.

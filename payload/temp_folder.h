@@ -23,9 +23,6 @@ struct TempFolderState {
   OwnFiles own;  // what the run made in the private folder, and the holds on it
 };
 
-// What Everyone may do in the private folder and below it: FILE_GENERIC_READ |
-// FILE_GENERIC_EXECUTE (GENERIC_READ | GENERIC_EXECUTE mapped for files), not write:
-// in a shared base folder anyone could otherwise replace the wizard before it starts.
 // What the payload's steps use: the platform services they call, the log, and the
 // private folder's process-wide state, which the application object owns.
 struct PayloadContext {
@@ -38,6 +35,9 @@ struct PayloadContext {
   TempFolderState& folder;
 };
 
+// What Everyone may do in the private folder and below it: FILE_GENERIC_READ |
+// FILE_GENERIC_EXECUTE (GENERIC_READ | GENERIC_EXECUTE mapped for files), not write:
+// in a shared base folder anyone could otherwise replace the wizard before it starts.
 constexpr uint32_t kEveryoneAccess = 0x1200A9;
 
 // StringFromGUID2's form: braces, upper-case hexadecimal, 38 characters.

@@ -1,6 +1,6 @@
 // Win32 layer of the user interface. A small dialog framework of the project's own, in
-// the manner of the application framework the Parts are written against (there is no
-// MFC here): window objects attached to window handles, a modal and a modeless dialog
+// the manner of the Microsoft Foundation Classes whose names the bootstrapper keeps
+// (mingw has no MFC): window objects attached to window handles, a modal and a modeless dialog
 // built from a dialog resource, data exchange between controls and fields, the
 // application's main-window pointer, and control subclassing with reflection, so that a
 // static attached to an existing dialog control receives its own messages and the
