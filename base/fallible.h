@@ -29,12 +29,15 @@ class [[nodiscard]] Fallible {
  public:
   Fallible(T value) : value_(std::move(value)) {}  // NOLINT: a value is a success
   Fallible(SystemError failure) : error_(failure.code) {}  // NOLINT
-  // The constraint keeps Fallible and SystemError to the constructors above.
+  // The constraint keeps Fallible and SystemError to the constructors above. (The
+  // formatter of this toolchain misreads a requires-clause, hence the switch.)
+  // clang-format off
   template <typename U>
   // NOLINTNEXTLINE(bugprone-forwarding-reference-overload): the constraint excludes Fallible
   Fallible(U&& value) requires std::is_constructible_v<T, U&&> && (!std::is_same_v<std::decay_t<U>, Fallible>) &&
                                (!std::is_same_v<std::decay_t<U>, SystemError>)
       : value_(std::in_place, std::forward<U>(value)) {}
+  // clang-format on
 
   bool ok() const { return value_.has_value(); }
   explicit operator bool() const { return ok(); }
