@@ -27,9 +27,7 @@ CCarryallInstallerApp::CCarryallInstallerApp(Platform& platform, Log& log)
 
 CCarryallInstallerApp::~CCarryallInstallerApp() = default;
 
-Text CCarryallInstallerApp::LoadString(uint32_t id) {
-  return platform_.resources.LoadString(id).value_or(Text());
-}
+Text CCarryallInstallerApp::LoadString(uint32_t id) { return platform_.resources.LoadString(id).value_or(Text()); }
 
 bool CCarryallInstallerApp::InitInstance() {
   int32_t result = kOk;
@@ -196,8 +194,8 @@ int32_t CCarryallInstallerApp::ExitInstance() {
   return m_nExitCode;
 }
 
-int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count,
-                      CCarryallInstallerApp& app, ISplash* splash) {
+int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count, CCarryallInstallerApp& app,
+                      ISplash* splash) {
   int32_t last_count = 0;
   int32_t result = kOk;
   for (;;) {

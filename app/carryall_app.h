@@ -129,8 +129,8 @@ class CCarryallInstallerApp {
 // handles[0] is m_hWindowShownEvent, handles[1] m_hWorkerDoneEvent. Returns 0; when the
 // wait fails it ends the splash, waits for the worker without messages, logs the failure
 // and returns WaitFailedResult of the system's error.
-int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count,
-                      CCarryallInstallerApp& app, ISplash* splash);
+int32_t WaitForWorker(IThreads& threads, const EventHandle* handles, uint32_t count, CCarryallInstallerApp& app,
+                      ISplash* splash);
 
 // The worker thread's body.
 uint32_t InstallWorkerProc(CCarryallInstallerApp& app);

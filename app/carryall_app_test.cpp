@@ -38,63 +38,66 @@ class StartupTest : public sim::InstallerTest {
   void SetUp() override { AddOneFilePayload(machine); }
   int32_t RunProcess(const Text& args) { return RunProcessOn(machine, app, args); }
   std::string LogFile() { return machine.files.Contents("C:\\work\\run.log"); }
-
 };
 
 TEST_F(StartupTest, SilentRunLogsEveryStepInOrderAndSucceeds) {
   EXPECT_EQ(RunProcess(u"log run.log /IAgreeToTheEULA"), 0);
-  EXPECT_EQ(LogFile(),
-            "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
-            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
-            "Started 1016\r\n"
-            "Digital verification: 'The file \"C:\\work\\CarryallInstaller.exe\" is signed and the signature was verified.\r\n'\r\n"
-            "GetAuthenticodeInformation \r\n"
-            "GetProgAndPublisherInfo pPublisheInfo = null\r\n"
-            "GetProgAndPublisherInfo pMoreInfo = null\r\n"
-            "GetAuthenticodeInformation Fininshed\r\n"
-            "Digital verification: SubjectName 'Carryall Development'\r\n"
-            "Digital verification: ProgramName 'SQL Carryall'\r\n"
-            "Digital verification: MoreInfo    'null'\r\n"
-            "Digital verification: SerialNumber 7F102A\r\n"
-            "Digital verification: IssuerName 'Carryall Development CA'\r\n"
-            ".NET 2.0 0\r\n"
-            ".NET 3.0 0\r\n"
-            ".NET 3.5 0\r\n"
-            ".NET 4.0 Client 0\r\n"
-            ".NET 4.0 Full 0\r\n"
-            ".NET 4.5 Client \r\n"
-            ".NET 4.5 Full \r\n"
-            ".NET 4.0 Client Detected SP 8\r\n"
-            ".NET Version OK\r\n"
-            "Free Disk Space\r\n"
-            "Free Disk Space: Checking at least 500 MB free on drive 'C:' for temp directory 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
-            "Free disk space requirement passed.\r\n"
-            "Run Embedded Resources \r\n"
-            "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"SQL Carryall\" \r\n"
-            "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
-            "Scanning for Signature\r\r\n"
-            "Failed to open installer file C:\\work\\CarryallInstaller.exe 2\r\r\n"
-            "Enumerate Resources TOOLKIT 65\r\n"
-            "Enumerate Resources TOOLKIT 66\r\n"
-            "Enumerate Resources TOOLKIT 67\r\n"
-            "Enumerate Resources OK \r\n"
-            "Work Out FileName Wizard.exe, Bytes 1\r\n"
-            "Work Out FileName a.txt, Bytes 3\r\n"
-            "WorkOutFileNames 0\r\n"
-            "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe written Ok\r\n"
-            "Extract File wizard.exe 0\r\n"
-            "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt written Ok\r\n"
-            "Extract File a.txt 0\r\n"
-            "RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe\" /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"SQL Carryall\" '\r\n"
-            "ProgramType 'x86'\r\n"
-            "Swapping to x86\r\n"
-            "RunProgram returned 0\r\n"
-            "Remove folder 'Yes'\r\n"
-            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe'\r\n"
-            "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt'\r\n"
-            "Deletion Folder of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
-            "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
-            "Ended 1032\r\n");
+  EXPECT_EQ(
+      LogFile(),
+      "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"\" \r\n"
+      "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+      "Started 1016\r\n"
+      "Digital verification: 'The file \"C:\\work\\CarryallInstaller.exe\" is signed and the signature was "
+      "verified.\r\n'\r\n"
+      "GetAuthenticodeInformation \r\n"
+      "GetProgAndPublisherInfo pPublisheInfo = null\r\n"
+      "GetProgAndPublisherInfo pMoreInfo = null\r\n"
+      "GetAuthenticodeInformation Fininshed\r\n"
+      "Digital verification: SubjectName 'Carryall Development'\r\n"
+      "Digital verification: ProgramName 'SQL Carryall'\r\n"
+      "Digital verification: MoreInfo    'null'\r\n"
+      "Digital verification: SerialNumber 7F102A\r\n"
+      "Digital verification: IssuerName 'Carryall Development CA'\r\n"
+      ".NET 2.0 0\r\n"
+      ".NET 3.0 0\r\n"
+      ".NET 3.5 0\r\n"
+      ".NET 4.0 Client 0\r\n"
+      ".NET 4.0 Full 0\r\n"
+      ".NET 4.5 Client \r\n"
+      ".NET 4.5 Full \r\n"
+      ".NET 4.0 Client Detected SP 8\r\n"
+      ".NET Version OK\r\n"
+      "Free Disk Space\r\n"
+      "Free Disk Space: Checking at least 500 MB free on drive 'C:' for temp directory "
+      "'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+      "Free disk space requirement passed.\r\n"
+      "Run Embedded Resources \r\n"
+      "Command line params /IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"SQL Carryall\" \r\n"
+      "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\r\n"
+      "Scanning for Signature\r\r\n"
+      "Failed to open installer file C:\\work\\CarryallInstaller.exe 2\r\r\n"
+      "Enumerate Resources TOOLKIT 65\r\n"
+      "Enumerate Resources TOOLKIT 66\r\n"
+      "Enumerate Resources TOOLKIT 67\r\n"
+      "Enumerate Resources OK \r\n"
+      "Work Out FileName Wizard.exe, Bytes 1\r\n"
+      "Work Out FileName a.txt, Bytes 3\r\n"
+      "WorkOutFileNames 0\r\n"
+      "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe written Ok\r\n"
+      "Extract File wizard.exe 0\r\n"
+      "C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt written Ok\r\n"
+      "Extract File a.txt 0\r\n"
+      "RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe\" "
+      "/IAgreeToTheEULA /log \"C:\\work\\run.log\" VH_I=\"SQL Carryall\" '\r\n"
+      "ProgramType 'x86'\r\n"
+      "Swapping to x86\r\n"
+      "RunProgram returned 0\r\n"
+      "Remove folder 'Yes'\r\n"
+      "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\wizard.exe'\r\n"
+      "Manual Deletion of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}\\a.txt'\r\n"
+      "Deletion Folder of 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
+      "Remove Folder 'C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}'\r\n"
+      "Ended 1032\r\n");
   EXPECT_TRUE(machine.files.List(u"C:\\Users\\me\\AppData\\Local\\Temp").empty());
   // Silent: no window is made, the splash included, and neither COM nor the common
   // controls are set up.
@@ -126,19 +129,20 @@ TEST(LogForgeryTest, NoOutsideTextStartsALineOfItsOwn) {
     Text args;
     std::string line;  // the start of the log line that shows the text (escaped)
   } rows[] = {
-      {"a bare word for the wizard", [](sim::SimMachine&) {}, u"/dontrun \"" + forged + u"\"",
-       "Command line params "},
+      {"a bare word for the wizard", [](sim::SimMachine&) {}, u"/dontrun \"" + forged + u"\"", "Command line params "},
       {"the usage message's command line", [](sim::SimMachine&) {}, u"/? " + forged,
        "Command line 'log run.log /IAgreeToTheEULA /? " + shown + "' incorrect."},
-      {"the signer's subject", [&](sim::SimMachine& m) { m.trust.signature.certificate->subject = forged; }, u"/dontrun",
-       "Digital verification: SubjectName '" + shown + "'"},
+      {"the signer's subject", [&](sim::SimMachine& m) { m.trust.signature.certificate->subject = forged; },
+       u"/dontrun", "Digital verification: SubjectName '" + shown + "'"},
       {"the signer's issuer", [&](sim::SimMachine& m) { m.trust.signature.certificate->issuer = forged; }, u"/dontrun",
        "Digital verification: IssuerName '" + shown + "'"},
       {"the signed program name", [&](sim::SimMachine& m) { m.trust.signature.opus_info.program_name = forged; },
        u"/dontrun", "Digital verification: ProgramName '" + shown + "'"},
       {"the more-information link",
-       [&](sim::SimMachine& m) { m.trust.signature.opus_info.more_info = SignerLink{kLinkUrl, forged}; }, u"/dontrun",
-       "Digital verification: MoreInfo    '" + shown + "'"},
+       [&](sim::SimMachine& m) {
+         m.trust.signature.opus_info.more_info = SignerLink{kLinkUrl, forged};
+       },
+       u"/dontrun", "Digital verification: MoreInfo    '" + shown + "'"},
       {"the program's own path", [&](sim::SimMachine& m) { m.files.module_path = u"C:\\work\\" + forged + u".exe"; },
        u"/dontrun",
        "Digital verification: 'The file \"C:\\work\\" + shown + ".exe\" is signed and the signature was verified."},
@@ -194,7 +198,9 @@ TEST_F(StartupTest, RedirectionBesideTheProgramRefusesTheRunBeforeAnyDllIsLoaded
   const Row rows[] = {
       {u"C:\\work\\CarryallInstaller.exe.local", u"log run.log /IAgreeToTheEULA", true, {}},
       {u"C:\\work\\CarryallInstaller.exe.local\\", u"log run.log", true, {"report"}},
-      {u"C:\\work\\Other.exe.local\\", u"log run.log /dontrun", false,
+      {u"C:\\work\\Other.exe.local\\",
+       u"log run.log /dontrun",
+       false,
        {"splash created", "splash show", "splash end 5", "splash destroyed"}},
   };
   for (const Row& row : rows) {
@@ -260,8 +266,8 @@ TEST_F(StartupTest, TemporaryFolderPromptWakesTheWaitToHideTheSplashAndShowItAga
   auto shown_after_hide = [&] {
     std::lock_guard<std::mutex> lock(machine.ui.mutex);
     auto hide = std::find(machine.ui.events.begin(), machine.ui.events.end(), "splash hide");
-    return hide != machine.ui.events.end() && std::find(hide, machine.ui.events.end(), "splash show") !=
-                                                  machine.ui.events.end();
+    return hide != machine.ui.events.end() &&
+           std::find(hide, machine.ui.events.end(), "splash show") != machine.ui.events.end();
   };
   machine.processes.on_create = [&] {
     for (int i = 0; i < 500 && !(shown_again = shown_after_hide()); ++i) {
@@ -301,8 +307,8 @@ TEST_F(StartupTest, ARestartRequiredIsASuccessPassedOnWithoutAReport) {
     m.processes.child.exit_code = c.wizard_exit;
     EXPECT_EQ(RunProcessOn(m, run, u"log C:\\work\\run.log"), static_cast<int32_t>(c.wizard_exit));
     const std::string log = m.files.Contents("C:\\work\\run.log");
-    const std::string restart = "The installation needs a restart to complete (exit code " +
-                                std::to_string(c.wizard_exit) + ").";
+    const std::string restart =
+        "The installation needs a restart to complete (exit code " + std::to_string(c.wizard_exit) + ").";
     EXPECT_EQ(log.find(restart) != std::string::npos, !c.reported) << c.wizard_exit << log;
     EXPECT_EQ(std::count(m.ui.events.begin(), m.ui.events.end(), "report"), c.reported ? 1 : 0) << c.wizard_exit;
   }
@@ -359,14 +365,25 @@ TEST_F(WaitForWorkerTest, CounterHidesAndShowsTheSplash) {
   // Each step runs before a wait; a posted message wakes the loop to look again.
   machine.threads.before_wait = [&](int n) {
     switch (n) {
-      case 0: app.m_nSplashHideCount = 1; machine.threads.Post(0x400); break;
-      case 1: app.m_nSplashHideCount = 2; machine.threads.Post(0x400); break;  // 1 -> 2: no change
-      case 2: app.m_nSplashHideCount = 0; machine.threads.Post(0x400); break;
-      default: machine.threads.SetEvent(done);
+      case 0:
+        app.m_nSplashHideCount = 1;
+        machine.threads.Post(0x400);
+        break;
+      case 1:
+        app.m_nSplashHideCount = 2;
+        machine.threads.Post(0x400);
+        break;  // 1 -> 2: no change
+      case 2:
+        app.m_nSplashHideCount = 0;
+        machine.threads.Post(0x400);
+        break;
+      default:
+        machine.threads.SetEvent(done);
     }
   };
   Wait();
-  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash hide", "splash show", "splash end 5"}));
+  EXPECT_EQ(machine.ui.events,
+            (std::vector<std::string>{"splash created", "splash hide", "splash show", "splash end 5"}));
 }
 
 TEST_F(WaitForWorkerTest, CounterAlreadyRaisedBeforeTheFirstLookHidesOnce) {
@@ -380,7 +397,8 @@ TEST_F(WaitForWorkerTest, CounterAlreadyRaisedBeforeTheFirstLookHidesOnce) {
     }
   };
   Wait();
-  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash hide", "splash show", "splash end 5"}));
+  EXPECT_EQ(machine.ui.events,
+            (std::vector<std::string>{"splash created", "splash hide", "splash show", "splash end 5"}));
 }
 
 TEST_F(WaitForWorkerTest, WindowShownEndsTheSplashOnceAndLaterChangesLeaveItAlone) {
@@ -481,8 +499,8 @@ TEST_F(StartupTest, FailedWaitFailsTheRunAfterTheWorkersCleanUp) {
   EXPECT_GT(failed, text.find("Remove Folder")) << "logged once the worker is done";
   EXPECT_NE(text.find("Failed to run SQL Carryall error 0x80070006.\r\nEnded"), std::string::npos) << text;
   EXPECT_EQ(machine.threads.waits, 1);
-  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"splash created", "splash show", "splash end 5",
-                                                         "splash destroyed", "report"}));
+  EXPECT_EQ(machine.ui.events,
+            (std::vector<std::string>{"splash created", "splash show", "splash end 5", "splash destroyed", "report"}));
 }
 
 TEST_F(StartupTest, FailedWaitKeepsTheWorkersOwnFailure) {

@@ -141,8 +141,7 @@ bool ChangedOutside(const std::map<std::string, SimFileSystem::Node>& before,
                     const std::map<std::string, SimFileSystem::Node>& after, const std::string& private_key) {
   const std::string log_key = SimFileSystem::Key(kLogPath);
   auto allowed = [&](const std::string& key) {
-    return key == log_key ||
-           (!private_key.empty() && (key == private_key || key.rfind(private_key + "\\", 0) == 0));
+    return key == log_key || (!private_key.empty() && (key == private_key || key.rfind(private_key + "\\", 0) == 0));
   };
   for (const auto& [key, node] : before) {
     auto now = after.find(key);
@@ -228,7 +227,7 @@ TEST(FaultInjectionTest, EveryCallOfAWholeRunFailsInTurnAndTheRunStillEndsCleanl
     const std::vector<const char*> calls = count.sites;
     for (const char* site : calls) ++interfaces[InterfaceOf(site)];
 
-    std::map<std::string, int> seen;  // occurrences of each site so far
+    std::map<std::string, int> seen;            // occurrences of each site so far
     std::map<std::size_t, const Found*> found;  // call index -> the fault it once revealed
     for (std::size_t k = 0; k < calls.size(); ++k) {
       const int occurrence = ++seen[calls[k]];
@@ -270,12 +269,13 @@ TEST(FaultInjectionTest, EveryCallOfAWholeRunFailsInTurnAndTheRunStillEndsCleanl
     used.insert(name);
     by_interface += (by_interface.empty() ? "" : ", ") + name + " " + std::to_string(calls);
   }
-  EXPECT_EQ(used, (std::set<std::string>{"ICodePage", "IEnvironment", "IFileSystem", "IFindHandle", "ISecurity", "IMachineInfo", "IProcess",
-                                         "IFileHandle", "IProcesses", "IReadFile", "IResources", "ISystem", "IThreads", "ITrust",
-                                         "IUserInterface"}));
-  std::printf("%d call sites failed in turn: %d crashes, %d leaks, %d writes outside, %d failures reported as success\n"
-              "(%s)\n",
-              sites, crashes, leaks, outside, reported_as_success, by_interface.c_str());
+  EXPECT_EQ(used, (std::set<std::string>{"ICodePage", "IEnvironment", "IFileSystem", "IFindHandle", "ISecurity",
+                                         "IMachineInfo", "IProcess", "IFileHandle", "IProcesses", "IReadFile",
+                                         "IResources", "ISystem", "IThreads", "ITrust", "IUserInterface"}));
+  std::printf(
+      "%d call sites failed in turn: %d crashes, %d leaks, %d writes outside, %d failures reported as success\n"
+      "(%s)\n",
+      sites, crashes, leaks, outside, reported_as_success, by_interface.c_str());
 }
 
 }  // namespace

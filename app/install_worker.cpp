@@ -66,8 +66,8 @@ int32_t CCarryallInstallerApp::RunEmbeddedResource(std::atomic<int32_t>& exit_co
 }
 
 int32_t CCarryallInstallerApp::PromptForTempFolder(Text& base) {
-  const BaseFolderPrompt prompt{platform_.ui,  platform_.threads, platform_.files,   log_,
-                                m_bSilent,     LoadString(kIdsProductName),        m_nSplashHideCount};
+  const BaseFolderPrompt prompt{platform_.ui, platform_.threads,           platform_.files,   log_,
+                                m_bSilent,    LoadString(kIdsProductName), m_nSplashHideCount};
   return AskForBaseFolder(prompt, base);
 }
 
@@ -81,9 +81,9 @@ int32_t CCarryallInstallerApp::RemoveTempFolder() { return RemovePrivateFolder(p
 
 int32_t CCarryallInstallerApp::RunWizard(const Text& program_path, std::atomic<int32_t>& exit_code) {
   // A silent run has no splash that waits for the wizard's window.
-  const WizardLaunch launch{platform_.processes, platform_.threads, platform_.files,
-                            platform_.system,    log_,               LoadString(kIdsProgramType),
-                            m_hWindowShownEvent, !m_bSilent,         GetTempFolder(payload_)};
+  const WizardLaunch launch{
+      platform_.processes,         platform_.threads,   platform_.files, platform_.system,       log_,
+      LoadString(kIdsProgramType), m_hWindowShownEvent, !m_bSilent,      GetTempFolder(payload_)};
   const LaunchOutcome outcome = RunProgram(launch, program_path, m_strWizardArguments);
   exit_code = outcome.exit_code;
   return outcome.status.code;

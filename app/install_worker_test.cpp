@@ -37,7 +37,6 @@ class WorkerTest : public sim::InstallerTest {
     for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
     return n;
   }
-
 };
 
 TEST_F(WorkerTest, UnusableFolderInASilentRunEndsAtOnce) {
@@ -100,7 +99,8 @@ TEST_F(WorkerTest, WizardThatCannotStartIsTheResultAndTheFolderStillGoes) {
   machine.faults.Always("IProcesses::CreateProcess");
   EXPECT_EQ(Run(u"temp C:\\Base"), kInvalidArg);
   // The system's error is told after the line that says the start failed.
-  EXPECT_TRUE(Logged("Run Program returned error\nRun Program could not start the wizard, error 2\nRemove folder 'Yes'\n"));
+  EXPECT_TRUE(
+      Logged("Run Program returned error\nRun Program could not start the wizard, error 2\nRemove folder 'Yes'\n"));
   EXPECT_TRUE(machine.files.List(u"C:\\Base").empty());
 }
 
@@ -137,26 +137,35 @@ TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWr
     std::vector<std::string> lines;  // each in the log, in this order
     std::vector<std::string> left;   // the private folder afterwards
   } rows[] = {
-      {"a file of the user's", [](sim::SimFileSystem& f) { f.Put(Text(kZero) + u"\\notes.txt", "notes"); }, kOk,
+      {"a file of the user's",
+       [](sim::SimFileSystem& f) { f.Put(Text(kZero) + u"\\notes.txt", "notes"); },
+       kOk,
        {zero + "\\a.txt written Ok\n", "Manual Deletion of '" + zero + "\\a.txt'\n",
         "Kept '" + zero + "\\notes.txt': this run did not write it\n",
         "Kept '" + zero + "': this run did not write it\n"},
        {"notes.txt"}},
-      {"a payload file a /keep run left", [](sim::SimFileSystem& f) { f.Put(Text(kZero) + u"\\a.txt", "old bytes"); },
-       kOk, {zero + "\\a.txt written Ok\n", "Manual Deletion of '" + zero + "\\a.txt'\n"}, {}},
-      {"a hard link to the user's file", [](sim::SimFileSystem& f) { f.MakeHardLink(Text(kZero) + u"\\a.txt", kKeep); },
+      {"a payload file a /keep run left",
+       [](sim::SimFileSystem& f) { f.Put(Text(kZero) + u"\\a.txt", "old bytes"); },
+       kOk,
+       {zero + "\\a.txt written Ok\n", "Manual Deletion of '" + zero + "\\a.txt'\n"},
+       {}},
+      {"a hard link to the user's file",
+       [](sim::SimFileSystem& f) { f.MakeHardLink(Text(kZero) + u"\\a.txt", kKeep); },
        kFail,
        {zero + "\\a.txt has other names: nothing is written through it\nExtract File a.txt 80004005\n",
         "Manual Deletion of '" + zero + "\\w.exe'\n", "Kept '" + zero + "\\a.txt': this run did not write it\n"},
        {"a.txt"}},
       {"a link to the user's file that reads as a file",
-       [](sim::SimFileSystem& f) { f.MakeFileLink(Text(kZero) + u"\\a.txt", kKeep); }, kFail,
+       [](sim::SimFileSystem& f) { f.MakeFileLink(Text(kZero) + u"\\a.txt", kKeep); },
+       kFail,
        {zero + "\\a.txt is a link: nothing is written through it\n",
         "Kept '" + zero + "\\a.txt': this run did not write it\n"},
        {"a.txt"}},
-      {"such a link to nothing", [](sim::SimFileSystem& f) {
-         f.MakeFileLink(Text(kZero) + u"\\a.txt", u"C:\\Users\\me\\new.txt");
-       }, kFail, {zero + "\\a.txt Create file has failed\n"}, {"a.txt"}},
+      {"such a link to nothing",
+       [](sim::SimFileSystem& f) { f.MakeFileLink(Text(kZero) + u"\\a.txt", u"C:\\Users\\me\\new.txt"); },
+       kFail,
+       {zero + "\\a.txt Create file has failed\n"},
+       {"a.txt"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -192,7 +201,8 @@ TEST(PreExistingFolderTest, AnInformationFileTheRunCouldNotWriteFailsTheRun) {
     std::function<void(sim::SimFileSystem&)> plant;
     std::string line;
   } rows[] = {
-      {"a hard link to the user's file", [](sim::SimFileSystem& f) { f.MakeHardLink(Text(kZero) + u"\\info.xml", kKeep); },
+      {"a hard link to the user's file",
+       [](sim::SimFileSystem& f) { f.MakeHardLink(Text(kZero) + u"\\info.xml", kKeep); },
        info + " has other names: nothing is written through it\r\n"},
       {"a link to the user's file that reads as a file",
        [](sim::SimFileSystem& f) { f.MakeFileLink(Text(kZero) + u"\\info.xml", kKeep); },
@@ -287,15 +297,36 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
     bool folder_there = false;            // the zero-GUID folder is there before the run
   } cases[] = {
       {"let go after three waits", "temp C:\\Base", 3, true, {100, 200, 400}, {}, "Manual Deletion of '%s'\n"},
-      {"held for good", "temp C:\\Base", 0, true, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {"a.txt", ""},
+      {"held for good",
+       "temp C:\\Base",
+       0,
+       true,
+       {100, 200, 400, 800, 1000, 1000, 1000, 500},
+       {"a.txt", ""},
        "Marked '%s' for deletion at the next restart: it is still held (error 32)\n"},
-      {"held for good, no rights to mark it", "temp C:\\Base", 0, false, {100, 200, 400, 800, 1000, 1000, 1000, 500}, {},
+      {"held for good, no rights to mark it",
+       "temp C:\\Base",
+       0,
+       false,
+       {100, 200, 400, 800, 1000, 1000, 1000, 500},
+       {},
        "Kept '%s': it is held (error 32) and could not be marked for deletion at restart, error 5\n"},
-      {"held for good in a folder that was there", "/zeroguid temp C:\\Base", 0, true,
-       {100, 200, 400, 800, 1000, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n", true},
+      {"held for good in a folder that was there",
+       "/zeroguid temp C:\\Base",
+       0,
+       true,
+       {100, 200, 400, 800, 1000, 1000, 1000, 500},
+       {},
+       "Kept '%s': it could not be deleted\n",
+       true},
       // The next zero-GUID run uses the same folder: a mark by path would take its files.
-      {"held for good in a zero-GUID folder this run made", "/zeroguid temp C:\\Base", 0, true,
-       {100, 200, 400, 800, 1000, 1000, 1000, 500}, {}, "Kept '%s': it could not be deleted\n"},
+      {"held for good in a zero-GUID folder this run made",
+       "/zeroguid temp C:\\Base",
+       0,
+       true,
+       {100, 200, 400, 800, 1000, 1000, 1000, 500},
+       {},
+       "Kept '%s': it could not be deleted\n"},
   };
   for (const Case& c : cases) {
     sim::SimMachine m;
@@ -323,7 +354,8 @@ TEST_F(WorkerTest, HeldFilesAreWaitedForThenLeftForTheNextStart) {
     EXPECT_EQ(a.m_nExitCode, 7) << c.name << ": the clean-up never changes the result";
     EXPECT_EQ(m.system.sleeps, c.sleeps) << c.name;
     std::vector<std::string> marked;
-    for (const Text& path : m.files.at_restart) marked.push_back(Narrow(path.substr(std::min(path.size(), folder.size() + 1))));
+    for (const Text& path : m.files.at_restart)
+      marked.push_back(Narrow(path.substr(std::min(path.size(), folder.size() + 1))));
     EXPECT_EQ(marked, c.at_restart) << c.name;
     std::string line = c.line;
     line.replace(line.find("%s"), 2, Narrow(folder) + "\\a.txt");

@@ -27,7 +27,7 @@ constexpr SystemError Failed(uint32_t code) { return SystemError{code}; }
 template <typename T>
 class [[nodiscard]] Fallible {
  public:
-  Fallible(T value) : value_(std::move(value)) {}  // NOLINT: a value is a success
+  Fallible(T value) : value_(std::move(value)) {}          // NOLINT: a value is a success
   Fallible(SystemError failure) : error_(failure.code) {}  // NOLINT
   // The constraint keeps Fallible and SystemError to the constructors above. (The
   // formatter of this toolchain misreads a requires-clause, hence the switch.)
@@ -50,7 +50,9 @@ class [[nodiscard]] Fallible {
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
   template <typename U>
-  T value_or(U&& fallback) const& { return value_ ? *value_ : static_cast<T>(std::forward<U>(fallback)); }
+  T value_or(U&& fallback) const& {
+    return value_ ? *value_ : static_cast<T>(std::forward<U>(fallback));
+  }
   // The failure alone, to pass on as the answer of another type.
   SystemError failure() const { return SystemError{error_}; }
 
@@ -62,7 +64,7 @@ class [[nodiscard]] Fallible {
 template <>
 class [[nodiscard]] Fallible<void> {
  public:
-  Fallible() = default;  // success
+  Fallible() = default;                                                   // success
   Fallible(SystemError failure) : failed_(true), error_(failure.code) {}  // NOLINT
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }

@@ -27,38 +27,49 @@ long long SaturatedSigned(double d) {
 
 long long FormatArg::AsSigned() const {
   switch (kind_) {
-    case Kind::kSigned: return i_;
+    case Kind::kSigned:
+      return i_;
     case Kind::kUnsigned:
-    case Kind::kPointer: return static_cast<long long>(u_);
-    case Kind::kDouble: return SaturatedSigned(d_);
-    case Kind::kText: return 0;
+    case Kind::kPointer:
+      return static_cast<long long>(u_);
+    case Kind::kDouble:
+      return SaturatedSigned(d_);
+    case Kind::kText:
+      return 0;
   }
   return 0;
 }
 
 unsigned long long FormatArg::AsUnsigned() const {
   switch (kind_) {
-    case Kind::kSigned: return static_cast<unsigned long long>(i_);
+    case Kind::kSigned:
+      return static_cast<unsigned long long>(i_);
     case Kind::kUnsigned:
-    case Kind::kPointer: return u_;
+    case Kind::kPointer:
+      return u_;
     case Kind::kDouble:
       // A negative value wraps as its signed integer would (-1.0 reads as all ones); a
       // positive one saturates at the unsigned limit.
       if (d_ >= kTwoTo64) return ULLONG_MAX;
       if (d_ >= kTwoTo63) return static_cast<unsigned long long>(d_);
       return static_cast<unsigned long long>(SaturatedSigned(d_));
-    case Kind::kText: return 0;
+    case Kind::kText:
+      return 0;
   }
   return 0;
 }
 
 double FormatArg::AsDouble() const {
   switch (kind_) {
-    case Kind::kSigned: return static_cast<double>(i_);
+    case Kind::kSigned:
+      return static_cast<double>(i_);
     case Kind::kUnsigned:
-    case Kind::kPointer: return static_cast<double>(u_);
-    case Kind::kDouble: return d_;
-    case Kind::kText: return 0;
+    case Kind::kPointer:
+      return static_cast<double>(u_);
+    case Kind::kDouble:
+      return d_;
+    case Kind::kText:
+      return 0;
   }
   return 0;
 }
@@ -79,8 +90,7 @@ struct Conversion {
 void Pad(Text& out, std::size_t n, char16_t c) { out.append(n, c); }
 
 // Writes body with sign/prefix and padding. Zero padding goes between prefix and digits.
-void Emit(Text& out, const Conversion& fmt, std::u16string_view prefix, std::u16string_view body,
-          bool allow_zero_pad) {
+void Emit(Text& out, const Conversion& fmt, std::u16string_view prefix, std::u16string_view body, bool allow_zero_pad) {
   std::size_t len = prefix.size() + body.size();
   std::size_t width = fmt.width > 0 ? static_cast<std::size_t>(fmt.width) : 0;
   std::size_t fill = width > len ? width - len : 0;
@@ -134,9 +144,12 @@ void FormatInteger(Text& out, Conversion fmt, char16_t conv, const FormatArg& ar
   }
   Text prefix;
   if (is_signed) {
-    if (negative) prefix = u"-";
-    else if (fmt.plus) prefix = u"+";
-    else if (fmt.space) prefix = u" ";
+    if (negative)
+      prefix = u"-";
+    else if (fmt.plus)
+      prefix = u"+";
+    else if (fmt.space)
+      prefix = u" ";
   } else if (fmt.alt && magnitude != 0) {
     if (base == 16) prefix = conv == u'X' ? u"0X" : u"0x";
     if (base == 8 && (body.empty() || body[0] != u'0')) prefix = u"0";
@@ -190,12 +203,28 @@ Conversion ReadConversion(std::u16string_view format, std::size_t& i, const std:
   Conversion fmt;
   for (bool flags = true; flags && i < format.size();) {
     switch (format[i]) {
-      case u'-': fmt.left = true; ++i; break;
-      case u'+': fmt.plus = true; ++i; break;
-      case u' ': fmt.space = true; ++i; break;
-      case u'#': fmt.alt = true; ++i; break;
-      case u'0': fmt.zero = true; ++i; break;
-      default: flags = false;
+      case u'-':
+        fmt.left = true;
+        ++i;
+        break;
+      case u'+':
+        fmt.plus = true;
+        ++i;
+        break;
+      case u' ':
+        fmt.space = true;
+        ++i;
+        break;
+      case u'#':
+        fmt.alt = true;
+        ++i;
+        break;
+      case u'0':
+        fmt.zero = true;
+        ++i;
+        break;
+      default:
+        flags = false;
     }
   }
   bool negative = false;
@@ -258,8 +287,22 @@ void Convert(Text& out, const Conversion& fmt, char16_t conv, const std::functio
     return;
   }
   switch (conv) {
-    case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': case u'e': case u'E': case u'f': case u'g':
-    case u'G': case u'c': case u'C': case u's': case u'S': case u'p':
+    case u'd':
+    case u'i':
+    case u'u':
+    case u'x':
+    case u'X':
+    case u'o':
+    case u'e':
+    case u'E':
+    case u'f':
+    case u'g':
+    case u'G':
+    case u'c':
+    case u'C':
+    case u's':
+    case u'S':
+    case u'p':
       break;
     default:
       // Unknown conversions print the character itself, as the C run-time does.
@@ -269,15 +312,29 @@ void Convert(Text& out, const Conversion& fmt, char16_t conv, const std::functio
   const FormatArg* a = take();
   if (!a) return;
   switch (conv) {
-    case u'e': case u'E': case u'f': case u'g': case u'G': FormatFloating(out, fmt, conv, *a); break;
-    case u'c': case u'C': {
+    case u'e':
+    case u'E':
+    case u'f':
+    case u'g':
+    case u'G':
+      FormatFloating(out, fmt, conv, *a);
+      break;
+    case u'c':
+    case u'C': {
       char16_t ch = static_cast<char16_t>(a->AsUnsigned());
       Emit(out, fmt, u"", std::u16string_view(&ch, 1), false);
       break;
     }
-    case u's': case u'S': FormatText(out, fmt, *a); break;
-    case u'p': FormatPointer(out, fmt, *a); break;
-    default: FormatInteger(out, fmt, conv, *a); break;
+    case u's':
+    case u'S':
+      FormatText(out, fmt, *a);
+      break;
+    case u'p':
+      FormatPointer(out, fmt, *a);
+      break;
+    default:
+      FormatInteger(out, fmt, conv, *a);
+      break;
   }
 }
 

@@ -61,7 +61,9 @@ TEST(FormatTest, DoublesOutOfIntegerRangeSaturate) {
   const double inf = std::numeric_limits<double>::infinity();
   const Case cases[] = {
       {u"%I64d %I64d %I64d", {inf, -inf, std::nan("")}, "9223372036854775807 -9223372036854775808 0"},
-      {u"%I64d %I64u %I64u", {1e300, 1e300, 1.8446744073709552e19}, "9223372036854775807 18446744073709551615 18446744073709551615"},
+      {u"%I64d %I64u %I64u",
+       {1e300, 1e300, 1.8446744073709552e19},
+       "9223372036854775807 18446744073709551615 18446744073709551615"},
       {u"%I64u %u %d", {-1.0, -1.0, -2.9}, "18446744073709551615 4294967295 -2"},
   };
   for (const Case& c : cases) EXPECT_EQ(N(FormatList(c.format, c.args)), c.expected) << N(c.format);

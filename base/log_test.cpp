@@ -139,8 +139,10 @@ TEST_F(LogTest, NothingIsWrittenThroughALinkOrASecondName) {
     const char* name;
     std::function<void(sim::SimFileSystem&)> plant;
   } rows[] = {
-      {"a link that reads as the file", [](sim::SimFileSystem& f) { f.MakeFileLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt"); }},
-      {"a second name of the user's file", [](sim::SimFileSystem& f) { f.MakeHardLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt"); }},
+      {"a link that reads as the file",
+       [](sim::SimFileSystem& f) { f.MakeFileLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt"); }},
+      {"a second name of the user's file",
+       [](sim::SimFileSystem& f) { f.MakeHardLink(u"C:\\log.txt", u"C:\\Users\\me\\keep.txt"); }},
       {"a link to nothing", [](sim::SimFileSystem& f) { f.MakeFileLink(u"C:\\log.txt", u"C:\\Users\\me\\new.txt"); }},
       {"a folder link", [](sim::SimFileSystem& f) { f.MakeLink(u"C:\\log.txt", u"C:\\Users\\me"); }},
   };
@@ -183,8 +185,8 @@ TEST_F(LogTest, AReopenWritesOnlyIntoTheFileTheRunOpened) {
          f.Put(u"C:\\log.txt", "other");
        },
        false, "mine"},
-      {"a second name given to the log", [](sim::SimFileSystem& f) { f.MakeHardLink(u"C:\\Users\\me\\copy.txt", u"C:\\log.txt"); },
-       false, "mine"},
+      {"a second name given to the log",
+       [](sim::SimFileSystem& f) { f.MakeHardLink(u"C:\\Users\\me\\copy.txt", u"C:\\log.txt"); }, false, "mine"},
       {"the log deleted", [](sim::SimFileSystem& f) { ASSERT_TRUE(f.DeleteFile(u"C:\\log.txt")); }, false, "mine"},
   };
   for (const Row& row : rows) {

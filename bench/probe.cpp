@@ -48,9 +48,7 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-std::wstring ReadyEventName(DWORD parent_id) {
-  return L"carryall-bench-probe-ready-" + std::to_wstring(parent_id);
-}
+std::wstring ReadyEventName(DWORD parent_id) { return L"carryall-bench-probe-ready-" + std::to_wstring(parent_id); }
 
 // The second process: opens the windows, signals the event, then serves its windows
 // until the first process ends it.
@@ -68,8 +66,8 @@ int OpenWindows(unsigned count, DWORD parent_id) {
       return Fail("CreateWindowExW", ::GetLastError());
     }
   }
-  carryall::win32::UniqueKernelHandle ready(::OpenEventW(EVENT_MODIFY_STATE, /*bInheritHandle=*/FALSE,
-                                            ReadyEventName(parent_id).c_str()));
+  carryall::win32::UniqueKernelHandle ready(
+      ::OpenEventW(EVENT_MODIFY_STATE, /*bInheritHandle=*/FALSE, ReadyEventName(parent_id).c_str()));
   if (!ready || !::SetEvent(ready.get())) return Fail("OpenEventW/SetEvent", ::GetLastError());
   MSG message;
   while (::GetMessageW(&message, /*hWnd=*/nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
@@ -87,14 +85,13 @@ int wmain(int argc, wchar_t** argv) {
   if (polls == 0) return Fail("POLLS must be a positive number", 0);
 
   const DWORD self = ::GetCurrentProcessId();
-  carryall::win32::UniqueKernelHandle ready(
-      ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
-                     ReadyEventName(self).c_str()));
+  carryall::win32::UniqueKernelHandle ready(::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE,
+                                                           /*bInitialState=*/FALSE, ReadyEventName(self).c_str()));
   if (!ready) return Fail("CreateEventW", ::GetLastError());
   wchar_t module[MAX_PATH];
   ::GetModuleFileNameW(/*hModule=*/nullptr, module, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(module) + L"\" --windows " + std::to_wstring(count) + L" " +
-                         std::to_wstring(self);
+  std::wstring command =
+      L"\"" + std::wstring(module) + L"\" --windows " + std::to_wstring(count) + L" " + std::to_wstring(self);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
@@ -113,7 +110,10 @@ int wmain(int argc, wchar_t** argv) {
 
   carryall::win32::Win32Processes processes;
   unsigned seen = 0;
-  processes.EnumWindows([&seen](carryall::WindowHandle) { ++seen; return true; });
+  processes.EnumWindows([&seen](carryall::WindowHandle) {
+    ++seen;
+    return true;
+  });
   bool found_child = carryall::ProcessHasVisibleWindow(processes, info.dwProcessId);
 
   LARGE_INTEGER frequency, start, end;
@@ -151,7 +151,7 @@ int wmain(int argc, wchar_t** argv) {
 
   double total = 0;
   for (double t : times) total += t;
-  std::printf("windows=%u polls=%u median_us=%.1f mean_us=%.1f enum_median_us=%.1f bare_median_us=%.1f\n", seen,
-              polls, Median(times), total / static_cast<double>(times.size()), Median(enum_times), Median(bare_times));
+  std::printf("windows=%u polls=%u median_us=%.1f mean_us=%.1f enum_median_us=%.1f bare_median_us=%.1f\n", seen, polls,
+              Median(times), total / static_cast<double>(times.size()), Median(enum_times), Median(bare_times));
   return 0;
 }

@@ -64,10 +64,12 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup = {0};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {0};
-    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) return Fail("CreateProcessW");
+    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+      return Fail("CreateProcessW");
     CloseHandle(process.hThread);
     DWORD code = 1;
-    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code)) {
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &code)) {
       CloseHandle(process.hProcess);
       return Fail("the wait for the program");
     }

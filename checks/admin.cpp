@@ -9,7 +9,8 @@ constexpr int32_t kTrue = 1;  // the only BOOL value that counts as membership
 
 uint32_t ReadLittleEndian32(const std::string& bytes, std::size_t offset) {
   uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
+  for (std::size_t i = 0; i < 4; ++i)
+    value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
   return value;
 }
 }  // namespace

@@ -43,8 +43,8 @@ std::optional<PathParts> SplitPath(std::u16string_view path, std::size_t drive_s
   if (dot == std::u16string_view::npos) dot = tail.size();
   parts.name = Text(tail.substr(0, dot));
   parts.extension = Text(tail.substr(dot));
-  if (parts.drive.size() >= drive_size || parts.directory.size() >= directory_size ||
-      parts.name.size() >= name_size || parts.extension.size() >= extension_size) {
+  if (parts.drive.size() >= drive_size || parts.directory.size() >= directory_size || parts.name.size() >= name_size ||
+      parts.extension.size() >= extension_size) {
     return std::nullopt;
   }
   return parts;
@@ -57,8 +57,7 @@ Text WithoutNamespacePrefix(std::u16string_view path) {
   }
   std::u16string_view rest = path.substr(4);
   if (IsDrive(rest)) return Text(rest);
-  if (path[2] == u'?' && rest.size() >= 4 && EqualsIgnoreCase(rest.substr(0, 3), u"UNC") &&
-      IsSeparator(rest[3])) {
+  if (path[2] == u'?' && rest.size() >= 4 && EqualsIgnoreCase(rest.substr(0, 3), u"UNC") && IsSeparator(rest[3])) {
     return u"\\\\" + Text(rest.substr(4));
   }
   return Text(path);

@@ -120,12 +120,10 @@ constexpr std::array<DotNetVersion, 7> kVersions = {{
     {kIdsDotNet20 + 2, u".NET 3.5 %s\n", u".NET 3.5 Detected SP %ld\n", u".NET 3.5", 3, Probe35},
     {kIdsDotNet20 + 3, u".NET 4.0 Client %s\n", u".NET 4.0 Client Detected SP %ld\n", u".NET (client) 4.0", 4,
      Probe40Client},
-    {kIdsDotNet20 + 4, u".NET 4.0 Full %s\n", u".NET 4.0 Full Detected SP %ld\n", u".NET (full) 4.0", 4,
-     Probe40Full},
+    {kIdsDotNet20 + 4, u".NET 4.0 Full %s\n", u".NET 4.0 Full Detected SP %ld\n", u".NET (full) 4.0", 4, Probe40Full},
     {kIdsDotNet20 + 5, u".NET 4.5 Client %s\n", u".NET 4.5 Client Detected SP %ld\n", u".NET (client) 4.5", 4,
      Probe45Client},
-    {kIdsDotNet20 + 6, u".NET 4.5 Full %s\n", u".NET 4.5 Full Detected SP %ld\n", u".NET (full) 4.5", 4,
-     Probe45Full},
+    {kIdsDotNet20 + 6, u".NET 4.5 Full %s\n", u".NET 4.5 Full Detected SP %ld\n", u".NET (full) 4.5", 4, Probe45Full},
 }};
 
 }  // namespace

@@ -104,7 +104,8 @@ TEST(StartupChecksTest, EachFailedCheckStopsStartUpWithItsCodeAndReport) {
       {"no .NET Framework",
        [](sim::SimMachine& m) { m.machine.ClearRegistry(); },
        kDotNetMissing,
-       std::string(kShippedDotNet) + ".NET Version Not OK .NET 2 0\n"
+       std::string(kShippedDotNet) +
+           ".NET Version Not OK .NET 2 0\n"
            "SQL Carryall requires .NET 2. Please download from the Microsoft Download Center and retry.\n",
        1,
        0,
@@ -125,7 +126,9 @@ TEST(StartupChecksTest, EachFailedCheckStopsStartUpWithItsCodeAndReport) {
        0,
        {}},
       {"Windows 2000 without MSI.DLL",
-       [](sim::SimMachine& m) { m.machine.version = OsVersion{kPlatformNt, 5, 0}; },
+       [](sim::SimMachine& m) {
+         m.machine.version = OsVersion{kPlatformNt, 5, 0};
+       },
        kInstallerTooOld,
        std::string(kShippedDotNet) + kDotNetPassed +
            "SQL Carryall requires MSI Engine 2.0. This can be downloaded from the Microsoft Download Center.\n",
@@ -133,7 +136,9 @@ TEST(StartupChecksTest, EachFailedCheckStopsStartUpWithItsCodeAndReport) {
        1,
        {}},
       {"too little space",
-       [](sim::SimMachine& m) { m.machine.free_bytes = {{"c:", 499ull << 20}}; },
+       [](sim::SimMachine& m) {
+         m.machine.free_bytes = {{"c:", 499ull << 20}};
+       },
        kDiskFull,
        std::string(kShippedDotNet) + kDotNetPassed +
            "Free Disk Space\n"

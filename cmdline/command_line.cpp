@@ -108,8 +108,7 @@ const Text* OptionMap::Find(std::u16string_view name) const {
 
 void OptionMap::Remove(std::u16string_view name) {
   auto& chain = buckets_[BucketOf(name)];
-  chain.erase(std::remove_if(chain.begin(), chain.end(), [&](const auto& e) { return e.first == name; }),
-              chain.end());
+  chain.erase(std::remove_if(chain.begin(), chain.end(), [&](const auto& e) { return e.first == name; }), chain.end());
 }
 
 bool OptionMap::empty() const {
@@ -144,8 +143,7 @@ void CCommandLineInfoEx::ParseParam(const Text& param, bool is_flag, bool is_las
     m_strPendingName.clear();
     return;
   }
-  if ((EqualsIgnoreCase(param, u"temp") || EqualsIgnoreCase(param, u"extract") ||
-       EqualsIgnoreCase(param, u"log")) &&
+  if ((EqualsIgnoreCase(param, u"temp") || EqualsIgnoreCase(param, u"extract") || EqualsIgnoreCase(param, u"log")) &&
       !is_last && !m_bInQuotedProperty) {
     m_strPendingName = param;
     return;

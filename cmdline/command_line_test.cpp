@@ -31,17 +31,17 @@ TEST(SplitCommandLineTest, FollowsTheCRunTimeRules) {
       {u"prog a b", {"prog", "a", "b"}},
       {u"prog  \t a\t\tb  ", {"prog", "a", "b"}},
       {u"\"C:\\Program Files\\x.exe\" a", {"C:\\Program Files\\x.exe", "a"}},
-      {u"C:\\a\"b c\"d e", {"C:\\ab cd", "e"}},                  // quotes in the program only toggle
+      {u"C:\\a\"b c\"d e", {"C:\\ab cd", "e"}},                   // quotes in the program only toggle
       {u"C:\\path\\prog.exe\\\" x", {"C:\\path\\prog.exe\\ x"}},  // no escapes in the program name
       {u"p \"a b\" c", {"p", "a b", "c"}},
-      {u"p a\\\\b", {"p", "a\\\\b"}},                            // backslashes alone are kept
-      {u"p a\\\"b", {"p", "a\"b"}},                              // odd count: escaped quote
-      {u"p a\\\\\"b c\"", {"p", "a\\b c"}},                      // even count: halved, quote toggles
-      {u"p a\\\\\\\"b", {"p", "a\\\"b"}},                        // 3 backslashes + quote
-      {u"p \"a\"\"b\" c", {"p", "a\"b", "c"}},                   // "" inside quotes: literal, still quoted
+      {u"p a\\\\b", {"p", "a\\\\b"}},           // backslashes alone are kept
+      {u"p a\\\"b", {"p", "a\"b"}},             // odd count: escaped quote
+      {u"p a\\\\\"b c\"", {"p", "a\\b c"}},     // even count: halved, quote toggles
+      {u"p a\\\\\\\"b", {"p", "a\\\"b"}},       // 3 backslashes + quote
+      {u"p \"a\"\"b\" c", {"p", "a\"b", "c"}},  // "" inside quotes: literal, still quoted
       {u"p \"a\"\"b c\"", {"p", "a\"b c"}},
-      {u"p a\"\"b", {"p", "ab"}},                                // "" outside quotes: empty toggle pair
-      {u"p \"\" x", {"p", "", "x"}},                             // an empty argument
+      {u"p a\"\"b", {"p", "ab"}},     // "" outside quotes: empty toggle pair
+      {u"p \"\" x", {"p", "", "x"}},  // an empty argument
       {u"p \"C:\\dir\\\\\" x", {"p", "C:\\dir\\", "x"}},
       {u"p \"unterminated arg", {"p", "unterminated arg"}},
       {u"p CFU=\\\"a b\\\"", {"p", "CFU=\"a", "b\""}},
@@ -103,30 +103,30 @@ TEST(CommandLineInfoTest, ComposesEachKindOfPiece) {
   } cases[] = {
       {u"", "VH_I=\"Mini\" "},
       {u"-IAgreeToTheEULA", "/IAgreeToTheEULA VH_I=\"Mini\" "},
-      {u"/x -x", "/x VH_I=\"Mini\" "},                                 // a flag given twice is written once
+      {u"/x -x", "/x VH_I=\"Mini\" "},  // a flag given twice is written once
       {u"NAME=VALUE", "NAME=VALUE VH_I=\"Mini\" "},
-      {u"temp C:\\", "/temp \"C:\\\\\" VH_I=\"Mini\" "},                  // trailing backslash doubled
-      {u"temp \\", "/temp \"\\\\\" VH_I=\"Mini\" "},                      // a lone backslash too
-      {u"temp C:\\a\\\\", "/temp \"C:\\a\\\\\\\\\" VH_I=\"Mini\" "},         // every one of a trailing run
-      {u"temp true", "/temp \"true\" VH_I=\"Mini\" "},                  // a keyword's value, never a flag
-      {u"/S S", "/S VH_I=\"Mini\" "},                                  // a flag wins over a bare word...
-      {u"S -S", "/S VH_I=\"Mini\" "},                                  // ...in either order
-      {u"/temp temp c:\\t", "/temp VH_I=\"Mini\" "},                   // ...and over a keyword's value
-      {u"a b a", "a b VH_I=\"Mini\" "},                                // a word twice is handed on once
-      {u"log a log b", "/log \"b\" VH_I=\"Mini\" "},                     // a keyword twice: its last value
-      {u"LOG c:\\x.txt", "/LOG \"c:\\x.txt\" VH_I=\"Mini\" "},          // keyword in any case, name as typed
+      {u"temp C:\\", "/temp \"C:\\\\\" VH_I=\"Mini\" "},                      // trailing backslash doubled
+      {u"temp \\", "/temp \"\\\\\" VH_I=\"Mini\" "},                          // a lone backslash too
+      {u"temp C:\\a\\\\", "/temp \"C:\\a\\\\\\\\\" VH_I=\"Mini\" "},          // every one of a trailing run
+      {u"temp true", "/temp \"true\" VH_I=\"Mini\" "},                        // a keyword's value, never a flag
+      {u"/S S", "/S VH_I=\"Mini\" "},                                         // a flag wins over a bare word...
+      {u"S -S", "/S VH_I=\"Mini\" "},                                         // ...in either order
+      {u"/temp temp c:\\t", "/temp VH_I=\"Mini\" "},                          // ...and over a keyword's value
+      {u"a b a", "a b VH_I=\"Mini\" "},                                       // a word twice is handed on once
+      {u"log a log b", "/log \"b\" VH_I=\"Mini\" "},                          // a keyword twice: its last value
+      {u"LOG c:\\x.txt", "/LOG \"c:\\x.txt\" VH_I=\"Mini\" "},                // keyword in any case, name as typed
       {u"temp \"a \\\"b\\\" c\"", "/temp \"a \\\"b\\\" c\" VH_I=\"Mini\" "},  // embedded quotes escaped
-      {u"NAME=\\\"a\\\"", "NAME=\"\\\"a\\\"\" VH_I=\"Mini\" "},          // a word's own quotes reach the wizard
+      {u"NAME=\\\"a\\\"", "NAME=\"\\\"a\\\"\" VH_I=\"Mini\" "},               // a word's own quotes reach the wizard
       {u"a\\\"b /IAgreeToTheEULA", "\"a\\\"b\" /IAgreeToTheEULA VH_I=\"Mini\" "},  // quoted, the quote escaped
       {u"\"INSTALLDIR=C:\\Program Files\\X\"", "INSTALLDIR=\"C:\\Program Files\\X\" VH_I=\"Mini\" "},
       {u"\"/INSTDIR=C:\\RW J\"", "/INSTDIR=\"C:\\RW J\" VH_I=\"Mini\" "},
-      {u"\"a b\" \"\"", "\"\" \"a b\" VH_I=\"Mini\" "},                      // quoted whole; an empty word kept
+      {u"\"a b\" \"\"", "\"\" \"a b\" VH_I=\"Mini\" "},  // quoted whole; an empty word kept
       {u"/D=C:\\x -- /D=C:\\Program Files\\C  x\"", "/D=C:\\x VH_I=\"Mini\" /D=C:\\Program Files\\C  x\""},
-      {u"log -- c:\\x", "log VH_I=\"Mini\" c:\\x"},                            // "--" ends the options
+      {u"log -- c:\\x", "log VH_I=\"Mini\" c:\\x"},  // "--" ends the options
       {u"--", "VH_I=\"Mini\" "},
-      {u"log", "log VH_I=\"Mini\" "},  // a keyword as last argument is a bare word
-      {u"log temp c:\\t", "/temp \"c:\\t\" VH_I=\"Mini\" "},             // a keyword followed by a keyword is forgotten
-      {u"log /x c:\\t", "c:\\t /x VH_I=\"Mini\" "},                     // ... and by a flag
+      {u"log", "log VH_I=\"Mini\" "},                         // a keyword as last argument is a bare word
+      {u"log temp c:\\t", "/temp \"c:\\t\" VH_I=\"Mini\" "},  // a keyword followed by a keyword is forgotten
+      {u"log /x c:\\t", "c:\\t /x VH_I=\"Mini\" "},           // ... and by a flag
       {u"/log c:\\x.txt", "c:\\x.txt /log VH_I=\"Mini\" "},
   };
   for (const Case& c : cases) EXPECT_EQ(Parse(c.args).Compose(), c.expected) << N(c.args);
@@ -154,9 +154,9 @@ TEST(CommandLineInfoTest, KeywordsInsideAQuotedPropertyAreCollected) {
 TEST(CommandLineInfoTest, FlagLookups) {
   Parsed p = Parse(u"/dontrun keep temp TRUE iagreetotheeula -IAgreeToTheEULA");
   EXPECT_TRUE(p.info.HasFlagOption(u"dontrun"));
-  EXPECT_FALSE(p.info.HasOption(u"keep"));        // bare word: empty value
-  EXPECT_TRUE(p.info.HasOption(u"temp"));         // value TRUE counts for HasOption...
-  EXPECT_FALSE(p.info.HasFlagOption(u"temp"));    // ...but it was not prefixed
+  EXPECT_FALSE(p.info.HasOption(u"keep"));      // bare word: empty value
+  EXPECT_TRUE(p.info.HasOption(u"temp"));       // value TRUE counts for HasOption...
+  EXPECT_FALSE(p.info.HasFlagOption(u"temp"));  // ...but it was not prefixed
   EXPECT_TRUE(p.info.HasOption(u"IAgreeToTheEULA"));
   EXPECT_FALSE(p.info.HasOption(u"IAGREETOTHEEULA"));
   p.info.RemoveOption(u"dontrun");
@@ -183,7 +183,7 @@ std::vector<Text> CrtArgv(std::u16string_view line) {
     }
   }
   Text current;
-  bool open = false;    // an argument has begun (it may still be empty: "")
+  bool open = false;  // an argument has begun (it may still be empty: "")
   bool quoted = false;
   std::size_t backslashes = 0;
   for (; i <= line.size(); ++i) {
@@ -309,10 +309,18 @@ TEST(WizardArgumentsTest, EveryKindOfPieceComesBackExactly) {
     CCommandLineInfoEx info;
     for (int piece = static_cast<int>(random() % 4); piece >= 0; --piece) {
       switch (random() % 4) {
-        case 0: info.SetOption(keywords[random() % std::size(keywords)], draw(1)); break;
-        case 1: info.ParseParam(draw(0), /*is_flag=*/true, /*is_last=*/false); break;
-        case 2: info.SetOption((random() % 2 ? u"NAME=" : u"") + draw(0), Text()); break;
-        default: info.SetOption(u"CFU=\"" + draw(0) + u"\"", Text()); break;
+        case 0:
+          info.SetOption(keywords[random() % std::size(keywords)], draw(1));
+          break;
+        case 1:
+          info.ParseParam(draw(0), /*is_flag=*/true, /*is_last=*/false);
+          break;
+        case 2:
+          info.SetOption((random() % 2 ? u"NAME=" : u"") + draw(0), Text());
+          break;
+        default:
+          info.SetOption(u"CFU=\"" + draw(0) + u"\"", Text());
+          break;
       }
     }
     // The words a silent run's wizard must not lose.

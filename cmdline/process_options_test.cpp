@@ -17,7 +17,6 @@ class ProcessOptionsTest : public sim::InstallerTest {
     return app.ProcessOptions();
   }
   std::string Lines() { return Narrow(log.pending()); }
-
 };
 
 TEST_F(ProcessOptionsTest, WorkedExampleIsSilentWithTheLogOpened) {

@@ -65,7 +65,8 @@ int CommandLine(const uint8_t* data, std::size_t size) {
   CheckComposition(info);
   // Every name given with a prefix before "--" stays a flag, whatever follows it.
   for (std::size_t i = 1; i < args.size() && args[i] != u"--"; ++i) {
-    if (!args[i].empty() && (args[i][0] == u'-' || args[i][0] == u'/')) FUZZ_CHECK(info.HasFlagOption(args[i].substr(1)));
+    if (!args[i].empty() && (args[i][0] == u'-' || args[i][0] == u'/'))
+      FUZZ_CHECK(info.HasFlagOption(args[i].substr(1)));
   }
 
   // The application object's processing of the same line, on a machine of its own.

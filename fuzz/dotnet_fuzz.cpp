@@ -36,9 +36,14 @@ int DotNet(const uint8_t* data, std::size_t size) {
     for (const char16_t* value : kValues) {
       // Missing, a number, or any bytes (a version text is UTF-16 with its NUL).
       switch (input.Byte() % 3) {
-        case 0: break;
-        case 1: info.SetNumber(key, value, input.U32()); break;
-        default: info.SetBytes(key, value, input.Bytes(64)); break;
+        case 0:
+          break;
+        case 1:
+          info.SetNumber(key, value, input.U32());
+          break;
+        default:
+          info.SetBytes(key, value, input.Bytes(64));
+          break;
       }
     }
   }

@@ -16,8 +16,7 @@ namespace carryall::fuzz {
 // the input a finding; the replay test records a failure and goes on.
 void Fail(const char* file, int line, const char* what);
 
-#define FUZZ_CHECK(condition) \
-  ((condition) ? (void)0 : ::carryall::fuzz::Fail(__FILE__, __LINE__, #condition))
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : ::carryall::fuzz::Fail(__FILE__, __LINE__, #condition))
 
 // Takes the input apart front to back. Every reader answers something when the bytes
 // run out (zeros, empty text), so any input is a valid one.
@@ -61,8 +60,8 @@ struct Target {
   int (*run)(const uint8_t* data, std::size_t size);
 };
 inline constexpr Target kTargets[] = {
-    {"command_line", CommandLine}, {"format", Formatter}, {"payload", Payload},
-    {"embedded_info", EmbeddedInformation}, {"dotnet", DotNet}, {"log", LogWriter},
+    {"command_line", CommandLine},          {"format", Formatter}, {"payload", Payload},
+    {"embedded_info", EmbeddedInformation}, {"dotnet", DotNet},    {"log", LogWriter},
 };
 
 }  // namespace carryall::fuzz

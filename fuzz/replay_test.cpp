@@ -12,9 +12,7 @@
 
 namespace carryall::fuzz {
 
-void Fail(const char* file, int line, const char* what) {
-  ADD_FAILURE_AT(file, line) << "broken: " << what;
-}
+void Fail(const char* file, int line, const char* what) { ADD_FAILURE_AT(file, line) << "broken: " << what; }
 
 namespace {
 

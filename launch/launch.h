@@ -26,7 +26,7 @@ struct WizardLaunch {
   // are never looked for: the look makes the window system start up in this process,
   // which a silent run has no other use for.
   bool watch_windows = true;
-  Text folder;               // the private folder, the wizard's current directory
+  Text folder;  // the private folder, the wizard's current directory
 };
 
 struct LaunchOutcome {

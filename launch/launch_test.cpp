@@ -30,7 +30,6 @@ class LaunchTest : public sim::InstallerTest {
   }
   std::string LogText() { return Narrow(log.pending()); }
   bool WindowShown() { return machine.threads.IsSet(app.m_hWindowShownEvent); }
-
 };
 
 TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {
@@ -74,7 +73,8 @@ TEST_F(LaunchTest, RedirectionIsBackOnBeforeTheWaitAndAfterAFailedStart) {
   machine.processes.wow64 = true;
   machine.processes.child.ends_after_waits = 2;
   EXPECT_EQ(Run(), kOk);
-  EXPECT_EQ(machine.processes.events, (Events{"redirection off", "created", "redirection on", "wait 100", "wait 100", "closed"}));
+  EXPECT_EQ(machine.processes.events,
+            (Events{"redirection off", "created", "redirection on", "wait 100", "wait 100", "closed"}));
 
   machine.processes.events.clear();
   machine.faults.Always("IProcesses::CreateProcess");
@@ -90,8 +90,9 @@ TEST_F(LaunchTest, RefusedModeStartsNothing) {
   EXPECT_TRUE(log.is_open()) << "the log is closed only after a successful start";
   log.Close();
   std::string text = machine.files.Contents(u"C:\\Work\\run.log");
-  EXPECT_NE(text.find("Incorrect processor mode with installation type\r\nRun Program, Failed to set processor mode\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("Incorrect processor mode with installation type\r\nRun Program, Failed to set processor mode\r\n"),
+      std::string::npos);
   EXPECT_EQ(app.m_nExitCode, 0);
 }
 
@@ -227,11 +228,20 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
     Events waits;
     int32_t status;
   } cases[] = {
-      {"the first poll fails", {-1, false, 5, 7, false, 6, 1, 6}, false, {"wait 100 failed"},
+      {"the first poll fails",
+       {-1, false, 5, 7, false, 6, 1, 6},
+       false,
+       {"wait 100 failed"},
        static_cast<int32_t>(0x80070006)},
-      {"a later poll fails", {-1, false, 5, 7, false, 6, 3, 5}, false, {"wait 100", "wait 100", "wait 100 failed"},
+      {"a later poll fails",
+       {-1, false, 5, 7, false, 6, 3, 5},
+       false,
+       {"wait 100", "wait 100", "wait 100 failed"},
        static_cast<int32_t>(0x80070005)},
-      {"the wait after the window fails", {1, false, 5, 7, false, 6, 2, 6}, true, {"wait 100", "wait forever failed"},
+      {"the wait after the window fails",
+       {1, false, 5, 7, false, 6, 2, 6},
+       true,
+       {"wait 100", "wait forever failed"},
        static_cast<int32_t>(0x80070006)},
       {"the system names no error", {-1, false, 5, 7, false, 6, 1, 0}, false, {"wait 100 failed"}, kFail},
   };

@@ -17,7 +17,9 @@ ProcessorMode ReadProgramType(const Text& program_type, Log& log);
 class RedirectionGuard {
  public:
   RedirectionGuard(IProcesses& processes, Log& log, const Text& program_type)
-      : processes_(processes), log_(log), program_type_(program_type) {}
+      : processes_(processes),
+        log_(log),
+        program_type_(program_type) {}
   ~RedirectionGuard() { Release(); }
   RedirectionGuard(const RedirectionGuard&) = delete;
   RedirectionGuard& operator=(const RedirectionGuard&) = delete;

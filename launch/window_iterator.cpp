@@ -8,7 +8,9 @@ constexpr uint32_t kProbeCapacity = 1024;
 }  // namespace
 
 CWindowIterator::CWindowIterator(IProcesses& processes, uint32_t capacity)
-    : processes_(processes), m_windows(new WindowHandle[capacity]), m_capacity(capacity) {}
+    : processes_(processes),
+      m_windows(new WindowHandle[capacity]),
+      m_capacity(capacity) {}
 
 WindowHandle CWindowIterator::FirstWindow() {
   processes_.EnumWindows([this](WindowHandle window) { return Collect(window); });
@@ -30,7 +32,9 @@ bool CWindowIterator::Accept(WindowHandle /*window*/) { return true; }
 
 CMainWindowIterator::CMainWindowIterator(IProcesses& processes, uint32_t process_id, bool visible_only,
                                          uint32_t capacity)
-    : CWindowIterator(processes, capacity), m_processId(process_id), m_visibleOnly(visible_only) {}
+    : CWindowIterator(processes, capacity),
+      m_processId(process_id),
+      m_visibleOnly(visible_only) {}
 
 bool CMainWindowIterator::Accept(WindowHandle window) {
   // The owner first: asking about another process's window costs a round trip to the

@@ -83,11 +83,14 @@ int32_t WriteEmbeddedInformation(PayloadContext& ctx, const Text& output_path) {
   if (!out) {
     ctx.log.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
     switch (refusal) {
-      case OwnFiles::Refusal::kLink: ctx.log.Printf(u"%s is a link: nothing is written through it\r\n", output_path); break;
+      case OwnFiles::Refusal::kLink:
+        ctx.log.Printf(u"%s is a link: nothing is written through it\r\n", output_path);
+        break;
       case OwnFiles::Refusal::kNames:
         ctx.log.Printf(u"%s has other names: nothing is written through it\r\n", output_path);
         break;
-      case OwnFiles::Refusal::kNone: break;
+      case OwnFiles::Refusal::kNone:
+        break;
     }
     return kFail;
   }
@@ -96,10 +99,10 @@ int32_t WriteEmbeddedInformation(PayloadContext& ctx, const Text& output_path) {
   out.reset();
   if (whole) {
     ctx.log.Printf(u"Written out embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
-                output_path);
+                   output_path);
   } else {
-    ctx.log.Printf(u"Write fail for embedded information %ld bytes to file %s\r\n",
-                static_cast<int32_t>(info->length), output_path);
+    ctx.log.Printf(u"Write fail for embedded information %ld bytes to file %s\r\n", static_cast<int32_t>(info->length),
+                   output_path);
   }
   // The wizard reads it as the information of this very executable.
   if (!own.Hold(files, patience, output_path)) {

@@ -21,9 +21,8 @@ int32_t ExtractResources(PayloadContext& ctx, IResources* module, bool zero_guid
                          Text& program_path) {
   int32_t status = kOk;
   const Text type = kPayloadType;
-  const Status enumerated = module->EnumResourceNames(type, [&](const IResources::Name& name) {
-    EnumResourceProc(ctx, table, module, type, name);
-  });
+  const Status enumerated = module->EnumResourceNames(
+      type, [&](const IResources::Name& name) { EnumResourceProc(ctx, table, module, type, name); });
   if (enumerated) {
     ctx.log.Write(u"Enumerate Resources OK \n");
   } else {
@@ -143,9 +142,15 @@ int32_t CResource::ExtractFile(PayloadContext& ctx, Patience& patience) const {
   std::unique_ptr<IFileHandle> file = own.Create(ctx.files, patience, path, error, refusal);
   if (!file) {
     switch (refusal) {
-      case OwnFiles::Refusal::kLink: log.Printf(u"%s is a link: nothing is written through it\n", path); break;
-      case OwnFiles::Refusal::kNames: log.Printf(u"%s has other names: nothing is written through it\n", path); break;
-      case OwnFiles::Refusal::kNone: log.Printf(u"%s Create file has failed\n", path); break;
+      case OwnFiles::Refusal::kLink:
+        log.Printf(u"%s is a link: nothing is written through it\n", path);
+        break;
+      case OwnFiles::Refusal::kNames:
+        log.Printf(u"%s has other names: nothing is written through it\n", path);
+        break;
+      case OwnFiles::Refusal::kNone:
+        log.Printf(u"%s Create file has failed\n", path);
+        break;
     }
     return kFail;
   }

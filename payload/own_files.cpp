@@ -68,8 +68,8 @@ void OwnFiles::NoteMadeFolder(IFileSystem& files, const Text& path) {
   if (facts && IsRealFolderHere(path, *facts)) folders_.push_back({path, facts->identity});
 }
 
-std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, Patience& patience, const Text& path,
-                                              uint32_t& error, Refusal& refusal) {
+std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, Patience& patience, const Text& path, uint32_t& error,
+                                              Refusal& refusal) {
   refusal = Refusal::kNone;
   if (!usable_ || !Below(folder_, path)) {
     error = kErrorStoppedOnLink;
@@ -84,8 +84,8 @@ std::unique_ptr<IFileHandle> OwnFiles::Create(IFileSystem& files, Patience& pati
   std::unique_ptr<IFileHandle> file = std::move(opened->handle);
   const bool created = opened->created;
   Fallible<HandleFacts> facts = file->Facts();
-  if (facts && ((facts->attributes & (kFileAttributeReparsePoint | kFileAttributeDirectory)) ||
-                !AtItsPlace(path, *facts))) {
+  if (facts &&
+      ((facts->attributes & (kFileAttributeReparsePoint | kFileAttributeDirectory)) || !AtItsPlace(path, *facts))) {
     refusal = Refusal::kLink;
   } else if (facts && facts->links != 1) {
     refusal = Refusal::kNames;

@@ -75,8 +75,8 @@ TEST_F(PayloadTest, OnlyTheLastLevelOfTheBaseIsCreated) {
 TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
   // The device forms Windows gives, then names Wine leaves as they are (it takes COM¹
   // for a folder name), each under the same rule as a payload name.
-  const Text devices[] = {u"\\\\.\\CON", u"\\\\.\\NUL\\", u"\\\\?\\COM1", u"C:\\Work\\COM\u00B9",
-                          u"C:\\Work\\lpt3.log\\x", u"\\\\server\\share\\Aux"};
+  const Text devices[] = {u"\\\\.\\CON",          u"\\\\.\\NUL\\",          u"\\\\?\\COM1",
+                          u"C:\\Work\\COM\u00B9", u"C:\\Work\\lpt3.log\\x", u"\\\\server\\share\\Aux"};
   for (const Text& device : devices) {
     EXPECT_EQ(SetTempFolder(app.payload(), device), kFail) << Narrow(device);
   }
@@ -162,13 +162,21 @@ TEST_F(PayloadTest, PromptAnswerIsResolvedLikeTheTempOption) {
   machine.files.current_directory = u"C:\\here\\now";
   machine.files.drive_directories[u'D'] = u"D:\\deep";
   machine.ui.prompt_answer = 1;
-  const std::pair<Text, const char*> cases[] = {  // typed, then the base (nullptr: refused)
-      {u"base", "C:\\here\\now\\base"}, {u"..\\x\\.\\y", "C:\\here\\x\\y"}, {u"\\top", "C:\\top"},
-      {u"", "C:\\here\\now"},         {u"D:\\Abs", "D:\\Abs"},               {Text(250, u'n'), nullptr},
+  const std::pair<Text, const char*> cases[] = {
+      // typed, then the base (nullptr: refused)
+      {u"base", "C:\\here\\now\\base"},
+      {u"..\\x\\.\\y", "C:\\here\\x\\y"},
+      {u"\\top", "C:\\top"},
+      {u"", "C:\\here\\now"},
+      {u"D:\\Abs", "D:\\Abs"},
+      {Text(250, u'n'), nullptr},
       // The prompt's example "(eg. C:)": a drive alone is its root, not its current directory.
-      {u"C:", "C:\\"}, {u"d:", "d:\\"}, {u"D: ", "D:\\"},
+      {u"C:", "C:\\"},
+      {u"d:", "d:\\"},
+      {u"D: ", "D:\\"},
       // A drive with a name keeps the system's reading: relative to that drive's directory.
-      {u"D:x", "D:\\deep\\x"}, {u"C:x", "C:\\here\\now\\x"}};
+      {u"D:x", "D:\\deep\\x"},
+      {u"C:x", "C:\\here\\now\\x"}};
   for (const auto& [typed, resolved] : cases) {
     machine.ui.prompt_typed = typed;
     Text folder = kBase;
@@ -180,8 +188,7 @@ TEST_F(PayloadTest, PromptAnswerIsResolvedLikeTheTempOption) {
 // ---- extraction ----
 
 TEST_F(PayloadTest, EveryNamedRecordIsWrittenWithItsBytes) {
-  EXPECT_EQ(Extract("102*Setup.EXE*3*103*data\\x.bin*2*104*empty.msi*0", {{102, "abc"}, {103, "xy"}, {104, ""}}),
-            kOk);
+  EXPECT_EQ(Extract("102*Setup.EXE*3*103*data\\x.bin*2*104*empty.msi*0", {{102, "abc"}, {103, "xy"}, {104, ""}}), kOk);
   EXPECT_EQ(In("setup.exe"), "abc");
   EXPECT_EQ(In("data\\x.bin"), "xy");
   EXPECT_TRUE(machine.files.Exists(Folder() + u"\\empty.msi"));
@@ -333,16 +340,26 @@ TEST_F(PayloadTest, AWriteThatFailsPartWayEndsTheFileWithTheLineOfItsOwnOutcome)
   } cases[] = {
       // The disk fills up inside the second write, or just before it: a short write.
       {[](sim::SimMachine& m, const std::string& k) { m.files.short_writes[k] = kChunk + 10; },
-       " Write file has failed: 262154 of 524388 bytes written, the disk is full\n", kDiskFullOnWrite, kChunk + 10,
+       " Write file has failed: 262154 of 524388 bytes written, the disk is full\n",
+       kDiskFullOnWrite,
+       kChunk + 10,
        {kChunk, kChunk}},
       {[](sim::SimMachine& m, const std::string& k) { m.files.short_writes[k] = kChunk; },
-       " Write file has failed: 262144 of 524388 bytes written, the disk is full\n", kDiskFullOnWrite, kChunk,
+       " Write file has failed: 262144 of 524388 bytes written, the disk is full\n",
+       kDiskFullOnWrite,
+       kChunk,
        {kChunk, kChunk}},
       // A later write fails: its error is told, a full disk as such.
       {[](sim::SimMachine& m, const std::string& k) { m.files.write_errors[k] = Error(112, kChunk); },
-       " Write file has failed, error 112: the disk is full\n", kDiskFullOnWrite, kChunk, {kChunk, kChunk}},
+       " Write file has failed, error 112: the disk is full\n",
+       kDiskFullOnWrite,
+       kChunk,
+       {kChunk, kChunk}},
       {[](sim::SimMachine& m, const std::string& k) { m.files.write_errors[k] = Error(5, 2 * kChunk); },
-       " Write file has failed, error 5\n", kFail, 2 * kChunk, {kChunk, kChunk, 100}},
+       " Write file has failed, error 5\n",
+       kFail,
+       2 * kChunk,
+       {kChunk, kChunk, 100}},
   };
   for (const Case& c : cases) {
     const std::string bytes = Numbered(size);
@@ -393,13 +410,39 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWrit
 
 TEST(DeviceNameTest, ReservedNamesInAnyFormAndAnyComponentAndOnlyThoseAreDevices) {
   const std::pair<const char16_t*, bool> cases[] = {
-      {u"CON", true}, {u"prn", true}, {u"Aux", true}, {u"nUl", true}, {u"COM1", true}, {u"com9", true},
-      {u"LPT1", true}, {u"lpt9", true}, {u"COM\u00B9", true}, {u"com\u00B2", true}, {u"LPT\u00B3.txt", true},
-      {u"COM1.log", true}, {u"CON.tar.gz", true}, {u"Nul....", true}, {u"NUL ", true}, {u"COM1 .log", true},
-      {u"sub\\con\\x.txt", true}, {u"sub/dir/Aux.h", true}, {u"nul\\", true},
-      {u"", false}, {u"CONSOLE", false}, {u"NULL", false}, {u"CON_", false}, {u" CON", false}, {u"a.con", false},
-      {u"COM", false}, {u"COM0", false}, {u"LPT10", false}, {u"COM1x", false}, {u"COM\u2074", false},
-      {u"\uFF23\uFF2F\uFF2E", false}, {u"sub\\connect\\x.txt", false}, {u"docs\\com10.txt", false},
+      {u"CON", true},
+      {u"prn", true},
+      {u"Aux", true},
+      {u"nUl", true},
+      {u"COM1", true},
+      {u"com9", true},
+      {u"LPT1", true},
+      {u"lpt9", true},
+      {u"COM\u00B9", true},
+      {u"com\u00B2", true},
+      {u"LPT\u00B3.txt", true},
+      {u"COM1.log", true},
+      {u"CON.tar.gz", true},
+      {u"Nul....", true},
+      {u"NUL ", true},
+      {u"COM1 .log", true},
+      {u"sub\\con\\x.txt", true},
+      {u"sub/dir/Aux.h", true},
+      {u"nul\\", true},
+      {u"", false},
+      {u"CONSOLE", false},
+      {u"NULL", false},
+      {u"CON_", false},
+      {u" CON", false},
+      {u"a.con", false},
+      {u"COM", false},
+      {u"COM0", false},
+      {u"LPT10", false},
+      {u"COM1x", false},
+      {u"COM\u2074", false},
+      {u"\uFF23\uFF2F\uFF2E", false},
+      {u"sub\\connect\\x.txt", false},
+      {u"docs\\com10.txt", false},
   };
   for (const auto& [name, device] : cases) EXPECT_EQ(NamesReservedDevice(name), device) << Narrow(name);
 }
@@ -431,7 +474,7 @@ TEST(LinkFreeTest, EveryEntryFromTheFolderDownIsLookedAt) {
       {u"C:\\p/link/x.bin", false, false},
       {u"C:\\p\\real\\last", true, false},
       {u"C:\\p\\real\\last", false, true},  // deleting a link removes the link
-      {u"C:\\pp\\x.bin", true, false},        // not below the folder
+      {u"C:\\pp\\x.bin", true, false},      // not below the folder
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsLinkFree(m.files, u"C:\\p", c.path, c.including_path), c.free) << Narrow(c.path) << c.including_path;
@@ -480,7 +523,8 @@ TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndRemovalK
   EXPECT_EQ(Extract(), kFail);
   EXPECT_TRUE(machine.files.access_granted.empty()) << "the target's access list stays as it was";
   EXPECT_TRUE(Logged("GetTempFolder has failed\n"));
-  EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
+  EXPECT_TRUE(
+      Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
   // Not the run's own: under Wine, removing a link to an empty folder removes the folder.
   EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nKept '" + f + "': this run did not write it\n");
   EXPECT_TRUE(machine.files.Exists(kZero));
@@ -492,7 +536,8 @@ TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalKeepsWhatTheR
   machine.files.Put(Text(kZero) + u"\\a.txt", "x");
   ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
   EXPECT_EQ(Extract(), kFail);
-  EXPECT_TRUE(Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
+  EXPECT_TRUE(
+      Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
   EXPECT_EQ(Remove(), "Deletion Folder of '" + f + "'\nKept '" + f + "\\a.txt': this run did not write it\nKept '" + f +
                           "\\sub dir': this run did not write it\nKept '" + f + "': this run did not write it\n");
   EXPECT_EQ(machine.files.Contents(Text(kZero) + u"\\a.txt"), "x");
@@ -561,8 +606,10 @@ TEST_F(InfoFileTest, TaggedExecutableWritesExactlyTheTagsBytes) {
   EXPECT_EQ(app.WriteInfoFile(), 0);
   EXPECT_EQ(In("info.xml"), "<info/>");
   std::string path = Narrow(Folder()) + "\\info.xml";
-  EXPECT_EQ(LogText(), "Scanning for Signature\r\nFound embedded information '<info/>'\r\n"
-                   "Written out embedded information 7 bytes to file " + path + "\r\n");
+  EXPECT_EQ(LogText(),
+            "Scanning for Signature\r\nFound embedded information '<info/>'\r\n"
+            "Written out embedded information 7 bytes to file " +
+                path + "\r\n");
 }
 
 TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
@@ -589,8 +636,9 @@ TEST_F(InfoFileTest, ControlCharactersAreEscapedInTheLogOnly) {
   WithExecutable(std::string(5000, 'p') + "MRDC" + info + std::string(6, ' '));
   app.WriteInfoFile();
   EXPECT_EQ(In("info.xml"), info);
-  EXPECT_TRUE(Logged("Found embedded information 'a\\r\\nFound embedded information 'forged'\\r\\n"
-                     "\\x01\\x1F\tC:\\x\x7f'\r\n"));
+  EXPECT_TRUE(
+      Logged("Found embedded information 'a\\r\\nFound embedded information 'forged'\\r\\n"
+             "\\x01\\x1F\tC:\\x\x7f'\r\n"));
   const std::string text = LogText();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);  // the tag starts no line of its own
 }
@@ -643,18 +691,37 @@ TEST_F(PayloadTest, RemovalDeletesEverythingDepthFirstAndKeepsTheBase) {
   EXPECT_FALSE(machine.files.Exists(folder));
   EXPECT_TRUE(machine.files.IsDirectory(base));
   std::string f = Narrow(folder);
-  EXPECT_EQ(Narrow(log.pending().substr(before)),
-            "Manual Deletion of '" + f + "\\sub\\b.txt'\n"
-            "Manual Deletion of '" + f + "\\a.txt'\n"
-            "Deletion Folder of '" + f + "'\n"
-            "Deletion subfolder Folder of '" + f + "\\left'\n"
-            "Deletion subfolder Folder of '" + f + "\\left\\deep'\n"
-            "Deletion file '" + f + "\\left\\deep\\c.txt'\n"
-            "Remove Folder '" + f + "\\left\\deep'\n"
-            "Remove Folder '" + f + "\\left'\n"
-            "Deletion subfolder Folder of '" + f + "\\sub'\n"
-            "Remove Folder '" + f + "\\sub'\n"
-            "Remove Folder '" + f + "'\n");
+  EXPECT_EQ(Narrow(log.pending().substr(before)), "Manual Deletion of '" + f +
+                                                      "\\sub\\b.txt'\n"
+                                                      "Manual Deletion of '" +
+                                                      f +
+                                                      "\\a.txt'\n"
+                                                      "Deletion Folder of '" +
+                                                      f +
+                                                      "'\n"
+                                                      "Deletion subfolder Folder of '" +
+                                                      f +
+                                                      "\\left'\n"
+                                                      "Deletion subfolder Folder of '" +
+                                                      f +
+                                                      "\\left\\deep'\n"
+                                                      "Deletion file '" +
+                                                      f +
+                                                      "\\left\\deep\\c.txt'\n"
+                                                      "Remove Folder '" +
+                                                      f +
+                                                      "\\left\\deep'\n"
+                                                      "Remove Folder '" +
+                                                      f +
+                                                      "\\left'\n"
+                                                      "Deletion subfolder Folder of '" +
+                                                      f +
+                                                      "\\sub'\n"
+                                                      "Remove Folder '" +
+                                                      f +
+                                                      "\\sub'\n"
+                                                      "Remove Folder '" +
+                                                      f + "'\n");
   EXPECT_EQ(Narrow(machine.files.current_directory), "C:\\");
 }
 

@@ -134,7 +134,8 @@ void DeleteFolderWith(Cleanup& c, const Text& folder) {
   Text base = folder;
   if (base.empty() || base.back() != u'\\') base.push_back(u'\\');
   std::optional<Text> pattern = PathAppend(base, u"*.*", kFindBuffer);
-  Fallible<FirstFound> found = pattern ? files.FindFirst(*pattern) : Fallible<FirstFound>(Failed(kErrorInvalidParameter));
+  Fallible<FirstFound> found =
+      pattern ? files.FindFirst(*pattern) : Fallible<FirstFound>(Failed(kErrorInvalidParameter));
   if (found) {
     for (Fallible<FindEntry> next = found->entry; next; next = found->search->Next()) {
       const FindEntry& entry = *next;

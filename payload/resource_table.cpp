@@ -114,7 +114,7 @@ int32_t WorkOutFileNames(PayloadContext& ctx, ResourceTable& table, Text& progra
       Text path;
       if (record->IsExecutable() && record->GetFilePath(ctx, path)) program_path = path;
       ctx.log.Printf(u"Work Out FileName %s, Bytes %ld\n", entry->second.m_strFileName,
-                       static_cast<int32_t>(entry->second.m_dwSize));
+                     static_cast<int32_t>(entry->second.m_dwSize));
     }
   }
   ctx.log.Printf(u"WorkOutFileNames %x\n", status);

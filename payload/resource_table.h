@@ -17,7 +17,6 @@ namespace carryall {
 
 struct PayloadContext;
 
-
 constexpr uint32_t kManifestId = 101;
 constexpr char16_t kPayloadType[] = u"TOOLKIT";
 

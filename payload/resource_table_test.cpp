@@ -50,8 +50,17 @@ TEST(ManifestTest, DecimalFieldsFollowWcstol) {
     const char16_t* field;
     int32_t value;
   } cases[] = {
-      {u"42", 42}, {u" \t42", 42}, {u"+42", 42}, {u"-42", -42}, {u"12abc", 12}, {u"x", 0}, {u"", 0},
-      {u"- 1", 0}, {u"2147483647", 2147483647}, {u"2147483648", 2147483647}, {u"-2147483648", INT32_MIN},
+      {u"42", 42},
+      {u" \t42", 42},
+      {u"+42", 42},
+      {u"-42", -42},
+      {u"12abc", 12},
+      {u"x", 0},
+      {u"", 0},
+      {u"- 1", 0},
+      {u"2147483647", 2147483647},
+      {u"2147483648", 2147483647},
+      {u"-2147483648", INT32_MIN},
       {u"-99999999999999999999", INT32_MIN},
   };
   for (const Case& c : cases) EXPECT_EQ(ReadDecimal(c.field), c.value) << Narrow(c.field);
@@ -93,7 +102,6 @@ class NamingTest : public sim::InstallerTest {
     return ids;
   }
   std::string LogText() { return Narrow(log.pending()); }
-
 };
 
 TEST_F(NamingTest, TableRunsNewestFirstAndTextNamesAreSkipped) {

@@ -20,8 +20,8 @@ Text FormatGuid(const std::array<uint8_t, 16>& g) {
   uint32_t data1 = g[0] | (g[1] << 8) | (g[2] << 16) | (static_cast<uint32_t>(g[3]) << 24);
   unsigned data2 = g[4] | (g[5] << 8);
   unsigned data3 = g[6] | (g[7] << 8);
-  return Format(u"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", data1, data2, data3, g[8], g[9], g[10],
-                g[11], g[12], g[13], g[14], g[15]);
+  return Format(u"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", data1, data2, data3, g[8], g[9], g[10], g[11],
+                g[12], g[13], g[14], g[15]);
 }
 
 int32_t SetTempFolder(PayloadContext& ctx, const Text& base) {
@@ -77,9 +77,7 @@ Text GetTempFolder(PayloadContext& ctx) {
 
 void SetZeroGuid(PayloadContext& ctx) { ctx.folder.zero_guid = true; }
 
-bool CreateFolder(PayloadContext& ctx, const Text& path) {
-  return ctx.files.CreateDirectoryTree(path).ok();
-}
+bool CreateFolder(PayloadContext& ctx, const Text& path) { return ctx.files.CreateDirectoryTree(path).ok(); }
 
 bool IsRealFolder(IFileSystem& files, const Text& path) {
   Fallible<uint32_t> attributes = files.GetFileAttributes(path);

@@ -17,7 +17,7 @@ namespace carryall {
 
 // Process-wide state of the temporary folder, held by the application object.
 struct TempFolderState {
-  Text base;           // set by every SetTempFolder
+  Text base;            // set by every SetTempFolder
   Text private_folder;  // empty until the first GetTempFolder, then fixed
   bool zero_guid = false;
   OwnFiles own;  // what the run made in the private folder, and the holds on it
@@ -29,7 +29,7 @@ struct PayloadContext {
   IFileSystem& files;
   IEnvironment& environment;  // the executable's own path, for its information block
   ISecurity& security;        // the private folder's access list
-  ISystem& system;  // the GUID of the private folder's name
+  ISystem& system;            // the GUID of the private folder's name
   ICodePage& code_page;
   Log& log;
   TempFolderState& folder;

@@ -35,8 +35,7 @@ class IMachineInfo {
   // into a buffer of capacity bytes, and closes the key. The value's type is not looked
   // at. Answers the bytes the query stored; fails when the key or the value is missing or
   // unreadable, or the value holds more than capacity bytes.
-  virtual Fallible<std::string> ReadRegistryValue(const Text& key, const Text& value,
-                                                       uint32_t capacity) = 0;
+  virtual Fallible<std::string> ReadRegistryValue(const Text& key, const Text& value, uint32_t capacity) = 0;
 
   // GetVersionExW with an extended version record (size 284).
   virtual Fallible<OsVersion> GetVersion() = 0;

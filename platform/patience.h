@@ -20,7 +20,9 @@ class Patience {
  public:
   // budget_ms: the most this object waits in all, over every step it is asked about.
   Patience(ISystem& system, Log& log, uint32_t budget_ms = kDefaultBudgetMs)
-      : system_(system), log_(log), left_ms_(budget_ms) {}
+      : system_(system),
+        log_(log),
+        left_ms_(budget_ms) {}
 
   // After a step on path failed with error: true when it is worth trying again, having
   // logged the reason and waited; false, at once, when the error is not a hold or the

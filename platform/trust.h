@@ -13,7 +13,7 @@
 namespace carryall {
 
 // Statuses and last errors of the trust provider that the core tells apart.
-constexpr int32_t kTrustNoSignature = static_cast<int32_t>(0x800B0100);        // TRUST_E_NOSIGNATURE
+constexpr int32_t kTrustNoSignature = static_cast<int32_t>(0x800B0100);         // TRUST_E_NOSIGNATURE
 constexpr int32_t kTrustSubjectFormUnknown = static_cast<int32_t>(0x800B0003);  // TRUST_E_SUBJECT_FORM_UNKNOWN
 constexpr int32_t kTrustProviderUnknown = static_cast<int32_t>(0x800B0001);     // TRUST_E_PROVIDER_UNKNOWN
 constexpr int32_t kTrustExplicitDistrust = static_cast<int32_t>(0x800B0111);    // TRUST_E_EXPLICIT_DISTRUST

@@ -18,8 +18,8 @@ Text DescribeVerification(const Text& path, const TrustVerdict& verdict) {
       if (error == kTrustNoSignature || error == kTrustSubjectFormUnknown || error == kTrustProviderUnknown) {
         return Format(u"The file \"%s\" is not signed. Error 0x%x\n", path, verdict.last_error);
       }
-      return Format(u"An unknown error occurred trying to verify the signature of the \"%s\" file. Error 0x%x\n",
-                    path, verdict.last_error);
+      return Format(u"An unknown error occurred trying to verify the signature of the \"%s\" file. Error 0x%x\n", path,
+                    verdict.last_error);
     }
     case kTrustExplicitDistrust:
       return u"The signature is present, but specifically disallowed.\n";
@@ -36,8 +36,7 @@ Text DescribeVerification(const Text& path, const TrustVerdict& verdict) {
 int32_t VerifyFileSignature(ITrust& trust, Log& log, const Text& path, Text& description) {
   // The provider would resolve an empty name against whatever it takes as the current
   // file; nothing but this executable may ever be verified in its place.
-  TrustVerdict verdict = path.empty() ? TrustVerdict{kTrustNoSignature, kErrorFileNotFound}
-                                      : trust.VerifyFile(path);
+  TrustVerdict verdict = path.empty() ? TrustVerdict{kTrustNoSignature, kErrorFileNotFound} : trust.VerifyFile(path);
   description = DescribeVerification(path, verdict);
   // The description keeps its own line feed inside the quotes; only the path in it
   // comes from outside.

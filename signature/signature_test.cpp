@@ -91,12 +91,27 @@ TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes
     std::vector<std::string> windows;
     const char* line;  // logged before the report
   } rows[] = {
-      {"silent, unsigned", u"/IAgreeToTheEULA", 0x800B0100, 1, kNotSigned, {},
+      {"silent, unsigned",
+       u"/IAgreeToTheEULA",
+       0x800B0100,
+       1,
+       kNotSigned,
+       {},
        "Not signed correctly so failing now!\n"},
-      {"silent, untrusted signature", u"/IAgreeToTheEULA", 0x800B0004, 1, kNotSigned, {},
+      {"silent, untrusted signature",
+       u"/IAgreeToTheEULA",
+       0x800B0004,
+       1,
+       kNotSigned,
+       {},
        "Not signed correctly so failing now!\n"},
-      {"interactive, Yes", u"", 0x800B0100, 1, 0,
-       {"question", "splash created", "splash show", "splash end 5", "splash destroyed"}, "Not signed correctly\n"},
+      {"interactive, Yes",
+       u"",
+       0x800B0100,
+       1,
+       0,
+       {"question", "splash created", "splash show", "splash end 5", "splash destroyed"},
+       "Not signed correctly\n"},
       {"interactive, No", u"", 0x800B0100, 2, kNotSigned, {"question", "report"}, "Not signed correctly\n"},
       {"interactive, close box", u"", 0x80096010, 0, kNotSigned, {"question", "report"}, "Not signed correctly\n"},
   };
@@ -123,7 +138,8 @@ TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes
     EXPECT_EQ(m.threads.dispatched, std::vector<uint32_t>{}) << row.name << ": the quit request is dropped";
     if (row.answer == 1 && row.args[0] == 0) {
       EXPECT_EQ(Narrow(m.ui.question_heading), "Verification of SQL Carryall failed. Do you wish to continue?");
-      EXPECT_EQ(Narrow(m.ui.question_details), "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0100\n");
+      EXPECT_EQ(Narrow(m.ui.question_details),
+                "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0100\n");
     }
   }
 }
@@ -131,8 +147,9 @@ TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes
 TEST_F(StartupVerificationTest, SignedProgramNameReachesTheWizard) {
   EXPECT_EQ(Run(u"/IAgreeToTheEULA"), 0);
   EXPECT_EQ(machine.trust.read, std::vector<Text>{kPath});
-  EXPECT_TRUE(Logged("RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}"
-                     "\\wizard.exe\" /IAgreeToTheEULA VH_I=\"SQL Carryall\" '"));
+  EXPECT_TRUE(
+      Logged("RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}"
+             "\\wizard.exe\" /IAgreeToTheEULA VH_I=\"SQL Carryall\" '"));
 }
 
 // ---- signer details ----
@@ -230,7 +247,9 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
        "GetProgAndPublisherInfo switch 1 3\nGetProgAndPublisherInfo switch MoreInfo 3\n",
        "Carryall Development|SQL Carryall|C:\\more.txt|7F102A|Carryall Development CA", "SQL Carryall"},
       {"unknown link choice gives null",
-       [](EmbeddedSignature& s) { s.opus_info.more_info = SignerLink{7, u"ignored"}; },
+       [](EmbeddedSignature& s) {
+         s.opus_info.more_info = SignerLink{7, u"ignored"};
+       },
        "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo switch MoreInfo 7\n",
        "Carryall Development|SQL Carryall|null|7F102A|Carryall Development CA", "SQL Carryall"},
       {"certificate not in the store", [](EmbeddedSignature& s) { s.certificate.reset(); },
@@ -245,19 +264,21 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
        "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
        "null|SQL Carryall|null|null|null", "SQL Carryall"},
       {"serial number most significant byte first",
-       [](EmbeddedSignature& s) { s.certificate->serial_number = std::vector<uint8_t>{0xDE, 0xC0, 0x17, 0x5A}; },
+       [](EmbeddedSignature& s) {
+         s.certificate->serial_number = std::vector<uint8_t>{0xDE, 0xC0, 0x17, 0x5A};
+       },
        "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
        "Carryall Development|SQL Carryall|null|5A17C0DE|Carryall Development CA", "SQL Carryall"},
       {"serial number keeps its zero bytes at both ends",
-       [](EmbeddedSignature& s) { s.certificate->serial_number = std::vector<uint8_t>{0x00, 0x05, 0x80, 0x00}; },
+       [](EmbeddedSignature& s) {
+         s.certificate->serial_number = std::vector<uint8_t>{0x00, 0x05, 0x80, 0x00};
+       },
        "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
        "Carryall Development|SQL Carryall|null|00800500|Carryall Development CA", "SQL Carryall"},
-      {"empty serial number",
-       [](EmbeddedSignature& s) { s.certificate->serial_number = std::vector<uint8_t>{}; },
+      {"empty serial number", [](EmbeddedSignature& s) { s.certificate->serial_number = std::vector<uint8_t>{}; },
        "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
        "Carryall Development|SQL Carryall|null|null|Carryall Development CA", "SQL Carryall"},
-      {"empty program name is still the signed name",
-       [](EmbeddedSignature& s) { s.opus_info.program_name = Text(); },
+      {"empty program name is still the signed name", [](EmbeddedSignature& s) { s.opus_info.program_name = Text(); },
        "GetProgAndPublisherInfo pPublisheInfo = null\nGetProgAndPublisherInfo pMoreInfo = null\n",
        "Carryall Development||null|7F102A|Carryall Development CA", ""},
   };
@@ -276,9 +297,8 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
       values[i] = details.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
       from = static_cast<int>(bar + 1);
     }
-    EXPECT_EQ(logged, std::string(kStart) + row.opus_lines + kFinished +
-                          "Digital verification: SubjectName '" + values[0] + "'\n" +
-                          "Digital verification: ProgramName '" + values[1] + "'\n" +
+    EXPECT_EQ(logged, std::string(kStart) + row.opus_lines + kFinished + "Digital verification: SubjectName '" +
+                          values[0] + "'\n" + "Digital verification: ProgramName '" + values[1] + "'\n" +
                           "Digital verification: MoreInfo    '" + values[2] + "'\n" +
                           "Digital verification: SerialNumber " + values[3] + "\n" +
                           "Digital verification: IssuerName '" + values[4] + "'\n")

@@ -27,14 +27,12 @@ AboutTexts PlanAbout(IResources& strings, ICodePage& code_page) {
   const Text product = Load(strings, kIdsProductName);
   AboutTexts texts;
   texts.caption = Format(Load(strings, kIdsAboutCaption), product);
-  texts.version =
-      Format(Load(strings, kIdsAboutVersion), product, kVersion[0], kVersion[1], kVersion[2], kVersion[3]);
+  texts.version = Format(Load(strings, kIdsAboutVersion), product, kVersion[0], kVersion[1], kVersion[2], kVersion[3]);
   texts.copyright = code_page.FromAnsi(kCopyrightNotice);
   return texts;
 }
 
-Point MinimisedIconOrigin(int32_t client_width, int32_t client_height, int32_t icon_width,
-                          int32_t icon_height) {
+Point MinimisedIconOrigin(int32_t client_width, int32_t client_height, int32_t icon_width, int32_t icon_height) {
   return Point{(client_width - icon_width + 1) / 2, (client_height - icon_height + 1) / 2};
 }
 

@@ -46,8 +46,7 @@ struct AboutTexts {
 AboutTexts PlanAbout(IResources& strings, ICodePage& code_page);
 
 // Where a minimised dialog draws its icon: the client area's centre, rounded up.
-Point MinimisedIconOrigin(int32_t client_width, int32_t client_height, int32_t icon_width,
-                          int32_t icon_height);
+Point MinimisedIconOrigin(int32_t client_width, int32_t client_height, int32_t icon_width, int32_t icon_height);
 
 // The splash fitted to its picture: the window's client area is exactly the picture,
 // framed by the window's own border; the picture control's client area covers that

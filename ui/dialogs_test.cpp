@@ -58,14 +58,25 @@ TEST(StaticLinkTest, FollowLinkTriesItsTextThenItsStringEntryThenItsWindowTextTh
     Text kept;  // m_strTarget afterwards
   } cases[] = {
       {"own text opens", u"http://a", {}, u"http://w", {{u"http://a", 42}}, {u"http://a"}, true, u"http://a"},
-      {"own text fails, the entry opens", u"http://a", {{1001, u"http://s"}}, u"http://w",
-       {{u"http://s", 33}}, {u"http://a", u"http://s"}, true, u"http://s"},
+      {"own text fails, the entry opens",
+       u"http://a",
+       {{1001, u"http://s"}},
+       u"http://w",
+       {{u"http://s", 33}},
+       {u"http://a", u"http://s"},
+       true,
+       u"http://s"},
       {"no entry: the window text", u"", {}, u"http://w", {{u"http://w", 42}}, {u"http://w"}, true, u"http://w"},
-      {"the entry fails too", u"", {{1001, u"http://s"}}, u"http://w", {{u"http://w", 42}},
-       {u"http://s", u"http://w"}, true, u"http://w"},
-      {"32 is a failure", u"", {}, u"http://w", {{u"http://w", 32}}, {u"http://w"}, false, u"http://w"},
-      {"a negative answer is a failure", u"", {}, u"http://w", {{u"http://w", -5}}, {u"http://w"}, false,
+      {"the entry fails too",
+       u"",
+       {{1001, u"http://s"}},
+       u"http://w",
+       {{u"http://w", 42}},
+       {u"http://s", u"http://w"},
+       true,
        u"http://w"},
+      {"32 is a failure", u"", {}, u"http://w", {{u"http://w", 32}}, {u"http://w"}, false, u"http://w"},
+      {"a negative answer is a failure", u"", {}, u"http://w", {{u"http://w", -5}}, {u"http://w"}, false, u"http://w"},
       {"empty everywhere: only a beep", u"", {{1001, u""}}, u"", {}, {}, false, u""},
   };
   for (const Case& c : cases) {
@@ -143,7 +154,7 @@ TEST_F(ReportDialogTest, ButtonsAndSystemMenuEntryPerMode) {
     const char* cancel_text;
     bool focus_default;
   } cases[] = {
-      {false, false, "", "", false},  // error mode: OK hidden, the template's "Cancel" alone
+      {false, false, "", "", false},    // error mode: OK hidden, the template's "Cancel" alone
       {true, true, "Yes", "No", true},  // Enter declines like Escape: "No" has the focus
   };
   for (const Case& c : cases) {
@@ -201,8 +212,7 @@ TEST(DialogGeometryTest, SplashClientAreaIsExactlyThePictureCentredOnTheScreen) 
     Rect window;
     Rect picture;
   } cases[] = {
-      {"thin border, picture with a static edge", {1, 1, 1, 1}, {1, 1, 1, 1}, {426, 407, 853, 617},
-       {-1, -1, 426, 209}},
+      {"thin border, picture with a static edge", {1, 1, 1, 1}, {1, 1, 1, 1}, {426, 407, 853, 617}, {-1, -1, 426, 209}},
       {"no border, no edge", {}, {}, {427, 408, 852, 616}, {0, 0, 425, 208}},
   };
   for (const Case& c : cases) {

@@ -17,12 +17,15 @@ constexpr char16_t kDotNet4DetectedSuffix[] = u"\r\n(.NET 4 was detected.)";
 
 Text DotNetDownloadPage(int32_t major, int32_t service_pack) {
   switch (major) {
-    case 2: return u"https://www.microsoft.com/en-us/download/details.aspx?id=19";
-    case 3: return u"https://www.microsoft.com/en-us/download/details.aspx?id=21";
+    case 2:
+      return u"https://www.microsoft.com/en-us/download/details.aspx?id=19";
+    case 3:
+      return u"https://www.microsoft.com/en-us/download/details.aspx?id=21";
     case 4:
       return service_pack <= 0 ? u"https://www.microsoft.com/en-us/download/details.aspx?id=17718"
                                : u"https://dotnet.microsoft.com/download/dotnet-framework/net48";
-    default: return Text();
+    default:
+      return Text();
   }
 }
 
@@ -34,8 +37,7 @@ Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts
   auto dot_net_message = [&] {
     return facts.dot_net_service_pack == 0
                ? text(kIdsDotNetRequired, product, facts.dot_net_name, facts.dot_net_service_pack)
-               : text(kIdsDotNetServicePackRequired, product, facts.dot_net_name,
-                                  facts.dot_net_service_pack);
+               : text(kIdsDotNetServicePackRequired, product, facts.dot_net_name, facts.dot_net_service_pack);
   };
   switch (result) {
     case kOk:
@@ -54,9 +56,15 @@ Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts
       report.message = dot_net_message();
       report.link = DotNetDownloadPage(facts.dot_net_major, facts.dot_net_service_pack);
       break;
-    case kNotAdministrator: report.message = text(kIdsNeedAdministrator, product); break;
-    case kInstallerTooOld: report.message = text(kIdsMsiRequired, product); break;
-    case kFileSizeMismatch: report.message = text(kIdsFileCorrupt, product); break;
+    case kNotAdministrator:
+      report.message = text(kIdsNeedAdministrator, product);
+      break;
+    case kInstallerTooOld:
+      report.message = text(kIdsMsiRequired, product);
+      break;
+    case kFileSizeMismatch:
+      report.message = text(kIdsFileCorrupt, product);
+      break;
     case kDiskFull:
     case kDiskFullOnWrite: {
       double size = static_cast<double>(facts.required_mb);
@@ -76,8 +84,12 @@ Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts
     case kAbort:
       report.message = text(kIdsProcessorMode, product, load(kIdsProgramType));
       break;
-    case kFail: report.message = text(kIdsIncorrectBuild, product); break;
-    default: report.message = text(kIdsFailedToRun, product, result); break;
+    case kFail:
+      report.message = text(kIdsIncorrectBuild, product);
+      break;
+    default:
+      report.message = text(kIdsFailedToRun, product, result);
+      break;
   }
   if (report.logged.empty()) report.logged = report.message;
   return report;

@@ -39,10 +39,12 @@ TEST_F(ReportTest, EachResultHasItsMessage) {
     const char* expected;
   } cases[] = {
       {kNotAdministrator, "You need local administrator privileges to run SQL Carryall."},
-      {kInstallerTooOld, "SQL Carryall requires MSI Engine 2.0. This can be downloaded from the Microsoft Download Center."},
+      {kInstallerTooOld,
+       "SQL Carryall requires MSI Engine 2.0. This can be downloaded from the Microsoft Download Center."},
       {kFileSizeMismatch, "A file is corrupt. Download SQL Carryall and retry."},
       {kAbort, "SQL Carryall failed to switch into processor mode (x86)"},
-      {kFail, "Contact Technical Support. Incorrect SQL Carryall build. (Try setting the temp folder from the command line.)"},
+      {kFail,
+       "Contact Technical Support. Incorrect SQL Carryall build. (Try setting the temp folder from the command line.)"},
       {kNotSigned, "Failed to run SQL Carryall error 0x800b0100."},
       {1, "Failed to run SQL Carryall error 0x       1."},
       {kInvalidArg, "Failed to run SQL Carryall error 0x80070057."},

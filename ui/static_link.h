@@ -17,8 +17,8 @@ constexpr ColorRef kLinkVisited = 0x00800080;    // s_crVisited: purple
 
 // Static types (style & 0x1F) and what the link answers for the messages it handles.
 constexpr uint32_t kSsLeft = 0, kSsCenter = 1, kSsRight = 2;
-constexpr intptr_t kHitClient = 1;          // HTCLIENT
-constexpr intptr_t kWantChars = 0x80;       // DLGC_WANTCHARS
+constexpr intptr_t kHitClient = 1;     // HTCLIENT
+constexpr intptr_t kWantChars = 0x80;  // DLGC_WANTCHARS
 constexpr uint32_t kSpace = 32;
 
 // The reflected colour request colours only text statics: a type (style & 0xFF) above
@@ -44,12 +44,12 @@ class LinkBehavior {
   ColorRef m_crText = kLinkUnvisited;
 
  protected:
-  virtual int ControlId() = 0;                                  // GetDlgCtrlID
+  virtual int ControlId() = 0;                                     // GetDlgCtrlID
   virtual std::optional<Text> LoadControlString(uint32_t id) = 0;  // string table
-  virtual Text ControlText() = 0;                               // GetWindowTextW
-  virtual intptr_t ShellOpen(const Text& target) = 0;           // ShellExecuteW's value
-  virtual void Beep() = 0;                                      // MessageBeep(0)
-  virtual void Redraw() = 0;                                    // InvalidateRect(all, erase)
+  virtual Text ControlText() = 0;                                  // GetWindowTextW
+  virtual intptr_t ShellOpen(const Text& target) = 0;              // ShellExecuteW's value
+  virtual void Beep() = 0;                                         // MessageBeep(0)
+  virtual void Redraw() = 0;                                       // InvalidateRect(all, erase)
 };
 
 struct Point {

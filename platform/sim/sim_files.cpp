@@ -83,7 +83,8 @@ class SimReadFile : public IReadFile {
   }
   Fallible<uint32_t> Read(void* buffer, uint32_t size) override {
     if (Injected(fs_.faults, "IReadFile::Read")) return Failed(kErrorAccessDenied);
-    const uint32_t got = pos_ >= bytes_.size() ? 0 : static_cast<uint32_t>(std::min<std::size_t>(size, bytes_.size() - pos_));
+    const uint32_t got =
+        pos_ >= bytes_.size() ? 0 : static_cast<uint32_t>(std::min<std::size_t>(size, bytes_.size() - pos_));
     std::copy_n(bytes_.data() + pos_, got, static_cast<char*>(buffer));
     pos_ += got;
     return got;
@@ -166,7 +167,8 @@ class SimFileHandle : public IFileHandle {
       for (const auto& entry : fs_.nodes_) {
         if (entry.first.compare(0, prefix.size(), prefix) == 0) return Failed(kErrorDirNotEmpty);
       }
-      if (fs_.Resolve(fs_.current_directory) == key_) return Failed(kErrorSharingViolation);  // in use as a current directory
+      if (fs_.Resolve(fs_.current_directory) == key_)
+        return Failed(kErrorSharingViolation);  // in use as a current directory
     }
     doomed_ = true;
     return Succeeded();
@@ -187,10 +189,14 @@ class SimFileHandle : public IFileHandle {
   }
   int& Count(SimFileSystem::Node& node) {
     switch (kind_) {
-      case Kind::kWrite: return node.writers;
-      case Kind::kHold: return node.holders;
-      case Kind::kEntry: return node.openers;
-      case Kind::kLook: break;
+      case Kind::kWrite:
+        return node.writers;
+      case Kind::kHold:
+        return node.holders;
+      case Kind::kEntry:
+        return node.openers;
+      case Kind::kLook:
+        break;
     }
     return lookers_;
   }
@@ -266,14 +272,15 @@ std::string SimFileSystem::ResolveFile(const Text& path) const {
 
 Text SimFileSystem::FinalPath(const std::string& key) const {
   Text out;
-  for (std::size_t cut = key.find('\\'); ; cut = key.find('\\', cut + 1)) {
+  for (std::size_t cut = key.find('\\');; cut = key.find('\\', cut + 1)) {
     const std::string part = cut == std::string::npos ? key : key.substr(0, cut);
     if (out.empty()) {
       out = Widen(part);
       if (!out.empty() && out[0] >= u'a' && out[0] <= u'z') out[0] = static_cast<char16_t>(out[0] - 32);
     } else {
       const Node* node = Find(part);
-      const Text name = node ? node->path.substr(node->path.find_last_of(u"\\/") + 1) : Widen(part.substr(part.rfind('\\') + 1));
+      const Text name =
+          node ? node->path.substr(node->path.find_last_of(u"\\/") + 1) : Widen(part.substr(part.rfind('\\') + 1));
       out += u"\\" + name;
     }
     if (cut == std::string::npos) break;
@@ -364,7 +371,7 @@ Fallible<Text> SimFileSystem::GetFullPathName(const Text& path) {
       char16_t current = current_directory.empty() ? 0 : current_directory[0];
       if (current >= u'a' && current <= u'z') current = static_cast<char16_t>(current - 32);
       auto other = drive_directories.find(drive);
-      Text directory = drive == current ? current_directory
+      Text directory = drive == current                   ? current_directory
                        : other != drive_directories.end() ? other->second
                                                           : Text(1, drive) + u":\\";
       joined = directory + u"\\" + path.substr(2);
@@ -483,7 +490,8 @@ std::vector<std::string> SimFileSystem::List(const Text& folder) const {
   std::string prefix = Resolve(folder) + "\\";
   std::vector<std::string> out;
   for (const auto& [key, node] : nodes_) {
-    if (key.compare(0, prefix.size(), prefix) == 0) out.push_back(key.substr(prefix.size()) + (node.directory ? "\\" : ""));
+    if (key.compare(0, prefix.size(), prefix) == 0)
+      out.push_back(key.substr(prefix.size()) + (node.directory ? "\\" : ""));
   }
   return out;
 }
@@ -502,7 +510,7 @@ Status SimFileSystem::CreateDirectoryTree(const Text& path) {
   std::string key = Resolve(path);
   if (Find(key)) return Failed(kErrorAlreadyExists);
   if (key.size() < 2 || key[1] != ':' || key.substr(0, 2) != "c:") return Failed(kErrorPathNotFound);
-  for (std::size_t cut = key.find('\\'); ; cut = key.find('\\', cut + 1)) {
+  for (std::size_t cut = key.find('\\');; cut = key.find('\\', cut + 1)) {
     std::string part = cut == std::string::npos ? key : key.substr(0, cut);
     if (!Find(part)) {
       if (unwritable.count(ParentKey(part))) return Failed(kErrorAccessDenied);
@@ -519,7 +527,8 @@ Status SimFileSystem::CreateProbeFile(const Text& path) {
   if (Injected(faults, "IFileSystem::CreateProbeFile")) return Failed(kErrorAccessDenied);
   std::string key = Resolve(path);
   const Node* node = Find(key);
-  if ((node && node->directory) || !CanCreateIn(key)) return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
+  if ((node && node->directory) || !CanCreateIn(key))
+    return Failed(ParentExists(key) ? kErrorAccessDenied : kErrorPathNotFound);
   ++probes;
   return Succeeded();  // delete-on-close: nothing stays behind
 }
@@ -528,8 +537,10 @@ Fallible<OpenedForWriting> SimFileSystem::OpenForWriting(const Text& path) {
   if (Injected(faults, "IFileSystem::OpenForWriting")) return Failed(kErrorAccessDenied);
   std::string key = ResolveFile(path);
   Node* node = Find(key);
-  if (!node && Find(Resolve(path))) return Failed(kErrorFileNotFound);  // a link to nothing: no new file at its name, and no existing one to open
-  if (node && (node->directory || (node->attributes & kFileAttributeReadOnly) || unopenable.count(key))) return Failed(kErrorAccessDenied);
+  if (!node && Find(Resolve(path)))
+    return Failed(kErrorFileNotFound);  // a link to nothing: no new file at its name, and no existing one to open
+  if (node && (node->directory || (node->attributes & kFileAttributeReadOnly) || unopenable.count(key)))
+    return Failed(kErrorAccessDenied);
   if (node && node->writers + node->holders + node->openers > 0) return Failed(kErrorSharingViolation);
   if (!node) {
     if (!CanCreateIn(key)) {
@@ -555,7 +566,8 @@ Fallible<std::unique_ptr<IFileHandle>> SimFileSystem::OpenEntry(const Text& path
   Node* node = Find(key);
   if (!node) return Failed(kErrorFileNotFound);  // ERROR_FILE_NOT_FOUND
   // Reading attributes alone takes no share of the file; deleting does.
-  if (!deletion) return std::unique_ptr<IFileHandle>(std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kLook));
+  if (!deletion)
+    return std::unique_ptr<IFileHandle>(std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kLook));
   if (node->writers + node->holders > 0) return Failed(kErrorSharingViolation);
   return std::unique_ptr<IFileHandle>(std::make_unique<SimFileHandle>(*this, key, SimFileHandle::Kind::kEntry));
 }
@@ -563,7 +575,8 @@ Fallible<std::unique_ptr<IFileHandle>> SimFileSystem::OpenEntry(const Text& path
 Fallible<std::unique_ptr<IReadFile>> SimFileSystem::OpenRead(const Text& path) {
   if (Injected(faults, "IFileSystem::OpenRead")) return Failed(kErrorAccessDenied);
   const Node* node = Find(ResolveFile(path));
-  if (!node || node->directory || unopenable.count(ResolveFile(path))) return Failed(kErrorFileNotFound);  // ERROR_FILE_NOT_FOUND
+  if (!node || node->directory || unopenable.count(ResolveFile(path)))
+    return Failed(kErrorFileNotFound);  // ERROR_FILE_NOT_FOUND
   if (node->writers + node->openers > 0) return Failed(kErrorSharingViolation);
   return std::unique_ptr<IReadFile>(std::make_unique<SimReadFile>(*this, node->bytes));
 }

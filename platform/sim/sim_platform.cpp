@@ -3,7 +3,6 @@
 // sim_processes and sim_trust.
 #include "platform/sim/sim_platform.h"
 
-
 namespace carryall::sim {
 
 std::string Narrow(const Text& text) {

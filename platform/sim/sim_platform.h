@@ -42,12 +42,12 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
     bool directory = false;
     std::string bytes;
     uint32_t attributes = 0;
-    int writers = 0;  // open handles that deny others everything
-    int holders = 0;  // open handles that read and deny others writing and deleting
-    int openers = 0;  // open handles that may delete and share everything
-    Text link_target;  // a directory link (junction) to this folder, when not empty
+    int writers = 0;        // open handles that deny others everything
+    int holders = 0;        // open handles that read and deny others writing and deleting
+    int openers = 0;        // open handles that may delete and share everything
+    Text link_target;       // a directory link (junction) to this folder, when not empty
     Text file_link_target;  // a link to this file, shown as the file itself, when not empty
-    uint64_t inode = 0;  // the file index; hard links share it
+    uint64_t inode = 0;     // the file index; hard links share it
     uint64_t order = 0;
   };
   static constexpr uint32_t kVolumeSerial = 0x5A0C0001;
@@ -110,8 +110,8 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
   std::map<int, Text> folders = {{26, u"C:\\Users\\me\\AppData\\Roaming"}, {35, u"C:\\ProgramData"}};
   std::map<Text, Text> environment = {{u"SystemDrive", u"C:"}};
   Text module_path = u"C:\\work\\CarryallInstaller.exe";
-  std::set<std::string> unopenable;   // paths (lower case) that no open succeeds on
-  std::set<std::string> unwritable;   // folders (lower case) in which nothing can be created
+  std::set<std::string> unopenable;  // paths (lower case) that no open succeeds on
+  std::set<std::string> unwritable;  // folders (lower case) in which nothing can be created
   // path (lower case) -> the bytes the file can hold: a write that would go past them
   // stops there and reports the shorter count (a disk that fills up, as Wine reports it).
   std::map<std::string, uint32_t> short_writes;
@@ -121,16 +121,16 @@ class SimFileSystem : public IFileSystem, public IEnvironment, public ISecurity 
     uint32_t error;
     uint32_t from;
   };
-  std::map<std::string, WriteError> write_errors;  // path (lower case) -> how its writes fail
+  std::map<std::string, WriteError> write_errors;       // path (lower case) -> how its writes fail
   std::map<std::string, std::vector<uint32_t>> writes;  // path (lower case) -> the size each write of a
                                                         // handle asked for, in order
   // Whether handles tell their final path, as every system since Vista does.
   bool final_paths = true;
   int probes = 0;  // probe files made (each removed at once)
   std::vector<std::pair<Text, uint32_t>> access_granted;
-  std::vector<Text> deleted;  // every successful deletion, in order
+  std::vector<Text> deleted;     // every successful deletion, in order
   std::vector<Text> at_restart;  // what is marked for deletion at the next start, in order
-  bool elevated = true;  // without it nothing can be marked for the next start
+  bool elevated = true;          // without it nothing can be marked for the next start
 
   static std::string Key(const Text& path);
   // What a write of size bytes to the file at key, which holds held bytes, does: the

@@ -5,8 +5,7 @@ namespace carryall::sim {
 
 class SimProcess : public IProcess {
  public:
-  SimProcess(SimProcesses& owner, uint32_t id, SimProcesses::Child child)
-      : owner_(owner), id_(id), child_(child) {
+  SimProcess(SimProcesses& owner, uint32_t id, SimProcesses::Child child) : owner_(owner), id_(id), child_(child) {
     ++owner_.open_processes;
   }
   ~SimProcess() override {

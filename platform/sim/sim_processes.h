@@ -43,8 +43,8 @@ class SimProcesses : public IProcesses {
   bool wow64 = false;
   uint32_t create_error = 2;  // ERROR_FILE_NOT_FOUND, what a failed creation reports
   Child child;
-  std::vector<Window> desktop;  // top-level windows in enumeration order
-  int window_looks = 0;         // EnumWindows calls
+  std::vector<Window> desktop;      // top-level windows in enumeration order
+  int window_looks = 0;             // EnumWindows calls
   std::vector<std::string> events;  // "redirection off", "created", "wait 100", "closed", ...
   std::vector<std::u16string> command_lines;
   std::function<void()> on_create;  // runs as the child is created (to look at the log, say)

@@ -21,7 +21,8 @@ Fallible<std::string> SimCodePage::ToAnsi(const Text& text) {
   Text until_nul = text.substr(0, text.find(u'\0'));
   std::string out;
   switch (kind) {
-    case Kind::kBroken: return Failed(kErrorNoUnicodeTranslation);
+    case Kind::kBroken:
+      return Failed(kErrorNoUnicodeTranslation);
     case Kind::kWestern:
       for (char16_t u : until_nul) out.push_back(u < 0x100 ? static_cast<char>(u) : '?');
       return out;

@@ -14,7 +14,6 @@ Fallible<std::array<uint8_t, 16>> SimSystem::CreateGuid() {
   return guid;
 }
 
-
 SimThreads::~SimThreads() {
   pending_.clear();  // a body left unrun would reach objects that are gone by now
   JoinAll();

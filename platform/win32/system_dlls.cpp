@@ -58,7 +58,7 @@ Fn NtdllExport(const char* name) {
 
 // Each entry point is looked up once, on its first call (a thread-safe static), and the
 // outcome, found or not, is kept.
-#define CARRYALL_SYSTEM_EXPORT(dll, function) \
+#define CARRYALL_SYSTEM_EXPORT(dll, function)                             \
   static const SystemExport<decltype(&::function)> found(dll, #function); \
   const auto call = found.get()
 

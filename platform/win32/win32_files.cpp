@@ -36,7 +36,7 @@ std::optional<Text> FinalPath(HANDLE handle, bool& unsupported) {
     if (length < buffer.size()) {
       std::wstring path(buffer.data(), length);
       constexpr wchar_t kVerbatimShare[] = L"\\\\?\\UNC\\";  // 8 characters
-      constexpr wchar_t kVerbatim[] = L"\\\\?\\";             // 4 characters
+      constexpr wchar_t kVerbatim[] = L"\\\\?\\";            // 4 characters
       if (path.rfind(kVerbatimShare, 0) == 0) return u"\\\\" + FromW(path.c_str() + 8, path.size() - 8);
       if (path.rfind(kVerbatim, 0) == 0) return FromW(path.c_str() + 4, path.size() - 4);
       return FromW(path.data(), path.size());
@@ -79,7 +79,9 @@ class Win32FileHandle : public IFileHandle {
     }
     return Succeeded();
   }
-  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override { return WriteOnceTo(file_.get(), data, size); }
+  Fallible<uint32_t> WriteOnce(const void* data, uint32_t size) override {
+    return WriteOnceTo(file_.get(), data, size);
+  }
   Status SeekToEnd() override {
     LARGE_INTEGER none = {};
     if (!::SetFilePointerEx(file_.get(), none, /*lpNewFilePointer=*/nullptr, FILE_END)) return LastError();
@@ -95,9 +97,8 @@ class Win32FileHandle : public IFileHandle {
   }
   Status ClearReadOnly(uint32_t attributes) override {
     FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
-    basic.FileAttributes =
-        attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                       FILE_ATTRIBUTE_NORMAL);
+    basic.FileAttributes = attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
+                                          FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_NORMAL);
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!sysdll::SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) return LastError();
     return Succeeded();
@@ -229,8 +230,7 @@ Status Win32FileSystem::CreateDirectoryTree(const Text& path) {
 
 Status Win32FileSystem::CreateProbeFile(const Text& path) {
   // The system removes the file as the owner closes it, on the way out.
-  UniqueFile probe(::CreateFileW(W(path), /*dwDesiredAccess=*/0,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  UniqueFile probe(::CreateFileW(W(path), /*dwDesiredAccess=*/0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
                                  /*hTemplateFile=*/nullptr));
   if (!probe) return LastError();
@@ -257,8 +257,8 @@ Fallible<OpenedForWriting> Win32FileSystem::OpenForWriting(const Text& path) {
 }
 
 Fallible<std::unique_ptr<IFileHandle>> Win32FileSystem::OpenForHolding(const Text& path) {
-  UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
+  UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
   if (!file) return LastError();
   return std::unique_ptr<IFileHandle>(std::make_unique<Win32FileHandle>(std::move(file)));
 }
@@ -275,8 +275,8 @@ Fallible<std::unique_ptr<IFileHandle>> Win32FileSystem::OpenEntry(const Text& pa
 }
 
 Fallible<std::unique_ptr<IReadFile>> Win32FileSystem::OpenRead(const Text& path) {
-  UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
-                                OPEN_EXISTING, /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
+  UniqueFile file(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
   if (!file) return LastError();
   return std::unique_ptr<IReadFile>(std::make_unique<Win32ReadFile>(std::move(file)));
 }
@@ -294,7 +294,7 @@ Status Win32FileSystem::SetCurrentDirectory(const Text& path) { return Checked(:
 Fallible<FirstFound> Win32FileSystem::FindFirst(const Text& pattern) {
   WIN32_FIND_DATAW data;
   UniqueFind find(::FindFirstFileExW(W(pattern), FindExInfoStandard, &data, FindExSearchNameMatch,
-                                    /*lpSearchFilter=*/nullptr, /*dwAdditionalFlags=*/0));
+                                     /*lpSearchFilter=*/nullptr, /*dwAdditionalFlags=*/0));
   if (!find) return LastError();
   FindEntry first{FromW(data.cFileName, wcslen(data.cFileName)), data.dwFileAttributes};
   return FirstFound{std::make_unique<Win32Find>(std::move(find)), std::move(first)};

@@ -48,7 +48,8 @@ Fallible<OsVersion> Win32MachineInfo::GetVersion() {
 
 Fallible<Text> Win32MachineInfo::GetSystemFolder() {
   UniqueShellItems items;
-  if (const HRESULT result = ::SHGetSpecialFolderLocation(/*hwnd=*/nullptr, CSIDL_SYSTEM, items.put()); FAILED(result)) {
+  if (const HRESULT result = ::SHGetSpecialFolderLocation(/*hwnd=*/nullptr, CSIDL_SYSTEM, items.put());
+      FAILED(result)) {
     return Failed(static_cast<uint32_t>(result));
   }
   wchar_t buffer[MAX_PATH] = {};

@@ -17,9 +17,9 @@ class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kScratchKey);
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(),
-                                nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr),
+        ERROR_SUCCESS);
   }
   void TearDown() override {
     key_.reset();
@@ -56,8 +56,8 @@ TEST_F(RegistryTest, ValuesUpToTheCapacityAreReadWhateverTheirType) {
 }
 
 TEST_F(RegistryTest, VersionTextsFitUpTo260Bytes) {
-  SetText(L"Fits", L"4.7." + std::wstring(125, L'1'));   // 129 units and the NUL: 260 bytes
-  SetText(L"Long", L"4.8." + std::wstring(126, L'1'));   // 262 bytes
+  SetText(L"Fits", L"4.7." + std::wstring(125, L'1'));  // 129 units and the NUL: 260 bytes
+  SetText(L"Long", L"4.8." + std::wstring(126, L'1'));  // 262 bytes
   Fallible<std::string> fits = Read(L"Fits", 260);
   ASSERT_TRUE(fits);
   EXPECT_EQ(fits->size(), 260u);

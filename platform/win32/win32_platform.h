@@ -23,9 +23,7 @@ Fallible<std::string> WideToCodePage(UINT code_page, const Text& text);
 Text CodePageToWide(UINT code_page, const std::string& bytes);
 
 inline const wchar_t* W(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-inline Text FromW(const wchar_t* text, std::size_t size) {
-  return Text(reinterpret_cast<const char16_t*>(text), size);
-}
+inline Text FromW(const wchar_t* text, std::size_t size) { return Text(reinterpret_cast<const char16_t*>(text), size); }
 
 // Files and folders, with the environment and the access lists that belong with them.
 class Win32FileSystem : public IFileSystem, public IEnvironment, public ISecurity {

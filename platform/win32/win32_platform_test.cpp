@@ -26,8 +26,8 @@ std::wstring TempDir() {
 Text T(const std::wstring& w) { return FromW(w.data(), w.size()); }
 
 std::string ReadAll(const std::wstring& path) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr));
   if (!file) return "<missing>";
   std::string out(1 << 16, '\0');
   DWORD read = 0;
@@ -131,7 +131,8 @@ TEST(Win32FileSystemTest, AReadOnlyFileIsDeletedOnceItsAttributeIsClearedThrough
     EXPECT_EQ((*entry)->DeleteOnClose().error(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
     ASSERT_TRUE((*entry)->ClearReadOnly(facts->attributes));
     EXPECT_EQ(::GetFileAttributesW(path.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
-              static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)) << "the other attributes stay";
+              static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE))
+        << "the other attributes stay";
     EXPECT_TRUE((*entry)->DeleteOnClose());
   }
   EXPECT_EQ(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);

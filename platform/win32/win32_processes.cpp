@@ -12,14 +12,19 @@ class Win32Process : public IProcess {
  public:
   // Takes ownership of both handles in info.
   explicit Win32Process(const PROCESS_INFORMATION& info)
-      : thread_(info.hThread), process_(info.hProcess), id_(info.dwProcessId) {}
+      : thread_(info.hThread),
+        process_(info.hProcess),
+        id_(info.dwProcessId) {}
   uint32_t id() const override { return id_; }
   Fallible<WaitResult> Wait(uint32_t timeout_ms) override {
     const DWORD result = ::WaitForSingleObject(process_.get(), timeout_ms);
     switch (result) {
-      case WAIT_OBJECT_0: return WaitResult::kSignalled;
-      case WAIT_TIMEOUT: return WaitResult::kTimeout;
-      default: return result == WAIT_FAILED ? LastError() : Failed(result);
+      case WAIT_OBJECT_0:
+        return WaitResult::kSignalled;
+      case WAIT_TIMEOUT:
+        return WaitResult::kTimeout;
+      default:
+        return result == WAIT_FAILED ? LastError() : Failed(result);
     }
   }
   Fallible<uint32_t> GetExitCode() override {

@@ -6,7 +6,6 @@
 
 #include <cstring>
 
-
 namespace carryall::win32 {
 
 Text Win32System::GetCommandLine() {

@@ -30,7 +30,7 @@ Status Win32Threads::StartThread(std::function<void()> body) {
   UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(
       /*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(), /*initflag=*/0, /*thrdaddr=*/nullptr)));
   if (!thread) return Failed(static_cast<uint32_t>(_doserrno));  // _beginthreadex keeps the system's error there
-  heap_body.release();  // the thread owns it now
+  heap_body.release();                                           // the thread owns it now
   return Succeeded();
 }
 

@@ -61,7 +61,7 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
   const CRYPT_ATTR_BLOB& value = opus->rgValue[0];
   DWORD size = 0;
   if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0,
-                           /*pvStructInfo=*/nullptr, &size)) {
+                                 /*pvStructInfo=*/nullptr, &size)) {
     signature.opus = EmbeddedSignature::Opus::kDecodeSize;
     return;
   }
@@ -71,7 +71,7 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
     return;
   }
   if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0, info.get(),
-                           &size)) {
+                                 &size)) {
     signature.opus = EmbeddedSignature::Opus::kDecode;
     return;
   }
@@ -86,11 +86,11 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
 // subject with no flags. nullopt when the name has no length.
 std::optional<Text> ReadName(PCCERT_CONTEXT certificate, DWORD flags) {
   DWORD length = sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr,
-                                      /*pszNameString=*/nullptr, /*cchNameString=*/0);
+                                            /*pszNameString=*/nullptr, /*cchNameString=*/0);
   if (length == 0) return std::nullopt;
   std::vector<wchar_t> name(length, L'\0');
   sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr, name.data(),
-                       length);
+                             length);
   name.back() = L'\0';
   return CopyWideText(name.data());
 }
@@ -102,8 +102,8 @@ std::optional<SignerCertificate> ReadCertificate(HCERTSTORE store, const CMSG_SI
   key.Issuer = signer.Issuer;
   key.SerialNumber = signer.SerialNumber;
   UniqueCertContext certificate(sysdll::CertFindCertificateInStore(store, kEncoding, /*dwFindFlags=*/0,
-                                                             CERT_FIND_SUBJECT_CERT, &key,
-                                                             /*pPrevCertContext=*/nullptr));
+                                                                   CERT_FIND_SUBJECT_CERT, &key,
+                                                                   /*pPrevCertContext=*/nullptr));
   if (!certificate) return std::nullopt;
   SignerCertificate out;
   const CRYPT_INTEGER_BLOB& serial = certificate.get()->pCertInfo->SerialNumber;
@@ -156,9 +156,9 @@ EmbeddedSignature Win32Trust::ReadEmbeddedSignature(const Text& path) {
   UniqueCryptMsg message;
   UniqueCertStore store;
   if (!sysdll::CryptQueryObject(CERT_QUERY_OBJECT_FILE, W(path), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
-                          /*pdwContentType=*/nullptr, /*pdwFormatType=*/nullptr, store.put(), message.put(),
-                          /*ppvContext=*/nullptr)) {
+                                CERT_QUERY_FORMAT_FLAG_BINARY, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
+                                /*pdwContentType=*/nullptr, /*pdwFormatType=*/nullptr, store.put(), message.put(),
+                                /*ppvContext=*/nullptr)) {
     signature.reached = Step::kQuery;
     return signature;
   }

@@ -155,7 +155,8 @@ TEST(Win32HandlesTest, NamedKernelObjectEndsWithItsLastOwner) {
     UniqueKernelHandle other(::OpenEventW(SYNCHRONIZE, /*bInheritHandle=*/FALSE, name.c_str()));
     EXPECT_TRUE(other.valid());
   }
-  EXPECT_TRUE(UniqueKernelHandle(::OpenEventW(SYNCHRONIZE, /*bInheritHandle=*/FALSE, name.c_str())).valid()) << "still owned";
+  EXPECT_TRUE(UniqueKernelHandle(::OpenEventW(SYNCHRONIZE, /*bInheritHandle=*/FALSE, name.c_str())).valid())
+      << "still owned";
   event.reset();
   UniqueKernelHandle after(::OpenEventW(SYNCHRONIZE, /*bInheritHandle=*/FALSE, name.c_str()));
   EXPECT_FALSE(after.valid());
@@ -169,8 +170,8 @@ TEST(Win32HandlesTest, OwnedRegistryKeyIsClosedByReset) {
   HKEY seen = key.get();
   DWORD subkeys = 0;
   auto query = [&subkeys](HKEY handle) {
-    return ::RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr, nullptr);
+    return ::RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
   };
   EXPECT_EQ(query(seen), ERROR_SUCCESS);
   EXPECT_GT(subkeys, 0u);

@@ -7,7 +7,8 @@
  * Of its own arguments it passes on every property (a word NAME=value whose name starts
  * with a letter or an underscore), quoted as msiexec reads them, and leaves out the
  * bootstrapper's switches (/IAgreeToTheEULA, /log "<file>", ...), which msiexec would
- * refuse (the value of /log is a word without "=", so it is left out too). Exit code 1 when msiexec cannot be started; 87 when the command line gets too long. */
+ * refuse (the value of /log is a word without "=", so it is left out too). Exit code 1 when msiexec cannot be started;
+ * 87 when the command line gets too long. */
 
 #include <windows.h>
 
@@ -72,8 +73,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!is_property(argv[i])) continue;
     const wchar_t* equals = wcschr(argv[i], L'=');
-    if (!append(L" ") || !append_n(argv[i], (size_t)(equals - argv[i])) || !append(L"=") ||
-        !append_quoted(equals + 1))
+    if (!append(L" ") || !append_n(argv[i], (size_t)(equals - argv[i])) || !append(L"=") || !append_quoted(equals + 1))
       return ERROR_INVALID_PARAMETER;
   }
 

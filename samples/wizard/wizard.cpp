@@ -48,9 +48,7 @@ struct Options {
   DWORD hold_ms = 0;
 };
 
-DWORD ParseNumber(const std::wstring& text) {
-  return static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 0));
-}
+DWORD ParseNumber(const std::wstring& text) { return static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 0)); }
 
 Options ReadOptions() {
   Options options;
@@ -94,12 +92,12 @@ class WizardLog {
   void Line(const std::wstring& text) {
     if (path_.empty()) return;
     std::wstring line = L"Wizard: " + text + L"\r\n";
-    int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
-                                     nullptr, nullptr);
+    int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr,
+                                     nullptr);
     if (size <= 0) return;
     std::string bytes(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), size,
-                          nullptr, nullptr);
+    ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), size, nullptr,
+                          nullptr);
     for (int attempt = 0; attempt < 50; ++attempt) {
       HANDLE file = ::CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -22,8 +22,8 @@ int wmain(int argc, wchar_t** argv) {
   window_class.hInstance = GetModuleHandleW(NULL);
   window_class.lpszClassName = L"CarryallDesktopKeeper";
   if (!RegisterClassW(&window_class)) return 1;
-  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Carryall desktop keeper", WS_POPUP, 0, 0, 1, 1,
-                                NULL, NULL, window_class.hInstance, NULL);
+  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Carryall desktop keeper", WS_POPUP, 0, 0, 1, 1, NULL,
+                                NULL, window_class.hInstance, NULL);
   if (!window) return 1;
   HANDLE ready = CreateFileW(argv[1], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (ready == INVALID_HANDLE_VALUE) return 1;

@@ -54,13 +54,13 @@
 
 #define MAX_TRACKED 256
 
-static void PrintUtf8(const wchar_t *text) {
+static void PrintUtf8(const wchar_t* text) {
   char buffer[2048];
   int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, NULL, NULL);
   if (n > 0) fputs(buffer, stdout);
 }
 
-static void ExeName(DWORD pid, wchar_t *name, size_t size) {
+static void ExeName(DWORD pid, wchar_t* name, size_t size) {
   wcscpy(name, L"?");
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return;
@@ -82,25 +82,25 @@ typedef struct {
 } WindowSet;
 
 static BOOL CALLBACK CollectVisible(HWND window, LPARAM context) {
-  WindowSet *set = (WindowSet *)context;
+  WindowSet* set = (WindowSet*)context;
   if (IsWindowVisible(window) && set->count < MAX_TRACKED) set->windows[set->count++] = window;
   return TRUE;
 }
 
-static int Contains(const WindowSet *set, HWND window) {
+static int Contains(const WindowSet* set, HWND window) {
   for (int i = 0; i < set->count; ++i)
     if (set->windows[i] == window) return 1;
   return 0;
 }
 
-static void Describe(DWORD elapsed, const char *what, HWND window) {
+static void Describe(DWORD elapsed, const char* what, HWND window) {
   wchar_t cls[256] = L"", caption[512] = L"", exe[MAX_PATH];
   DWORD pid = 0;
   GetClassNameW(window, cls, 256);
   GetWindowTextW(window, caption, 512);
   GetWindowThreadProcessId(window, &pid);
   ExeName(pid, exe, MAX_PATH);
-  printf("t=%lu %s hwnd=%p pid=%lu exe=", (unsigned long)elapsed, what, (void *)window, (unsigned long)pid);
+  printf("t=%lu %s hwnd=%p pid=%lu exe=", (unsigned long)elapsed, what, (void*)window, (unsigned long)pid);
   PrintUtf8(exe);
   fputs(" class=", stdout);
   PrintUtf8(cls);
@@ -112,27 +112,26 @@ static void Describe(DWORD elapsed, const char *what, HWND window) {
 
 /* The id of a running process named exe (any case), or 0; with a pid, that process
  * only. */
-static DWORD RunningProcess(const wchar_t *exe, DWORD pid) {
+static DWORD RunningProcess(const wchar_t* exe, DWORD pid) {
   DWORD found = 0;
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return 0;
   PROCESSENTRY32W entry;
   entry.dwSize = sizeof entry;
   for (BOOL ok = Process32FirstW(snap, &entry); ok && !found; ok = Process32NextW(snap, &entry))
-    if (_wcsicmp(entry.szExeFile, exe) == 0 && (!pid || entry.th32ProcessID == pid))
-      found = entry.th32ProcessID;
+    if (_wcsicmp(entry.szExeFile, exe) == 0 && (!pid || entry.th32ProcessID == pid)) found = entry.th32ProcessID;
   CloseHandle(snap);
   return found;
 }
 
-static void DescribeProcess(DWORD elapsed, const char *what, DWORD pid, const wchar_t *exe) {
+static void DescribeProcess(DWORD elapsed, const char* what, DWORD pid, const wchar_t* exe) {
   printf("t=%lu %s hwnd=- pid=%lu exe=", (unsigned long)elapsed, what, (unsigned long)pid);
   PrintUtf8(exe);
   fputs(" class= caption=\n", stdout);
   fflush(stdout);
 }
 
-static int Watch(DWORD duration, const wchar_t *exe) {
+static int Watch(DWORD duration, const wchar_t* exe) {
   WindowSet before = {{0}, 0}, now;
   DWORD process = 0;
   int started = 0;
@@ -166,12 +165,12 @@ static int Watch(DWORD duration, const wchar_t *exe) {
 }
 
 typedef struct {
-  const wchar_t *name;
+  const wchar_t* name;
   HWND found;
 } FindContext;
 
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
-  FindContext *find = (FindContext *)context;
+  FindContext* find = (FindContext*)context;
   wchar_t text[512];
   if (!IsWindowVisible(window)) return TRUE;
   if (wcsncmp(find->name, L"exe=", 4) == 0) {
@@ -187,7 +186,7 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
   return FALSE;
 }
 
-static HWND FindTopLevel(const wchar_t *name, DWORD wait_ms) {
+static HWND FindTopLevel(const wchar_t* name, DWORD wait_ms) {
   DWORD start = GetTickCount();
   for (;;) {
     FindContext find = {name, NULL};
@@ -212,8 +211,7 @@ static BOOL CALLBACK DumpChild(HWND child, LPARAM context) {
   SendMessageTimeoutW(child, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &copied);
   printf("control id=%d class=", GetDlgCtrlID(child));
   PrintUtf8(cls);
-  printf(" visible=%d style=%08lx", IsWindowVisible(child) ? 1 : 0,
-         (unsigned long)GetWindowLongW(child, GWL_STYLE));
+  printf(" visible=%d style=%08lx", IsWindowVisible(child) ? 1 : 0, (unsigned long)GetWindowLongW(child, GWL_STYLE));
   PrintRect(child);
   fputs(" text=", stdout);
   PrintUtf8(text);
@@ -222,13 +220,13 @@ static BOOL CALLBACK DumpChild(HWND child, LPARAM context) {
 }
 
 /* The control ID of the window named by argv[2], or NULL (the window too when asked). */
-static HWND FindControl(const wchar_t *name, const wchar_t *id, HWND *window) {
+static HWND FindControl(const wchar_t* name, const wchar_t* id, HWND* window) {
   HWND top = FindTopLevel(name, 5000);
   if (window) *window = top;
   return top ? GetDlgItem(top, _wtoi(id)) : NULL;
 }
 
-int wmain(int argc, wchar_t **argv) {
+int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && wcscmp(argv[1], L"watch") == 0)
     return Watch((DWORD)wcstoul(argv[2], NULL, 10), argc >= 4 ? argv[3] : NULL);
   if (argc >= 4 && wcscmp(argv[1], L"find") == 0) {
@@ -297,16 +295,16 @@ int wmain(int argc, wchar_t **argv) {
     WPARAM key = (WPARAM)wcstoul(argv[3], NULL, 0);
     if (!window) return 1;
     info.cbSize = sizeof info;
-    target = GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info) && info.hwndFocus
-                 ? info.hwndFocus
-                 : window;
+    target =
+        GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info) && info.hwndFocus ? info.hwndFocus : window;
     PostMessageW(target, WM_KEYDOWN, key, 1);
     PostMessageW(target, WM_KEYUP, key, (LPARAM)0xC0000001);
     return 0;
   }
-  fputs("usage: peek.exe watch MS | find WINDOW MS | set-text WINDOW ID TEXT | command WINDOW ID |\n"
-        "       syscommand WINDOW CMD | button-up WINDOW ID | char WINDOW ID CODE | focus WINDOW |\n"
-        "       key WINDOW VK\n",
-        stderr);
+  fputs(
+      "usage: peek.exe watch MS | find WINDOW MS | set-text WINDOW ID TEXT | command WINDOW ID |\n"
+      "       syscommand WINDOW CMD | button-up WINDOW ID | char WINDOW ID CODE | focus WINDOW |\n"
+      "       key WINDOW VK\n",
+      stderr);
   return 2;
 }

@@ -38,7 +38,7 @@
 #define RUNNER_FAILED 0xE2E0007Du
 #define RUNNER_CREATE_FAILED 0xE2E0007Fu
 
-static int Fail(unsigned code, const char *what, DWORD error) {
+static int Fail(unsigned code, const char* what, DWORD error) {
   printf("runner-error=%s (error %lu)\n", what, (unsigned long)error);
   fflush(stdout);
   return (int)code;
@@ -46,35 +46,31 @@ static int Fail(unsigned code, const char *what, DWORD error) {
 
 /* Reads a whole UTF-8 file as UTF-16. Returns NULL (and an error code in *error) on
  * failure; the caller frees the text. */
-static wchar_t *ReadUtf8File(const wchar_t *path, DWORD *error) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/NULL,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/NULL);
+static wchar_t* ReadUtf8File(const wchar_t* path, DWORD* error) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/NULL);
   if (file == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     return NULL;
   }
   DWORD size = GetFileSize(file, /*lpFileSizeHigh=*/NULL);
-  char *bytes = size != INVALID_FILE_SIZE ? malloc(size + 1) : NULL;
+  char* bytes = size != INVALID_FILE_SIZE ? malloc(size + 1) : NULL;
   DWORD read = 0;
-  BOOL ok = bytes != NULL && ReadFile(file, bytes, size, &read, /*lpOverlapped=*/NULL) &&
-            read == size;
+  BOOL ok = bytes != NULL && ReadFile(file, bytes, size, &read, /*lpOverlapped=*/NULL) && read == size;
   *error = ok ? 0 : GetLastError();
   CloseHandle(file);
   if (!ok) {
     free(bytes);
     return NULL;
   }
-  int units = size == 0 ? 0
-                        : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, (int)size,
-                                              NULL, 0);
+  int units = size == 0 ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, (int)size, NULL, 0);
   if (size != 0 && units == 0) {
     *error = GetLastError();
     free(bytes);
     return NULL;
   }
-  wchar_t *text = malloc((units + 1) * sizeof(wchar_t));
-  if (text != NULL && units != 0)
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, (int)size, text, units);
+  wchar_t* text = malloc((units + 1) * sizeof(wchar_t));
+  if (text != NULL && units != 0) MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, (int)size, text, units);
   if (text != NULL) text[units] = L'\0';
   free(bytes);
   if (text == NULL) *error = ERROR_NOT_ENOUGH_MEMORY;
@@ -83,19 +79,19 @@ static wchar_t *ReadUtf8File(const wchar_t *path, DWORD *error) {
 
 /* Applies the lines of an environment file to the runner's own environment, which the
  * child then inherits. */
-static BOOL ApplyEnvironmentFile(const wchar_t *path, DWORD *error) {
-  wchar_t *text = ReadUtf8File(path, error);
+static BOOL ApplyEnvironmentFile(const wchar_t* path, DWORD* error) {
+  wchar_t* text = ReadUtf8File(path, error);
   if (text == NULL) return FALSE;
   BOOL ok = TRUE;
-  wchar_t *line = text;
+  wchar_t* line = text;
   while (ok && *line != L'\0') {
-    wchar_t *end = wcschr(line, L'\n');
-    wchar_t *next = end != NULL ? end + 1 : line + wcslen(line);
+    wchar_t* end = wcschr(line, L'\n');
+    wchar_t* next = end != NULL ? end + 1 : line + wcslen(line);
     if (end == NULL) end = next;
     if (end > line && end[-1] == L'\r') --end;
     *end = L'\0';
     if (*line != L'\0') {
-      wchar_t *equals = wcschr(line, L'=');
+      wchar_t* equals = wcschr(line, L'=');
       if (equals != NULL) *equals = L'\0';
       ok = SetEnvironmentVariableW(line, equals != NULL ? equals + 1 : NULL) ||
            (equals == NULL && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
@@ -107,18 +103,17 @@ static BOOL ApplyEnvironmentFile(const wchar_t *path, DWORD *error) {
   return ok;
 }
 
-int wmain(int argc, wchar_t **argv) {
+int wmain(int argc, wchar_t** argv) {
   if (argc < 2)
-    return Fail(RUNNER_FAILED,
-                "usage: runner.exe CMDFILE [--cwd DIR] [--timeout-ms N] [--env-file FILE]", 0);
-  const wchar_t *cwd = NULL;
+    return Fail(RUNNER_FAILED, "usage: runner.exe CMDFILE [--cwd DIR] [--timeout-ms N] [--env-file FILE]", 0);
+  const wchar_t* cwd = NULL;
   DWORD timeout_ms = 60000;
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 >= argc) return Fail(RUNNER_FAILED, "an option lacks its value", 0);
     if (wcscmp(argv[i], L"--cwd") == 0) {
       cwd = argv[i + 1];
     } else if (wcscmp(argv[i], L"--timeout-ms") == 0) {
-      wchar_t *end = NULL;
+      wchar_t* end = NULL;
       unsigned long value = wcstoul(argv[i + 1], &end, 10);
       if (end == argv[i + 1] || *end != L'\0' || value >= INFINITE)
         return Fail(RUNNER_FAILED, "--timeout-ms needs a number of milliseconds", 0);
@@ -133,9 +128,8 @@ int wmain(int argc, wchar_t **argv) {
   }
 
   DWORD error = 0;
-  wchar_t *command_line = ReadUtf8File(argv[1], &error);
-  if (command_line == NULL)
-    return Fail(RUNNER_FAILED, "cannot read the command-line file as UTF-8", error);
+  wchar_t* command_line = ReadUtf8File(argv[1], &error);
+  if (command_line == NULL) return Fail(RUNNER_FAILED, "cannot read the command-line file as UTF-8", error);
 
   /* A job lets a time-out end the child together with anything it started (a
    * bootstrapper's wizard). The child starts suspended so that it cannot start anything
@@ -154,8 +148,7 @@ int wmain(int argc, wchar_t **argv) {
   CloseHandle(process.hThread);
 
   if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-    if (!in_job || !TerminateJobObject(job, RUNNER_TIMED_OUT))
-      TerminateProcess(process.hProcess, RUNNER_TIMED_OUT);
+    if (!in_job || !TerminateJobObject(job, RUNNER_TIMED_OUT)) TerminateProcess(process.hProcess, RUNNER_TIMED_OUT);
     WaitForSingleObject(process.hProcess, 10000);
     printf("timeout=%lu\n", (unsigned long)timeout_ms);
     fflush(stdout);

@@ -27,7 +27,10 @@ IResources& Strings() { return AfxGetApp()->strings; }
 CCarryallInstallerDlg::CCarryallInstallerDlg() : CCarryallInstallerDlg(0, nullptr) {}
 
 CCarryallInstallerDlg::CCarryallInstallerDlg(int question, CWnd* parent)
-    : CDialog(IDD_REPORT, parent), m_hAppIcon(AppIcon()), m_ctlLink(Text(), false), m_bQuestion(question != 0) {}
+    : CDialog(IDD_REPORT, parent),
+      m_hAppIcon(AppIcon()),
+      m_ctlLink(Text(), false),
+      m_bQuestion(question != 0) {}
 
 CCarryallInstallerDlg::~CCarryallInstallerDlg() {
   // The dialog goes before its controls' objects do.
@@ -132,8 +135,8 @@ void SplashDlg::FitToPicture() {
   // The template's dialog units hold the picture only with one system's font metrics:
   // the window is sized from the picture itself.
   HWND picture = ::GetWindow(m_hWnd, GW_CHILD);
-  HBITMAP bitmap = picture ? reinterpret_cast<HBITMAP>(::SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0))
-                           : nullptr;
+  HBITMAP bitmap =
+      picture ? reinterpret_cast<HBITMAP>(::SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)) : nullptr;
   BITMAP info = {};
   if (!bitmap || ::GetObjectW(bitmap, sizeof info, &info) == 0) return;
 
@@ -152,8 +155,8 @@ void SplashDlg::FitToPicture() {
                 ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
   ::SetWindowPos(picture, nullptr, layout.picture.left, layout.picture.top, layout.picture.width(),
                  layout.picture.height(), SWP_NOZORDER | SWP_NOACTIVATE);
-  ::SetWindowPos(m_hWnd, nullptr, layout.window.left, layout.window.top, layout.window.width(),
-                 layout.window.height(), SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(m_hWnd, nullptr, layout.window.left, layout.window.top, layout.window.width(), layout.window.height(),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // ---- temporary-folder prompt ----

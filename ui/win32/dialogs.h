@@ -12,7 +12,7 @@ namespace carryall::win32 {
 // or question mode ("Yes" and "No"). Its system menu opens the About box.
 class CCarryallInstallerDlg : public CDialog {
  public:
-  CCarryallInstallerDlg();                          // error mode, no parent
+  CCarryallInstallerDlg();                            // error mode, no parent
   CCarryallInstallerDlg(int question, CWnd* parent);  // nonzero: question mode
   ~CCarryallInstallerDlg() override;
 

@@ -16,8 +16,8 @@ bool IsCtlColor(UINT message) { return message >= WM_CTLCOLORMSGBOX && message <
 
 // Messages whose answer a dialog procedure returns itself rather than in DWLP_MSGRESULT.
 bool AnswersDirectly(UINT message) {
-  return IsCtlColor(message) || message == WM_INITDIALOG || message == WM_QUERYDRAGICON ||
-         message == WM_COMPAREITEM || message == WM_VKEYTOITEM || message == WM_CHARTOITEM;
+  return IsCtlColor(message) || message == WM_INITDIALOG || message == WM_QUERYDRAGICON || message == WM_COMPAREITEM ||
+         message == WM_VKEYTOITEM || message == WM_CHARTOITEM;
 }
 
 }  // namespace
@@ -25,7 +25,9 @@ bool AnswersDirectly(UINT message) {
 // ---- application ----
 
 CWinApp::CWinApp(HINSTANCE instance, IResources& strings_, ICodePage& code_page_)
-    : m_hInstance(instance), strings(strings_), code_page(code_page_) {
+    : m_hInstance(instance),
+      strings(strings_),
+      code_page(code_page_) {
   g_app = this;
 }
 
@@ -227,9 +229,9 @@ INT_PTR CDialog::DoModal() {
 
   m_nModalResult = -1;
   m_nFlags |= WF_CONTINUEMODAL;
-  HWND made = ::CreateDialogParamW(app ? app->m_hInstance : ::GetModuleHandleW(nullptr),
-                                   MAKEINTRESOURCEW(m_nIDTemplate), owner, &CDialog::DialogProc,
-                                   reinterpret_cast<LPARAM>(this));
+  HWND made =
+      ::CreateDialogParamW(app ? app->m_hInstance : ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nIDTemplate), owner,
+                           &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
   if (made && (m_nFlags & WF_CONTINUEMODAL)) RunModalLoop();
   m_nFlags &= ~(WF_CONTINUEMODAL | WF_MODALLOOP);
 

@@ -11,9 +11,7 @@ namespace {
 // selects its own font before asking (Windows); where it asks first and selects its
 // own font afterwards (Wine), only the control's own font counts. So the font becomes
 // the control's own as well, without a redraw: the paint under way already uses it.
-void KeepFont(HWND control, HFONT font) {
-  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-}
+void KeepFont(HWND control, HFONT font) { ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE); }
 
 }  // namespace
 
