@@ -9,7 +9,7 @@
 
 #include "base/result_codes.h"
 #include "base/string_ids.h"
-#include "platform/sim/installer_test.h"
+#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {

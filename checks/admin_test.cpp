@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "app/carryall_app.h"
 #include "checks/checks.h"
-#include "platform/sim/installer_test.h"
 #include "platform/sim/sim_platform.h"
+#include "platform/sim/sim_test.h"
 
 namespace carryall {
 namespace {
 
 using sim::SimMachineInfo;
 
-class MachineCheckTest : public sim::InstallerTest {
+class MachineCheckTest : public sim::SimTest {
  protected:
 };
 

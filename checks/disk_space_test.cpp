@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "checks/checks.h"
 #include "platform/sim/sim_platform.h"

@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "app/carryall_app.h"
 #include "checks/checks.h"
 #include "platform/sim/sim_platform.h"
 
@@ -64,7 +63,6 @@ struct DotNetRun {
 
   sim::SimMachine machine;
   FileLog log{machine.files, machine.code_page};
-  CCarryallInstallerApp app{machine.platform, log};
 };
 
 std::string Lines(const std::vector<std::string>& lines) {

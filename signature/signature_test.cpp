@@ -5,7 +5,8 @@
 #include <functional>
 
 #include "base/result_codes.h"
-#include "platform/sim/installer_test.h"
+#include "base/string_ids.h"
+#include "platform/sim/sim_test.h"
 
 namespace carryall {
 namespace {
@@ -43,7 +44,7 @@ TEST(DescribeVerificationTest, EveryStatusHasItsText) {
   }
 }
 
-class VerifyTest : public sim::InstallerTest {};
+class VerifyTest : public sim::SimTest {};
 
 TEST_F(VerifyTest, LogsTheDescriptionInsideQuotesAndReturnsTheStatus) {
   machine.trust.verdict = {static_cast<int32_t>(0x80096010), 0};
@@ -62,99 +63,15 @@ TEST_F(VerifyTest, EmptyPathIsNeverHandedToTheProvider) {
   EXPECT_TRUE(machine.trust.verified.empty());
 }
 
-// ---- start-up's answer to the verification ----
-
-class StartupVerificationTest : public sim::InstallerTest {
- protected:
-  void SetUp() override {
-    machine.resources.Add(u"TOOLKIT", 101, "102*Wizard.exe*1");
-    machine.resources.Add(u"TOOLKIT", 102, "w");
-  }
-  int32_t Run(const Text& args) {
-    machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
-    app.InitInstance();
-    int32_t code = app.ExitInstance();
-    machine.threads.JoinAll();
-    return code;
-  }
-  bool Logged(const std::string& line) { return Narrow(log.pending()).find(line) != std::string::npos; }
-};
-
-TEST_F(StartupVerificationTest, FailedVerificationEndsTheRunUnlessTheUserSaysYes) {
-  const std::string kFailedToRun = "Failed to run SQL Carryall error 0x800b0100.";
-  struct Row {
-    const char* name;
-    const char16_t* args;
-    uint32_t status;
-    int answer;  // what the question dialog returns
-    int32_t exit_code;
-    std::vector<std::string> windows;
-    const char* line;  // logged before the report
-  } rows[] = {
-      {"silent, unsigned",
-       u"/IAgreeToTheEULA",
-       0x800B0100,
-       1,
-       kNotSigned,
-       {},
-       "Not signed correctly so failing now!\n"},
-      {"silent, untrusted signature",
-       u"/IAgreeToTheEULA",
-       0x800B0004,
-       1,
-       kNotSigned,
-       {},
-       "Not signed correctly so failing now!\n"},
-      {"interactive, Yes",
-       u"",
-       0x800B0100,
-       1,
-       0,
-       {"question", "splash created", "splash show", "splash end 5", "splash destroyed"},
-       "Not signed correctly\n"},
-      {"interactive, No", u"", 0x800B0100, 2, kNotSigned, {"question", "report"}, "Not signed correctly\n"},
-      {"interactive, close box", u"", 0x80096010, 0, kNotSigned, {"question", "report"}, "Not signed correctly\n"},
-  };
-  for (const Row& row : rows) {
-    sim::SimMachine m;
-    FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
-    m.resources.Add(u"TOOLKIT", 101, "102*Wizard.exe*1");
-    m.resources.Add(u"TOOLKIT", 102, "w");
-    m.trust.verdict = {static_cast<int32_t>(row.status), row.status};
-    m.ui.question_answer = row.answer;
-    // Closing a dialog that is the main window leaves a quit request behind.
-    m.threads.Post(kWmQuit);
-    m.system.command_line = Text(u"\"C:\\work\\CarryallInstaller.exe\" ") + row.args;
-    a.InitInstance();
-    EXPECT_EQ(a.ExitInstance(), row.exit_code) << row.name;
-    m.threads.JoinAll();
-    std::string logged = Narrow(l.pending());
-    EXPECT_EQ(m.ui.events, row.windows) << row.name;
-    EXPECT_NE(logged.find(row.line), std::string::npos) << row.name;
-    EXPECT_EQ(logged.find(kFailedToRun) != std::string::npos, row.exit_code != 0) << row.name;
-    // Only an accepted signature has its signer read and the machine checked.
-    EXPECT_EQ(logged.find("GetAuthenticodeInformation") != std::string::npos, row.exit_code == 0) << row.name;
-    EXPECT_EQ(m.threads.dispatched, std::vector<uint32_t>{}) << row.name << ": the quit request is dropped";
-    if (row.answer == 1 && row.args[0] == 0) {
-      EXPECT_EQ(Narrow(m.ui.question_heading), "Verification of SQL Carryall failed. Do you wish to continue?");
-      EXPECT_EQ(Narrow(m.ui.question_details),
-                "The file \"C:\\work\\CarryallInstaller.exe\" is not signed. Error 0x800b0100\n");
-    }
-  }
-}
-
-TEST_F(StartupVerificationTest, SignedProgramNameReachesTheWizard) {
-  EXPECT_EQ(Run(u"/IAgreeToTheEULA"), 0);
-  EXPECT_EQ(machine.trust.read, std::vector<Text>{kPath});
-  EXPECT_TRUE(
-      Logged("RunProgram program '\"C:\\Users\\me\\AppData\\Local\\Temp\\{A0A0A002-0000-0000-0000-000000000000}"
-             "\\wizard.exe\" /IAgreeToTheEULA VH_I=\"SQL Carryall\" '"));
-}
-
 // ---- signer details ----
 
-class SignerDetailsTest : public sim::InstallerTest {};
+class SignerDetailsTest : public sim::SimTest {};
+
+// The program name start-up hands the wizard: the signed one, or setting 201.
+Text ReadSignerName(sim::SimMachine& m, FileLog& l) {
+  return ReadSignerProgramName(m.platform.trust, l, GetModulePath(m.platform.environment),
+                               m.platform.resources.LoadString(kIdsDefaultProgramName).value_or(Text()));
+}
 
 const std::string kStart = "GetAuthenticodeInformation \n";
 const std::string kFinished = "GetAuthenticodeInformation Fininshed\n";
@@ -176,12 +93,11 @@ TEST_F(SignerDetailsTest, EveryFailureToReadTheSignerKeepsTheDefaultName) {
   for (const Row& row : rows) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
     m.files.module_path = row.path;
     m.trust.signature.reached = row.reached;
-    a.ReadSignerDetails();
+    const Text program_name = ReadSignerName(m, l);
     EXPECT_EQ(Narrow(l.pending()), kStart + row.line + kFinished + "Digital verification: Failed\n") << row.name;
-    EXPECT_EQ(Narrow(a.m_strProgramName), "Mini") << row.name;
+    EXPECT_EQ(Narrow(program_name), "Mini") << row.name;
     EXPECT_EQ(m.trust.read.size(), row.asked ? 1u : 0u) << row.name;
     EXPECT_EQ(m.trust.open_handles, 0) << row.name;
   }
@@ -193,11 +109,10 @@ TEST_F(SignerDetailsTest, TheSignerIsReadFromTheWholePathHoweverLong) {
   for (std::size_t length : {259u, 260u, 1000u}) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
     m.files.module_path = u"C:\\" + Text(length - 7, u'a') + u".exe";
-    a.ReadSignerDetails();
+    const Text program_name = ReadSignerName(m, l);
     EXPECT_EQ(m.trust.read, std::vector<Text>{m.files.module_path}) << length;
-    EXPECT_EQ(Narrow(a.m_strProgramName), "SQL Carryall") << length;
+    EXPECT_EQ(Narrow(program_name), "SQL Carryall") << length;
   }
 }
 
@@ -285,9 +200,8 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
   for (const Row& row : rows) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
     row.change(m.trust.signature);
-    a.ReadSignerDetails();
+    const Text program_name = ReadSignerName(m, l);
     std::string logged = Narrow(l.pending());
 
     std::string values[5];
@@ -303,7 +217,7 @@ TEST_F(SignerDetailsTest, OpusInfoAndCertificateCases) {
                           "Digital verification: SerialNumber " + values[3] + "\n" +
                           "Digital verification: IssuerName '" + values[4] + "'\n")
         << row.name;
-    EXPECT_EQ(Narrow(a.m_strProgramName), row.program) << row.name;
+    EXPECT_EQ(Narrow(program_name), row.program) << row.name;
     EXPECT_EQ(m.trust.open_handles, 0) << row.name;
   }
 }
