@@ -8,7 +8,7 @@
 #include "launch/processor_mode.h"
 #include "launch/window_iterator.h"
 #include "payload/temp_folder.h"
-#include "platform/sim/installer_test.h"
+#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {

@@ -16,7 +16,7 @@ using namespace std::string_literals;
 #include "base/path.h"
 #include "base/result_codes.h"
 #include "payload/temp_folder.h"
-#include "platform/sim/installer_test.h"
+#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/result_codes.h"
-#include "platform/sim/installer_test.h"
+#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
 #include "ui/static_link.h"
 

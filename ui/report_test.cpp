@@ -4,7 +4,7 @@
 
 #include "app/carryall_app.h"
 #include "base/result_codes.h"
-#include "platform/sim/installer_test.h"
+#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
