@@ -165,7 +165,12 @@ void FormatFloating(Text& out, const Conversion& fmt, char16_t conv, const Forma
   if (fmt.alt) narrow += '#';
   if (fmt.zero) narrow += '0';
   if (fmt.width > 0) narrow += std::to_string(fmt.width);
-  if (fmt.precision >= 0) narrow += "." + std::to_string(fmt.precision);
+  if (fmt.precision >= 0) {
+    // Appended in two steps: "." + a temporary string makes GCC 12 warn of an overlap
+    // that cannot happen (-Wrestrict, a known false alarm of its string inlining).
+    narrow += '.';
+    narrow += std::to_string(fmt.precision);
+  }
   narrow += static_cast<char>(conv);
   char buffer[512];
   int n = std::snprintf(buffer, sizeof buffer, narrow.c_str(), arg.AsDouble());
