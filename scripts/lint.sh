@@ -39,8 +39,8 @@ pyflakes3 "${python[@]}" || fail "pyflakes found the problems above"
 echo "lint: shellcheck (${#shell[@]} files)"
 shellcheck "${shell[@]}" || fail "shellcheck found the problems above"
 
-# The product's portable code (tests, the simulated platform and the Win32 layer, which
-# the host's compiler cannot parse, are left out).
+# The product's portable code, through the host build (tests, the simulated platform and the
+# Win32 layer, which compiles only against the cross compiler's Windows headers, are left out).
 mapfile -t product < <(git ls-files 'base/*.cpp' 'platform/*.cpp' 'cmdline/*.cpp' 'payload/*.cpp' 'checks/*.cpp' \
                          'signature/*.cpp' 'launch/*.cpp' 'ui/*.cpp' 'app/*.cpp' |
                        grep -v -e '_test\.cpp$' -e '/win32/' -e '/sim/')
