@@ -536,5 +536,27 @@ TEST_F(StartupTest, WizardCommandLineTooLongToStartFailsTheRunWithNothingStarted
   EXPECT_EQ(machine.ui.events, std::vector<std::string>{}) << "silent: no window, no report";
 }
 
+// The report of a failure: the log always, the dialog only when someone watches.
+class ReportResultTest : public sim::InstallerTest {};
+
+TEST_F(ReportResultTest, SilentReportGoesToTheLogOnly) {
+  app.m_bSilent = true;
+  app.ReportResult(kNotAdministrator);
+  EXPECT_EQ(Narrow(log.pending()), "You need local administrator privileges to run SQL Carryall.\n");
+  EXPECT_TRUE(machine.ui.events.empty());
+  app.m_bSilent = false;
+  app.ReportResult(kNotAdministrator);
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"report"}));
+}
+
+TEST_F(ReportResultTest, InteractiveReportHandsItsMessageAndLinkToTheDialog) {
+  app.m_strDotNetName = u".NET 2";
+  app.ReportResult(kDotNetMissing);
+  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"report"}));
+  EXPECT_EQ(Narrow(machine.ui.report_message),
+            "SQL Carryall requires .NET 2. Please download from the Microsoft Download Center and retry.");
+  EXPECT_EQ(Narrow(machine.ui.report_link), "https://www.microsoft.com/en-us/download/details.aspx?id=19");
+}
+
 }  // namespace
 }  // namespace carryall

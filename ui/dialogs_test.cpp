@@ -1,6 +1,6 @@
 // Host tests of the user interface's portable decisions: the hyperlink's targets and
 // colours, the focus frame, the report dialog in both modes, the About texts, the
-// splash fitted to its picture, and what an interactive report hands to its dialog.
+// splash fitted to its picture.
 #include "ui/dialogs.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/result_codes.h"
-#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
+#include "platform/sim/sim_test.h"
 #include "ui/static_link.h"
 
 namespace carryall {
@@ -144,7 +144,7 @@ TEST(StaticLinkTest, FocusFrameFollowsTheTextOrTheWindow) {
   }
 }
 
-class ReportDialogTest : public sim::InstallerTest {};
+class ReportDialogTest : public sim::SimTest {};
 
 TEST_F(ReportDialogTest, ButtonsAndSystemMenuEntryPerMode) {
   struct Case {
@@ -188,15 +188,6 @@ TEST_F(ReportDialogTest, AboutShowsTheVersionConstantsAndTheWidenedNotice) {
   EXPECT_EQ(Narrow(about.caption), "About SQL Carryall");
   EXPECT_EQ(Narrow(about.version), "SQL Carryall Version 1.8.2.724");
   EXPECT_EQ(Narrow(about.copyright), "Copyright (C) 2012-2025 The Carryall Authors");
-}
-
-TEST_F(ReportDialogTest, InteractiveReportHandsItsMessageAndLinkToTheDialog) {
-  app.m_strDotNetName = u".NET 2";
-  app.ReportResult(kDotNetMissing);
-  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"report"}));
-  EXPECT_EQ(Narrow(machine.ui.report_message),
-            "SQL Carryall requires .NET 2. Please download from the Microsoft Download Center and retry.");
-  EXPECT_EQ(Narrow(machine.ui.report_link), "https://www.microsoft.com/en-us/download/details.aspx?id=19");
 }
 
 TEST(DialogGeometryTest, MinimisedIconIsCentredRoundingUp) {

@@ -2,18 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "app/carryall_app.h"
 #include "base/result_codes.h"
-#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
+#include "platform/sim/sim_test.h"
 
 namespace carryall {
 namespace {
 
 using sim::Narrow;
 
-class ReportTest : public sim::InstallerTest {
+class ReportTest : public sim::SimTest {
  protected:
+  Report Word(int32_t result) { return BuildReport(machine.platform.resources, result, facts); }
+  ReportFacts facts;
 };
 
 TEST_F(ReportTest, DiskSpaceIsWordedInMegabytesUpToAThousand) {
@@ -25,15 +26,15 @@ TEST_F(ReportTest, DiskSpaceIsWordedInMegabytesUpToAThousand) {
       {1000, "Insufficient disk space on drive 'C:'. 1000.0 MB of free disk space is required."},
       {1500, "Insufficient disk space on drive 'C:'. 1.5 GB of free disk space is required."},
   };
-  app.m_strDiskDrive = u"C:";
+  facts.disk_drive = u"C:";
   for (const Case& c : cases) {
-    app.m_nRequiredMB = c.required;
-    EXPECT_EQ(Narrow(app.WordReport(kDiskFull).message), c.expected);
+    facts.required_mb = c.required;
+    EXPECT_EQ(Narrow(Word(kDiskFull).message), c.expected);
   }
 }
 
 TEST_F(ReportTest, EachResultHasItsMessage) {
-  app.m_lpCmdLine = u"/log x";
+  facts.command_line = u"/log x";
   struct Case {
     int32_t result;
     const char* expected;
@@ -54,7 +55,7 @@ TEST_F(ReportTest, EachResultHasItsMessage) {
        "Example\n\t log c:\\log.txt /IAgreeToTheEULA"},
   };
   for (const Case& c : cases) {
-    Report r = app.WordReport(c.result);
+    Report r = Word(c.result);
     EXPECT_EQ(Narrow(r.message), c.expected) << std::hex << c.result;
     EXPECT_TRUE(r.link.empty());
   }
@@ -76,46 +77,36 @@ TEST_F(ReportTest, DotNetReportsCarryTheDownloadPageOfTheRequiredVersion) {
        "https://www.microsoft.com/en-us/download/details.aspx?id=21"},
       {7, 0, "SQL Carryall requires .NET 4. Please download from the Microsoft Download Center and retry.", ""},
   };
-  app.m_strDotNetName = u".NET 4";
+  facts.dot_net_name = u".NET 4";
   for (const Case& c : cases) {
-    app.m_nDotNetMajor = c.major;
-    app.m_nDotNetServicePack = c.service_pack;
-    Report r = app.WordReport(kDotNetMissing);
+    facts.dot_net_major = c.major;
+    facts.dot_net_service_pack = c.service_pack;
+    Report r = Word(kDotNetMissing);
     EXPECT_EQ(Narrow(r.message), c.expected);
     EXPECT_EQ(Narrow(r.link), c.link);
   }
 }
 
 TEST_F(ReportTest, WizardExitCodes) {
-  app.m_nExitCode = 1603;
-  EXPECT_EQ(Narrow(app.WordReport(kOk).message), "SQL Carryall failed with exit code 0x     643.");
+  facts.exit_code = 1603;
+  EXPECT_EQ(Narrow(Word(kOk).message), "SQL Carryall failed with exit code 0x     643.");
 
-  app.m_nExitCode = kDotNetRuntimeFailed;
-  app.m_strDotNetName = u".NET 2";
-  app.m_nDotNetMajor = 2;
-  app.m_nDotNetServicePack = 0;
-  Report r = app.WordReport(kOk);
+  facts.exit_code = kDotNetRuntimeFailed;
+  facts.dot_net_name = u".NET 2";
+  facts.dot_net_major = 2;
+  facts.dot_net_service_pack = 0;
+  Report r = Word(kOk);
   EXPECT_EQ(Narrow(r.message),
             "SQL Carryall requires .NET 2. Please download from the Microsoft Download Center and retry.\r\n"
             "(.NET 4 was detected.)");
   EXPECT_EQ(Narrow(r.link), "https://www.microsoft.com/en-us/download/details.aspx?id=19");
 
-  app.m_nDotNetServicePack = 4;  // the service pack, not the major version, decides
-  r = app.WordReport(kOk);
+  facts.dot_net_service_pack = 4;  // the service pack, not the major version, decides
+  r = Word(kOk);
   EXPECT_EQ(Narrow(r.message),
             ".NET 4 run time has failed to run SQL Carryall.\r\n(Perhaps you have a Pre-release .NET Version).\r\n"
             "Please download from the Microsoft Download Center and retry.");
   EXPECT_EQ(Narrow(r.link), "https://www.microsoft.com/en-us/download/details.aspx?id=19");
-}
-
-TEST_F(ReportTest, SilentReportGoesToTheLogOnly) {
-  app.m_bSilent = true;
-  app.ReportResult(kNotAdministrator);
-  EXPECT_EQ(Narrow(log.pending()), "You need local administrator privileges to run SQL Carryall.\n");
-  EXPECT_TRUE(machine.ui.events.empty());
-  app.m_bSilent = false;
-  app.ReportResult(kNotAdministrator);
-  EXPECT_EQ(machine.ui.events, (std::vector<std::string>{"report"}));
 }
 
 }  // namespace
