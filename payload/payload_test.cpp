@@ -12,11 +12,11 @@
 
 using namespace std::string_literals;
 
-#include "app/carryall_app.h"
 #include "base/path.h"
 #include "base/result_codes.h"
 #include "payload/temp_folder.h"
-#include "app/installer_test.h"
+#include "base/string_ids.h"
+#include "payload/payload_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -26,8 +26,21 @@ using sim::Narrow;
 
 constexpr char16_t kBase[] = u"D:\\Work";
 
-class PayloadTest : public sim::InstallerTest {
+class PayloadTest : public sim::PayloadTestBase {
  protected:
+  // The prompt for another base folder, as the worker asks it.
+  int32_t PromptForTempFolder(Text& folder_base) {
+    const BaseFolderPrompt prompt{machine.platform.ui,
+                                  machine.platform.threads,
+                                  machine.platform.files,
+                                  log,
+                                  silent,
+                                  machine.platform.resources.LoadString(kIdsProductName).value_or(Text()),
+                                  splash_hide_count};
+    return AskForBaseFolder(prompt, folder_base);
+  }
+  bool silent = false;
+  std::atomic<int32_t> splash_hide_count{0};
   void SetUp() override {
     machine.files.MakeDirectories(u"C:\\Work");
     base = u"C:\\Work";
@@ -36,10 +49,10 @@ class PayloadTest : public sim::InstallerTest {
   int32_t Extract(const std::string& manifest, const std::map<uint32_t, std::string>& files, bool zero_guid = false) {
     machine.resources.Add(u"TOOLKIT", 101, manifest);
     for (const auto& [id, bytes] : files) machine.resources.Add(u"TOOLKIT", id, bytes);
-    EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
-    return ExtractResources(app.payload(), &machine.resources, zero_guid, app.m_resources, program);
+    EXPECT_EQ(SetTempFolder(payload, base), kOk);
+    return ExtractResources(payload, &machine.resources, zero_guid, resources, program);
   }
-  Text Folder() { return GetTempFolder(app.payload()); }
+  Text Folder() { return GetTempFolder(payload); }
   std::string In(const std::string& name) { return machine.files.Contents(Folder() + u"\\" + sim::Widen(name)); }
   std::string LogText() { return Narrow(log.pending()); }
   bool Logged(const std::string& line) { return LogText().find(line) != std::string::npos; }
@@ -58,16 +71,16 @@ TEST(GuidTest, FormatsLikeStringFromGuid2) {
 }
 
 TEST_F(PayloadTest, UsableBaseIsProvedWithoutLeavingAFile) {
-  EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
+  EXPECT_EQ(SetTempFolder(payload, base), kOk);
   EXPECT_EQ(machine.files.probes, 1);
   EXPECT_TRUE(machine.files.List(base).empty());
   EXPECT_EQ(LogText(), "");
 }
 
 TEST_F(PayloadTest, OnlyTheLastLevelOfTheBaseIsCreated) {
-  EXPECT_EQ(SetTempFolder(app.payload(), u"C:\\Work\\new"), kOk);
+  EXPECT_EQ(SetTempFolder(payload, u"C:\\Work\\new"), kOk);
   EXPECT_TRUE(machine.files.IsDirectory(u"C:\\Work\\new"));
-  EXPECT_EQ(SetTempFolder(app.payload(), u"C:\\missing\\new"), kFail);
+  EXPECT_EQ(SetTempFolder(payload, u"C:\\missing\\new"), kFail);
   EXPECT_FALSE(machine.files.Exists(u"C:\\missing"));
   EXPECT_EQ(LogText(), "SetTempFolder has failed\n");
 }
@@ -78,7 +91,7 @@ TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
   const Text devices[] = {u"\\\\.\\CON",          u"\\\\.\\NUL\\",          u"\\\\?\\COM1",
                           u"C:\\Work\\COM\u00B9", u"C:\\Work\\lpt3.log\\x", u"\\\\server\\share\\Aux"};
   for (const Text& device : devices) {
-    EXPECT_EQ(SetTempFolder(app.payload(), device), kFail) << Narrow(device);
+    EXPECT_EQ(SetTempFolder(payload, device), kFail) << Narrow(device);
   }
   EXPECT_EQ(machine.files.probes, 0);
   EXPECT_FALSE(machine.files.Exists(u"\\\\.\\CON"));
@@ -93,21 +106,21 @@ TEST_F(PayloadTest, ADeviceIsNoBaseAndIsLeftUntouched) {
 
 TEST_F(PayloadTest, UnwritableOrTooLongBaseFails) {
   machine.files.unwritable.insert("c:\\work");
-  EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
+  EXPECT_EQ(SetTempFolder(payload, base), kFail);
   machine.files.unwritable.clear();
   Text deep = u"C:\\Work\\" + Text(215, u'd');  // 223 + "\" + 38 characters do not fit
   machine.files.MakeDirectories(deep);
-  EXPECT_EQ(SetTempFolder(app.payload(), deep), kFail);
+  EXPECT_EQ(SetTempFolder(payload, deep), kFail);
   EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
 }
 
 TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryoneForReadingAndRunning) {
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
-  Text first = GetTempFolder(app.payload());
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
+  Text first = GetTempFolder(payload);
   EXPECT_EQ(Narrow(first), "C:\\Work\\{A0A0A002-0000-0000-0000-000000000000}");
-  SetZeroGuid(app.payload());  // too late to change the name
-  app.m_tempFolder.base = u"C:\\Elsewhere";
-  EXPECT_EQ(GetTempFolder(app.payload()), first);
+  SetZeroGuid(payload);  // too late to change the name
+  folder.base = u"C:\\Elsewhere";
+  EXPECT_EQ(GetTempFolder(payload), first);
   EXPECT_TRUE(machine.files.IsDirectory(first));
   ASSERT_EQ(machine.files.access_granted.size(), 1u);
   // FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, inherited (SetFolderAccess's contract):
@@ -117,23 +130,23 @@ TEST_F(PayloadTest, PrivateFolderIsNamedOnceCreatedAndOpenedToEveryoneForReading
 }
 
 TEST_F(PayloadTest, ZeroGuidAndFailedGuidNames) {
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
-  SetZeroGuid(app.payload());
-  EXPECT_EQ(Narrow(GetTempFolder(app.payload())), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
+  SetZeroGuid(payload);
+  EXPECT_EQ(Narrow(GetTempFolder(payload)), "C:\\Work\\{00000000-0000-0000-0000-000000000000}");
 
   sim::SimMachine other;
   FileLog other_log(other.files, other.code_page);
-  CCarryallInstallerApp other_app(other.platform, other_log);
+  sim::PayloadInputs other_inputs(other, other_log);
   other.files.MakeDirectories(u"C:\\Work");
   other.faults.Always("ISystem::CreateGuid");
-  ASSERT_EQ(SetTempFolder(other_app.payload(), u"C:\\Work"), kOk);
-  EXPECT_EQ(Narrow(GetTempFolder(other_app.payload())), "C:\\Work\\{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
+  ASSERT_EQ(SetTempFolder(other_inputs.payload, u"C:\\Work"), kOk);
+  EXPECT_EQ(Narrow(GetTempFolder(other_inputs.payload)), "C:\\Work\\{66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}");
 }
 
 TEST_F(PayloadTest, PromptIsRefusedInSilentRuns) {
-  app.m_bSilent = true;
+  silent = true;
   Text folder = kBase;
-  EXPECT_EQ(app.PromptForTempFolder(folder), kFail);
+  EXPECT_EQ(PromptForTempFolder(folder), kFail);
   EXPECT_EQ(Narrow(folder), "D:\\Work");
   EXPECT_EQ(LogText(), "Not Prompting the user as silent installation\n");
   EXPECT_TRUE(machine.ui.events.empty());
@@ -141,19 +154,19 @@ TEST_F(PayloadTest, PromptIsRefusedInSilentRuns) {
 
 TEST_F(PayloadTest, PromptTakesTheTextMadeAbsoluteAndHidesTheSplashMeanwhile) {
   int count_during = -1;
-  machine.ui.during_prompt = [&] { count_during = app.m_nSplashHideCount; };
+  machine.ui.during_prompt = [&] { count_during = splash_hide_count; };
   machine.ui.prompt_answer = 1;
   machine.ui.prompt_typed = u"E:";
   Text folder = kBase;
-  EXPECT_EQ(app.PromptForTempFolder(folder), kOk);
+  EXPECT_EQ(PromptForTempFolder(folder), kOk);
   EXPECT_EQ(Narrow(folder), "E:\\");
   EXPECT_EQ(count_during, 1);
-  EXPECT_EQ(app.m_nSplashHideCount, 0);
+  EXPECT_EQ(splash_hide_count, 0);
   EXPECT_EQ(Narrow(machine.ui.prompt_caption), "SQL Carryall");
   EXPECT_EQ(Narrow(machine.ui.prompt_shown), "D:\\Work");
 
   machine.ui.prompt_answer = 2;
-  EXPECT_EQ(app.PromptForTempFolder(folder), kFail);
+  EXPECT_EQ(PromptForTempFolder(folder), kFail);
   EXPECT_EQ(Narrow(folder), "E:\\");
   EXPECT_EQ(LogText(), "");
 }
@@ -180,7 +193,7 @@ TEST_F(PayloadTest, PromptAnswerIsResolvedLikeTheTempOption) {
   for (const auto& [typed, resolved] : cases) {
     machine.ui.prompt_typed = typed;
     Text folder = kBase;
-    EXPECT_EQ(app.PromptForTempFolder(folder), resolved ? kOk : kFail) << Narrow(typed);
+    EXPECT_EQ(PromptForTempFolder(folder), resolved ? kOk : kFail) << Narrow(typed);
     EXPECT_EQ(Narrow(folder), resolved ? resolved : "D:\\Work") << Narrow(typed);
   }
 }
@@ -201,8 +214,8 @@ TEST_F(PayloadTest, EveryNamedRecordIsWrittenWithItsBytes) {
 }
 
 TEST_F(PayloadTest, NoPayloadResourcesFailTheEnumeration) {
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
-  EXPECT_EQ(ExtractResources(app.payload(), &machine.resources, false, app.m_resources, program), kFail);
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
+  EXPECT_EQ(ExtractResources(payload, &machine.resources, false, resources, program), kFail);
   EXPECT_EQ(LogText(), "Enumerate Resources has failed\n");
 }
 
@@ -217,12 +230,12 @@ TEST_F(PayloadTest, SizeMismatchKeepsTheFileAndStopsBeforeLowerIds) {
 }
 
 TEST_F(PayloadTest, AnExistingFileIsReplacedAndUnlistedRecordsAreLeftAlone) {
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
-  machine.files.Put(GetTempFolder(app.payload()) + u"\\a.txt", "old old old");
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
+  machine.files.Put(GetTempFolder(payload) + u"\\a.txt", "old old old");
   machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*3");
   machine.resources.Add(u"TOOLKIT", 102, "new");
   machine.resources.Add(u"TOOLKIT", 103, "unlisted");
-  EXPECT_EQ(ExtractResources(app.payload(), &machine.resources, false, app.m_resources, program), kOk);
+  EXPECT_EQ(ExtractResources(payload, &machine.resources, false, resources, program), kOk);
   EXPECT_EQ(In("a.txt"), "new");
   EXPECT_EQ(machine.files.List(Folder()), (std::vector<std::string>{"a.txt"}));
   EXPECT_FALSE(Logged("Extract File  "));
@@ -255,15 +268,15 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
   for (const Case& c : cases) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
+    sim::PayloadInputs a(m, l);
     m.files.MakeDirectories(u"C:\\Work");
-    ASSERT_EQ(SetTempFolder(a.payload(), u"C:\\Work"), kOk);
-    Text folder = GetTempFolder(a.payload());
+    ASSERT_EQ(SetTempFolder(a.payload, u"C:\\Work"), kOk);
+    Text folder = GetTempFolder(a.payload);
     m.resources.Add(u"TOOLKIT", 101, "102*a.bin*4");
     m.resources.Add(u"TOOLKIT", 102, "data");
     c.arrange(m, folder);
     Text path;
-    EXPECT_EQ(ExtractResources(a.payload(), &m.resources, false, a.m_resources, path), c.status) << c.line;
+    EXPECT_EQ(ExtractResources(a.payload, &m.resources, false, a.resources, path), c.status) << c.line;
     std::string expected = c.line;
     if (std::size_t at = expected.find("%s"); at != std::string::npos) {
       expected.replace(at, 2, Narrow(folder) + "\\a.bin");
@@ -280,20 +293,20 @@ TEST_F(PayloadTest, EachFailingStepHasItsLine) {
 struct OneFileRun {
   explicit OneFileRun(const std::string& bytes) {
     m.files.MakeDirectories(u"C:\\Work");
-    EXPECT_EQ(SetTempFolder(a.payload(), u"C:\\Work"), kOk);
-    path = GetTempFolder(a.payload()) + u"\\a.bin";
+    EXPECT_EQ(SetTempFolder(a.payload, u"C:\\Work"), kOk);
+    path = GetTempFolder(a.payload) + u"\\a.bin";
     m.resources.Add(u"TOOLKIT", 101, "102*a.bin*" + std::to_string(bytes.size()));
     m.resources.Add(u"TOOLKIT", 102, bytes);
   }
   int32_t Extract() {
     Text program;
-    return ExtractResources(a.payload(), &m.resources, false, a.m_resources, program);
+    return ExtractResources(a.payload, &m.resources, false, a.resources, program);
   }
   const std::vector<uint32_t>& Writes() { return m.files.writes[sim::SimFileSystem::Key(path)]; }
 
   sim::SimMachine m;
   FileLog l{m.files, m.code_page};
-  CCarryallInstallerApp a{m.platform, l};
+  sim::PayloadInputs a{m, l};
   Text path;
 };
 
@@ -384,16 +397,16 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWrit
   for (const char* name : names) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
+    sim::PayloadInputs a(m, l);
     m.files.MakeDirectories(u"C:\\Work\\base");
     m.resources.Add(u"TOOLKIT", 101, std::string("102*") + name + "*4");
     m.resources.Add(u"TOOLKIT", 102, "evil");
-    ASSERT_EQ(SetTempFolder(a.payload(), u"C:\\Work\\base"), kOk);
+    ASSERT_EQ(SetTempFolder(a.payload, u"C:\\Work\\base"), kOk);
     Text path;
-    EXPECT_EQ(ExtractResources(a.payload(), &m.resources, false, a.m_resources, path), kFail) << name;
+    EXPECT_EQ(ExtractResources(a.payload, &m.resources, false, a.resources, path), kFail) << name;
     EXPECT_FALSE(m.files.Exists(u"C:\\Work\\evil.txt")) << name;
     EXPECT_FALSE(m.files.Exists(u"C:\\evil.txt")) << name;
-    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty()) << name;
+    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload)).empty()) << name;
     std::string log_text = Narrow(l.pending());
     std::string lowered = name;
     for (char& ch : lowered) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -402,7 +415,7 @@ TEST_F(PayloadTest, NamesThatWouldLeaveThePrivateFolderOrNameADeviceAreNeverWrit
 
     m.files.Put(u"C:\\Work\\evil.txt", "theirs");
     m.files.Put(u"C:\\evil.txt", "theirs");
-    a.RemoveTempFolder();
+    RemovePrivateFolder(a.payload, a.resources);
     EXPECT_EQ(m.files.Contents(u"C:\\Work\\evil.txt"), "theirs") << name;
     EXPECT_EQ(m.files.Contents(u"C:\\evil.txt"), "theirs") << name;
   }
@@ -491,11 +504,11 @@ class LinkTest : public PayloadTest {
     machine.resources.Add(u"TOOLKIT", 101, "102*a.txt*1*103*Sub Dir\\b file.bin*1*104*Sub Dir\\deeper\\c.bin*1");
     for (uint32_t id : {102u, 103u, 104u}) machine.resources.Add(u"TOOLKIT", id, "x");
   }
-  int32_t Extract() { return ExtractResources(app.payload(), &machine.resources, false, app.m_resources, program); }
+  int32_t Extract() { return ExtractResources(payload, &machine.resources, false, resources, program); }
   // What removal logs, and that the user's folder is as it was.
   std::string Remove() {
     std::size_t before = log.pending().size();
-    app.RemoveTempFolder();
+    RemovePrivateFolder(payload, resources);
     EXPECT_EQ(machine.files.List(kTheirs), std::vector<std::string>{"b file.bin"});
     EXPECT_EQ(machine.files.Contents(Text(kTheirs) + u"\\b file.bin"), "mine");
     return Narrow(log.pending().substr(before));
@@ -504,21 +517,21 @@ class LinkTest : public PayloadTest {
 };
 
 TEST_F(LinkTest, ZeroGuidPlaceMustBeAbsentOrARealFolder) {
-  SetZeroGuid(app.payload());
+  SetZeroGuid(payload);
   machine.files.MakeLink(kZero, kTheirs);
-  EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
+  EXPECT_EQ(SetTempFolder(payload, base), kFail);
   ASSERT_TRUE(machine.files.RemoveDirectory(kZero));
   machine.files.Put(kZero, "a file");
-  EXPECT_EQ(SetTempFolder(app.payload(), base), kFail);
+  EXPECT_EQ(SetTempFolder(payload, base), kFail);
   EXPECT_EQ(LogText(), "SetTempFolder has failed\nSetTempFolder has failed\n");
   ASSERT_TRUE(machine.files.DeleteFile(kZero));
   machine.files.MakeDirectories(kZero);  // a real folder, as a /keep run leaves it
-  EXPECT_EQ(SetTempFolder(app.payload(), base), kOk);
+  EXPECT_EQ(SetTempFolder(payload, base), kOk);
 }
 
 TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndRemovalKeepsTheLink) {
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
-  SetZeroGuid(app.payload());  // planted after the probe: only GetTempFolder can see it
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
+  SetZeroGuid(payload);  // planted after the probe: only GetTempFolder can see it
   machine.files.MakeLink(kZero, kTheirs);
   EXPECT_EQ(Extract(), kFail);
   EXPECT_TRUE(machine.files.access_granted.empty()) << "the target's access list stays as it was";
@@ -531,10 +544,10 @@ TEST_F(LinkTest, LinkAtThePrivateFolderFailsGetTempFolderAndEveryFileAndRemovalK
 }
 
 TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalKeepsWhatTheRunFound) {
-  SetZeroGuid(app.payload());
+  SetZeroGuid(payload);
   machine.files.MakeLink(Text(kZero) + u"\\sub dir", kTheirs);
   machine.files.Put(Text(kZero) + u"\\a.txt", "x");
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
   EXPECT_EQ(Extract(), kFail);
   EXPECT_TRUE(
       Logged(f + "\\sub dir\\deeper\\c.bin Create file has failed\nExtract File sub dir\\deeper\\c.bin 80004005\n"));
@@ -546,10 +559,10 @@ TEST_F(LinkTest, LinkInsideThePrivateFolderFailsItsRecordAndRemovalKeepsWhatTheR
 TEST_F(LinkTest, FolderSwappedForALinkAfterTheUnpackingTakesNothingOfTheTargetWithIt) {
   const Text empty = u"C:\\Users\\me\\empty";
   machine.files.MakeDirectories(empty);
-  SetZeroGuid(app.payload());
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+  SetZeroGuid(payload);
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
   ASSERT_EQ(Extract(), kOk);
-  app.m_tempFolder.own.ReleaseHolds();
+  folder.own.ReleaseHolds();
   ASSERT_TRUE(machine.files.Move(kZero, Text(kZero) + u".moved"));
   machine.files.MakeLink(kZero, empty);
   const std::string text = Remove();
@@ -597,13 +610,13 @@ class InfoFileTest : public PayloadTest {
  protected:
   void WithExecutable(const std::string& bytes) {
     machine.files.Put(machine.files.module_path, bytes);
-    ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
+    ASSERT_EQ(SetTempFolder(payload, base), kOk);
   }
 };
 
 TEST_F(InfoFileTest, TaggedExecutableWritesExactlyTheTagsBytes) {
   WithExecutable(std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
-  EXPECT_EQ(app.WriteInfoFile(), 0);
+  EXPECT_EQ(WriteInfoFile(payload), 0);
   EXPECT_EQ(In("info.xml"), "<info/>");
   std::string path = Narrow(Folder()) + "\\info.xml";
   EXPECT_EQ(LogText(),
@@ -616,17 +629,17 @@ TEST_F(InfoFileTest, SmallOrUntaggedExecutablesWriteNothing) {
   for (const std::string& exe : {std::string(4116, 'M'), std::string(20000, 'p')}) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
+    sim::PayloadInputs a(m, l);
     m.files.Put(m.files.module_path, exe);
-    EXPECT_EQ(a.WriteInfoFile(), 0);
-    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty());
+    EXPECT_EQ(WriteInfoFile(a.payload), 0);
+    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload)).empty());
     EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\nNo embedded information found\r\n");
   }
 }
 
 TEST_F(InfoFileTest, ZeroByteEndsTheLoggedTextButNotTheFile) {
   WithExecutable(std::string(5000, 'p') + "MRDCab\0cd"s + std::string(6, ' '));
-  app.WriteInfoFile();
+  WriteInfoFile(payload);
   EXPECT_EQ(In("info.xml"), "ab\0cd"s);
   EXPECT_TRUE(Logged("Found embedded information 'ab'\r\n"));
 }
@@ -634,7 +647,7 @@ TEST_F(InfoFileTest, ZeroByteEndsTheLoggedTextButNotTheFile) {
 TEST_F(InfoFileTest, ControlCharactersAreEscapedInTheLogOnly) {
   const std::string info = "a\r\nFound embedded information 'forged'\r\n\x01\x1f\tC:\\x\x7f";
   WithExecutable(std::string(5000, 'p') + "MRDC" + info + std::string(6, ' '));
-  app.WriteInfoFile();
+  WriteInfoFile(payload);
   EXPECT_EQ(In("info.xml"), info);
   EXPECT_TRUE(
       Logged("Found embedded information 'a\\r\\nFound embedded information 'forged'\\r\\n"
@@ -655,10 +668,10 @@ TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
   for (const auto& row : rows) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
+    sim::PayloadInputs a(m, l);
     m.files.Put(m.files.module_path, row.exe);
-    a.WriteInfoFile();
-    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload())).empty()) << row.name;
+    WriteInfoFile(a.payload);
+    EXPECT_TRUE(m.files.List(GetTempFolder(a.payload)).empty()) << row.name;
     EXPECT_EQ(Narrow(l.pending()), "Scanning for Signature\r\nNo embedded information found\r\n") << row.name;
   }
 }
@@ -666,16 +679,16 @@ TEST_F(InfoFileTest, MarkerOutsideTheWindowIsNotFound) {
 TEST_F(InfoFileTest, NoInformationFileIsWrittenThroughALink) {
   machine.files.Put(u"C:\\Users\\me\\info.xml", "mine");
   WithExecutable(std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
-  SetZeroGuid(app.payload());
+  SetZeroGuid(payload);
   machine.files.MakeLink(u"C:\\Work\\{00000000-0000-0000-0000-000000000000}", u"C:\\Users\\me");
-  EXPECT_EQ(app.WriteInfoFile(), kFail);
+  EXPECT_EQ(WriteInfoFile(payload), kFail);
   EXPECT_EQ(machine.files.Contents(u"C:\\Users\\me\\info.xml"), "mine");
   EXPECT_TRUE(Logged("Failed to create temp file C:\\Work\\{00000000-0000-0000-0000-000000000000}\\info.xml 681\r\n"));
 }
 
 TEST_F(InfoFileTest, UnreadableExecutableIsLogged) {
-  ASSERT_EQ(SetTempFolder(app.payload(), base), kOk);
-  EXPECT_EQ(app.WriteInfoFile(), 0);
+  ASSERT_EQ(SetTempFolder(payload, base), kOk);
+  EXPECT_EQ(WriteInfoFile(payload), 0);
   EXPECT_EQ(LogText(), "Scanning for Signature\r\nFailed to open installer file C:\\work\\CarryallInstaller.exe 2\r\n");
 }
 
@@ -687,7 +700,7 @@ TEST_F(PayloadTest, RemovalDeletesEverythingDepthFirstAndKeepsTheBase) {
   machine.files.Put(folder + u"\\left\\deep\\c.txt", "c");  // what a wizard might leave
   log.Close();
   std::size_t before = log.pending().size();
-  EXPECT_EQ(app.RemoveTempFolder(), 0);
+  EXPECT_EQ(RemovePrivateFolder(payload, resources), 0);
   EXPECT_FALSE(machine.files.Exists(folder));
   EXPECT_TRUE(machine.files.IsDirectory(base));
   std::string f = Narrow(folder);
@@ -733,7 +746,7 @@ TEST_F(PayloadTest, NamesAreReadAsWindowsReadsThemAndRemovedWhole) {
   Text folder = Folder();
   EXPECT_EQ(machine.files.List(folder),
             (std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\c.txt", "d\\", "d\\e", "f.txt", "g\\", "g\\h.txt"}));
-  EXPECT_EQ(app.RemoveTempFolder(), 0);
+  EXPECT_EQ(RemovePrivateFolder(payload, resources), 0);
   EXPECT_FALSE(machine.files.Exists(folder));
 }
 
@@ -742,7 +755,7 @@ TEST_F(PayloadTest, ReadOnlyFileInTheRunsFolderGoesWithItsFolders) {
   ASSERT_EQ(Extract("102*a.txt*1", {{102, "a"}}), kOk);
   Text folder = Folder();
   machine.files.Put(folder + u"\\sub\\locked.txt", "x", kFileAttributeReadOnly);
-  app.RemoveTempFolder();
+  RemovePrivateFolder(payload, resources);
   EXPECT_FALSE(machine.files.Exists(folder));
   EXPECT_TRUE(machine.system.sleeps.empty());
 }
@@ -753,7 +766,7 @@ TEST_F(PayloadTest, LinksInsideThePrivateFolderAreRemovedNotFollowed) {
   Text folder = Folder();
   machine.files.MakeLink(folder + u"\\docs", u"C:\\Users\\me\\Documents");
   ASSERT_EQ(machine.files.Contents(folder + u"\\docs\\precious.doc"), "mine");  // the link works
-  app.RemoveTempFolder();
+  RemovePrivateFolder(payload, resources);
   EXPECT_EQ(machine.files.Contents(u"C:\\Users\\me\\Documents\\precious.doc"), "mine");
   EXPECT_FALSE(machine.files.Exists(folder));
 }

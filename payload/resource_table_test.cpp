@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/carryall_app.h"
 #include "base/result_codes.h"
-#include "app/installer_test.h"
+#include "payload/payload_test.h"
 #include "platform/sim/sim_platform.h"
 
 namespace carryall {
@@ -88,17 +87,17 @@ TEST(ResourceRecordTest, ExecutablesAreNamedWithDotExeAfterTheFirstCharacter) {
   }
 }
 
-class NamingTest : public sim::InstallerTest {
+class NamingTest : public sim::PayloadTestBase {
  protected:
   int32_t Enumerate() {
     const Status ok = machine.resources.EnumResourceNames(u"TOOLKIT", [&](const IResources::Name& name) {
-      EnumResourceProc(app.payload(), app.m_resources, &machine.resources, u"TOOLKIT", name);
+      EnumResourceProc(payload, resources, &machine.resources, u"TOOLKIT", name);
     });
     return ok ? kOk : kFail;
   }
   std::vector<uint32_t> Order() {
     std::vector<uint32_t> ids;
-    for (const auto& r : app.m_resources) ids.push_back(r->m_dwId);
+    for (const auto& r : resources) ids.push_back(r->m_dwId);
     return ids;
   }
   std::string LogText() { return Narrow(log.pending()); }
@@ -123,12 +122,12 @@ TEST_F(NamingTest, ShippedManifestNamesTenRecordsAndChoosesTheWizard) {
                         "111*ProjectItems.xml*572");
   for (uint32_t id = 102; id <= 111; ++id) machine.resources.Add(u"TOOLKIT", id, "x");
   ASSERT_EQ(Enumerate(), kOk);
-  app.m_tempFolder.base = u"D:\\Work";
+  folder.base = u"D:\\Work";
   Text program;
-  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(payload, resources, program), kOk);
   EXPECT_EQ(Narrow(program), "D:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\varnhold.installerwizard.ui.exe");
   int named = 0;
-  for (const auto& r : app.m_resources) {
+  for (const auto& r : resources) {
     if (r->m_dwId == 101) EXPECT_TRUE(r->m_strFileName.empty());
     if (!r->m_strFileName.empty()) ++named;
   }
@@ -145,9 +144,9 @@ TEST_F(NamingTest, LowestIdExecutableWinsAndUnlistedRecordsStayUnnamed) {
   for (uint32_t id : {104u, 106u, 107u}) machine.resources.Add(u"TOOLKIT", id, "x");
   ASSERT_EQ(Enumerate(), kOk);
   Text program = u"unchanged";
-  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(payload, resources, program), kOk);
   EXPECT_EQ(program.substr(program.size() - 6), u"\\a.exe");
-  for (const auto& r : app.m_resources) {
+  for (const auto& r : resources) {
     if (r->m_dwId == 106) EXPECT_TRUE(r->m_strFileName.empty());
   }
 }
@@ -169,7 +168,7 @@ TEST_F(NamingTest, ManifestThatCannotBeLoadedNamesNothing) {
     machine.faults.Always(c.site);
     Text program = u"unchanged";
     size_t before = log.pending().size();
-    EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kFail);
+    EXPECT_EQ(WorkOutFileNames(payload, resources, program), kFail);
     EXPECT_EQ(Narrow(log.pending().substr(before)), std::string(c.line) + "WorkOutFileNames 80004005\n");
     EXPECT_EQ(program, u"unchanged");
   }
@@ -179,9 +178,9 @@ TEST_F(NamingTest, WithoutAManifestNothingIsNamed) {
   machine.resources.Add(u"TOOLKIT", 102, "x");
   ASSERT_EQ(Enumerate(), kOk);
   Text program;
-  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
+  EXPECT_EQ(WorkOutFileNames(payload, resources, program), kOk);
   EXPECT_TRUE(program.empty());
-  EXPECT_TRUE(app.m_resources.front()->m_strFileName.empty());
+  EXPECT_TRUE(resources.front()->m_strFileName.empty());
 }
 
 TEST_F(NamingTest, ManifestTextUsesTheThreadCodePage) {
@@ -189,8 +188,8 @@ TEST_F(NamingTest, ManifestTextUsesTheThreadCodePage) {
   machine.resources.Add(u"TOOLKIT", 102, "x");
   ASSERT_EQ(Enumerate(), kOk);
   Text program;
-  EXPECT_EQ(WorkOutFileNames(app.payload(), app.m_resources, program), kOk);
-  EXPECT_EQ(app.m_resources.front()->m_strFileName, u"caf\u00e9.txt");
+  EXPECT_EQ(WorkOutFileNames(payload, resources, program), kOk);
+  EXPECT_EQ(resources.front()->m_strFileName, u"caf\u00e9.txt");
 }
 
 }  // namespace
