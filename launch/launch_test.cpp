@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/carryall_app.h"
 #include "base/result_codes.h"
 #include "base/string_ids.h"
 #include "launch/processor_mode.h"
 #include "launch/window_iterator.h"
-#include "payload/temp_folder.h"
-#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
+#include "platform/sim/sim_test.h"
 
 namespace carryall {
 namespace {
@@ -17,19 +15,37 @@ namespace {
 using sim::Narrow;
 using Events = std::vector<std::string>;
 
-class LaunchTest : public sim::InstallerTest {
+// The private folder the wizard starts in.
+constexpr char16_t kFolder[] = u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}";
+
+// What the worker hands the launch: the build's processor mode, the event of the wizard's
+// first window, whether a splash waits for it (not in a silent run), the private folder.
+WizardLaunch LaunchOn(sim::SimMachine& m, Log& l, EventHandle window_shown, bool silent) {
+  m.files.MakeDirectories(kFolder);
+  return WizardLaunch{m.platform.processes,
+                      m.platform.threads,
+                      m.platform.files,
+                      m.platform.system,
+                      l,
+                      m.platform.resources.LoadString(kIdsProgramType).value_or(Text()),
+                      window_shown,
+                      !silent,
+                      kFolder};
+}
+
+class LaunchTest : public sim::SimTest {
  protected:
-  void SetUp() override {
-    app.m_hWindowShownEvent = *machine.threads.CreateManualResetEvent();
-    app.m_tempFolder.base = u"C:\\Work";
-    machine.files.MakeDirectories(u"C:\\Work");
-  }
+  void SetUp() override { window_shown = *machine.threads.CreateManualResetEvent(); }
   int32_t Run(const Text& arguments = u"/x ") {
-    app.m_strWizardArguments = arguments;
-    return app.RunWizard(u"C:\\Work\\{A0A0A001-0000-0000-0000-000000000000}\\wizard.exe", app.m_nExitCode);
+    const LaunchOutcome outcome =
+        RunProgram(LaunchOn(machine, log, window_shown, /*silent=*/false), Text(kFolder) + u"\\wizard.exe", arguments);
+    exit_code = outcome.exit_code;
+    return outcome.status.code;
   }
   std::string LogText() { return Narrow(log.pending()); }
-  bool WindowShown() { return machine.threads.IsSet(app.m_hWindowShownEvent); }
+  bool WindowShown() { return machine.threads.IsSet(window_shown); }
+  EventHandle window_shown{};
+  int32_t exit_code = 0;  // the wizard's, as the run's exit code takes it
 };
 
 TEST_F(LaunchTest, ProcessorModeDecidesWhetherAndHowToStart) {
@@ -93,7 +109,7 @@ TEST_F(LaunchTest, RefusedModeStartsNothing) {
   EXPECT_NE(
       text.find("Incorrect processor mode with installation type\r\nRun Program, Failed to set processor mode\r\n"),
       std::string::npos);
-  EXPECT_EQ(app.m_nExitCode, 0);
+  EXPECT_EQ(exit_code, 0);
 }
 
 TEST_F(LaunchTest, CommandLineQuotesThePathAndKeepsArgumentsAsTheyAre) {
@@ -111,7 +127,7 @@ TEST_F(LaunchTest, CommandLineQuotesThePathAndKeepsArgumentsAsTheyAre) {
 
 TEST_F(LaunchTest, TheWizardStartsInThePrivateFolder) {
   EXPECT_EQ(Run(), kOk);
-  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(GetTempFolder(app.payload())));
+  EXPECT_EQ(Narrow(machine.files.current_directory), Narrow(Text(kFolder)));
 }
 
 TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
@@ -133,12 +149,10 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
   for (const Case& c : cases) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
-    a.m_hWindowShownEvent = *m.threads.CreateManualResetEvent();
-    a.m_bSilent = c.silent;
+    const EventHandle shown = *m.threads.CreateManualResetEvent();
     m.processes.child = c.child;
-    EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), kOk) << c.what;
-    EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
+    EXPECT_EQ(RunProgram(LaunchOn(m, l, shown, c.silent), u"C:\\w.exe", Text()).status.code, kOk) << c.what;
+    EXPECT_EQ(m.threads.IsSet(shown), c.shown) << c.what;
     EXPECT_EQ(m.processes.window_looks == 0, c.silent) << c.what;
     Events waits;
     for (const std::string& e : m.processes.events) {
@@ -151,17 +165,17 @@ TEST_F(LaunchTest, PollFollowsTheWizardsWindows) {
 TEST_F(LaunchTest, ExitCodesAndStatuses) {
   machine.processes.child.exit_code = 1603;
   EXPECT_EQ(Run(), kOk);
-  EXPECT_EQ(app.m_nExitCode, 1603);
+  EXPECT_EQ(exit_code, 1603);
   EXPECT_NE(LogText().find("RunProgram returned 1603\n"), std::string::npos);
 
   machine.processes.child.exit_code = 0x80131700;
   EXPECT_EQ(Run(), kOk);
-  EXPECT_EQ(app.m_nExitCode, static_cast<int32_t>(0x80131700));
+  EXPECT_EQ(exit_code, static_cast<int32_t>(0x80131700));
   EXPECT_NE(LogText().find("RunProgram returned -2146232576\n"), std::string::npos);
 
   machine.processes.child.exit_code_unreadable = true;
   EXPECT_EQ(Run(), 6);
-  EXPECT_EQ(app.m_nExitCode, 0);
+  EXPECT_EQ(exit_code, 0);
 
   machine.faults.Always("IProcesses::CreateProcess");
   EXPECT_EQ(Run(), kInvalidArg);
@@ -205,7 +219,7 @@ TEST_F(LaunchTest, CommandLineTooLongToStartFailsLikeAFailedCreationAndStartsNot
   EXPECT_EQ(Run(longest + u"A"), kInvalidArg);
   EXPECT_EQ(machine.processes.command_lines.size(), 1u) << "nothing handed over to be cut short";
   EXPECT_EQ(machine.processes.events, (Events{"redirection off", "redirection on"}));
-  EXPECT_EQ(app.m_nExitCode, 0);
+  EXPECT_EQ(exit_code, 0);
   EXPECT_TRUE(log.is_open());
   log.Close();
   std::string all = machine.files.Contents(u"C:\\Work\\run.log");
@@ -248,14 +262,14 @@ TEST_F(LaunchTest, FailedWaitEndsTheWatchWithAFailureInsteadOfSpinning) {
   for (const Case& c : cases) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
-    a.m_hWindowShownEvent = *m.threads.CreateManualResetEvent();
+    const EventHandle shown = *m.threads.CreateManualResetEvent();
     m.files.MakeDirectories(u"C:\\Work");
     l.Open(u"C:\\Work\\run.log");
     m.processes.child = c.child;
-    EXPECT_EQ(a.RunWizard(u"C:\\w.exe", a.m_nExitCode), c.status) << c.what;
-    EXPECT_EQ(a.m_nExitCode, 0) << c.what << ": an exit code that was never read";
-    EXPECT_EQ(m.threads.IsSet(a.m_hWindowShownEvent), c.shown) << c.what;
+    const LaunchOutcome outcome = RunProgram(LaunchOn(m, l, shown, /*silent=*/false), u"C:\\w.exe", Text());
+    EXPECT_EQ(outcome.status.code, c.status) << c.what;
+    EXPECT_EQ(outcome.exit_code, 0) << c.what << ": an exit code that was never read";
+    EXPECT_EQ(m.threads.IsSet(shown), c.shown) << c.what;
     Events expected = {"created"};
     expected.insert(expected.end(), c.waits.begin(), c.waits.end());
     expected.push_back("closed");
