@@ -1,29 +1,38 @@
+#include "cmdline/process_options.h"
+
 #include <gtest/gtest.h>
 
-#include "app/carryall_app.h"
 #include "base/result_codes.h"
-#include "app/installer_test.h"
 #include "platform/sim/sim_platform.h"
+#include "platform/sim/sim_test.h"
 
 namespace carryall {
 namespace {
 
 using sim::Narrow;
 
-class ProcessOptionsTest : public sim::InstallerTest {
+class ProcessOptionsTest : public sim::SimTest {
  protected:
   int32_t Run(const Text& args) {
     machine.system.command_line = u"\"C:\\work\\CarryallInstaller.exe\" " + args;
-    return app.ProcessOptions();
+    return Parse();
   }
+  // Parses the process's command line as start-up does, with the program name it has.
+  int32_t Parse() {
+    options = ParseOptions(machine.platform.files, machine.platform.environment, log,
+                           machine.platform.system.GetCommandLine(), program_name);
+    return options.result;
+  }
+  ParsedOptions options;
+  Text program_name;
   std::string Lines() { return Narrow(log.pending()); }
 };
 
 TEST_F(ProcessOptionsTest, WorkedExampleIsSilentWithTheLogOpened) {
   EXPECT_EQ(Run(u"log c:\\log.txt /IAgreeToTheEULA"), kOk);
-  EXPECT_TRUE(app.m_bSilent);
+  EXPECT_TRUE(options.silent);
   EXPECT_TRUE(log.is_open());
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/IAgreeToTheEULA /log \"c:\\log.txt\" VH_I=\"\" ");
+  EXPECT_EQ(Narrow(options.wizard_arguments), "/IAgreeToTheEULA /log \"c:\\log.txt\" VH_I=\"\" ");
   log.Close();
   EXPECT_EQ(machine.files.Contents("c:\\log.txt"),
             "Command line params /IAgreeToTheEULA /log \"c:\\log.txt\" VH_I=\"\" \r\n"
@@ -35,16 +44,15 @@ TEST_F(ProcessOptionsTest, ALogNameOutsideTheCodePageStillGetsItsLog) {
   EXPECT_EQ(Run(u"log " + name.substr(8)), kOk);
   log.Close();
   EXPECT_TRUE(machine.files.Exists(name));
-  EXPECT_EQ(app.m_strWizardArguments, u"/log \"" + name + u"\" VH_I=\"\" ");
+  EXPECT_EQ(options.wizard_arguments, u"/log \"" + name + u"\" VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, ALogNamingADeviceIsNeverOpened) {
   for (const char16_t* name : {u"COM1", u"C:\\work\\com\u00B9", u"C:\\work\\lpt1.log"}) {
     sim::SimMachine m;
     FileLog l(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, l);
     m.system.command_line = u"prog.exe log " + Text(name);
-    a.ProcessOptions();
+    ParseOptions(m.platform.files, m.platform.environment, l, m.platform.system.GetCommandLine(), Text());
     EXPECT_FALSE(l.is_open()) << Narrow(name);
     EXPECT_EQ(m.files.List(u"C:\\work"), std::vector<std::string>{}) << Narrow(name);
   }
@@ -72,32 +80,32 @@ TEST_F(ProcessOptionsTest, SwitchesSetTheirFieldsAndOnlyTheWizardsOnesAreHandedO
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
     EXPECT_EQ(Run(c.args), kOk);
-    EXPECT_EQ(app.m_bSilent, c.silent);
-    EXPECT_EQ(app.m_bZeroGuid, c.zero_guid);
-    EXPECT_EQ(app.m_bRemoveTempFolder, c.remove);
-    EXPECT_EQ(app.m_bRunWizard, c.run);
-    EXPECT_EQ(Narrow(app.m_strWizardArguments), c.wizard);
+    EXPECT_EQ(options.silent, c.silent);
+    EXPECT_EQ(options.zero_guid, c.zero_guid);
+    EXPECT_EQ(options.remove_temp_folder, c.remove);
+    EXPECT_EQ(options.run_wizard, c.run);
+    EXPECT_EQ(Narrow(options.wizard_arguments), c.wizard);
   }
 }
 
 TEST_F(ProcessOptionsTest, PathValuesAreMadeAbsolute) {
   machine.files.current_directory = u"C:\\here";
   EXPECT_EQ(Run(u"extract out\\..\\x temp t"), kOk);
-  EXPECT_EQ(Narrow(app.m_strTempFolder), "C:\\here\\t");
+  EXPECT_EQ(Narrow(options.temp_folder), "C:\\here\\t");
   // extract is handed on absolute, temp as typed.
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/temp \"t\" /extract \"C:\\here\\x\" VH_I=\"\" ");
+  EXPECT_EQ(Narrow(options.wizard_arguments), "/temp \"t\" /extract \"C:\\here\\x\" VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, LogAsTheLastArgumentNamesTheCurrentDirectoryAndOpensNothing) {
   EXPECT_EQ(Run(u"log"), kOk);
   EXPECT_FALSE(log.is_open());
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/log \"C:\\work\" VH_I=\"\" ");
+  EXPECT_EQ(Narrow(options.wizard_arguments), "/log \"C:\\work\" VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, KeywordInCapitalsOpensNoLog) {
   EXPECT_EQ(Run(u"LOG c:\\x.txt"), kOk);
   EXPECT_FALSE(log.is_open());
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "/LOG \"c:\\x.txt\" VH_I=\"\" ");
+  EXPECT_EQ(Narrow(options.wizard_arguments), "/LOG \"c:\\x.txt\" VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
@@ -116,9 +124,10 @@ TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
     SCOPED_TRACE(Narrow(c.args));
     sim::SimMachine m;
     FileLog fresh(m.files, m.code_page);
-    CCarryallInstallerApp a(m.platform, fresh);
     m.system.command_line = u"prog.exe " + Text(c.args);
-    EXPECT_EQ(a.ProcessOptions(), kBadCommandLine);
+    EXPECT_EQ(ParseOptions(m.platform.files, m.platform.environment, fresh, m.platform.system.GetCommandLine(), Text())
+                  .result,
+              kBadCommandLine);
     fresh.Close();
     std::string text = m.files.Contents("c:\\l.txt") + Narrow(fresh.pending());
     std::size_t help = 0;
@@ -134,7 +143,7 @@ TEST_F(ProcessOptionsTest, UnacceptableCommandLinesStillRunEveryStep) {
 TEST_F(ProcessOptionsTest, PrefixedLogLeavesThePathAsABareWordAndOpensNothing) {
   EXPECT_EQ(Run(u"/log c:\\x.txt"), kBadCommandLine);
   EXPECT_FALSE(log.is_open());
-  EXPECT_EQ(Narrow(app.m_strWizardArguments), "c:\\x.txt /log VH_I=\"\" ");
+  EXPECT_EQ(Narrow(options.wizard_arguments), "c:\\x.txt /log VH_I=\"\" ");
 }
 
 TEST_F(ProcessOptionsTest, PathsTooLongForMaxPathAreRejected) {
@@ -170,7 +179,7 @@ TEST_F(ProcessOptionsTest, DefaultTemporaryFolderFallsBackWhenPathsAreTooLong) {
     if (c.app_data) machine.files.folders[26] = *c.app_data;
     if (c.common) machine.files.folders[35] = *c.common;
     EXPECT_EQ(Run(u""), kOk);
-    EXPECT_EQ(Narrow(app.m_strTempFolder), c.expected ? std::string(c.expected) : Narrow(*c.temp))
+    EXPECT_EQ(Narrow(options.temp_folder), c.expected ? std::string(c.expected) : Narrow(*c.temp))
         << Narrow(c.temp.value_or(u"(none)"));
   }
 }
@@ -180,16 +189,16 @@ TEST_F(ProcessOptionsTest, CommonAppDataOf90To100UnitsIsUsedWithoutTheName) {
   machine.files.temp_path = long101;
   machine.files.folders = {{26, long101}, {35, u"C:\\" + Text(87, u'p')}};  // 90 units
   EXPECT_EQ(Run(u""), kOk);
-  EXPECT_EQ(app.m_strTempFolder, u"C:\\" + Text(87, u'p'));
+  EXPECT_EQ(options.temp_folder, u"C:\\" + Text(87, u'p'));
   machine.files.folders[35] = u"C:\\" + Text(86, u'p');  // 89 units
   EXPECT_EQ(Run(u""), kOk);
-  EXPECT_EQ(app.m_strTempFolder, u"C:\\" + Text(86, u'p') + u"\\Varnhold");
+  EXPECT_EQ(options.temp_folder, u"C:\\" + Text(86, u'p') + u"\\Varnhold");
 }
 
 TEST_F(ProcessOptionsTest, SecondRunComposesWithTheProgramName) {
   EXPECT_EQ(Run(u"/IAgreeToTheEULA"), kOk);
-  app.m_strProgramName = u"Mini";
-  EXPECT_EQ(app.ProcessOptions(), kOk);
+  program_name = u"Mini";
+  EXPECT_EQ(Parse(), kOk);
   EXPECT_EQ(Lines(),
             "Command line params /IAgreeToTheEULA VH_I=\"\" \n"
             "Temp folder 'C:\\Users\\me\\AppData\\Local\\Temp\\'\n"
