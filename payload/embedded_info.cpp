@@ -13,6 +13,36 @@ namespace carryall {
 namespace {
 constexpr std::size_t kInfoPathBuffer = 520;
 constexpr uint32_t kLastCandidate = kInfoWindowSize - 5;  // 4111
+
+// Creates the information file at output_path for this run alone: never through a link
+// at the private folder's place or at the file's own, nor through a second name of
+// someone else's file. The wizard takes whatever stands at this name for this
+// executable's information, so a file the run could not write there fails the run, as a
+// payload file does: null then, with the refusal logged.
+std::unique_ptr<IFileHandle> CreateInfoFile(PayloadContext& ctx, Patience& patience, const Text& output_path) {
+  std::unique_ptr<IFileHandle> out;
+  uint32_t error = 0;
+  OwnFiles::Refusal refusal = OwnFiles::Refusal::kLink;
+  if (IsLinkFree(ctx.files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
+    refusal = OwnFiles::Refusal::kNone;
+    out = ctx.folder.own.Create(ctx.files, patience, output_path, error, refusal);
+  } else {
+    error = kErrorStoppedOnLink;
+  }
+  if (out) return out;
+  ctx.log.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
+  switch (refusal) {
+    case OwnFiles::Refusal::kLink:
+      ctx.log.Printf(u"%s is a link: nothing is written through it\r\n", output_path);
+      break;
+    case OwnFiles::Refusal::kNames:
+      ctx.log.Printf(u"%s has other names: nothing is written through it\r\n", output_path);
+      break;
+    case OwnFiles::Refusal::kNone:
+      break;
+  }
+  return nullptr;
+}
 }  // namespace
 
 std::optional<EmbeddedInformation> FindEmbeddedInformation(const uint8_t* window, uint32_t size) {
@@ -65,35 +95,10 @@ int32_t WriteEmbeddedInformation(PayloadContext& ctx, const Text& output_path) {
   text = text.substr(0, text.find('\0'));
   ctx.log.Printf(u"Found embedded information '%s'\r\n", ctx.code_page.FromAnsi(text));
 
-  // Never through a link at the private folder's place or at the file's own, nor
-  // through a second name of someone else's file.
-  // The wizard takes whatever stands at this name for this executable's information, so
-  // a file the run could not write there fails the run, as a payload file does.
-  std::unique_ptr<IFileHandle> out;
-  uint32_t error = 0;
   OwnFiles& own = ctx.folder.own;
   Patience patience(ctx.system, ctx.log);
-  OwnFiles::Refusal refusal = OwnFiles::Refusal::kLink;
-  if (IsLinkFree(files, PathRemoveFileSpec(output_path), output_path, /*including_path=*/true)) {
-    refusal = OwnFiles::Refusal::kNone;
-    out = own.Create(files, patience, output_path, error, refusal);
-  } else {
-    error = kErrorStoppedOnLink;
-  }
-  if (!out) {
-    ctx.log.Printf(u"Failed to create temp file %s %ld\r\n", output_path, static_cast<int32_t>(error));
-    switch (refusal) {
-      case OwnFiles::Refusal::kLink:
-        ctx.log.Printf(u"%s is a link: nothing is written through it\r\n", output_path);
-        break;
-      case OwnFiles::Refusal::kNames:
-        ctx.log.Printf(u"%s has other names: nothing is written through it\r\n", output_path);
-        break;
-      case OwnFiles::Refusal::kNone:
-        break;
-    }
-    return kFail;
-  }
+  std::unique_ptr<IFileHandle> out = CreateInfoFile(ctx, patience, output_path);
+  if (!out) return kFail;
   Fallible<uint32_t> written = out->WriteOnce(bytes, info->length);
   const bool whole = written && *written == info->length;
   out.reset();

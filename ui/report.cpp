@@ -29,6 +29,19 @@ Text DotNetDownloadPage(int32_t major, int32_t service_pack) {
   }
 }
 
+namespace {
+// The disk-space message for drive: the requirement in MB up to a thousand, in GB above.
+Text DiskSpaceText(const Text& format, const Text& drive, int64_t required_mb) {
+  double size = static_cast<double>(required_mb);
+  Text unit = u"MB";
+  if (required_mb > 1000) {
+    size /= 1000.0;
+    unit = u"GB";
+  }
+  return Format(format, drive, size, unit);
+}
+}  // namespace
+
 Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts) {
   auto load = [&](uint32_t id) { return strings.LoadString(id).value_or(Text()); };
   auto text = [&](uint32_t id, const auto&... args) { return Format(load(id), args...); };
@@ -66,17 +79,10 @@ Report BuildReport(IResources& strings, int32_t result, const ReportFacts& facts
       report.message = text(kIdsFileCorrupt, product);
       break;
     case kDiskFull:
-    case kDiskFullOnWrite: {
-      double size = static_cast<double>(facts.required_mb);
-      Text unit = u"MB";
-      if (facts.required_mb > 1000) {
-        size /= 1000.0;
-        unit = u"GB";
-      }
-      report.message = text(kIdsDiskSpace, facts.disk_drive, size, unit);
-      report.logged = text(kIdsDiskSpace, EscapeForLog(facts.disk_drive), size, unit);
+    case kDiskFullOnWrite:
+      report.message = DiskSpaceText(load(kIdsDiskSpace), facts.disk_drive, facts.required_mb);
+      report.logged = DiskSpaceText(load(kIdsDiskSpace), EscapeForLog(facts.disk_drive), facts.required_mb);
       break;
-    }
     case kBadCommandLine:
       report.message = text(kIdsUsage, facts.command_line);
       report.logged = text(kIdsUsage, EscapeForLog(facts.command_line));
