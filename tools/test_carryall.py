@@ -326,7 +326,7 @@ class Show(CarryallCase):
 
     def serial(self):
         result = subprocess.run(["openssl", "x509", "-in", self.cert, "-noout", "-serial"], capture_output=True, text=True)
-        return result.stdout.strip().split("=")[1].lstrip("0")
+        return result.stdout.strip().split("=")[1]
 
     def test_show_of_an_unsigned_bootstrapper(self):
         self.packed()
