@@ -36,6 +36,17 @@ class PeError(Exception):
     pass
 
 
+def der(tag, content):
+    """One DER element: tag, definite length, content."""
+    length = len(content)
+    if length < 0x80:
+        head = bytes([length])
+    else:
+        size = length.to_bytes((length.bit_length() + 7) // 8, "big")
+        head = bytes([0x80 | len(size)]) + size
+    return bytes([tag]) + head + content
+
+
 class PeLayout:
     """Offsets in one PE file.
 

@@ -92,14 +92,9 @@ class SignError(Exception):
 
 # --- DER encoding ------------------------------------------------------------------------
 
-def der(tag, content):
-    length = len(content)
-    if length < 0x80:
-        head = bytes([length])
-    else:
-        size = length.to_bytes((length.bit_length() + 7) // 8, "big")
-        head = bytes([0x80 | len(size)]) + size
-    return bytes([tag]) + head + content
+# One DER element: the tag, the definite length, the content (pe_image's, shared with
+# the timestamp request).
+der = pe_image.der
 
 
 def seq(*items):

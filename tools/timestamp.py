@@ -31,14 +31,7 @@ class TimestampError(Exception):
     pass
 
 
-def _der(tag, content):
-    length = len(content)
-    if length < 0x80:
-        head = bytes([length])
-    else:
-        size = length.to_bytes((length.bit_length() + 7) // 8, "big")
-        head = bytes([0x80 | len(size)]) + size
-    return bytes([tag]) + head + content
+_der = pe_image.der
 
 
 def request(imprint, nonce):
