@@ -12,6 +12,7 @@
 
 extern "C" {
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the compiler's stack protector reads this name
 uintptr_t __stack_chk_guard = 0x2F6B8A00u;  // until the constructor below runs
 
 // Runs before any other constructor (priority 101, the first an application may use),
@@ -35,6 +36,7 @@ __attribute__((constructor(101), no_stack_protector)) static void SeedStackGuard
 
 // A changed guard means the stack was overwritten: nothing of the process can be trusted,
 // so it ends at once, with no unwinding and no clean-up that could run attacker data.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the compiler's stack protector calls this name
 __attribute__((noreturn)) void __stack_chk_fail() {
   ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_STACK_BUFFER_OVERRUN));
   __builtin_unreachable();

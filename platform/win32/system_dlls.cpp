@@ -80,7 +80,7 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPV
   return status >= 0;
 }
 
-BOOL QueryHandleRecord(HANDLE file, HandleRecord& record) {
+BOOL QueryHandleFacts(HANDLE file, HandleFacts& facts) {
   using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
   static const auto query = NtdllExport<NtFileInformationFn>("NtQueryInformationFile");
   static const auto to_error = NtdllExport<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
@@ -103,9 +103,9 @@ BOOL QueryHandleRecord(HANDLE file, HandleRecord& record) {
     ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
     return FALSE;
   }
-  record.attributes = basic.FileAttributes;
-  record.links = standard.NumberOfLinks;
-  record.index = static_cast<ULONGLONG>(index.QuadPart);
+  facts.attributes = basic.FileAttributes;
+  facts.links = standard.NumberOfLinks;
+  facts.identity.index = static_cast<uint64_t>(index.QuadPart);
   return TRUE;
 }
 

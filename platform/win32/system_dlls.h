@@ -21,6 +21,8 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include "platform/files.h"
+
 namespace carryall::win32 {
 
 // Called first in wWinMain: every later load that names no full path looks in the system
@@ -68,16 +70,12 @@ DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD length, DWORD fl
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size);
 
 // ntdll: what a handle says of its file without asking the volume's serial number, which
-// GetFileInformationByHandle also fetches and which Wine answers through its mount
-// manager (about 0.3 ms a handle against a microsecond for the rest): the attributes,
-// the number of names and the file index (NtQueryInformationFile's basic, standard and
-// internal records). FALSE with the last error set on failure.
-struct HandleRecord {
-  DWORD attributes = 0;
-  DWORD links = 0;
-  ULONGLONG index = 0;
-};
-BOOL QueryHandleRecord(HANDLE file, HandleRecord& record);
+// GetFileInformationByHandle also fetches and which Wine answers slowly, through its
+// mount manager: the attributes, the number of names and the file index
+// (NtQueryInformationFile's basic, standard and internal records), written into those
+// fields of facts; the rest of facts is left as it was. FALSE with the last error set on
+// failure.
+BOOL QueryHandleFacts(HANDLE file, HandleFacts& facts);
 
 // comctl32
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls);

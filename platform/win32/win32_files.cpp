@@ -57,11 +57,7 @@ class Win32FileHandle : public IFileHandle {
     if (!facts.final_path && !unsupported) return LastError();
     if (facts.final_path) {
       // The place tells volumes apart: the volume's serial number is not asked for.
-      sysdll::HandleRecord record;
-      if (!sysdll::QueryHandleRecord(file_.get(), record)) return LastError();
-      facts.attributes = record.attributes;
-      facts.links = record.links;
-      facts.identity.index = record.index;
+      if (!sysdll::QueryHandleFacts(file_.get(), facts)) return LastError();
       return facts;
     }
     BY_HANDLE_FILE_INFORMATION info = {};

@@ -63,7 +63,7 @@ Fallible<std::string> Win32MachineInfo::ReadFixedFileInfo(const Text& path) {
   if (size == 0) return LastError();
   std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
   if (!data) return Failed(ERROR_NOT_ENOUGH_MEMORY);
-  if (!sysdll::GetFileVersionInfoW(W(path), /*dwHandle=*/0, size, data.get())) return LastError();
+  if (!sysdll::GetFileVersionInfoW(W(path), /*handle=*/0, size, data.get())) return LastError();
   void* block = nullptr;
   UINT length = 0;
   if (!sysdll::VerQueryValueW(data.get(), L"\\", &block, &length) || block == nullptr) {

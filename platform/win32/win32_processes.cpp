@@ -41,6 +41,7 @@ class Win32Process : public IProcess {
 };
 
 BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM context) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): EnumWindows hands back the pointer it was given
   const auto& visit = *reinterpret_cast<const std::function<bool(WindowHandle)>*>(context);
   return visit(window) ? TRUE : FALSE;
 }

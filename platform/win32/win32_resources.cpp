@@ -20,6 +20,7 @@ struct EnumContext {
 };
 
 BOOL CALLBACK EnumNamesProc(HMODULE /*module*/, LPCWSTR /*type*/, LPWSTR name, LONG_PTR context) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): EnumResourceNamesW hands back the pointer it was given
   const auto& each = *reinterpret_cast<EnumContext*>(context)->each;
   IResources::Name entry;
   if (IS_INTRESOURCE(name)) {

@@ -27,10 +27,11 @@ unsigned __stdcall ThreadEntry(void* argument) {
 Status Win32Threads::StartThread(std::function<void()> body) {
   auto heap_body = std::make_unique<std::function<void()>>(std::move(body));
   // Nobody waits for the thread: its handle is closed as this returns, which lets it run on.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): _beginthreadex answers the thread's handle as an integer
   UniqueKernelHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(
       /*security=*/nullptr, /*stack_size=*/0, ThreadEntry, heap_body.get(), /*initflag=*/0, /*thrdaddr=*/nullptr)));
   if (!thread) return Failed(static_cast<uint32_t>(_doserrno));  // _beginthreadex keeps the system's error there
-  heap_body.release();                                           // the thread owns it now
+  static_cast<void>(heap_body.release());                        // the thread owns it now
   return Succeeded();
 }
 

@@ -60,8 +60,8 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
   }
   const CRYPT_ATTR_BLOB& value = opus->rgValue[0];
   DWORD size = 0;
-  if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0,
-                                 /*pvStructInfo=*/nullptr, &size)) {
+  if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*flags=*/0,
+                                 /*decoded=*/nullptr, &size)) {
     signature.opus = EmbeddedSignature::Opus::kDecodeSize;
     return;
   }
@@ -70,7 +70,7 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
     signature.opus = EmbeddedSignature::Opus::kAllocate;
     return;
   }
-  if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*dwFlags=*/0, info.get(),
+  if (!sysdll::CryptDecodeObject(kEncoding, kOpusInfoObjectId, value.pbData, value.cbData, /*flags=*/0, info.get(),
                                  &size)) {
     signature.opus = EmbeddedSignature::Opus::kDecode;
     return;
@@ -85,11 +85,11 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO& signer, EmbeddedSignature& signature) 
 // The certificate's simple display name: of its issuer with CERT_NAME_ISSUER_FLAG, of its
 // subject with no flags. nullopt when the name has no length.
 std::optional<Text> ReadName(PCCERT_CONTEXT certificate, DWORD flags) {
-  DWORD length = sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr,
-                                            /*pszNameString=*/nullptr, /*cchNameString=*/0);
+  DWORD length = sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*type_para=*/nullptr,
+                                            /*name=*/nullptr, /*length=*/0);
   if (length == 0) return std::nullopt;
   std::vector<wchar_t> name(length, L'\0');
-  sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*pvTypePara=*/nullptr, name.data(),
+  sysdll::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, /*type_para=*/nullptr, name.data(),
                              length);
   name.back() = L'\0';
   return CopyWideText(name.data());
@@ -101,15 +101,15 @@ std::optional<SignerCertificate> ReadCertificate(HCERTSTORE store, const CMSG_SI
   CERT_INFO key = {};
   key.Issuer = signer.Issuer;
   key.SerialNumber = signer.SerialNumber;
-  UniqueCertContext certificate(sysdll::CertFindCertificateInStore(store, kEncoding, /*dwFindFlags=*/0,
+  UniqueCertContext certificate(sysdll::CertFindCertificateInStore(store, kEncoding, /*find_flags=*/0,
                                                                    CERT_FIND_SUBJECT_CERT, &key,
-                                                                   /*pPrevCertContext=*/nullptr));
+                                                                   /*previous=*/nullptr));
   if (!certificate) return std::nullopt;
   SignerCertificate out;
   const CRYPT_INTEGER_BLOB& serial = certificate.get()->pCertInfo->SerialNumber;
   out.serial_number.emplace(serial.pbData, serial.pbData + serial.cbData);
   out.issuer = ReadName(certificate.get(), CERT_NAME_ISSUER_FLAG);
-  out.subject = ReadName(certificate.get(), /*dwFlags=*/0);
+  out.subject = ReadName(certificate.get(), /*flags=*/0);
   return out;
 }
 
@@ -144,7 +144,7 @@ TrustVerdict Win32Trust::VerifyFile(const Text& path) {
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   TrustVerdict verdict;
-  verdict.status = sysdll::WinVerifyTrust(/*hwnd=*/nullptr, &action, &request);
+  verdict.status = sysdll::WinVerifyTrust(/*window=*/nullptr, &action, &request);
   verdict.last_error = ::GetLastError();
   return verdict;
 }
@@ -156,14 +156,14 @@ EmbeddedSignature Win32Trust::ReadEmbeddedSignature(const Text& path) {
   UniqueCryptMsg message;
   UniqueCertStore store;
   if (!sysdll::CryptQueryObject(CERT_QUERY_OBJECT_FILE, W(path), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                                CERT_QUERY_FORMAT_FLAG_BINARY, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
-                                /*pdwContentType=*/nullptr, /*pdwFormatType=*/nullptr, store.put(), message.put(),
-                                /*ppvContext=*/nullptr)) {
+                                CERT_QUERY_FORMAT_FLAG_BINARY, /*flags=*/0, /*encoding=*/nullptr,
+                                /*content_type=*/nullptr, /*format_type=*/nullptr, store.put(), message.put(),
+                                /*context=*/nullptr)) {
     signature.reached = Step::kQuery;
     return signature;
   }
   DWORD size = 0;
-  if (!sysdll::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*dwIndex=*/0, /*pvData=*/nullptr, &size)) {
+  if (!sysdll::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*index=*/0, /*data=*/nullptr, &size)) {
     signature.reached = Step::kSignerInfoSize;
     return signature;
   }
@@ -172,7 +172,7 @@ EmbeddedSignature Win32Trust::ReadEmbeddedSignature(const Text& path) {
     signature.reached = Step::kAllocate;
     return signature;
   }
-  if (!sysdll::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*dwIndex=*/0, signer.get(), &size)) {
+  if (!sysdll::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, /*index=*/0, signer.get(), &size)) {
     signature.reached = Step::kSignerInfo;
     return signature;
   }

@@ -135,8 +135,9 @@ void SplashDlg::FitToPicture() {
   // The template's dialog units hold the picture only with one system's font metrics:
   // the window is sized from the picture itself.
   HWND picture = ::GetWindow(m_hWnd, GW_CHILD);
-  HBITMAP bitmap =
-      picture ? reinterpret_cast<HBITMAP>(::SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)) : nullptr;
+  if (!picture) return;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): STM_GETIMAGE answers the bitmap's handle as an LRESULT
+  HBITMAP bitmap = reinterpret_cast<HBITMAP>(::SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
   BITMAP info = {};
   if (!bitmap || ::GetObjectW(bitmap, sizeof info, &info) == 0) return;
 

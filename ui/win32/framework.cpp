@@ -67,6 +67,7 @@ void CWnd::Detach() {
 bool CWnd::SubclassWindow(HWND window) {
   if (m_hWnd || !::IsWindow(window) || FromHandlePermanent(window)) return false;
   Attach(window);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): SetWindowLongPtrW answers the old window procedure as an integer
   m_pfnSuper = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
   return true;
@@ -139,6 +140,7 @@ LRESULT CWnd::Default() { return DefWindowProc(m_current.message, m_current.wPar
 
 bool CWnd::OnWndMsg(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result) {
   if (IsCtlColor(message)) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a WM_CTLCOLOR* message carries the control's window in lParam
     CWnd* control = FromHandlePermanent(reinterpret_cast<HWND>(lparam));
     if (control && control != this) return control->OnChildNotify(message, wparam, lparam, result);
   }
@@ -151,6 +153,7 @@ bool CWnd::OnChildNotify(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* re
 
 bool CWnd::ReflectChildNotify(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result) {
   if (!IsCtlColor(message)) return false;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_CTLCOLOR*: the control's window in lParam, its DC in wParam
   ReflectedCtlColor block{reinterpret_cast<HWND>(lparam), reinterpret_cast<HDC>(wparam), message - WM_CTLCOLORMSGBOX};
   LRESULT brush = 0;
   if (!OnWndMsg(WM_CTLCOLOR_REFLECT, 0, reinterpret_cast<LPARAM>(&block), &brush) || brush == 0) return false;
@@ -177,6 +180,7 @@ void DDX_Text(CDataExchange* exchange, int id, Text& value) {
 // ---- dialogs ----
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_INITDIALOG carries CreateDialogParamW's CDialog* in lParam
   if (message == WM_INITDIALOG) reinterpret_cast<CDialog*>(lparam)->Attach(window);
   // Messages that come before WM_INITDIALOG (WM_SETFONT) find no object yet.
   auto* dialog = static_cast<CDialog*>(FromHandlePermanent(window));

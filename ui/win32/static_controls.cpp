@@ -74,6 +74,7 @@ bool CStaticLink::OnWndMsg(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* 
       *result = kHitClient;
       return true;
     case WM_CTLCOLOR_REFLECT: {
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): the reflected message carries its ReflectedCtlColor block in lParam
       HBRUSH brush = CtlColor(reinterpret_cast<ReflectedCtlColor*>(lparam)->dc);
       *result = reinterpret_cast<LRESULT>(brush);
       return brush != nullptr;
@@ -152,6 +153,7 @@ CStaticEx::~CStaticEx() {
 bool CStaticEx::OnChildNotify(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result) {
   const bool handled = CStatic::OnChildNotify(message, wparam, lparam, result);
   if (message != WM_CTLCOLORSTATIC) return handled;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): WM_CTLCOLORSTATIC carries the device context in wParam
   HDC dc = reinterpret_cast<HDC>(wparam);
   if (GetFont() != m_fontBold) KeepFont(m_hWnd, m_fontBold);
   ::SelectObject(dc, m_fontBold);
