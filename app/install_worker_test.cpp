@@ -128,6 +128,19 @@ TEST_F(WorkerTest, SecondOptionLineCarriesTheProgramName) {
 constexpr char16_t kZero[] = u"C:\\Base\\{00000000-0000-0000-0000-000000000000}";
 constexpr char16_t kKeep[] = u"C:\\Users\\me\\keep.txt";
 
+// The two-file payload, and a {0...0} folder under C:\Base that is there before the run,
+// beside a file of the user's that nothing may touch.
+struct PreExistingFolder {
+  sim::SimMachine machine;
+  FileLog log{machine.files, machine.code_page};
+  CCarryallInstallerApp app{machine.platform, log};
+  PreExistingFolder() {
+    AddTwoFilePayload(machine);
+    machine.files.Put(kKeep, "mine");
+    machine.files.MakeDirectories(kZero);
+  }
+};
+
 TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWroteIsDeleted) {
   const std::string zero = Narrow(kZero);
   struct Row {
@@ -169,12 +182,8 @@ TEST(PreExistingFolderTest, OnlyPlainFilesOfOneNameAreWrittenAndOnlyWhatTheRunWr
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    sim::SimMachine machine;
-    FileLog log(machine.files, machine.code_page);
-    CCarryallInstallerApp app(machine.platform, log);
-    AddTwoFilePayload(machine);
-    machine.files.Put(kKeep, "mine");
-    machine.files.MakeDirectories(kZero);
+    PreExistingFolder run;
+    auto& [machine, log, app] = run;
     row.plant(machine.files);
     machine.system.command_line = u"prog.exe /zeroguid /dontrun temp C:\\Base";
     ASSERT_EQ(app.ProcessOptions(), kOk);
@@ -210,13 +219,9 @@ TEST(PreExistingFolderTest, AnInformationFileTheRunCouldNotWriteFailsTheRun) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    sim::SimMachine machine;
-    FileLog log(machine.files, machine.code_page);
-    CCarryallInstallerApp app(machine.platform, log);
-    AddTwoFilePayload(machine);
+    PreExistingFolder run;
+    auto& [machine, log, app] = run;
     machine.files.Put(machine.files.module_path, std::string(10000, 'p') + "MRDC<info/>" + std::string(6, '\0'));
-    machine.files.Put(kKeep, "mine");
-    machine.files.MakeDirectories(kZero);
     row.plant(machine.files);
     machine.system.command_line = u"prog.exe /zeroguid temp C:\\Base";
     ASSERT_EQ(app.ProcessOptions(), kOk);
